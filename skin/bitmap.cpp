@@ -1,0 +1,155 @@
+// Palettised bitmap conversion: header checks up front, then a table-driven pixel loop.
+#include "skin/bitmap.h"
+
+#include <algorithm>
+#include <array>
+
+#include "support/fatal.h"
+
+namespace {
+
+// Reads little-endian fields of untrusted bytes. A read that would pass the end gives zero and
+// marks the reader as overrun, so a run of reads needs one check at the end.
+struct byte_reader {
+    std::span<const std::uint8_t> bytes;
+    bool overrun = false;
+};
+
+bool holds(const byte_reader& reader, std::uint64_t offset, std::uint64_t count)
+{
+    return offset <= reader.bytes.size() && count <= reader.bytes.size() - offset;
+}
+
+std::span<const std::uint8_t> read_bytes(byte_reader& reader, std::uint64_t offset, std::uint64_t count)
+{
+    if (!holds(reader, offset, count)) {
+        reader.overrun = true;
+        return {};
+    }
+    return reader.bytes.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(count));
+}
+
+std::uint32_t read_le(byte_reader& reader, std::uint64_t offset, std::uint64_t width)
+{
+    std::uint32_t value = 0;
+    const std::span<const std::uint8_t> field = read_bytes(reader, offset, width);
+    for (std::size_t i = field.size(); i-- > 0;)
+        value = value << 8 | field[i];
+    return value;
+}
+
+std::uint16_t read_u16(byte_reader& reader, std::uint64_t offset)
+{
+    return static_cast<std::uint16_t>(read_le(reader, offset, 2));
+}
+
+std::uint32_t read_u32(byte_reader& reader, std::uint64_t offset)
+{
+    return read_le(reader, offset, 4);
+}
+
+std::int32_t read_i32(byte_reader& reader, std::uint64_t offset)
+{
+    return static_cast<std::int32_t>(read_u32(reader, offset));
+}
+
+constexpr std::uint64_t file_header_size = 14;
+constexpr std::uint64_t info_header_size = 40;
+constexpr std::uint64_t colour_entry_size = 4; // blue, green, red, reserved
+
+// The 3-3-2 byte of a colour: the top bits of each channel, no rounding.
+std::uint8_t pack_332(std::uint8_t red, std::uint8_t green, std::uint8_t blue)
+{
+    return static_cast<std::uint8_t>((red >> 5) << 5 | (green >> 5) << 2 | blue >> 6);
+}
+
+} // namespace
+
+bitmap_layout describe_bitmap(std::span<const std::uint8_t> file)
+{
+    byte_reader reader{file};
+    bitmap_layout layout;
+    layout.pixel_offset = read_u32(reader, 10);
+    layout.header_size = read_u32(reader, 14);
+    layout.width = read_i32(reader, 18);
+    layout.height = read_i32(reader, 22);
+    layout.bit_count = read_u16(reader, 28);
+    layout.compression = read_u32(reader, 30);
+    if (reader.overrun) {
+        layout.problem = bitmap_problem::header_cut_short;
+        return layout;
+    }
+
+    if (layout.width == 16 && layout.height == 16)
+        layout.side = 16;
+    else if (layout.width == 128 && layout.height == 128)
+        layout.side = 128;
+    else
+        layout.problem = bitmap_problem::wrong_dimensions;
+    if (layout.problem == bitmap_problem::none && layout.bit_count != 8)
+        layout.problem = bitmap_problem::wrong_bit_count;
+    if (layout.problem == bitmap_problem::none && layout.compression != 0)
+        layout.problem = bitmap_problem::compressed;
+    if (layout.problem != bitmap_problem::none)
+        return layout;
+
+    // Writers with a larger information header put the colour table behind it; the classic
+    // 40-byte header (and anything claiming less) has it at byte 54.
+    layout.table_offset = file_header_size + std::max<std::uint64_t>(layout.header_size, info_header_size);
+    // An entry counts once its blue, green and red bytes are inside; the reserved byte is unused.
+    if (layout.table_offset < file.size()) {
+        const std::uint64_t entries = (file.size() - layout.table_offset + 1) / colour_entry_size;
+        layout.table_entries = static_cast<std::uint32_t>(std::min<std::uint64_t>(entries, 256));
+    }
+
+    const auto side = static_cast<std::uint64_t>(layout.side);
+    const std::span<const std::uint8_t> pixels = read_bytes(reader, layout.pixel_offset, side * side);
+    if (reader.overrun) {
+        layout.problem = bitmap_problem::pixels_cut_short;
+        return layout;
+    }
+    if (*std::ranges::max_element(pixels) >= layout.table_entries)
+        layout.problem = bitmap_problem::colours_cut_short;
+    return layout;
+}
+
+byte_buffer convert_bitmap(byte_buffer file, std::int32_t& length, const char* name)
+{
+    const std::span<const std::uint8_t> bytes(file.get(), static_cast<std::size_t>(length));
+    const bitmap_layout layout = describe_bitmap(bytes);
+    switch (layout.problem) {
+    case bitmap_problem::none:
+        break;
+    case bitmap_problem::header_cut_short:
+    case bitmap_problem::pixels_cut_short:
+    case bitmap_problem::colours_cut_short:
+        fatal_exit("Truncated image file: %s", name);
+    case bitmap_problem::wrong_dimensions:
+    case bitmap_problem::wrong_bit_count:
+    case bitmap_problem::compressed:
+        fatal_exit("Wrong image format");
+    }
+
+    byte_reader reader{bytes};
+    // Only entries that pixels may name are inside the file; the rest of the table stays 0.
+    std::array<std::uint8_t, 256> colour_of{};
+    const std::span<const std::uint8_t> table =
+        read_bytes(reader, layout.table_offset, std::uint64_t{layout.table_entries} * colour_entry_size - 1);
+    for (std::uint32_t entry = 0; entry < layout.table_entries; ++entry) {
+        const std::size_t at = entry * colour_entry_size;
+        colour_of[entry] = pack_332(table[at + 2], table[at + 1], table[at]);
+    }
+
+    const auto side = static_cast<std::size_t>(layout.side);
+    const std::span<const std::uint8_t> pixels = read_bytes(reader, layout.pixel_offset, side * side);
+    byte_buffer block = alloc_zeroed_or_die(side * side);
+    // BMP stores the bottom row first; the block starts with the top row.
+    for (std::size_t row = 0; row < side; ++row) {
+        const std::span<const std::uint8_t> stored = pixels.subspan((side - 1 - row) * side, side);
+        std::uint8_t* out = block.get() + row * side;
+        for (std::size_t column = 0; column < side; ++column)
+            out[column] = colour_of[stored[column]];
+    }
+    length = static_cast<std::int32_t>(side * side);
+    return block;
+}

@@ -1,0 +1,58 @@
+// Skin assembly: walks both numbered series, converts each image and writes the skin file.
+#include "skin/skin.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "skin/bitmap.h"
+#include "support/fatal.h"
+#include "support/file_io.h"
+
+namespace {
+
+constexpr const char* skin_file_name = "skin.skn";
+
+// Appends the images named by `pattern` and indices 0, 1, 2, ... up to the first that is
+// missing; a gap in the numbering ends the series.
+void append_series(skin_buffer& skin, const char* pattern)
+{
+    char name[20]; // fits "icon4294967295.bmp"
+    for (std::uint32_t index = 0;; ++index) {
+        std::snprintf(name, sizeof name, pattern, index);
+        std::int32_t length = 0;
+        byte_buffer file = load_whole_file(name, &length);
+        if (!file)
+            return;
+        const byte_buffer block = convert_bitmap(std::move(file), length, name);
+        append_block(skin, {block.get(), static_cast<std::size_t>(length)});
+    }
+}
+
+} // namespace
+
+void append_block(skin_buffer& skin, std::span<const std::uint8_t> block)
+{
+    constexpr auto limit = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
+    if (block.size() > limit - static_cast<std::size_t>(skin.length))
+        fatal_exit("Skin file too large: %s", skin_file_name);
+    const std::size_t needed = static_cast<std::size_t>(skin.length) + block.size();
+    if (needed > static_cast<std::size_t>(skin.capacity)) {
+        // Doubling keeps the copying of a realloc that cannot grow in place linear overall.
+        const std::size_t grown = std::min(limit, 2 * static_cast<std::size_t>(skin.capacity));
+        const std::size_t capacity = std::max(needed, grown);
+        skin.bytes = realloc_or_die(std::move(skin.bytes), capacity);
+        skin.capacity = static_cast<std::int32_t>(capacity);
+    }
+    std::ranges::copy(block, skin.bytes.get() + skin.length);
+    skin.length = static_cast<std::int32_t>(needed);
+}
+
+void build_skin()
+{
+    skin_buffer skin;
+    append_series(skin, "bmp%u.bmp");
+    append_series(skin, "icon%02u.bmp");
+    save_whole_file(skin_file_name, {skin.bytes.get(), static_cast<std::size_t>(skin.length)});
+}

@@ -1,0 +1,210 @@
+// The built skinpack run in fresh folders: series, order, messages, status and the kept skin.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "tests/bmp_writer.h"
+#include "tests/test_folder.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct input {
+    std::string name;
+    std::int32_t side;
+};
+
+struct series_case {
+    const char* name;
+    std::vector<input> inputs;
+    std::vector<std::string> read; // the inputs whose blocks make the skin, in order
+};
+
+void PrintTo(const series_case& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+std::vector<input> numbered(const char* pattern, unsigned count, std::int32_t side)
+{
+    std::vector<input> inputs;
+    char name[32];
+    for (unsigned i = 0; i < count; ++i) {
+        std::snprintf(name, sizeof name, pattern, i);
+        inputs.push_back({name, side});
+    }
+    return inputs;
+}
+
+std::vector<std::string> names(const std::vector<input>& inputs)
+{
+    std::vector<std::string> result;
+    for (const input& i : inputs)
+        result.push_back(i.name);
+    return result;
+}
+
+std::vector<input> joined(std::vector<input> first, const std::vector<input>& second)
+{
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+class series : public folder_test, public ::testing::WithParamInterface<series_case> {};
+
+TEST_P(series, skin_holds_the_blocks_of_each_series_in_order)
+{
+    std::map<std::string, std::vector<std::uint8_t>> pixels;
+    unsigned seed = 0;
+    for (const input& i : GetParam().inputs) {
+        const bmp_image image = sample_image(i.side, seed++);
+        write_file(folder / i.name, bmp_bytes(image));
+        pixels[i.name] = image.pixels;
+    }
+    std::vector<std::uint8_t> expected;
+    for (const std::string& name : GetParam().read)
+        expected.insert(expected.end(), pixels[name].begin(), pixels[name].end());
+
+    const run_result result = run_skinpack(folder, {.arguments = {"--ignored", "skin.skn"}});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(read_file(folder / "skin.skn"), expected);
+    EXPECT_FALSE(fs::exists(folder / "skin.skn.tmp"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    folders, series,
+    ::testing::Values(
+        series_case{"pictures_then_icons",
+                    joined({{"icon00.bmp", 16}, {"icon01.bmp", 16}, {"icon02.bmp", 16}},
+                           {{"bmp1.bmp", 128}, {"bmp0.bmp", 128}}),
+                    {"bmp0.bmp", "bmp1.bmp", "icon00.bmp", "icon01.bmp", "icon02.bmp"}},
+        series_case{
+            "sizes_in_either_series", {{"bmp0.bmp", 16}, {"icon00.bmp", 128}}, {"bmp0.bmp", "icon00.bmp"}},
+        series_case{"missing_first_picture", {{"bmp1.bmp", 16}, {"icon00.bmp", 16}}, {"icon00.bmp"}},
+        series_case{
+            "gap_ends_a_series",
+            {{"bmp0.bmp", 16}, {"bmp1.bmp", 16}, {"bmp3.bmp", 16}, {"icon00.bmp", 16}, {"icon02.bmp", 16}},
+            {"bmp0.bmp", "bmp1.bmp", "icon00.bmp"}},
+        series_case{
+            "icons_need_two_digits", {{"icon0.bmp", 16}, {"icon1.bmp", 16}, {"bmp0.bmp", 16}}, {"bmp0.bmp"}},
+        series_case{"eleven_pictures", numbered("bmp%u.bmp", 11, 16), names(numbered("bmp%u.bmp", 11, 16))},
+        series_case{"hundred_and_one_icons", numbered("icon%02u.bmp", 101, 16),
+                    names(numbered("icon%02u.bmp", 101, 16))}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+TEST_F(folder_test, two_large_pictures_and_three_icons_make_33536_bytes)
+{
+    for (const char* name : {"bmp0.bmp", "bmp1.bmp"})
+        write_file(folder / name, bmp_bytes(sample_image(128, 0)));
+    for (const char* name : {"icon00.bmp", "icon01.bmp", "icon02.bmp"})
+        write_file(folder / name, bmp_bytes(sample_image(16, 0)));
+    ASSERT_EQ(run_skinpack(folder).status, 0);
+    EXPECT_EQ(fs::file_size(folder / "skin.skn"), 33536u);
+}
+
+TEST_F(folder_test, large_header_images_take_their_colours_from_behind_the_header)
+{
+    bmp_image image{.header_size = 124, .palette = {{0, 0, 0}, {0, 255, 0}}};
+    image.pixels.assign(256, 1);
+    write_file(folder / "bmp0.bmp", bmp_bytes(image));
+    ASSERT_EQ(run_skinpack(folder).status, 0);
+    EXPECT_EQ(read_file(folder / "skin.skn"), std::vector<std::uint8_t>(256, 0x1C));
+}
+
+struct failure_case {
+    const char* name;
+    std::function<void(const fs::path&)> prepare;
+    std::string message;
+    long file_size_limit = -1;
+};
+
+void PrintTo(const failure_case& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class failure : public folder_test, public ::testing::WithParamInterface<failure_case> {};
+
+// Every failure prints one line, exits with 1, and leaves the last good skin byte for byte.
+TEST_P(failure, reports_and_keeps_the_previous_skin)
+{
+    const std::vector<std::uint8_t> previous(20000, 0x5A);
+    write_file(folder / "skin.skn", previous);
+    GetParam().prepare(folder);
+
+    const run_result result = run_skinpack(folder, {.file_size_limit = GetParam().file_size_limit});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, GetParam().message + "\n");
+    if (fs::is_regular_file(folder / "skin.skn")) {
+        EXPECT_EQ(read_file(folder / "skin.skn"), previous);
+    }
+    EXPECT_FALSE(fs::exists(folder / "skin.skn.tmp"));
+}
+
+void good_pictures(const fs::path& folder)
+{
+    write_file(folder / "bmp0.bmp", bmp_bytes(sample_image(128, 0)));
+    write_file(folder / "bmp1.bmp", bmp_bytes(sample_image(16, 1)));
+}
+
+void write_changed(const fs::path& path, const std::function<void(std::vector<std::uint8_t>&)>& change)
+{
+    std::vector<std::uint8_t> bytes = bmp_bytes(sample_image(16, 0));
+    change(bytes);
+    write_file(path, bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    folders, failure,
+    ::testing::Values(failure_case{"no_input", [](const fs::path&) {}, "Write error on file: skin.skn"},
+                      failure_case{"bad_icon_after_good_pictures",
+                                   [](const fs::path& f) {
+                                       good_pictures(f);
+                                       write_file(f / "icon00.bmp", bmp_bytes(sample_image(16, 0)));
+                                       write_file(f / "icon01.bmp", bmp_bytes(sample_image(16, 1)));
+                                       write_file(f / "icon02.bmp", bmp_bytes(bmp_image{.compression = 1}));
+                                   },
+                                   "Wrong image format"},
+                      failure_case{"top_down_picture",
+                                   [](const fs::path& f) {
+                                       write_file(f / "bmp0.bmp", bmp_bytes(bmp_image{.height = -16}));
+                                   },
+                                   "Wrong image format"},
+                      failure_case{"truncated_picture",
+                                   [](const fs::path& f) {
+                                       good_pictures(f);
+                                       write_changed(f / "bmp2.bmp", [](auto& bytes) { bytes.pop_back(); });
+                                   },
+                                   "Truncated image file: bmp2.bmp"},
+                      failure_case{"header_only",
+                                   [](const fs::path& f) {
+                                       write_changed(f / "icon00.bmp", [](auto& bytes) { bytes.resize(20); });
+                                   },
+                                   "Truncated image file: icon00.bmp"},
+                      failure_case{"empty_icon",
+                                   [](const fs::path& f) {
+                                       good_pictures(f);
+                                       write_file(f / "icon00.bmp", {});
+                                   },
+                                   "Read error on file: icon00.bmp"},
+                      failure_case{"input_over_two_gibibytes",
+                                   [](const fs::path& f) {
+                                       write_file(f / "bmp0.bmp", {});
+                                       fs::resize_file(f / "bmp0.bmp", std::uint64_t{1} << 31);
+                                   },
+                                   "File too large: bmp0.bmp"},
+                      failure_case{"skin_is_a_folder",
+                                   [](const fs::path& f) {
+                                       good_pictures(f);
+                                       fs::remove(f / "skin.skn");
+                                       fs::create_directories(f / "skin.skn" / "keep");
+                                   },
+                                   "Can't create file: skin.skn"},
+                      failure_case{"disk_full", good_pictures, "Write error on file: skin.skn", 10000}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+} // namespace

@@ -1,0 +1,88 @@
+// Temporary folders and a child-process runner for the end-to-end tests.
+#include "tests/test_folder.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string read_text(const fs::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+// In the child: set up the folder, the output files and the limit, then become skinpack.
+[[noreturn]] void exec_skinpack(const fs::path& folder, const fs::path& out, const fs::path& err,
+                                const run_options& options)
+{
+    const int out_fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err_fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out_fd < 0 || err_fd < 0 || ::dup2(out_fd, 1) < 0 || ::dup2(err_fd, 2) < 0 ||
+        ::chdir(folder.c_str()) != 0)
+        ::_exit(127);
+    if (options.file_size_limit >= 0) {
+        // A write past the limit then fails with EFBIG, as on a full disk, instead of killing.
+        std::signal(SIGXFSZ, SIG_IGN);
+        const auto limit = static_cast<rlim_t>(options.file_size_limit);
+        const rlimit file_size{limit, limit};
+        if (::setrlimit(RLIMIT_FSIZE, &file_size) != 0)
+            ::_exit(127);
+    }
+    std::vector<char*> argv{const_cast<char*>(SKINPACK_EXE)};
+    for (const std::string& argument : options.arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    ::execv(SKINPACK_EXE, argv.data());
+    ::_exit(127);
+}
+
+} // namespace
+
+run_result run_skinpack(const fs::path& folder, const run_options& options)
+{
+    const fs::path out = folder.parent_path() / "stdout.txt";
+    const fs::path err = folder.parent_path() / "stderr.txt";
+    const pid_t child = ::fork();
+    if (child == 0)
+        exec_skinpack(folder, out, err, options);
+    run_result result;
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child)
+        return result;
+    if (WIFEXITED(status))
+        result.status = WEXITSTATUS(status);
+    result.out = read_text(out);
+    result.err = read_text(err);
+    return result;
+}
+
+std::vector<std::uint8_t> read_file(const fs::path& path)
+{
+    const std::string text = read_text(path);
+    return {text.begin(), text.end()};
+}
+
+void folder_test::SetUp()
+{
+    std::string pattern = (fs::temp_directory_path() / "skinpack-test-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    root = pattern;
+    folder = root / "folder";
+    fs::create_directory(folder);
+}
+
+void folder_test::TearDown()
+{
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+}

@@ -1,0 +1,35 @@
+// A fresh temporary folder per test, and a way to run the built skinpack inside it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+struct run_result {
+    int status = -1; // exit status, or -1 when the process did not exit normally
+    std::string out;
+    std::string err;
+};
+
+struct run_options {
+    std::vector<std::string> arguments;
+    long file_size_limit = -1; // bytes the process may write to one file; -1: no limit
+};
+
+// Runs the built skinpack with `folder` as its working directory.
+run_result run_skinpack(const std::filesystem::path& folder, const run_options& options = {});
+
+std::vector<std::uint8_t> read_file(const std::filesystem::path& path);
+
+// Gives each test an empty folder of its own, removed after the test.
+class folder_test : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    std::filesystem::path root;   // holds `folder` and nothing else of the tool's
+    std::filesystem::path folder; // where the tool runs
+};
