@@ -10,14 +10,15 @@
 
 namespace {
 
-byte_buffer to_buffer(const std::vector<std::uint8_t>& bytes)
+// An exact-size heap copy, so that a sanitizer sees any read beyond the file.
+byte_buffer to_buffer(std::span<const std::uint8_t> bytes)
 {
-    byte_buffer buffer(static_cast<std::uint8_t*>(std::malloc(bytes.size() + 1)));
-    std::memcpy(buffer.get(), bytes.data(), bytes.size());
+    byte_buffer buffer(static_cast<std::uint8_t*>(std::malloc(std::max<std::size_t>(bytes.size(), 1))));
+    std::copy(bytes.begin(), bytes.end(), buffer.get());
     return buffer;
 }
 
-std::vector<std::uint8_t> convert(const std::vector<std::uint8_t>& file)
+std::vector<std::uint8_t> convert(std::span<const std::uint8_t> file)
 {
     auto length = static_cast<std::int32_t>(file.size());
     const byte_buffer block = convert_bitmap(to_buffer(file), length, "test.bmp");
@@ -105,9 +106,7 @@ TEST_P(every_layout, every_truncation_is_refused_without_reading_past_the_end)
 {
     const std::vector<std::uint8_t> whole = file();
     for (std::size_t size = 0; size < whole.size(); ++size) {
-        // An exact-size heap copy, so that a sanitizer sees any read beyond it.
-        const std::unique_ptr<std::uint8_t[]> prefix(new std::uint8_t[size]);
-        std::copy_n(whole.begin(), size, prefix.get());
+        const byte_buffer prefix = to_buffer({whole.data(), size});
         const bitmap_problem problem = describe_bitmap({prefix.get(), size}).problem;
         ASSERT_TRUE(problem == bitmap_problem::header_cut_short ||
                     problem == bitmap_problem::pixels_cut_short ||
@@ -115,6 +114,35 @@ TEST_P(every_layout, every_truncation_is_refused_without_reading_past_the_end)
             << "prefix of " << size << " bytes";
     }
     EXPECT_EQ(describe_bitmap(whole).problem, bitmap_problem::none);
+}
+
+// Every byte of the headers and the colour table set to 0x00, to 0xFF and flipped in each bit:
+// each variant must convert into a whole block or be refused, reading nothing outside the file.
+TEST_P(every_layout, every_header_or_table_byte_change_converts_or_is_refused)
+{
+    const std::vector<std::uint8_t> whole = file();
+    const std::size_t table_end = 14 + GetParam().header_size + 4 * 256;
+    int converted = 0;
+    int refused = 0;
+    for (std::size_t at = 0; at < table_end; ++at) {
+        std::vector<std::uint8_t> values{0x00, 0xFF};
+        for (int bit = 0; bit < 8; ++bit)
+            values.push_back(static_cast<std::uint8_t>(whole[at] ^ 1 << bit));
+        for (const std::uint8_t value : values) {
+            std::vector<std::uint8_t> changed = whole;
+            changed[at] = value;
+            const bitmap_layout layout = describe_bitmap(changed);
+            if (layout.problem != bitmap_problem::none) {
+                ++refused;
+                continue;
+            }
+            ++converted;
+            ASSERT_EQ(convert(changed).size(), static_cast<std::size_t>(layout.side * layout.side))
+                << "byte " << at << " set to " << +value;
+        }
+    }
+    EXPECT_GT(converted, 0);
+    EXPECT_GT(refused, 0);
 }
 
 TEST(convert_bitmap, ignores_the_signature)

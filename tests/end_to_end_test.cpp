@@ -1,6 +1,7 @@
 // The built skinpack run in fresh folders: series, order, messages, status and the kept skin.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "tests/bmp_writer.h"
@@ -112,6 +113,30 @@ TEST_F(folder_test, large_header_images_take_their_colours_from_behind_the_heade
     write_file(folder / "bmp0.bmp", bmp_bytes(image));
     ASSERT_EQ(run_skinpack(folder).status, 0);
     EXPECT_EQ(read_file(folder / "skin.skn"), std::vector<std::uint8_t>(256, 0x1C));
+}
+
+// Inputs that crash a careless reader: each must be converted or refused in one line.
+TEST_F(folder_test, regression_inputs_are_converted_or_refused_cleanly)
+{
+    int files = 0;
+    for (const fs::directory_entry& entry : fs::directory_iterator(SKINPACK_REGRESSIONS)) {
+        SCOPED_TRACE(entry.path().filename().string());
+        ++files;
+        fs::remove_all(folder);
+        fs::create_directory(folder);
+        fs::copy_file(entry.path(), folder / "bmp0.bmp");
+        const run_result result = run_skinpack(folder);
+        if (result.status == 0) {
+            EXPECT_EQ(result.err, "");
+            EXPECT_TRUE(fs::file_size(folder / "skin.skn") == 256 ||
+                        fs::file_size(folder / "skin.skn") == 16384);
+        } else {
+            EXPECT_EQ(result.status, 1);
+            EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+            EXPECT_TRUE(result.err.ends_with("\n")) << result.err;
+        }
+    }
+    EXPECT_GT(files, 0);
 }
 
 struct failure_case {
