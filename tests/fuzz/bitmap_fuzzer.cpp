@@ -1,0 +1,23 @@
+// libFuzzer target: any bytes through the header check and, where it accepts them, the conversion.
+#include <cstdlib>
+#include <cstring>
+
+#include "skin/bitmap.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const bitmap_layout layout = describe_bitmap({data, size});
+    if (layout.problem != bitmap_problem::none)
+        return 0; // convert_bitmap would refuse it and exit, which libFuzzer counts as a crash
+    if (layout.side * layout.side > static_cast<std::int32_t>(size))
+        std::abort(); // accepted a file too short for its own pixels
+
+    // An exact-size heap copy, as the tool hands over a loaded file, so any overread is caught.
+    byte_buffer file(static_cast<std::uint8_t*>(std::malloc(size)));
+    std::memcpy(file.get(), data, size);
+    auto length = static_cast<std::int32_t>(size);
+    const byte_buffer block = convert_bitmap(std::move(file), length, "fuzz.bmp");
+    if (length != layout.side * layout.side)
+        std::abort();
+    return 0;
+}
