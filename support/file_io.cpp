@@ -9,20 +9,47 @@
 
 #include "support/fatal.h"
 
+namespace {
+
+constexpr auto max_length = static_cast<std::uintmax_t>(std::numeric_limits<std::int32_t>::max());
+
+// A folder bearing a file's name: Windows will not open it, Linux opens it but cannot read it.
+bool is_folder(const char* path)
+{
+    std::error_code error;
+    return std::filesystem::is_directory(path, error);
+}
+
+// Says why an opened file has no usable length. Where `long` has 32 bits, seeking to the end of
+// a file over 2 GiB fails outright, so the size is asked for again before blaming the seek.
+[[noreturn]] void report_bad_length(const char* path)
+{
+    if (is_folder(path))
+        fatal_exit("Read error on file: %s", path);
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    if (!error && size > max_length)
+        fatal_exit("File too large: %s", path);
+    fatal_exit("Can't find file length: %s", path);
+}
+
+} // namespace
+
 byte_buffer load_whole_file(const char* path, std::int32_t* length)
 {
     std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr)
+    if (file == nullptr) {
+        if (is_folder(path))
+            fatal_exit("Read error on file: %s", path);
         return nullptr;
+    }
     // The file is read in one piece, so a stream buffer would only add system calls and a copy.
     std::setvbuf(file, nullptr, _IONBF, 0);
     if (std::fseek(file, 0, SEEK_END) != 0)
-        fatal_exit("Can't find file length: %s", path);
+        report_bad_length(path);
     const long end = std::ftell(file);
-    if (end < 0)
-        fatal_exit("Can't find file length: %s", path);
-    if (end > std::numeric_limits<std::int32_t>::max())
-        fatal_exit("File too large: %s", path);
+    if (end < 0 || static_cast<std::uintmax_t>(end) > max_length)
+        report_bad_length(path);
     (void)std::fseek(file, 0, SEEK_SET); // a failure here shows up as a short read
 
     const auto size = static_cast<std::size_t>(end);

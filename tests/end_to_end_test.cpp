@@ -216,7 +216,13 @@ INSTANTIATE_TEST_SUITE_P(
                                        write_file(f / "icon00.bmp", {});
                                    },
                                    "Read error on file: icon00.bmp"},
-                      failure_case{"input_over_two_gibibytes",
+                      failure_case{"folder_named_like_a_picture",
+                     [](const fs::path& f) {
+                         good_pictures(f);
+                         fs::create_directory(f / "bmp2.bmp");
+                     },
+                     "Read error on file: bmp2.bmp"},
+        failure_case{"input_over_two_gibibytes",
                                    [](const fs::path& f) {
                                        write_file(f / "bmp0.bmp", {});
                                        fs::resize_file(f / "bmp0.bmp", std::uint64_t{1} << 31);
