@@ -66,6 +66,7 @@ TEST_P(series, skin_holds_the_blocks_of_each_series_in_order)
     std::vector<std::uint8_t> expected;
     for (const std::string& name : GetParam().read)
         expected.insert(expected.end(), pixels[name].begin(), pixels[name].end());
+    write_file(folder / "skin.skn", {'o', 'l', 'd'}); // must be replaced whole
 
     const run_result result = run_skinpack(folder, {.arguments = {"--ignored", "skin.skn"}});
     EXPECT_EQ(result.status, 0);
@@ -95,6 +96,25 @@ INSTANTIATE_TEST_SUITE_P(
         series_case{"hundred_and_one_icons", numbered("icon%02u.bmp", 101, 16),
                     names(numbered("icon%02u.bmp", 101, 16))}),
     [](const auto& test) { return std::string(test.param.name); });
+
+// Names are looked up as the file system does: Windows matches them in any case, Linux exactly.
+TEST_F(folder_test, names_match_in_any_case_only_on_windows)
+{
+    const bmp_image lower = sample_image(16, 1);
+    const bmp_image upper = sample_image(16, 2);
+    const bmp_image icon = sample_image(16, 3);
+    write_file(folder / "bmp0.bmp", bmp_bytes(lower));
+    write_file(folder / "BMP1.BMP", bmp_bytes(upper));
+    write_file(folder / "Icon00.Bmp", bmp_bytes(icon));
+
+    std::vector<std::uint8_t> expected = lower.pixels;
+    if (testing_windows_build()) {
+        expected.insert(expected.end(), upper.pixels.begin(), upper.pixels.end());
+        expected.insert(expected.end(), icon.pixels.begin(), icon.pixels.end());
+    }
+    ASSERT_EQ(run_skinpack(folder).status, 0);
+    EXPECT_EQ(read_file(folder / "skin.skn"), expected);
+}
 
 TEST_F(folder_test, two_large_pictures_and_three_icons_make_33536_bytes)
 {
@@ -217,12 +237,12 @@ INSTANTIATE_TEST_SUITE_P(
                                    },
                                    "Read error on file: icon00.bmp"},
                       failure_case{"folder_named_like_a_picture",
-                     [](const fs::path& f) {
-                         good_pictures(f);
-                         fs::create_directory(f / "bmp2.bmp");
-                     },
-                     "Read error on file: bmp2.bmp"},
-        failure_case{"input_over_two_gibibytes",
+                                   [](const fs::path& f) {
+                                       good_pictures(f);
+                                       fs::create_directory(f / "bmp2.bmp");
+                                   },
+                                   "Read error on file: bmp2.bmp"},
+                      failure_case{"input_over_two_gibibytes",
                                    [](const fs::path& f) {
                                        write_file(f / "bmp0.bmp", {});
                                        fs::resize_file(f / "bmp0.bmp", std::uint64_t{1} << 31);

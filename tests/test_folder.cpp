@@ -23,6 +23,20 @@ std::string read_text(const fs::path& path)
 
 constexpr int valgrind_failed = 99;
 
+// The built skinpack, unless SKINPACK_TEST_EXE names another build (such as a Windows one).
+std::string program_under_test()
+{
+    const char* chosen = std::getenv("SKINPACK_TEST_EXE");
+    return chosen != nullptr && *chosen != '\0' ? chosen : SKINPACK_EXE;
+}
+
+// Windows text mode writes "\r\n" for each line end; compare what the user reads.
+std::string without_carriage_returns(std::string text)
+{
+    std::erase(text, '\r');
+    return text;
+}
+
 // Where memcheck reports when SKINPACK_VALGRIND is set, or "" when the tool runs bare.
 std::string valgrind_log(const fs::path& folder)
 {
@@ -57,7 +71,9 @@ std::string valgrind_log(const fs::path& folder)
                  "--errors-for-leak-kinds=definite,indirect,possible",
                  "--log-file=" + log};
     }
-    words.push_back(SKINPACK_EXE);
+    if (const char* wrapper = std::getenv("SKINPACK_TEST_WRAPPER"); wrapper != nullptr && *wrapper != '\0')
+        words.push_back(wrapper);
+    words.push_back(program_under_test());
     words.insert(words.end(), options.arguments.begin(), options.arguments.end());
     std::vector<char*> argv;
     for (std::string& word : words)
@@ -84,9 +100,18 @@ run_result run_skinpack(const fs::path& folder, const run_options& options)
         result.status = WEXITSTATUS(status);
     result.out = read_text(out);
     result.err = read_text(err);
+    if (testing_windows_build()) {
+        result.out = without_carriage_returns(result.out);
+        result.err = without_carriage_returns(result.err);
+    }
     if (result.status == valgrind_failed)
         result.err += read_text(valgrind_log(folder)); // shown by the failing comparison
     return result;
+}
+
+bool testing_windows_build()
+{
+    return program_under_test().ends_with(".exe");
 }
 
 std::vector<std::uint8_t> read_file(const fs::path& path)

@@ -19,8 +19,12 @@ struct run_options {
     long file_size_limit = -1; // bytes the process may write to one file; -1: no limit
 };
 
-// Runs the built skinpack with `folder` as its working directory.
+// Runs the built skinpack with `folder` as its working directory. SKINPACK_TEST_EXE may name
+// another build of it, and SKINPACK_TEST_WRAPPER a program to run it with (such as wine).
 run_result run_skinpack(const std::filesystem::path& folder, const run_options& options = {});
+
+// Whether the program under test is a Windows executable.
+bool testing_windows_build();
 
 std::vector<std::uint8_t> read_file(const std::filesystem::path& path);
 
