@@ -63,6 +63,20 @@ std::uint8_t pack_332(std::uint8_t red, std::uint8_t green, std::uint8_t blue)
     return static_cast<std::uint8_t>((red >> 5) << 5 | (green >> 5) << 2 | blue >> 6);
 }
 
+// The colour-table bytes of an accepted bitmap; the last entry may lack its reserved byte.
+std::span<const std::uint8_t> colour_table(byte_reader& reader, const bitmap_layout& layout)
+{
+    return read_bytes(reader, layout.table_offset,
+                      std::uint64_t{layout.table_entries} * colour_entry_size - 1);
+}
+
+// Row `row` of an accepted bitmap, counted from the top; BMP stores the bottom row first.
+std::span<const std::uint8_t> stored_row(byte_reader& reader, const bitmap_layout& layout, std::size_t row)
+{
+    const auto side = static_cast<std::uint64_t>(layout.side);
+    return read_bytes(reader, layout.pixel_offset + (side - 1 - row) * side, side);
+}
+
 } // namespace
 
 bitmap_layout describe_bitmap(std::span<const std::uint8_t> file)
@@ -133,23 +147,38 @@ byte_buffer convert_bitmap(byte_buffer file, std::int32_t& length, const char* n
     byte_reader reader{bytes};
     // Only entries that pixels may name are inside the file; the rest of the table stays 0.
     std::array<std::uint8_t, 256> colour_of{};
-    const std::span<const std::uint8_t> table =
-        read_bytes(reader, layout.table_offset, std::uint64_t{layout.table_entries} * colour_entry_size - 1);
+    const std::span<const std::uint8_t> table = colour_table(reader, layout);
     for (std::uint32_t entry = 0; entry < layout.table_entries; ++entry) {
         const std::size_t at = entry * colour_entry_size;
         colour_of[entry] = pack_332(table[at + 2], table[at + 1], table[at]);
     }
 
     const auto side = static_cast<std::size_t>(layout.side);
-    const std::span<const std::uint8_t> pixels = read_bytes(reader, layout.pixel_offset, side * side);
     byte_buffer block = alloc_zeroed_or_die(side * side);
-    // BMP stores the bottom row first; the block starts with the top row.
     for (std::size_t row = 0; row < side; ++row) {
-        const std::span<const std::uint8_t> stored = pixels.subspan((side - 1 - row) * side, side);
+        const std::span<const std::uint8_t> stored = stored_row(reader, layout, row);
         std::uint8_t* out = block.get() + row * side;
         for (std::size_t column = 0; column < side; ++column)
             out[column] = colour_of[stored[column]];
     }
     length = static_cast<std::int32_t>(side * side);
     return block;
+}
+
+std::vector<std::uint8_t> bitmap_true_colours(std::span<const std::uint8_t> file, const bitmap_layout& layout)
+{
+    if (layout.problem != bitmap_problem::none)
+        return {};
+    byte_reader reader{file};
+    const std::span<const std::uint8_t> table = colour_table(reader, layout);
+    const auto side = static_cast<std::size_t>(layout.side);
+    std::vector<std::uint8_t> colours;
+    colours.reserve(side * side * 3);
+    for (std::size_t row = 0; row < side; ++row) {
+        for (const std::uint8_t index : stored_row(reader, layout, row)) {
+            const std::size_t at = index * colour_entry_size;
+            colours.insert(colours.end(), {table[at + 2], table[at + 1], table[at]});
+        }
+    }
+    return colours;
 }

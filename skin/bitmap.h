@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "support/memory.h"
 
@@ -38,3 +39,8 @@ bitmap_layout describe_bitmap(std::span<const std::uint8_t> file);
 // `length` then holds the block's size. A refused image ends the program; `name` is the
 // file's name for the report.
 byte_buffer convert_bitmap(byte_buffer file, std::int32_t& length, const char* name);
+
+// The colour of every pixel as the file stores it, top row first, three bytes (red, green, blue)
+// a pixel; empty unless `layout` is the accepting description of `file`.
+std::vector<std::uint8_t> bitmap_true_colours(std::span<const std::uint8_t> file,
+                                              const bitmap_layout& layout);

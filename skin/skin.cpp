@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr const char* skin_file_name = "skin.skn";
-
 // Appends the images named by `pattern` and indices 0, 1, 2, ... up to the first that is
 // missing; a gap in the numbering ends the series.
 void append_series(skin_buffer& skin, const char* pattern)
@@ -52,7 +50,7 @@ void append_block(skin_buffer& skin, std::span<const std::uint8_t> block)
 void build_skin()
 {
     skin_buffer skin;
-    append_series(skin, "bmp%u.bmp");
-    append_series(skin, "icon%02u.bmp");
+    append_series(skin, picture_pattern);
+    append_series(skin, icon_pattern);
     save_whole_file(skin_file_name, {skin.bytes.get(), static_cast<std::size_t>(skin.length)});
 }

@@ -6,6 +6,11 @@
 
 #include "support/memory.h"
 
+// The names of the two input series, tried from index 0 upward, and of the output.
+inline constexpr const char* picture_pattern = "bmp%u.bmp";
+inline constexpr const char* icon_pattern = "icon%02u.bmp";
+inline constexpr const char* skin_file_name = "skin.skn";
+
 // The pixel blocks gathered so far; `capacity` bytes are allocated, `length` are in use.
 struct skin_buffer {
     byte_buffer bytes;

@@ -44,9 +44,9 @@ std::string valgrind_log(const fs::path& folder)
     return wanted != nullptr && *wanted != '\0' ? (folder.parent_path() / "valgrind.log").string() : "";
 }
 
-// In the child: set up the folder, the output files and the limit, then become skinpack.
-[[noreturn]] void exec_skinpack(const fs::path& folder, const fs::path& out, const fs::path& err,
-                                const run_options& options)
+// In the child: set up the folder, the output files and the limit, then become `program`.
+[[noreturn]] void exec_program(const std::vector<std::string>& command, const fs::path& folder,
+                               const fs::path& out, const fs::path& err, const run_options& options)
 {
     const int out_fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err_fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -71,9 +71,7 @@ std::string valgrind_log(const fs::path& folder)
                  "--errors-for-leak-kinds=definite,indirect,possible",
                  "--log-file=" + log};
     }
-    if (const char* wrapper = std::getenv("SKINPACK_TEST_WRAPPER"); wrapper != nullptr && *wrapper != '\0')
-        words.push_back(wrapper);
-    words.push_back(program_under_test());
+    words.insert(words.end(), command.begin(), command.end());
     words.insert(words.end(), options.arguments.begin(), options.arguments.end());
     std::vector<char*> argv;
     for (std::string& word : words)
@@ -83,15 +81,15 @@ std::string valgrind_log(const fs::path& folder)
     ::_exit(127);
 }
 
-} // namespace
-
-run_result run_skinpack(const fs::path& folder, const run_options& options)
+// Runs `command` in `folder`, its output captured beside the folder.
+run_result run_program(const std::vector<std::string>& command, const fs::path& folder,
+                       const run_options& options)
 {
     const fs::path out = folder.parent_path() / "stdout.txt";
     const fs::path err = folder.parent_path() / "stderr.txt";
     const pid_t child = ::fork();
     if (child == 0)
-        exec_skinpack(folder, out, err, options);
+        exec_program(command, folder, out, err, options);
     run_result result;
     int status = 0;
     if (child < 0 || ::waitpid(child, &status, 0) != child)
@@ -100,13 +98,29 @@ run_result run_skinpack(const fs::path& folder, const run_options& options)
         result.status = WEXITSTATUS(status);
     result.out = read_text(out);
     result.err = read_text(err);
-    if (testing_windows_build()) {
+    if (command.back().ends_with(".exe")) {
         result.out = without_carriage_returns(result.out);
         result.err = without_carriage_returns(result.err);
     }
     if (result.status == valgrind_failed)
         result.err += read_text(valgrind_log(folder)); // shown by the failing comparison
     return result;
+}
+
+} // namespace
+
+run_result run_skinpack(const fs::path& folder, const run_options& options)
+{
+    std::vector<std::string> command;
+    if (const char* wrapper = std::getenv("SKINPACK_TEST_WRAPPER"); wrapper != nullptr && *wrapper != '\0')
+        command.push_back(wrapper);
+    command.push_back(program_under_test());
+    return run_program(command, folder, options);
+}
+
+run_result run_skinview(const fs::path& folder, const run_options& options)
+{
+    return run_program({SKINVIEW_EXE}, folder, options);
 }
 
 bool testing_windows_build()

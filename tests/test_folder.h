@@ -23,6 +23,9 @@ struct run_options {
 // another build of it, and SKINPACK_TEST_WRAPPER a program to run it with (such as wine).
 run_result run_skinpack(const std::filesystem::path& folder, const run_options& options = {});
 
+// Runs the built skinview with `folder` as its working directory.
+run_result run_skinview(const std::filesystem::path& folder, const run_options& options = {});
+
 // Whether the program under test is a Windows executable.
 bool testing_windows_build();
 

@@ -1,0 +1,278 @@
+// skinview run end to end: its diagnoses and statuses, the stale-skin check, and its PNG output
+// decoded back.
+#include <gtest/gtest.h>
+
+#include <stb/stb_image.h>
+
+#include <functional>
+
+#include "tests/bmp_writer.h"
+#include "tests/test_folder.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct rgb_image {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> rgb;
+};
+
+rgb_image load_png(const fs::path& path)
+{
+    rgb_image image;
+    int channels = 0;
+    std::uint8_t* pixels = stbi_load(path.c_str(), &image.width, &image.height, &channels, 3);
+    if (pixels != nullptr) {
+        image.rgb.assign(pixels, pixels + image.width * image.height * 3);
+        stbi_image_free(pixels);
+    }
+    return image;
+}
+
+std::size_t count_colour(const rgb_image& image, rgb colour)
+{
+    std::size_t count = 0;
+    for (std::size_t i = 0; i + 2 < image.rgb.size(); i += 3)
+        count +=
+            image.rgb[i] == colour.red && image.rgb[i + 1] == colour.green && image.rgb[i + 2] == colour.blue;
+    return count;
+}
+
+std::uint8_t pack_332(const std::uint8_t* rgb)
+{
+    return static_cast<std::uint8_t>((rgb[0] >> 5) << 5 | (rgb[1] >> 5) << 2 | rgb[2] >> 6);
+}
+
+struct check_case {
+    const char* name;
+    std::function<void(const fs::path&)> prepare;
+    std::vector<std::string> lines; // each must appear whole in the output
+    int status;
+};
+
+void PrintTo(const check_case& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class check : public folder_test, public ::testing::WithParamInterface<check_case> {};
+
+TEST_P(check, diagnoses_every_image_and_sets_the_status)
+{
+    GetParam().prepare(folder);
+    const run_result result = run_skinview(folder, {.arguments = {"check"}});
+    EXPECT_EQ(result.status, GetParam().status) << result.out << result.err;
+    for (const std::string& line : GetParam().lines)
+        EXPECT_NE(result.out.find(line + "\n"), std::string::npos) << "missing: " << line << "\nin:\n"
+                                                                   << result.out;
+}
+
+// A bad bmp0.bmp, then a good bmp1.bmp that must still be checked.
+std::function<void(const fs::path&)> first_picture(bmp_image bad)
+{
+    return [bad](const fs::path& f) {
+        write_file(f / "bmp0.bmp", bmp_bytes(bad));
+        write_file(f / "bmp1.bmp", bmp_bytes(sample_image(16, 1)));
+    };
+}
+
+const std::string good_second = "bmp1.bmp     16x16     ok";
+
+INSTANTIATE_TEST_SUITE_P(
+    skinview_folders, check,
+    ::testing::Values(
+        check_case{"wrong_size",
+                   first_picture(bmp_image{.width = 32, .height = 32}),
+                   {"bmp0.bmp     32x32     is 32x32: must be 16x16 or 128x128", good_second},
+                   1},
+        check_case{"rle8",
+                   first_picture(bmp_image{.compression = 1}),
+                   {"bmp0.bmp     16x16     RLE8-compressed: save it uncompressed", good_second},
+                   1},
+        check_case{"four_bits",
+                   first_picture(bmp_image{.bit_count = 4}),
+                   {"bmp0.bmp     16x16     4 bits per pixel: save it with 8", good_second},
+                   1},
+        check_case{
+            "true_colour",
+            first_picture(bmp_image{.bit_count = 24}),
+            {"bmp0.bmp     16x16     24-bit colour: convert it to an indexed 256-colour image", good_second},
+            1},
+        check_case{"top_down",
+                   first_picture(bmp_image{.height = -16}),
+                   {"bmp0.bmp     16x-16    top-down rows: flip it vertically", good_second},
+                   1},
+        check_case{"cut_short",
+                   [](const fs::path& f) {
+                       std::vector<std::uint8_t> bytes = bmp_bytes(sample_image(128, 0));
+                       bytes.resize(bytes.size() - 100);
+                       write_file(f / "bmp0.bmp", bytes);
+                   },
+                   {"bmp0.bmp     128x128   file ends before its pixels: the file is damaged"},
+                   1},
+        check_case{
+            "gap_and_unpadded_icon",
+            [](const fs::path& f) {
+                for (const char* name : {"bmp0.bmp", "bmp1.bmp", "bmp5.bmp", "icon00.bmp", "icon1.bmp"})
+                    write_file(f / name, bmp_bytes(sample_image(16, 0)));
+            },
+            {"pictures: 2, the series ends at bmp2.bmp (missing)",
+             "icons: 1, the series ends at icon01.bmp (missing)",
+             "warning: bmp5.bmp will never be read: bmp2.bmp is missing",
+             "warning: icon1.bmp will never be read: the name must be icon01.bmp"},
+            1},
+        check_case{
+            "empty_folder",
+            [](const fs::path&) {},
+            {"summary: 0 images, 0 with problems, 0 warnings; no images: skinpack would write no skin"},
+            1},
+        check_case{"all_good",
+                   [](const fs::path& f) {
+                       write_file(f / "bmp0.bmp", bmp_bytes(sample_image(128, 0)));
+                       write_file(f / "icon00.bmp", bmp_bytes(sample_image(16, 0)));
+                   },
+                   {"bmp0.bmp     128x128   ok", "icon00.bmp   16x16     ok",
+                    "summary: 2 images, 0 with problems, 0 warnings; skin of 16640 bytes; no skin.skn yet"},
+                   0}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+using skinview_test = folder_test;
+
+TEST_F(skinview_test, check_tells_whether_the_skin_is_up_to_date)
+{
+    write_file(folder / "bmp0.bmp", bmp_bytes(sample_image(16, 0)));
+    ASSERT_EQ(run_skinpack(folder).status, 0);
+    run_result result = run_skinview(folder, {.arguments = {"check", folder.string()}});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_NE(result.out.find("skin.skn is up to date\n"), std::string::npos) << result.out;
+
+    write_file(folder / "bmp0.bmp", bmp_bytes(sample_image(16, 1)));
+    result = run_skinview(folder, {.arguments = {"check"}});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_NE(result.out.find("skin.skn is out of date: run skinpack\n"), std::string::npos) << result.out;
+}
+
+struct usage_case {
+    std::vector<std::string> arguments;
+    int status;
+    std::string shown; // on stdout or stderr
+};
+
+TEST_F(skinview_test, command_line_statuses)
+{
+    for (const usage_case& c :
+         {usage_case{{}, 2, "A subcommand is required"}, usage_case{{"bogus"}, 2, "bogus"},
+          usage_case{{"--version"}, 0, "skinview 1.0.0"}, usage_case{{"check", "--help"}, 0, "Usage:"},
+          usage_case{{"check", "no-such-folder"}, 2, "no-such-folder"},
+          usage_case{{"preview", "--scale", "0"}, 2, "--scale"},
+          usage_case{{"palette", "--format", "bmp"}, 2, "bmp"}, usage_case{{"unpack"}, 2, "SKIN"}}) {
+        const run_result result = run_skinview(folder, {.arguments = c.arguments});
+        const std::string shown = result.out + result.err;
+        EXPECT_EQ(result.status, c.status) << shown;
+        EXPECT_NE(shown.find(c.shown), std::string::npos) << shown;
+    }
+}
+
+// skinpack, then skinview unpack, gives back exactly the 3-3-2 pixels of every image.
+TEST_F(skinview_test, unpack_gives_back_the_skin_pixels)
+{
+    std::vector<std::pair<std::string, bmp_image>> images{{"bmp0", sample_image(128, 4)},
+                                                          {"bmp1", sample_image(16, 5)},
+                                                          {"icon00", sample_image(16, 6)},
+                                                          {"icon01", sample_image(128, 7)}};
+    images[1].second.header_size = 124;
+    for (const auto& [name, image] : images)
+        write_file(folder / (name + ".bmp"), bmp_bytes(image));
+    ASSERT_EQ(run_skinpack(folder).status, 0);
+
+    const run_result result = run_skinview(folder, {.arguments = {"unpack", "skin.skn", "-o", "out"}});
+    ASSERT_EQ(result.status, 0) << result.err;
+    for (const auto& [name, image] : images) {
+        const rgb_image png = load_png(folder / "out" / (name + ".png"));
+        ASSERT_EQ(png.width, image.width) << name;
+        ASSERT_EQ(png.height, image.height) << name;
+        std::vector<std::uint8_t> packed;
+        for (std::size_t i = 0; i < png.rgb.size(); i += 3)
+            packed.push_back(pack_332(&png.rgb[i]));
+        EXPECT_EQ(packed, image.pixels) << name; // the identity palette: each pixel is its own byte
+    }
+}
+
+TEST_F(skinview_test, unpack_refuses_a_skin_that_does_not_fit_the_images)
+{
+    write_file(folder / "bmp0.bmp", bmp_bytes(sample_image(16, 0)));
+    write_file(folder / "skin.skn", std::vector<std::uint8_t>(300));
+    const run_result result = run_skinview(folder, {.arguments = {"unpack", "skin.skn"}});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err,
+              "skinview: skin.skn has 300 bytes, but the 1 images in . make 256: it was not built "
+              "from these images\n");
+    EXPECT_FALSE(fs::exists(folder / "skin-unpacked"));
+}
+
+// The colours the device shows: each 3-3-2 field's bits repeated to fill eight bits.
+TEST_F(skinview_test, palettes_hold_the_device_colours)
+{
+    ASSERT_EQ(run_skinview(folder, {.arguments = {"palette", "-o", "colours.act"}}).status, 0);
+    const std::vector<std::uint8_t> act = read_file(folder / "colours.act");
+    ASSERT_EQ(act.size(), 768u);
+    struct expansion {
+        std::uint8_t pixel;
+        rgb colour;
+    };
+    for (const expansion& e :
+         {expansion{0x00, {0, 0, 0}}, expansion{0xFF, {255, 255, 255}}, expansion{0xE0, {255, 0, 0}},
+          expansion{0x1C, {0, 255, 0}}, expansion{0x03, {0, 0, 255}}, expansion{0x92, {146, 146, 170}},
+          expansion{0x25, {36, 36, 85}}}) {
+        const std::size_t at = 3u * e.pixel;
+        EXPECT_EQ(act[at], e.colour.red) << +e.pixel;
+        EXPECT_EQ(act[at + 1], e.colour.green) << +e.pixel;
+        EXPECT_EQ(act[at + 2], e.colour.blue) << +e.pixel;
+    }
+
+    ASSERT_EQ(run_skinview(folder, {.arguments = {"palette", "--format", "png", "-o", "grid.png"}}).status,
+              0);
+    const rgb_image grid = load_png(folder / "grid.png");
+    ASSERT_EQ(grid.width, 256);
+    ASSERT_EQ(grid.height, 256);
+    for (int pixel = 0; pixel < 256; ++pixel) {
+        const std::size_t at = ((pixel / 16 * 16 + 8) * 256 + pixel % 16 * 16 + 8) * 3u;
+        ASSERT_TRUE(std::equal(grid.rgb.begin() + static_cast<std::ptrdiff_t>(at),
+                               grid.rgb.begin() + static_cast<std::ptrdiff_t>(at + 3),
+                               act.begin() + pixel * 3))
+            << "swatch " << pixel;
+    }
+
+    ASSERT_EQ(run_skinview(folder, {.arguments = {"palette"}}).status, 0);
+    const std::vector<std::uint8_t> gpl = read_file(folder / "skin-palette.gpl");
+    EXPECT_EQ(std::count(gpl.begin(), gpl.end(), '\n'), 4 + 256);
+    EXPECT_TRUE(std::string(gpl.begin(), gpl.end()).starts_with("GIMP Palette\n"));
+    ASSERT_EQ(run_skinview(folder, {.arguments = {"palette", "-o", "x.pal"}}).status, 0);
+    const std::vector<std::uint8_t> pal = read_file(folder / "x.pal");
+    EXPECT_TRUE(std::string(pal.begin(), pal.end()).starts_with("JASC-PAL\r\n0100\r\n256\r\n0 0 0\r\n"));
+}
+
+// A grey that 3-3-2 cannot hold: the preview shows the device's colour, and with --compare the
+// original beside it, each pixel scaled to a square.
+TEST_F(skinview_test, preview_shows_the_converted_colours_scaled)
+{
+    const rgb original{100, 100, 100};
+    const rgb shown{109, 109, 85};
+    write_file(folder / "bmp0.bmp", bmp_bytes(bmp_image{.width = 128, .height = 128, .palette = {original}}));
+    write_file(folder / "icon00.bmp", bmp_bytes(bmp_image{.palette = {original}}));
+    constexpr std::size_t pixels = 128 * 128 + 16 * 16;
+
+    ASSERT_EQ(run_skinview(folder, {.arguments = {"preview", "--scale", "3"}}).status, 0);
+    rgb_image sheet = load_png(folder / "skin-preview.png");
+    EXPECT_EQ(count_colour(sheet, shown), pixels * 9);
+    EXPECT_EQ(count_colour(sheet, original), 0u);
+
+    ASSERT_EQ(run_skinview(folder, {.arguments = {"preview", "--compare", "-o", "both.png"}}).status, 0);
+    sheet = load_png(folder / "both.png");
+    EXPECT_EQ(count_colour(sheet, shown), pixels * 4);
+    EXPECT_EQ(count_colour(sheet, original), pixels * 4);
+}
+
+} // namespace

@@ -1,0 +1,137 @@
+// Rendering 3-3-2 pixels: colour expansion, a tiny label font, and PNG and palette output.
+#include "view/render.h"
+
+#include <stb/stb_image_write.h>
+
+#include <fstream>
+
+namespace {
+
+// Digits 0-9, then b, m, p, i, c, o, n: five rows of three bits each.
+constexpr std::array<std::array<std::uint8_t, 5>, 17> glyphs{{
+    {7, 5, 5, 5, 7},
+    {2, 6, 2, 2, 7},
+    {7, 1, 7, 4, 7},
+    {7, 1, 7, 1, 7},
+    {5, 5, 7, 1, 1},
+    {7, 4, 7, 1, 7},
+    {7, 4, 7, 5, 7},
+    {7, 1, 1, 1, 1},
+    {7, 5, 7, 5, 7},
+    {7, 5, 7, 1, 7},
+    {4, 4, 7, 5, 7},
+    {0, 7, 7, 5, 5},
+    {0, 7, 5, 7, 4},
+    {2, 0, 2, 2, 2},
+    {0, 7, 4, 4, 7},
+    {0, 7, 5, 5, 7},
+    {0, 6, 5, 5, 5},
+}};
+
+int glyph_index(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    const std::string letters = "bmpicon";
+    const std::size_t at = letters.find(c);
+    return at == std::string::npos ? -1 : 10 + static_cast<int>(at);
+}
+
+void fill(canvas& sheet, int x, int y, int size, std::array<std::uint8_t, 3> colour)
+{
+    for (int row = y; row < y + size && row < sheet.height; ++row)
+        for (int column = x; column < x + size && column < sheet.width; ++column)
+            std::copy(colour.begin(), colour.end(),
+                      sheet.rgb.begin() + (static_cast<std::ptrdiff_t>(row) * sheet.width + column) * 3);
+}
+
+} // namespace
+
+std::array<std::uint8_t, 3> expand_332(std::uint8_t pixel)
+{
+    const unsigned red = pixel >> 5;
+    const unsigned green = pixel >> 2 & 7;
+    const unsigned blue = pixel & 3;
+    return {static_cast<std::uint8_t>(red << 5 | red << 2 | red >> 1),
+            static_cast<std::uint8_t>(green << 5 | green << 2 | green >> 1),
+            static_cast<std::uint8_t>(blue * 0x55)};
+}
+
+canvas make_canvas(int width, int height, std::array<std::uint8_t, 3> background)
+{
+    canvas sheet{width, height, {}};
+    sheet.rgb.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3);
+    for (std::size_t i = 0; i < sheet.rgb.size(); i += 3)
+        std::copy(background.begin(), background.end(), sheet.rgb.begin() + static_cast<std::ptrdiff_t>(i));
+    return sheet;
+}
+
+void draw_image(canvas& sheet, std::span<const std::uint8_t> rgb, int side, int x, int y, int scale)
+{
+    for (int row = 0; row < side; ++row) {
+        for (int column = 0; column < side; ++column) {
+            const std::size_t at = (static_cast<std::size_t>(row) * static_cast<std::size_t>(side) +
+                                    static_cast<std::size_t>(column)) *
+                                   3;
+            fill(sheet, x + column * scale, y + row * scale, scale, {rgb[at], rgb[at + 1], rgb[at + 2]});
+        }
+    }
+}
+
+void draw_label(canvas& sheet, const std::string& text, int x, int y, int scale)
+{
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const int glyph = glyph_index(text[i]);
+        if (glyph < 0)
+            continue;
+        for (int row = 0; row < 5; ++row)
+            for (int column = 0; column < 3; ++column)
+                if (glyphs[static_cast<std::size_t>(glyph)][static_cast<std::size_t>(row)] >> (2 - column) &
+                    1)
+                    fill(sheet, x + (static_cast<int>(i) * 4 + column) * scale, y + row * scale, scale,
+                         {255, 255, 255});
+    }
+}
+
+std::vector<std::uint8_t> block_to_rgb(std::span<const std::uint8_t> block)
+{
+    std::vector<std::uint8_t> rgb;
+    rgb.reserve(block.size() * 3);
+    for (const std::uint8_t pixel : block) {
+        const std::array<std::uint8_t, 3> colour = expand_332(pixel);
+        rgb.insert(rgb.end(), colour.begin(), colour.end());
+    }
+    return rgb;
+}
+
+bool save_png(const std::filesystem::path& path, const canvas& picture)
+{
+    return stbi_write_png(path.string().c_str(), picture.width, picture.height, 3, picture.rgb.data(),
+                          picture.width * 3) != 0;
+}
+
+bool save_palette(const std::filesystem::path& path, const std::string& format)
+{
+    if (format == "png") {
+        constexpr int swatch = 16;
+        canvas grid = make_canvas(16 * swatch, 16 * swatch, {0, 0, 0});
+        for (int i = 0; i < 256; ++i)
+            fill(grid, i % 16 * swatch, i / 16 * swatch, swatch, expand_332(static_cast<std::uint8_t>(i)));
+        return save_png(path, grid);
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (format == "gpl")
+        out << "GIMP Palette\nName: 3-3-2 device colours\nColumns: 16\n#\n";
+    else if (format == "pal")
+        out << "JASC-PAL\r\n0100\r\n256\r\n";
+    for (int i = 0; i < 256; ++i) {
+        const std::array<std::uint8_t, 3> c = expand_332(static_cast<std::uint8_t>(i));
+        if (format == "act")
+            out.write(reinterpret_cast<const char*>(c.data()), 3);
+        else if (format == "pal")
+            out << +c[0] << ' ' << +c[1] << ' ' << +c[2] << "\r\n";
+        else
+            out << +c[0] << ' ' << +c[1] << ' ' << +c[2] << "\t" << i << '\n';
+    }
+    return static_cast<bool>(out.flush());
+}

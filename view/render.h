@@ -1,0 +1,46 @@
+// Pictures of 3-3-2 pixels: the colours the device shows, sheets of images, PNG and palette files.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <vector>
+
+// The 8-bit red, green and blue the device shows for a 3-3-2 byte: each field's bits repeated
+// to fill eight, so 0 stays 0 and the top value becomes 255.
+std::array<std::uint8_t, 3> expand_332(std::uint8_t pixel);
+
+// An RGB picture, rows from the top, three bytes a pixel.
+struct canvas {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> rgb;
+};
+
+canvas make_canvas(int width, int height, std::array<std::uint8_t, 3> background);
+
+// Draws a `side` x `side` RGB image at (x, y), each pixel a `scale` x `scale` square.
+void draw_image(canvas& sheet, std::span<const std::uint8_t> rgb, int side, int x, int y, int scale);
+
+// Draws `text` (digits, lower-case letters of "bmpicon", and blanks) with a 3x5 font.
+void draw_label(canvas& sheet, const std::string& text, int x, int y, int scale);
+constexpr int label_width(const std::string& text, int scale)
+{
+    return static_cast<int>(text.size()) * 4 * scale;
+}
+constexpr int label_height(int scale)
+{
+    return 5 * scale;
+}
+
+// The 3-3-2 block expanded to RGB as the device shows it.
+std::vector<std::uint8_t> block_to_rgb(std::span<const std::uint8_t> block);
+
+// Writes `picture` as a PNG; false when the file cannot be written.
+bool save_png(const std::filesystem::path& path, const canvas& picture);
+
+// The 256 device colours as a palette file: "gpl" (GIMP), "act" (Adobe colour table),
+// "pal" (JASC) or "png" (a 16x16 grid of swatches). False when it cannot be written.
+bool save_palette(const std::filesystem::path& path, const std::string& format);

@@ -1,0 +1,142 @@
+// Skin folder scan: the series, the diagnosis of each image, and the files no series reaches.
+#include "view/skin_folder.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <regex>
+
+#include "skin/skin.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string series_name(const char* pattern, unsigned index)
+{
+    char name[32];
+    std::snprintf(name, sizeof name, pattern, index);
+    return name;
+}
+
+// Reads and checks one image; false when it does not exist, which ends its series.
+bool read_image(const fs::path& path, folder_image& image)
+{
+    std::error_code error;
+    if (fs::is_directory(path, error)) {
+        image.problem = "is a folder: rename or remove it";
+        return true;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    image.file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (image.file.empty()) {
+        image.problem = "file is empty: the file is damaged";
+        return true;
+    }
+    image.layout = describe_bitmap(image.file);
+    if (image.layout.problem != bitmap_problem::none) {
+        image.problem = explain_problem(image.layout);
+        return true;
+    }
+    // The conversion takes over a heap copy, as it does a loaded file.
+    auto length = static_cast<std::int32_t>(image.file.size());
+    byte_buffer copy = alloc_zeroed_or_die(image.file.size());
+    std::memcpy(copy.get(), image.file.data(), image.file.size());
+    const byte_buffer block = convert_bitmap(std::move(copy), length, image.name.c_str());
+    image.block.assign(block.get(), block.get() + length);
+    return true;
+}
+
+// Reads one series up to its first missing name, which it returns.
+std::string scan_series(const fs::path& folder, const char* pattern, bool icon,
+                        std::vector<folder_image>& images)
+{
+    for (unsigned index = 0;; ++index) {
+        folder_image image{.name = series_name(pattern, index), .icon = icon};
+        if (!read_image(folder / image.name, image))
+            return image.name;
+        images.push_back(std::move(image));
+    }
+}
+
+// Why a file that looks like part of a series will never be read, or "" if it will be.
+std::string unreached_reason(const std::string& name, const skin_folder& scan)
+{
+    static const std::regex numbered(R"((bmp|icon)([0-9]+)\.bmp)", std::regex::icase);
+    std::smatch match;
+    if (!std::regex_match(name, match, numbered))
+        return "";
+    const bool icon = match[1].length() == 4;
+    const std::string digits = match[2];
+    const unsigned long index = std::strtoul(digits.c_str(), nullptr, 10);
+    const std::string proper =
+        series_name(icon ? icon_pattern : picture_pattern, static_cast<unsigned>(index));
+    if (name != proper)
+        return name + " will never be read: the name must be " + proper;
+    const std::string& end = icon ? scan.icon_end : scan.picture_end;
+    const unsigned long end_index = std::strtoul(end.c_str() + (icon ? 4 : 3), nullptr, 10);
+    if (index > end_index)
+        return name + " will never be read: " + end + " is missing";
+    return "";
+}
+
+} // namespace
+
+std::string explain_problem(const bitmap_layout& layout)
+{
+    const std::string size = std::to_string(layout.width) + "x" + std::to_string(layout.height);
+    switch (layout.problem) {
+    case bitmap_problem::none:
+        return "";
+    case bitmap_problem::header_cut_short:
+        return "file ends inside its header: the file is damaged";
+    case bitmap_problem::wrong_dimensions:
+        if ((layout.width == 16 || layout.width == 128) && layout.height == -layout.width)
+            return "top-down rows: flip it vertically";
+        return "is " + size + ": must be 16x16 or 128x128";
+    case bitmap_problem::wrong_bit_count:
+        if (layout.bit_count > 8)
+            return std::to_string(layout.bit_count) +
+                   "-bit colour: convert it to an indexed 256-colour image";
+        return std::to_string(layout.bit_count) + " bits per pixel: save it with 8";
+    case bitmap_problem::compressed:
+        if (layout.compression == 1)
+            return "RLE8-compressed: save it uncompressed";
+        if (layout.compression == 2)
+            return "RLE4-compressed: save it uncompressed";
+        return "compressed (method " + std::to_string(layout.compression) + "): save it uncompressed";
+    case bitmap_problem::pixels_cut_short:
+        return "file ends before its pixels: the file is damaged";
+    case bitmap_problem::colours_cut_short:
+        return "file ends before the colours its pixels use: the file is damaged";
+    }
+    return "";
+}
+
+skin_folder scan_skin_folder(const fs::path& folder)
+{
+    skin_folder scan;
+    scan.picture_end = scan_series(folder, picture_pattern, false, scan.images);
+    scan.icon_end = scan_series(folder, icon_pattern, true, scan.images);
+    std::vector<std::string> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        if (std::string reason = unreached_reason(name, scan); !reason.empty())
+            scan.warnings.push_back(std::move(reason));
+    }
+    return scan;
+}
+
+std::vector<std::uint8_t> skin_bytes(const skin_folder& folder)
+{
+    std::vector<std::uint8_t> skin;
+    for (const folder_image& image : folder.images)
+        skin.insert(skin.end(), image.block.begin(), image.block.end());
+    return skin;
+}

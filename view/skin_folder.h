@@ -1,0 +1,34 @@
+// A skin folder seen as skinpack sees it, with every problem found instead of the first.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "skin/bitmap.h"
+
+struct folder_image {
+    std::string name;
+    bool icon = false;
+    std::vector<std::uint8_t> file;  // the whole file
+    bitmap_layout layout;            // meaningful when the file could be read
+    std::string problem;             // what is wrong and how to mend it; empty when fine
+    std::vector<std::uint8_t> block; // the converted 3-3-2 pixels when fine
+};
+
+struct skin_folder {
+    std::vector<folder_image> images; // pictures, then icons, in skin order
+    std::string picture_end;          // the first picture name that does not exist
+    std::string icon_end;
+    std::vector<std::string> warnings; // files that the series will never reach, and why
+};
+
+// Walks both series of `folder` as skinpack does, but reads on past refused images.
+skin_folder scan_skin_folder(const std::filesystem::path& folder);
+
+// The plain-words diagnosis of a refused bitmap, with the fix.
+std::string explain_problem(const bitmap_layout& layout);
+
+// The skin that skinpack would write; meaningful only when no image has a problem.
+std::vector<std::uint8_t> skin_bytes(const skin_folder& folder);
