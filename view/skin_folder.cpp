@@ -1,12 +1,13 @@
 // Skin folder scan: the series, the diagnosis of each image, and the files no series reaches.
 #include "view/skin_folder.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <regex>
 
 #include "skin/skin.h"
 
@@ -63,15 +64,29 @@ std::string scan_series(const fs::path& folder, const char* pattern, bool icon,
     }
 }
 
+// The digits of a name like "bmp12.bmp" or "ICON7.BMP" (any case), or "" for any other name.
+std::string series_digits(const std::string& name, bool& icon)
+{
+    std::string lower = name;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    icon = lower.starts_with("icon");
+    const std::size_t prefix = icon ? 4 : 3;
+    if (!(icon || lower.starts_with("bmp")) || !lower.ends_with(".bmp") || lower.size() < prefix + 5)
+        return "";
+    const std::string digits = lower.substr(prefix, lower.size() - prefix - 4);
+    const bool numeric =
+        std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c); });
+    return numeric && digits.size() <= 9 ? digits : "";
+}
+
 // Why a file that looks like part of a series will never be read, or "" if it will be.
 std::string unreached_reason(const std::string& name, const skin_folder& scan)
 {
-    static const std::regex numbered(R"((bmp|icon)([0-9]+)\.bmp)", std::regex::icase);
-    std::smatch match;
-    if (!std::regex_match(name, match, numbered))
+    bool icon = false;
+    const std::string digits = series_digits(name, icon);
+    if (digits.empty())
         return "";
-    const bool icon = match[1].length() == 4;
-    const std::string digits = match[2];
     const unsigned long index = std::strtoul(digits.c_str(), nullptr, 10);
     const std::string proper =
         series_name(icon ? icon_pattern : picture_pattern, static_cast<unsigned>(index));
