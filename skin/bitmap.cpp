@@ -172,12 +172,14 @@ std::vector<std::uint8_t> bitmap_true_colours(std::span<const std::uint8_t> file
     byte_reader reader{file};
     const std::span<const std::uint8_t> table = colour_table(reader, layout);
     const auto side = static_cast<std::size_t>(layout.side);
-    std::vector<std::uint8_t> colours;
-    colours.reserve(side * side * 3);
+    std::vector<std::uint8_t> colours(side * side * 3);
+    std::size_t out = 0;
     for (std::size_t row = 0; row < side; ++row) {
         for (const std::uint8_t index : stored_row(reader, layout, row)) {
             const std::size_t at = index * colour_entry_size;
-            colours.insert(colours.end(), {table[at + 2], table[at + 1], table[at]});
+            colours[out++] = table[at + 2];
+            colours[out++] = table[at + 1];
+            colours[out++] = table[at];
         }
     }
     return colours;

@@ -1,4 +1,5 @@
-// libFuzzer target: any bytes through the header check and, where it accepts them, the conversion.
+// libFuzzer target: any bytes through the header check and, where it accepts them, the
+// conversion and the reading of the image's own colours.
 #include <cstdlib>
 #include <cstring>
 
@@ -11,6 +12,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0; // convert_bitmap would refuse it and exit, which libFuzzer counts as a crash
     if (layout.side * layout.side > static_cast<std::int32_t>(size))
         std::abort(); // accepted a file too short for its own pixels
+
+    if (bitmap_true_colours({data, size}, layout).size() !=
+        static_cast<std::size_t>(layout.side * layout.side) * 3)
+        std::abort();
 
     // An exact-size heap copy, as the tool hands over a loaded file, so any overread is caught.
     byte_buffer file(static_cast<std::uint8_t*>(std::malloc(size)));
