@@ -2,9 +2,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 
 #include "skin/skin.h"
 #include "view/render.h"
@@ -17,12 +15,6 @@ namespace {
 constexpr int status_ok = 0;
 constexpr int status_problems = 1;
 constexpr int status_usage = 2;
-
-std::vector<std::uint8_t> read_bytes(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 std::string stem(const std::string& name)
 {
@@ -37,8 +29,8 @@ int check(const fs::path& folder)
     std::size_t pictures = 0;
     for (const folder_image& image : scan.images) {
         const bitmap_layout& l = image.layout;
-        const std::string size =
-            image.file.size() >= 26 ? std::to_string(l.width) + "x" + std::to_string(l.height) : "-";
+        const bool sized = !image.file.empty() && l.problem != bitmap_problem::header_cut_short;
+        const std::string size = sized ? std::to_string(l.width) + "x" + std::to_string(l.height) : "-";
         std::printf("%-12s %-9s %s\n", image.name.c_str(), size.c_str(),
                     image.problem.empty() ? "ok" : image.problem.c_str());
         if (!image.problem.empty() && refused++ == 0)
@@ -66,7 +58,7 @@ int check(const fs::path& folder)
     std::error_code error;
     if (!fs::is_regular_file(folder / skin_file_name, error))
         std::printf("; no %s yet\n", skin_file_name);
-    else if (read_bytes(folder / skin_file_name) == skin)
+    else if (read_file_bytes(folder / skin_file_name) == skin)
         std::printf("; %s is up to date\n", skin_file_name);
     else
         std::printf("; %s is out of date: run skinpack\n", skin_file_name);
@@ -166,7 +158,7 @@ int unpack(const fs::path& skin_path, const fs::path& folder, const fs::path& ou
         std::fprintf(stderr, "skinview: cannot read %s\n", skin_path.string().c_str());
         return status_problems;
     }
-    const std::vector<std::uint8_t> skin = read_bytes(skin_path);
+    const std::vector<std::uint8_t> skin = read_file_bytes(skin_path);
     const skin_folder scan = scan_skin_folder(folder);
     std::size_t expected = 0;
     for (const folder_image& image : scan.images) {

@@ -112,6 +112,17 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    {"bmp0.bmp     128x128   file ends before its pixels: the file is damaged"},
                    1},
+        check_case{"folder_huge_and_empty_files",
+                   [](const fs::path& f) {
+                       fs::create_directory(f / "bmp0.bmp");
+                       write_file(f / "bmp1.bmp", {});
+                       fs::resize_file(f / "bmp1.bmp", std::uint64_t{1} << 31);
+                       write_file(f / "bmp2.bmp", {});
+                   },
+                   {"bmp0.bmp     -         is a folder: rename or remove it",
+                    "bmp1.bmp     -         file is over 2 GiB: skinpack cannot take it",
+                    "bmp2.bmp     -         file is empty or cannot be read"},
+                   1},
         check_case{
             "gap_and_unpadded_icon",
             [](const fs::path& f) {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <limits>
 
 #include "skin/skin.h"
 
@@ -30,12 +31,15 @@ bool read_image(const fs::path& path, folder_image& image)
         image.problem = "is a folder: rename or remove it";
         return true;
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    if (!fs::exists(path, error))
         return false;
-    image.file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (fs::file_size(path, error) > static_cast<std::uintmax_t>(std::numeric_limits<std::int32_t>::max())) {
+        image.problem = "file is over 2 GiB: skinpack cannot take it";
+        return true;
+    }
+    image.file = read_file_bytes(path);
     if (image.file.empty()) {
-        image.problem = "file is empty: the file is damaged";
+        image.problem = "file is empty or cannot be read";
         return true;
     }
     image.layout = describe_bitmap(image.file);
@@ -146,6 +150,12 @@ skin_folder scan_skin_folder(const fs::path& folder)
             scan.warnings.push_back(std::move(reason));
     }
     return scan;
+}
+
+std::vector<std::uint8_t> read_file_bytes(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 std::vector<std::uint8_t> skin_bytes(const skin_folder& folder)

@@ -30,5 +30,8 @@ skin_folder scan_skin_folder(const std::filesystem::path& folder);
 // The plain-words diagnosis of a refused bitmap, with the fix.
 std::string explain_problem(const bitmap_layout& layout);
 
+// The bytes of a file; empty when it cannot be read.
+std::vector<std::uint8_t> read_file_bytes(const std::filesystem::path& path);
+
 // The skin that skinpack would write; meaningful only when no image has a problem.
 std::vector<std::uint8_t> skin_bytes(const skin_folder& folder);
