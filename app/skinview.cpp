@@ -75,6 +75,10 @@ struct preview_options {
 int preview(const preview_options& options)
 {
     const skin_folder scan = scan_skin_folder(options.folder);
+    if (scan.images.empty()) {
+        std::fprintf(stderr, "skinview: no images in %s\n", options.folder.string().c_str());
+        return status_problems;
+    }
     const int scale = options.scale;
     const int gap = 4 * scale;
     const int row_limit = 4 * (128 * scale * (options.compare ? 2 : 1) + gap);

@@ -271,10 +271,15 @@ TEST_F(skinview_test, preview_shows_the_converted_colours_scaled)
 {
     const rgb original{100, 100, 100};
     const rgb shown{109, 109, 85};
-    write_file(folder / "bmp0.bmp", bmp_bytes(bmp_image{.width = 128, .height = 128, .palette = {original}}));
-    write_file(folder / "icon00.bmp", bmp_bytes(bmp_image{.palette = {original}}));
     constexpr std::size_t pixels = 128 * 128 + 16 * 16;
 
+    run_result empty = run_skinview(folder, {.arguments = {"preview"}});
+    EXPECT_EQ(empty.status, 1);
+    EXPECT_EQ(empty.err, "skinview: no images in .\n");
+    EXPECT_FALSE(fs::exists(folder / "skin-preview.png"));
+
+    write_file(folder / "bmp0.bmp", bmp_bytes(bmp_image{.width = 128, .height = 128, .palette = {original}}));
+    write_file(folder / "icon00.bmp", bmp_bytes(bmp_image{.palette = {original}}));
     ASSERT_EQ(run_skinview(folder, {.arguments = {"preview", "--scale", "3"}}).status, 0);
     rgb_image sheet = load_png(folder / "skin-preview.png");
     EXPECT_EQ(count_colour(sheet, shown), pixels * 9);
