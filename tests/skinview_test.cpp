@@ -265,8 +265,8 @@ TEST_F(skinview_test, palettes_hold_the_device_colours)
     EXPECT_TRUE(std::string(pal.begin(), pal.end()).starts_with("JASC-PAL\r\n0100\r\n256\r\n0 0 0\r\n"));
 }
 
-// A grey that 3-3-2 cannot hold: the preview shows the device's colour, and with --compare the
-// original beside it, each pixel scaled to a square.
+// An empty folder gets no sheet. A grey that 3-3-2 cannot hold: the preview shows the device's
+// colour, and with --compare the original beside it, each pixel scaled to a square.
 TEST_F(skinview_test, preview_shows_the_converted_colours_scaled)
 {
     const rgb original{100, 100, 100};
