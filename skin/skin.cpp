@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <limits>
 
 #include "skin/bitmap.h"
 #include "support/fatal.h"
@@ -31,13 +30,12 @@ void append_series(skin_buffer& skin, const char* pattern)
 
 void append_block(skin_buffer& skin, std::span<const std::uint8_t> block)
 {
-    constexpr auto limit = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
-    if (block.size() > limit - static_cast<std::size_t>(skin.length))
+    if (block.size() > max_buffer_length - static_cast<std::size_t>(skin.length))
         fatal_exit("Skin file too large: %s", skin_file_name);
     const std::size_t needed = static_cast<std::size_t>(skin.length) + block.size();
     if (needed > static_cast<std::size_t>(skin.capacity)) {
         // Doubling keeps the copying of a realloc that cannot grow in place linear overall.
-        const std::size_t grown = std::min(limit, 2 * static_cast<std::size_t>(skin.capacity));
+        const std::size_t grown = std::min(max_buffer_length, 2 * static_cast<std::size_t>(skin.capacity));
         const std::size_t capacity = std::max(needed, grown);
         skin.bytes = realloc_or_die(std::move(skin.bytes), capacity);
         skin.capacity = static_cast<std::int32_t>(capacity);

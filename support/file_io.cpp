@@ -3,15 +3,12 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <limits>
 #include <string>
 #include <system_error>
 
 #include "support/fatal.h"
 
 namespace {
-
-constexpr auto max_length = static_cast<std::uintmax_t>(std::numeric_limits<std::int32_t>::max());
 
 // A folder bearing a file's name: Windows will not open it, Linux opens it but cannot read it.
 bool is_folder(const char* path)
@@ -28,7 +25,7 @@ bool is_folder(const char* path)
         fatal_exit("Read error on file: %s", path);
     std::error_code error;
     const std::uintmax_t size = std::filesystem::file_size(path, error);
-    if (!error && size > max_length)
+    if (!error && size > max_buffer_length)
         fatal_exit("File too large: %s", path);
     fatal_exit("Can't find file length: %s", path);
 }
@@ -48,7 +45,7 @@ byte_buffer load_whole_file(const char* path, std::int32_t* length)
     if (std::fseek(file, 0, SEEK_END) != 0)
         report_bad_length(path);
     const long end = std::ftell(file);
-    if (end < 0 || static_cast<std::uintmax_t>(end) > max_length)
+    if (end < 0 || static_cast<std::uintmax_t>(end) > max_buffer_length)
         report_bad_length(path);
     (void)std::fseek(file, 0, SEEK_SET); // a failure here shows up as a short read
 

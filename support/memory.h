@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <memory>
 
 struct free_deleter {
@@ -12,6 +13,9 @@ struct free_deleter {
 
 // A heap block of bytes from the C allocator; its length travels beside it.
 using byte_buffer = std::unique_ptr<std::uint8_t[], free_deleter>;
+
+// Lengths are signed 32-bit, so no buffer may hold more bytes than this.
+inline constexpr std::size_t max_buffer_length = std::numeric_limits<std::int32_t>::max();
 
 // A new zero-filled block of `size` bytes; "Out of memory" ends the program.
 byte_buffer alloc_zeroed_or_die(std::size_t size);

@@ -8,7 +8,6 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <limits>
 
 #include "skin/skin.h"
 
@@ -33,7 +32,7 @@ bool read_image(const fs::path& path, folder_image& image)
     }
     if (!fs::exists(path, error))
         return false;
-    if (fs::file_size(path, error) > static_cast<std::uintmax_t>(std::numeric_limits<std::int32_t>::max())) {
+    if (fs::file_size(path, error) > max_buffer_length) {
         image.problem = "file is over 2 GiB: skinpack cannot take it";
         return true;
     }
