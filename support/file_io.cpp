@@ -1,12 +1,21 @@
 // Whole-file I/O through binary-mode C streams; every failure is fatal.
 #include "support/file_io.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <string>
+#include <random>
 #include <system_error>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#endif
+
 #include "support/fatal.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -14,7 +23,7 @@ namespace {
 bool is_folder(const char* path)
 {
     std::error_code error;
-    return std::filesystem::is_directory(path, error);
+    return fs::is_directory(path, error);
 }
 
 // Says why an opened file has no usable length. Where `long` has 32 bits, seeking to the end of
@@ -24,10 +33,67 @@ bool is_folder(const char* path)
     if (is_folder(path))
         fatal_exit("Read error on file: %s", path);
     std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    const std::uintmax_t size = fs::file_size(path, error);
     if (!error && size > max_buffer_length)
         fatal_exit("File too large: %s", path);
     fatal_exit("Can't find file length: %s", path);
+}
+
+// The file that writing through `path` must change: the end of its chain of symbolic links,
+// which need not exist yet. A chain too long to follow ends at a link, which is then refused.
+fs::path final_target(const fs::path& path)
+{
+    fs::path target = path;
+    std::error_code error;
+    for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(target, error)); ++hops) {
+        const fs::path link = fs::read_symlink(target, error);
+        if (error)
+            break;
+        target = link.is_absolute() ? link : target.parent_path() / link;
+    }
+    return target;
+}
+
+// Whether an existing file may be written, asked the way the system answers it (permissions,
+// read-only attributes, administrator rights). Appending nothing leaves the file as it is.
+bool opens_for_writing(const fs::path& target)
+{
+    std::FILE* file = std::fopen(target.string().c_str(), "ab");
+    if (file == nullptr)
+        return false;
+    std::fclose(file);
+    return true;
+}
+
+// Creates a file that did not exist, or gives null. The Windows C runtime ignores fopen's "x".
+std::FILE* create_new(const fs::path& path)
+{
+#ifdef _WIN32
+    const int descriptor =
+        _open(path.string().c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+    return descriptor < 0 ? nullptr : _fdopen(descriptor, "wb");
+#else
+    return std::fopen(path.c_str(), "wbx");
+#endif
+}
+
+// A new file of this run's own beside `target`, named "TARGET.XXXXXXXX.tmp". A name another run
+// or the user already has is never touched: another is drawn instead.
+std::FILE* create_temporary(const fs::path& target, fs::path& temporary)
+{
+    static std::random_device entropy;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char token[16];
+        std::snprintf(token, sizeof token, ".%08x.tmp", static_cast<unsigned>(entropy()));
+        temporary = target;
+        temporary += token;
+        errno = 0;
+        if (std::FILE* file = create_new(temporary))
+            return file;
+        if (errno != EEXIST)
+            return nullptr;
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -60,24 +126,44 @@ byte_buffer load_whole_file(const char* path, std::int32_t* length)
     return buffer;
 }
 
+save_outcome replace_file(const fs::path& path, std::span<const std::uint8_t> data)
+{
+    const fs::path target = final_target(path);
+    std::error_code error;
+    const fs::file_status old = fs::symlink_status(target, error);
+    if (fs::is_symlink(old) || (fs::exists(old) && !opens_for_writing(target)))
+        return save_outcome::cannot_create;
+
+    fs::path temporary;
+    std::FILE* file = create_temporary(target, temporary);
+    if (file == nullptr)
+        return save_outcome::cannot_create;
+    bool written = !data.empty() && std::fwrite(data.data(), data.size(), 1, file) == 1;
+    written = std::fclose(file) == 0 && written; // a full disk may only show when the buffer is flushed
+    // Some C runtimes let a short final write pass as complete; the size on disk has the last word.
+    written = written && fs::file_size(temporary, error) == data.size() && !error;
+    if (!written) {
+        fs::remove(temporary, error);
+        return save_outcome::write_failed;
+    }
+    if (fs::exists(old))
+        fs::permissions(temporary, old.permissions(), error);
+    fs::rename(temporary, target, error); // replaces an existing file, Windows too
+    if (error) {
+        fs::remove(temporary, error);
+        return save_outcome::cannot_create;
+    }
+    return save_outcome::saved;
+}
+
 void save_whole_file(const char* path, std::span<const std::uint8_t> data)
 {
-    // The data goes to a neighbour first and replaces `path` only once it is complete, so a
-    // failed run never costs the user the file they already had.
-    const std::string temporary = std::string(path) + ".tmp";
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (file == nullptr)
+    switch (replace_file(path, data)) {
+    case save_outcome::saved:
+        return;
+    case save_outcome::cannot_create:
         fatal_exit("Can't create file: %s", path);
-    bool written = !data.empty() && std::fwrite(data.data(), data.size(), 1, file) == 1;
-    written = std::fclose(file) == 0 && written;
-    if (!written) {
-        std::remove(temporary.c_str());
+    case save_outcome::write_failed:
         fatal_exit("Write error on file: %s", path);
-    }
-    std::error_code error;
-    std::filesystem::rename(temporary, path, error); // replaces an existing file, Windows too
-    if (error) {
-        std::remove(temporary.c_str());
-        fatal_exit("Can't create file: %s", path);
     }
 }

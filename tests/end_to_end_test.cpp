@@ -1,7 +1,11 @@
 // The built skinpack run in fresh folders: series, order, messages, status and the kept skin.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
 #include <functional>
 
 #include "tests/bmp_writer.h"
@@ -73,7 +77,7 @@ TEST_P(series, skin_holds_the_blocks_of_each_series_in_order)
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(read_file(folder / "skin.skn"), expected);
-    EXPECT_FALSE(fs::exists(folder / "skin.skn.tmp"));
+    EXPECT_EQ(leftover_temporaries(folder), std::vector<std::string>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -164,6 +168,7 @@ struct failure_case {
     std::function<void(const fs::path&)> prepare;
     std::string message;
     long file_size_limit = -1;
+    bool unprivileged = false;
 };
 
 void PrintTo(const failure_case& c, std::ostream* out)
@@ -180,14 +185,17 @@ TEST_P(failure, reports_and_keeps_the_previous_skin)
     write_file(folder / "skin.skn", previous);
     GetParam().prepare(folder);
 
-    const run_result result = run_skinpack(folder, {.file_size_limit = GetParam().file_size_limit});
+    write_file(folder / "skin.skn.tmp", {'m', 'i', 'n', 'e'}); // the user's own file, never touched
+    const run_result result = run_skinpack(
+        folder, {.file_size_limit = GetParam().file_size_limit, .unprivileged = GetParam().unprivileged});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, GetParam().message + "\n");
     if (fs::is_regular_file(folder / "skin.skn")) {
         EXPECT_EQ(read_file(folder / "skin.skn"), previous);
     }
-    EXPECT_FALSE(fs::exists(folder / "skin.skn.tmp"));
+    EXPECT_EQ(read_file(folder / "skin.skn.tmp"), (std::vector<std::uint8_t>{'m', 'i', 'n', 'e'}));
+    EXPECT_EQ(leftover_temporaries(folder), std::vector<std::string>{});
 }
 
 void good_pictures(const fs::path& folder)
@@ -205,57 +213,159 @@ void write_changed(const fs::path& path, const std::function<void(std::vector<st
 
 INSTANTIATE_TEST_SUITE_P(
     folders, failure,
-    ::testing::Values(failure_case{"no_input", [](const fs::path&) {}, "Write error on file: skin.skn"},
-                      failure_case{"bad_icon_after_good_pictures",
-                                   [](const fs::path& f) {
-                                       good_pictures(f);
-                                       write_file(f / "icon00.bmp", bmp_bytes(sample_image(16, 0)));
-                                       write_file(f / "icon01.bmp", bmp_bytes(sample_image(16, 1)));
-                                       write_file(f / "icon02.bmp", bmp_bytes(bmp_image{.compression = 1}));
-                                   },
-                                   "Wrong image format"},
-                      failure_case{"top_down_picture",
-                                   [](const fs::path& f) {
-                                       write_file(f / "bmp0.bmp", bmp_bytes(bmp_image{.height = -16}));
-                                   },
-                                   "Wrong image format"},
-                      failure_case{"truncated_picture",
-                                   [](const fs::path& f) {
-                                       good_pictures(f);
-                                       write_changed(f / "bmp2.bmp", [](auto& bytes) { bytes.pop_back(); });
-                                   },
-                                   "Truncated image file: bmp2.bmp"},
-                      failure_case{"header_only",
-                                   [](const fs::path& f) {
-                                       write_changed(f / "icon00.bmp", [](auto& bytes) { bytes.resize(20); });
-                                   },
-                                   "Truncated image file: icon00.bmp"},
-                      failure_case{"empty_icon",
-                                   [](const fs::path& f) {
-                                       good_pictures(f);
-                                       write_file(f / "icon00.bmp", {});
-                                   },
-                                   "Read error on file: icon00.bmp"},
-                      failure_case{"folder_named_like_a_picture",
-                                   [](const fs::path& f) {
-                                       good_pictures(f);
-                                       fs::create_directory(f / "bmp2.bmp");
-                                   },
-                                   "Read error on file: bmp2.bmp"},
-                      failure_case{"input_over_two_gibibytes",
-                                   [](const fs::path& f) {
-                                       write_file(f / "bmp0.bmp", {});
-                                       fs::resize_file(f / "bmp0.bmp", std::uint64_t{1} << 31);
-                                   },
-                                   "File too large: bmp0.bmp"},
-                      failure_case{"skin_is_a_folder",
-                                   [](const fs::path& f) {
-                                       good_pictures(f);
-                                       fs::remove(f / "skin.skn");
-                                       fs::create_directories(f / "skin.skn" / "keep");
-                                   },
-                                   "Can't create file: skin.skn"},
-                      failure_case{"disk_full", good_pictures, "Write error on file: skin.skn", 10000}),
+    ::testing::Values(
+        failure_case{"no_input", [](const fs::path&) {}, "Write error on file: skin.skn"},
+        failure_case{"bad_icon_after_good_pictures",
+                     [](const fs::path& f) {
+                         good_pictures(f);
+                         write_file(f / "icon00.bmp", bmp_bytes(sample_image(16, 0)));
+                         write_file(f / "icon01.bmp", bmp_bytes(sample_image(16, 1)));
+                         write_file(f / "icon02.bmp", bmp_bytes(bmp_image{.compression = 1}));
+                     },
+                     "Wrong image format"},
+        failure_case{
+            "top_down_picture",
+            [](const fs::path& f) { write_file(f / "bmp0.bmp", bmp_bytes(bmp_image{.height = -16})); },
+            "Wrong image format"},
+        failure_case{"truncated_picture",
+                     [](const fs::path& f) {
+                         good_pictures(f);
+                         write_changed(f / "bmp2.bmp", [](auto& bytes) { bytes.pop_back(); });
+                     },
+                     "Truncated image file: bmp2.bmp"},
+        failure_case{
+            "header_only",
+            [](const fs::path& f) { write_changed(f / "icon00.bmp", [](auto& bytes) { bytes.resize(20); }); },
+            "Truncated image file: icon00.bmp"},
+        failure_case{"empty_icon",
+                     [](const fs::path& f) {
+                         good_pictures(f);
+                         write_file(f / "icon00.bmp", {});
+                     },
+                     "Read error on file: icon00.bmp"},
+        failure_case{"folder_named_like_a_picture",
+                     [](const fs::path& f) {
+                         good_pictures(f);
+                         fs::create_directory(f / "bmp2.bmp");
+                     },
+                     "Read error on file: bmp2.bmp"},
+        failure_case{"input_over_two_gibibytes",
+                     [](const fs::path& f) {
+                         write_file(f / "bmp0.bmp", {});
+                         fs::resize_file(f / "bmp0.bmp", std::uint64_t{1} << 31);
+                     },
+                     "File too large: bmp0.bmp"},
+        failure_case{"skin_is_a_folder",
+                     [](const fs::path& f) {
+                         good_pictures(f);
+                         fs::remove(f / "skin.skn");
+                         fs::create_directories(f / "skin.skn" / "keep");
+                     },
+                     "Can't create file: skin.skn"},
+        failure_case{"disk_full", good_pictures, "Write error on file: skin.skn", 10000},
+        // The write fits the stream's buffer: the error shows only when it is closed.
+        failure_case{"disk_full_on_close",
+                     [](const fs::path& f) { write_file(f / "icon00.bmp", bmp_bytes(sample_image(16, 0))); },
+                     "Write error on file: skin.skn", 100},
+        failure_case{"colour_past_the_table",
+                     [](const fs::path& f) {
+                         write_file(f / "bmp0.bmp",
+                                    bmp_bytes(bmp_image{.pixels = std::vector<std::uint8_t>(256, 200)}));
+                     },
+                     "Truncated image file: bmp0.bmp"},
+        failure_case{"read_only_skin",
+                     [](const fs::path& f) {
+                         good_pictures(f);
+                         fs::permissions(f / "skin.skn", fs::perms::owner_read | fs::perms::group_read |
+                                                             fs::perms::others_read);
+                     },
+                     "Can't create file: skin.skn", -1, true},
+        failure_case{"unreadable_folder_named_like_a_picture",
+                     [](const fs::path& f) {
+                         good_pictures(f);
+                         fs::create_directory(f / "bmp2.bmp");
+                         fs::permissions(f / "bmp2.bmp", fs::perms::none);
+                     },
+                     "Read error on file: bmp2.bmp", -1, true}),
     [](const auto& test) { return std::string(test.param.name); });
+
+// A skin kept in a firmware tree through a link: the target gets the skin with its own
+// permissions, and the link stays. Windows programs see no such links.
+TEST_F(folder_test, linked_skin_is_written_through_with_its_permissions)
+{
+    if (testing_windows_build())
+        GTEST_SKIP() << "symbolic links are a POSIX matter";
+    const bmp_image picture = sample_image(16, 4);
+    write_file(folder / "bmp0.bmp", bmp_bytes(picture));
+    const fs::path firmware = root / "firmware";
+    fs::create_directory(firmware);
+    write_file(firmware / "skin.skn", {1, 2});
+    const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+    fs::permissions(firmware / "skin.skn", mode);
+    fs::create_symlink("../firmware/skin.skn", folder / "skin.skn");
+
+    const run_result result = run_skinpack(folder);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(fs::is_symlink(folder / "skin.skn"));
+    EXPECT_EQ(read_file(firmware / "skin.skn"), picture.pixels);
+    EXPECT_EQ(fs::status(firmware / "skin.skn").permissions(), mode);
+    EXPECT_EQ(leftover_temporaries(root), std::vector<std::string>{});
+}
+
+// Runs in a child process until `deadline`; the child exits 0 only if every round succeeded.
+template <typename Round> pid_t repeat_in_child(std::chrono::steady_clock::time_point deadline, Round round)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        while (std::chrono::steady_clock::now() < deadline)
+            if (!round())
+                ::_exit(1);
+        ::_exit(0);
+    }
+    return child;
+}
+
+// Several runs at once while an input flips between two versions: every run succeeds, and
+// every skin.skn a reader meets is one whole skin.
+TEST_F(folder_test, concurrent_runs_each_leave_one_whole_skin)
+{
+    if (testing_windows_build())
+        GTEST_SKIP() << "Windows refuses to replace a file that a reader holds open";
+    const bmp_image versions[] = {sample_image(128, 1), sample_image(128, 2)};
+    write_file(folder / "bmp0.bmp", bmp_bytes(versions[0]));
+    ASSERT_EQ(run_skinpack(folder).status, 0);
+
+    using namespace std::chrono_literals;
+    const auto deadline = std::chrono::steady_clock::now() + 3s;
+    std::vector<pid_t> children;
+    for (int i = 0; i < 3; ++i) {
+        children.push_back(repeat_in_child(deadline, [&] {
+            const run_result result = run_skinpack(folder);
+            return result.status == 0 && result.err.empty();
+        }));
+    }
+    unsigned flips = 0;
+    children.push_back(repeat_in_child(deadline, [&] {
+        write_file(root / "next.bmp", bmp_bytes(versions[++flips % 2]));
+        fs::rename(root / "next.bmp", folder / "bmp0.bmp");
+        return true;
+    }));
+
+    int reads = 0;
+    int torn = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+        const std::vector<std::uint8_t> seen = read_file(folder / "skin.skn");
+        ++reads;
+        torn += seen != versions[0].pixels && seen != versions[1].pixels;
+    }
+    for (const pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a run failed";
+    }
+    EXPECT_EQ(torn, 0) << "of " << reads << " reads";
+    EXPECT_GT(reads, 0);
+    EXPECT_EQ(leftover_temporaries(folder), std::vector<std::string>{});
+}
 
 } // namespace

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 
 #include "support/fatal.h"
@@ -96,43 +97,99 @@ TEST_F(load_whole_file_test, empty_or_oversized_files_end_the_program)
                 "^File too large: " + huge.string() + "\n$");
 }
 
-using save_whole_file_test = folder_test;
+const std::vector<std::uint8_t> previous(300, 9);
+const std::vector<std::uint8_t> fresh{1, 2, 3};
 
-TEST_F(save_whole_file_test, replaces_the_file_whole_and_leaves_no_temporary)
+struct save_case {
+    const char* name;
+    std::function<void(const fs::path&)> prepare; // the folder holds "skin.skn" = previous
+    std::vector<std::uint8_t> data;
+    save_outcome outcome;
+    const char* changed; // the file that must hold `data` afterwards; null: nothing changes
+};
+
+void PrintTo(const save_case& c, std::ostream* out)
 {
-    const fs::path target = folder / "skin.skn";
-    write_file(target, std::vector<std::uint8_t>(1000, 7));
-    const std::vector<std::uint8_t> data{1, 2, 3};
-    save_whole_file(target.c_str(), data);
-    EXPECT_EQ(read_file(target), data);
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+    *out << c.name;
 }
 
-// On every failure the previous file stays as it was and no temporary is left behind.
-TEST_F(save_whole_file_test, failures_keep_the_previous_file)
+class replace_file_test : public folder_test, public ::testing::WithParamInterface<save_case> {};
+
+TEST_P(replace_file_test, writes_through_links_or_changes_nothing)
 {
-    const fs::path target = folder / "skin.skn";
-    const std::vector<std::uint8_t> previous(300, 9);
-    write_file(target, previous);
-    const std::vector<std::uint8_t> data{1, 2, 3};
+    const fs::path skin = folder / "skin.skn";
+    write_file(skin, previous);
+    fs::permissions(skin, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    write_file(folder / "skin.skn.tmp", {'m', 'i', 'n', 'e'}); // the user's own, never touched
+    fs::create_directory(folder / "firmware");
+    GetParam().prepare(folder);
+    const bool was_link = fs::is_symlink(skin);
 
-    EXPECT_EXIT(save_whole_file(target.c_str(), {}), ExitedWithCode(1),
-                "^Write error on file: " + target.string() + "\n$");
-    EXPECT_EQ(read_file(target), previous);
-    EXPECT_FALSE(fs::exists(folder / "skin.skn.tmp"));
+    EXPECT_EQ(replace_file(skin, GetParam().data), GetParam().outcome);
+    if (GetParam().changed != nullptr) {
+        const fs::path changed = folder / GetParam().changed;
+        EXPECT_EQ(read_file(changed), GetParam().data);
+        EXPECT_EQ(fs::status(changed).permissions(),
+                  fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    } else if (std::error_code loop; fs::is_regular_file(skin, loop)) {
+        EXPECT_EQ(read_file(skin), previous);
+    }
+    EXPECT_EQ(fs::is_symlink(skin), was_link);
+    EXPECT_EQ(read_file(folder / "skin.skn.tmp"), (std::vector<std::uint8_t>{'m', 'i', 'n', 'e'}));
+    EXPECT_EQ(leftover_temporaries(folder), std::vector<std::string>{});
+}
 
-    fs::create_directory(folder / "skin.skn.tmp");
-    EXPECT_EXIT(save_whole_file(target.c_str(), data), ExitedWithCode(1),
-                "^Can't create file: " + target.string() + "\n$");
-    EXPECT_EQ(read_file(target), previous);
-    fs::remove(folder / "skin.skn.tmp");
+void link_skin_to(const fs::path& folder, const char* target)
+{
+    fs::rename(folder / "skin.skn", folder / "firmware" / "real.skn");
+    fs::create_symlink(target, folder / "skin.skn");
+}
 
-    const fs::path directory = folder / "taken";
-    fs::create_directories(directory / "inside");
-    EXPECT_EXIT(save_whole_file(directory.c_str(), data), ExitedWithCode(1),
-                "^Can't create file: " + directory.string() + "\n$");
-    EXPECT_TRUE(fs::is_directory(directory / "inside"));
-    EXPECT_FALSE(fs::exists(folder / "taken.tmp"));
+INSTANTIATE_TEST_SUITE_P(
+    cases, replace_file_test,
+    ::testing::Values(
+        save_case{"plain_file_keeps_its_permissions", [](const fs::path&) {}, fresh, save_outcome::saved,
+                  "skin.skn"},
+        save_case{"link_stays_a_link", [](const fs::path& f) { link_skin_to(f, "firmware/real.skn"); }, fresh,
+                  save_outcome::saved, "firmware/real.skn"},
+        save_case{"chain_of_links_and_absolute_target",
+                  [](const fs::path& f) {
+                      link_skin_to(f, "middle.skn");
+                      fs::create_symlink(f / "firmware" / "real.skn", f / "middle.skn");
+                  },
+                  fresh, save_outcome::saved, "firmware/real.skn"},
+        save_case{"link_loop_is_refused",
+                  [](const fs::path& f) {
+                      fs::remove(f / "skin.skn");
+                      fs::create_symlink("loop.skn", f / "skin.skn");
+                      fs::create_symlink("skin.skn", f / "loop.skn");
+                  },
+                  fresh, save_outcome::cannot_create, nullptr},
+        save_case{"folder_in_the_way",
+                  [](const fs::path& f) {
+                      fs::remove(f / "skin.skn");
+                      fs::create_directories(f / "skin.skn" / "inside");
+                  },
+                  fresh, save_outcome::cannot_create, nullptr},
+        save_case{"nothing_to_write", [](const fs::path&) {}, {}, save_outcome::write_failed, nullptr}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+TEST_F(folder_test, dangling_link_target_is_created)
+{
+    fs::create_symlink("made.skn", folder / "skin.skn");
+    EXPECT_EQ(replace_file(folder / "skin.skn", fresh), save_outcome::saved);
+    EXPECT_TRUE(fs::is_symlink(folder / "skin.skn"));
+    EXPECT_EQ(read_file(folder / "made.skn"), fresh);
+}
+
+TEST_F(folder_test, save_whole_file_reports_each_outcome)
+{
+    const fs::path skin = folder / "skin.skn";
+    EXPECT_EXIT(save_whole_file(skin.c_str(), {}), ExitedWithCode(1),
+                "^Write error on file: " + skin.string() + "\n$");
+    fs::create_directories(skin / "inside");
+    EXPECT_EXIT(save_whole_file(skin.c_str(), fresh), ExitedWithCode(1),
+                "^Can't create file: " + skin.string() + "\n$");
 }
 
 } // namespace

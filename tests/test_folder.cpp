@@ -2,6 +2,7 @@
 #include "tests/test_folder.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -53,6 +54,16 @@ std::string valgrind_log(const fs::path& folder)
     if (out_fd < 0 || err_fd < 0 || ::dup2(out_fd, 1) < 0 || ::dup2(err_fd, 2) < 0 ||
         ::chdir(folder.c_str()) != 0)
         ::_exit(127);
+    if (options.unprivileged && ::geteuid() == 0) {
+        constexpr uid_t nobody = 65534;
+        if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0)
+            ::_exit(127);
+        // Wine keeps a prefix per user; the Windows test script makes one for nobody.
+        if (const char* prefix = std::getenv("SKINPACK_TEST_NOBODY_WINEPREFIX"); prefix != nullptr) {
+            ::setenv("WINEPREFIX", prefix, 1);
+            ::setenv("HOME", prefix, 1);
+        }
+    }
     if (options.file_size_limit >= 0) {
         // A write past the limit then fails with EFBIG, as on a full disk, instead of killing.
         std::signal(SIGXFSZ, SIG_IGN);
@@ -85,8 +96,14 @@ std::string valgrind_log(const fs::path& folder)
 run_result run_program(const std::vector<std::string>& command, const fs::path& folder,
                        const run_options& options)
 {
-    const fs::path out = folder.parent_path() / "stdout.txt";
-    const fs::path err = folder.parent_path() / "stderr.txt";
+    // Named by process, so that runs from several processes at once keep apart.
+    const std::string id = std::to_string(::getpid());
+    const fs::path out = folder.parent_path() / ("stdout-" + id + ".txt");
+    const fs::path err = folder.parent_path() / ("stderr-" + id + ".txt");
+    if (options.unprivileged) {
+        fs::permissions(folder.parent_path(), fs::perms::all);
+        fs::permissions(folder, fs::perms::all);
+    }
     const pid_t child = ::fork();
     if (child == 0)
         exec_program(command, folder, out, err, options);
@@ -132,6 +149,15 @@ std::vector<std::uint8_t> read_file(const fs::path& path)
 {
     const std::string text = read_text(path);
     return {text.begin(), text.end()};
+}
+
+std::vector<std::string> leftover_temporaries(const fs::path& folder)
+{
+    std::vector<std::string> found;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder))
+        if (entry.path().extension() == ".tmp" && entry.path().filename() != "skin.skn.tmp")
+            found.push_back(entry.path().filename().string());
+    return found;
 }
 
 void folder_test::SetUp()

@@ -17,6 +17,7 @@ struct run_result {
 struct run_options {
     std::vector<std::string> arguments;
     long file_size_limit = -1; // bytes the process may write to one file; -1: no limit
+    bool unprivileged = false; // run as "nobody" when the tests run as root, so permissions count
 };
 
 // Runs the built skinpack with `folder` as its working directory. SKINPACK_TEST_EXE may name
@@ -30,6 +31,9 @@ run_result run_skinview(const std::filesystem::path& folder, const run_options& 
 bool testing_windows_build();
 
 std::vector<std::uint8_t> read_file(const std::filesystem::path& path);
+
+// The temporary files that saves left anywhere below `folder`; a user's own "skin.skn.tmp" is not one.
+std::vector<std::string> leftover_temporaries(const std::filesystem::path& folder);
 
 // Gives each test an empty folder of its own, removed after the test.
 class folder_test : public ::testing::Test {

@@ -14,13 +14,39 @@ for preset in windows-x86 windows-x64; do
     [ "$dlls" = "KERNEL32.dll msvcrt.dll" ] || { echo "unexpected DLLs" >&2; exit 1; }
 done
 
-export WINEDEBUG=-all WINEPREFIX="$PWD/build/wineprefix"
+# Wine's own launcher always picks its 32-bit loader, which a kernel built without 32-bit
+# support cannot start; the 64-bit loader is then called directly.
+export WINEDEBUG=-all WINEPREFIX="$PWD/build/wineprefix" WINELOADER=/usr/lib/wine/wine64
+loaders=(windows-x64 /usr/lib/wine/wine64)
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    loaders=(windows-x86 /usr/lib/wine/wine "${loaders[@]}")
+else
+    echo "warning: this kernel cannot run 32-bit programs: windows-x86 is built but not run" >&2
+fi
+
 # A new prefix prints its set-up on stderr: make it before the tests, and stop the server after.
-wineboot -i >/dev/null 2>&1
+# The server stays up through the tests, so that none is started under a test's file size limit.
+"$WINELOADER" wineboot -i >/dev/null 2>&1
 wineserver -w
+wineserver -p
 trap 'wineserver -k || true' EXIT
-for preset in windows-x86 windows-x64; do
+# The tests of permissions run the exe as nobody, who needs a prefix of its own.
+if [ "$(id -u)" -eq 0 ]; then
+    export SKINPACK_TEST_NOBODY_WINEPREFIX="$PWD/build/wineprefix-nobody"
+    mkdir -p "$SKINPACK_TEST_NOBODY_WINEPREFIX"
+    chown nobody: "$SKINPACK_TEST_NOBODY_WINEPREFIX"
+    as_nobody=(setpriv --reuid=nobody --regid=nogroup --clear-groups
+               env HOME="$SKINPACK_TEST_NOBODY_WINEPREFIX" WINEPREFIX="$SKINPACK_TEST_NOBODY_WINEPREFIX")
+    "${as_nobody[@]}" "$WINELOADER" wineboot -i >/dev/null 2>&1
+    "${as_nobody[@]}" wineserver -w
+    trap 'wineserver -k || true; "${as_nobody[@]}" wineserver -k || true' EXIT
+fi
+
+set -- "${loaders[@]}"
+while [ $# -gt 0 ]; do
+    preset=$1 loader=$2
+    shift 2
     echo "+ end-to-end tests against build/$preset/skinpack.exe under wine"
-    SKINPACK_TEST_EXE="$PWD/build/$preset/skinpack.exe" SKINPACK_TEST_WRAPPER=wine \
+    SKINPACK_TEST_EXE="$PWD/build/$preset/skinpack.exe" SKINPACK_TEST_WRAPPER="$loader" \
         ctest --preset dev -L end_to_end
 done
