@@ -5,6 +5,7 @@
 #include <stb/stb_image.h>
 
 #include <functional>
+#include <sstream>
 
 #include "tests/bmp_writer.h"
 #include "tests/test_folder.h"
@@ -90,6 +91,10 @@ INSTANTIATE_TEST_SUITE_P(
         check_case{"rle8",
                    first_picture(bmp_image{.compression = 1}),
                    {"bmp0.bmp     16x16     RLE8-compressed: save it uncompressed", good_second},
+                   1},
+        check_case{"rle4",
+                   first_picture(bmp_image{.compression = 2}),
+                   {"bmp0.bmp     16x16     RLE4-compressed: save it uncompressed", good_second},
                    1},
         check_case{"four_bits",
                    first_picture(bmp_image{.bit_count = 4}),
@@ -258,24 +263,36 @@ TEST_F(skinview_test, palettes_hold_the_device_colours)
 
     ASSERT_EQ(run_skinview(folder, {.arguments = {"palette"}}).status, 0);
     const std::vector<std::uint8_t> gpl = read_file(folder / "skin-palette.gpl");
-    EXPECT_EQ(std::count(gpl.begin(), gpl.end(), '\n'), 4 + 256);
-    EXPECT_TRUE(std::string(gpl.begin(), gpl.end()).starts_with("GIMP Palette\n"));
+    std::istringstream lines(std::string(gpl.begin(), gpl.end()));
+    std::string line;
+    for (const char* header : {"GIMP Palette", "Name: 3-3-2 device colours", "Columns: 16", "#"}) {
+        std::getline(lines, line);
+        EXPECT_EQ(line, header);
+    }
+    for (int pixel = 0; pixel < 256 && std::getline(lines, line); ++pixel) {
+        const std::string expected = std::to_string(act[pixel * 3u]) + ' ' +
+                                     std::to_string(act[pixel * 3u + 1]) + ' ' +
+                                     std::to_string(act[pixel * 3u + 2]) + '\t' + std::to_string(pixel);
+        EXPECT_EQ(line, expected);
+    }
+    EXPECT_FALSE(std::getline(lines, line)) << "more than 256 colours";
     ASSERT_EQ(run_skinview(folder, {.arguments = {"palette", "-o", "x.pal"}}).status, 0);
     const std::vector<std::uint8_t> pal = read_file(folder / "x.pal");
     EXPECT_TRUE(std::string(pal.begin(), pal.end()).starts_with("JASC-PAL\r\n0100\r\n256\r\n0 0 0\r\n"));
 }
 
-// An empty folder gets no sheet. A grey that 3-3-2 cannot hold: the preview shows the device's
-// colour, and with --compare the original beside it, each pixel scaled to a square.
+// An empty folder gets no sheet. A colour that 3-3-2 cannot hold: the preview shows the device's
+// colour, and with --compare the original beside it, each pixel scaled to a square. A refused
+// image is left out and said so; each label is drawn in the 3x5 font.
 TEST_F(skinview_test, preview_shows_the_converted_colours_scaled)
 {
-    const rgb original{100, 100, 100};
-    const rgb shown{109, 109, 85};
+    const rgb original{200, 100, 30};
+    const rgb shown{219, 109, 0};
     constexpr std::size_t pixels = 128 * 128 + 16 * 16;
 
-    run_result empty = run_skinview(folder, {.arguments = {"preview"}});
-    EXPECT_EQ(empty.status, 1);
-    EXPECT_EQ(empty.err, "skinview: no images in .\n");
+    run_result result = run_skinview(folder, {.arguments = {"preview"}});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "skinview: no images in .\n");
     EXPECT_FALSE(fs::exists(folder / "skin-preview.png"));
 
     write_file(folder / "bmp0.bmp", bmp_bytes(bmp_image{.width = 128, .height = 128, .palette = {original}}));
@@ -285,10 +302,33 @@ TEST_F(skinview_test, preview_shows_the_converted_colours_scaled)
     EXPECT_EQ(count_colour(sheet, shown), pixels * 9);
     EXPECT_EQ(count_colour(sheet, original), 0u);
 
-    ASSERT_EQ(run_skinview(folder, {.arguments = {"preview", "--compare", "-o", "both.png"}}).status, 0);
+    write_file(folder / "icon01.bmp", bmp_bytes(bmp_image{.compression = 1}));
+    result = run_skinview(folder, {.arguments = {"preview", "--compare", "--scale", "1", "-o", "both.png"}});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "both.png: 2 images, 1 with problems left out (see skinview check)\n");
     sheet = load_png(folder / "both.png");
-    EXPECT_EQ(count_colour(sheet, shown), pixels * 4);
-    EXPECT_EQ(count_colour(sheet, original), pixels * 4);
+    EXPECT_EQ(count_colour(sheet, shown), pixels);
+    EXPECT_EQ(count_colour(sheet, original), pixels);
+
+    // The "b" of the first label, at the sheet's margin of four pixels.
+    const char* b_glyph[] = {"#  ", "#  ", "###", "# #", "###"};
+    for (int row = 0; row < 5; ++row)
+        for (int column = 0; column < 3; ++column) {
+            const std::size_t at = (static_cast<std::size_t>(4 + row) * sheet.width + 4 + column) * 3;
+            EXPECT_EQ(sheet.rgb[at] == 255, b_glyph[row][column] == '#') << row << ", " << column;
+        }
+}
+
+// A sheet too large for memory is split into pages, each named after the output.
+TEST_F(skinview_test, preview_pages_a_large_sheet)
+{
+    for (const char* name : {"bmp0.bmp", "bmp1.bmp", "bmp2.bmp", "bmp3.bmp", "bmp4.bmp"})
+        write_file(folder / name, bmp_bytes(sample_image(128, 0)));
+    const run_result result = run_skinview(folder, {.arguments = {"preview", "--scale", "16"}});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "skin-preview-1.png: 4 images\nskin-preview-2.png: 1 images\n");
+    EXPECT_EQ(load_png(folder / "skin-preview-2.png").width, 16 * (128 + 4 + 4));
+    EXPECT_FALSE(fs::exists(folder / "skin-preview.png"));
 }
 
 } // namespace

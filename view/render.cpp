@@ -3,7 +3,7 @@
 
 #include <stb/stb_image_write.h>
 
-#include <fstream>
+#include "support/file_io.h"
 
 namespace {
 
@@ -106,8 +106,15 @@ std::vector<std::uint8_t> block_to_rgb(std::span<const std::uint8_t> block)
 
 bool save_png(const std::filesystem::path& path, const canvas& picture)
 {
-    return stbi_write_png(path.string().c_str(), picture.width, picture.height, 3, picture.rgb.data(),
-                          picture.width * 3) != 0;
+    std::vector<std::uint8_t> png;
+    const auto append = [](void* context, void* data, int size) {
+        auto& out = *static_cast<std::vector<std::uint8_t>*>(context);
+        const auto* bytes = static_cast<const std::uint8_t*>(data);
+        out.insert(out.end(), bytes, bytes + size);
+    };
+    return stbi_write_png_to_func(append, &png, picture.width, picture.height, 3, picture.rgb.data(),
+                                  picture.width * 3) != 0 &&
+           replace_file(path, png) == save_outcome::saved;
 }
 
 bool save_palette(const std::filesystem::path& path, const std::string& format)
@@ -119,19 +126,22 @@ bool save_palette(const std::filesystem::path& path, const std::string& format)
             fill(grid, i % 16 * swatch, i / 16 * swatch, swatch, expand_332(static_cast<std::uint8_t>(i)));
         return save_png(path, grid);
     }
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::string out;
     if (format == "gpl")
-        out << "GIMP Palette\nName: 3-3-2 device colours\nColumns: 16\n#\n";
+        out = "GIMP Palette\nName: 3-3-2 device colours\nColumns: 16\n#\n";
     else if (format == "pal")
-        out << "JASC-PAL\r\n0100\r\n256\r\n";
+        out = "JASC-PAL\r\n0100\r\n256\r\n";
     for (int i = 0; i < 256; ++i) {
         const std::array<std::uint8_t, 3> c = expand_332(static_cast<std::uint8_t>(i));
+        const std::string channels =
+            std::to_string(c[0]) + ' ' + std::to_string(c[1]) + ' ' + std::to_string(c[2]);
         if (format == "act")
-            out.write(reinterpret_cast<const char*>(c.data()), 3);
+            out.append(c.begin(), c.end());
         else if (format == "pal")
-            out << +c[0] << ' ' << +c[1] << ' ' << +c[2] << "\r\n";
+            out += channels + "\r\n";
         else
-            out << +c[0] << ' ' << +c[1] << ' ' << +c[2] << "\t" << i << '\n';
+            out += channels + '\t' + std::to_string(i) + '\n';
     }
-    return static_cast<bool>(out.flush());
+    return replace_file(path, {reinterpret_cast<const std::uint8_t*>(out.data()), out.size()}) ==
+           save_outcome::saved;
 }

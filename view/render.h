@@ -38,9 +38,10 @@ constexpr int label_height(int scale)
 // The 3-3-2 block expanded to RGB as the device shows it.
 std::vector<std::uint8_t> block_to_rgb(std::span<const std::uint8_t> block);
 
-// Writes `picture` as a PNG; false when the file cannot be written.
+// Writes `picture` as a PNG, replacing any file there whole; false when it cannot be written.
 bool save_png(const std::filesystem::path& path, const canvas& picture);
 
 // The 256 device colours as a palette file: "gpl" (GIMP), "act" (Adobe colour table),
-// "pal" (JASC) or "png" (a 16x16 grid of swatches). False when it cannot be written.
+// "pal" (JASC) or "png" (a 16x16 grid of swatches), replacing any file there whole. False when
+// it cannot be written.
 bool save_palette(const std::filesystem::path& path, const std::string& format);

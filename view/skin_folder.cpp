@@ -151,6 +151,11 @@ skin_folder scan_skin_folder(const fs::path& folder)
     return scan;
 }
 
+std::string image_stem(const std::string& name)
+{
+    return name.substr(0, name.rfind('.'));
+}
+
 std::vector<std::uint8_t> read_file_bytes(const fs::path& path)
 {
     std::ifstream in(path, std::ios::binary);

@@ -30,6 +30,9 @@ skin_folder scan_skin_folder(const std::filesystem::path& folder);
 // The plain-words diagnosis of a refused bitmap, with the fix.
 std::string explain_problem(const bitmap_layout& layout);
 
+// "bmp3" for "bmp3.bmp": the name without its extension.
+std::string image_stem(const std::string& name);
+
 // The bytes of a file; empty when it cannot be read.
 std::vector<std::uint8_t> read_file_bytes(const std::filesystem::path& path);
 

@@ -1,0 +1,28 @@
+// skinview palette: picks the format and the file name, then writes the device colours.
+#include "view/palette.h"
+
+#include <cstdio>
+
+#include "view/render.h"
+#include "view/status.h"
+
+int run_palette(std::filesystem::path output, std::string format)
+{
+    if (format.empty()) {
+        const std::string extension = output.extension().string();
+        format = extension.empty() ? "gpl" : extension.substr(1);
+    }
+    if (format != "gpl" && format != "act" && format != "pal" && format != "png") {
+        std::fprintf(stderr, "skinview: unknown palette format %s: use gpl, act, pal or png\n",
+                     format.c_str());
+        return status_usage;
+    }
+    if (output.empty())
+        output = "skin-palette." + format;
+    if (!save_palette(output, format)) {
+        std::fprintf(stderr, "skinview: cannot write %s\n", output.string().c_str());
+        return status_problems;
+    }
+    std::printf("%s: the 256 device colours (%s)\n", output.string().c_str(), format.c_str());
+    return status_ok;
+}

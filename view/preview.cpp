@@ -1,0 +1,149 @@
+// skinview preview: lays the accepted images out in labelled rows, pages the rows, draws each page.
+#include "view/preview.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "view/render.h"
+#include "view/skin_folder.h"
+#include "view/status.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A page holds at most this many pixels (about 100 MB of RGB) unless one row alone is larger,
+// so that a large scale over thousands of images cannot exhaust memory.
+constexpr std::int64_t page_pixel_budget = std::int64_t{32} << 20;
+
+struct cell {
+    const folder_image* image;
+    int x;
+};
+
+struct row {
+    std::vector<cell> cells;
+    int width = 0;
+    int height = 0;
+};
+
+struct page {
+    std::vector<const row*> rows;
+    int width = 0;
+    int height = 0;
+};
+
+// Rows of at most four large cells, pictures first, the icons from a new row.
+std::vector<row> lay_out_rows(const skin_folder& scan, const preview_options& options, int gap)
+{
+    const int scale = options.scale;
+    const int row_limit = 4 * (128 * scale * (options.compare ? 2 : 1) + gap);
+    std::vector<row> rows(1);
+    bool icons_started = false;
+    for (const folder_image& image : scan.images) {
+        if (!image.problem.empty())
+            continue;
+        const int side = image.layout.side * scale;
+        const int cell_width = std::max(side * (options.compare ? 2 : 1) + (options.compare ? gap : 0),
+                                        label_width(image_stem(image.name), scale));
+        row* current = &rows.back();
+        if (!current->cells.empty() &&
+            ((image.icon && !icons_started) || current->width + cell_width > row_limit))
+            current = &rows.emplace_back();
+        icons_started = icons_started || image.icon;
+        const int x = current->cells.empty() ? gap : current->width;
+        current->cells.push_back({&image, x});
+        current->width = x + cell_width + gap;
+        current->height = std::max(current->height, label_height(scale) + scale + side);
+    }
+    return rows;
+}
+
+std::vector<page> split_into_pages(const std::vector<row>& rows, int gap)
+{
+    std::vector<page> pages(1);
+    for (const row& r : rows) {
+        page* current = &pages.back();
+        const int width = std::max({current->width, r.width, gap});
+        const int height = (current->rows.empty() ? gap : current->height) + r.height + gap;
+        if (!current->rows.empty() && std::int64_t{width} * height > page_pixel_budget) {
+            current = &pages.emplace_back();
+            current->rows.push_back(&r);
+            current->width = std::max(r.width, gap);
+            current->height = gap + r.height + gap;
+            continue;
+        }
+        current->rows.push_back(&r);
+        current->width = width;
+        current->height = height;
+    }
+    return pages;
+}
+
+canvas draw_page(const page& p, const preview_options& options, int gap)
+{
+    const int scale = options.scale;
+    canvas sheet = make_canvas(p.width, p.height, {40, 40, 40});
+    int y = gap;
+    for (const row* r : p.rows) {
+        for (const cell& c : r->cells) {
+            const folder_image& image = *c.image;
+            const int side = image.layout.side;
+            const int top = y + label_height(scale) + scale;
+            draw_label(sheet, image_stem(image.name), c.x, y, scale);
+            int left = c.x;
+            if (options.compare) {
+                draw_image(sheet, bitmap_true_colours(image.file, image.layout), side, left, top, scale);
+                left += side * scale + gap;
+            }
+            draw_image(sheet, block_to_rgb(image.block), side, left, top, scale);
+        }
+        y += r->height + gap;
+    }
+    return sheet;
+}
+
+// "skin-preview.png" alone, or "skin-preview-2.png" for the second of several pages.
+fs::path page_path(const fs::path& output, std::size_t number, std::size_t count)
+{
+    if (count == 1)
+        return output;
+    fs::path path = output;
+    path.replace_filename(output.stem().string() + "-" + std::to_string(number) +
+                          output.extension().string());
+    return path;
+}
+
+} // namespace
+
+int run_preview(const preview_options& options)
+{
+    const skin_folder scan = scan_skin_folder(options.folder);
+    if (scan.images.empty()) {
+        std::fprintf(stderr, "skinview: no images in %s\n", options.folder.string().c_str());
+        return status_problems;
+    }
+    const int gap = 4 * options.scale;
+    const std::vector<row> rows = lay_out_rows(scan, options, gap);
+    const std::vector<page> pages = split_into_pages(rows, gap);
+    std::size_t shown = 0;
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        const fs::path path = page_path(options.output, i + 1, pages.size());
+        if (!save_png(path, draw_page(pages[i], options, gap))) {
+            std::fprintf(stderr, "skinview: cannot write %s\n", path.string().c_str());
+            return status_problems;
+        }
+        std::size_t images = 0;
+        for (const row* r : pages[i].rows)
+            images += r->cells.size();
+        shown += images;
+        std::printf("%s: %zu images", path.string().c_str(), images);
+        if (i + 1 == pages.size() && shown < scan.images.size())
+            std::printf(", %zu with problems left out (see skinview check)", scan.images.size() - shown);
+        std::printf("\n");
+    }
+    return shown < scan.images.size() ? status_problems : status_ok;
+}

@@ -1,0 +1,14 @@
+// skinview preview: the skin as the device shows it, as PNG contact sheets.
+#pragma once
+
+#include <filesystem>
+
+struct preview_options {
+    std::filesystem::path folder = ".";
+    std::filesystem::path output = "skin-preview.png";
+    int scale = 2;
+    bool compare = false; // each original beside its converted version
+};
+
+// Writes the sheet, split over "NAME-1.png", "NAME-2.png", ... when one would be too large.
+int run_preview(const preview_options& options);

@@ -1,0 +1,52 @@
+// skinview unpack: checks that the skin fits the folder's images, then writes a PNG per block.
+#include "view/unpack.h"
+
+#include <cstdio>
+
+#include "view/render.h"
+#include "view/skin_folder.h"
+#include "view/status.h"
+
+namespace fs = std::filesystem;
+
+int run_unpack(const fs::path& skin_path, const fs::path& folder, const fs::path& output)
+{
+    std::error_code error;
+    if (!fs::is_regular_file(skin_path, error)) {
+        std::fprintf(stderr, "skinview: cannot read %s\n", skin_path.string().c_str());
+        return status_problems;
+    }
+    const std::vector<std::uint8_t> skin = read_file_bytes(skin_path);
+    const skin_folder scan = scan_skin_folder(folder);
+    std::size_t expected = 0;
+    for (const folder_image& image : scan.images) {
+        if (image.layout.side == 0) {
+            std::fprintf(stderr, "skinview: cannot tell the size of %s: %s\n", image.name.c_str(),
+                         image.problem.c_str());
+            return status_problems;
+        }
+        expected += static_cast<std::size_t>(image.layout.side * image.layout.side);
+    }
+    if (skin.size() != expected) {
+        std::fprintf(stderr,
+                     "skinview: %s has %zu bytes, but the %zu images in %s make %zu: it was not built "
+                     "from these images\n",
+                     skin_path.string().c_str(), skin.size(), scan.images.size(), folder.string().c_str(),
+                     expected);
+        return status_problems;
+    }
+    fs::create_directories(output, error);
+    std::size_t at = 0;
+    for (const folder_image& image : scan.images) {
+        const auto size = static_cast<std::size_t>(image.layout.side * image.layout.side);
+        canvas picture{image.layout.side, image.layout.side, block_to_rgb({skin.data() + at, size})};
+        at += size;
+        const fs::path path = output / (image_stem(image.name) + ".png");
+        if (!save_png(path, picture)) {
+            std::fprintf(stderr, "skinview: cannot write %s\n", path.string().c_str());
+            return status_problems;
+        }
+    }
+    std::printf("%s: %zu images\n", output.string().c_str(), scan.images.size());
+    return status_ok;
+}
