@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "view/check.h"
+#include "view/import.h"
 #include "view/palette.h"
 #include "view/preview.h"
 #include "view/status.h"
@@ -13,7 +14,7 @@ namespace fs = std::filesystem;
 
 int main(int argc, char** argv)
 {
-    CLI::App app{"Checks a skin folder, previews its skin, and gives the device palette."};
+    CLI::App app{"Checks a skin folder, previews its skin, gives the device palette, and imports artwork."};
     app.set_version_flag("--version", "skinview " SKINPACK_VERSION);
     app.require_subcommand(0, 1); // so that a mistyped command is named in the error
 
@@ -51,6 +52,28 @@ int main(int argc, char** argv)
         ->check(CLI::ExistingDirectory);
     unpack_command->add_option("-o,--output", unpack_output, "Where the PNGs go (default: skin-unpacked)");
 
+    import_options import;
+    CLI::App* import_command = app.add_subcommand(
+        "import", "Make any artwork (PNG, JPEG, GIF, TGA, BMP) into a BMP that skinpack takes");
+    import_command->add_option("SRC", import.sources, "The images to import, in order")->required();
+    import_command->add_option("--into", import.into, "The skin folder to add them to (default: here)")
+        ->check(CLI::ExistingDirectory);
+    import_command->add_option("--as", import.as, "picture or icon (default: icons for 16x16 results)")
+        ->check(CLI::IsMember({"picture", "icon"}));
+    import_command->add_option("--start", import.start,
+                               "The first index to write (default: the first missing one of the series)");
+    import_command->add_option("-o,--output", import.output, "The file to write, for a single source");
+    import_command->add_option("--size", import.size, "Scale sources of other sizes to fit 16x16 or 128x128")
+        ->check(CLI::IsMember({16, 128}));
+    import_command->add_option("--dither", import.dither, "none (default), floyd-steinberg or ordered")
+        ->transform(CLI::CheckedTransformer(
+            std::map<std::string, dither_method>{{"none", dither_method::none},
+                                                 {"floyd-steinberg", dither_method::floyd_steinberg},
+                                                 {"ordered", dither_method::ordered}}));
+    import_command->add_option("--background", import.background,
+                               "The colour under transparent pixels, RRGGBB (default: 000000)");
+    import_command->add_flag("--force", import.force, "Replace files that exist");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -67,5 +90,7 @@ int main(int argc, char** argv)
         return run_preview(view);
     if (*palette_command)
         return run_palette(palette_output, palette_format);
+    if (*import_command)
+        return run_import(import);
     return run_unpack(unpack_skin, unpack_folder, unpack_output);
 }

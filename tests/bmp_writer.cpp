@@ -1,6 +1,8 @@
 // BMP writer for tests: the file and information headers, a colour table, then the rows.
 #include "tests/bmp_writer.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
@@ -13,7 +15,162 @@ void put_le(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t value,
         out[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
+void push_le(std::vector<std::uint8_t>& out, std::uint32_t value, int width)
+{
+    out.resize(out.size() + static_cast<std::size_t>(width));
+    put_le(out, out.size() - static_cast<std::size_t>(width), value, width);
+}
+
+// One row of palette indices, run-length coded: runs of equal pixels, and on odd rows a literal
+// run in front, so that both forms of the code are exercised.
+void push_rle_row(std::vector<std::uint8_t>& out, const std::vector<std::uint8_t>& row, bool four,
+                  bool literal)
+{
+    std::size_t x = 0;
+    if (literal && row.size() >= 3) {
+        const std::size_t count = std::min<std::size_t>(row.size(), 255);
+        out.push_back(0);
+        out.push_back(static_cast<std::uint8_t>(count));
+        std::vector<std::uint8_t> bytes;
+        for (std::size_t i = 0; i < count; ++i) {
+            if (!four)
+                bytes.push_back(row[i]);
+            else if (i % 2 == 0)
+                bytes.push_back(static_cast<std::uint8_t>(row[i] << 4));
+            else
+                bytes.back() = static_cast<std::uint8_t>(bytes.back() | row[i]);
+        }
+        if (bytes.size() % 2 != 0)
+            bytes.push_back(0);
+        out.insert(out.end(), bytes.begin(), bytes.end());
+        x = count;
+    }
+    while (x < row.size()) {
+        std::size_t run = 1;
+        while (x + run < row.size() && row[x + run] == row[x] && run < 255)
+            ++run;
+        out.push_back(static_cast<std::uint8_t>(run));
+        out.push_back(four ? static_cast<std::uint8_t>(row[x] << 4 | row[x]) : row[x]);
+        x += run;
+    }
+    out.push_back(0);
+    out.push_back(0);
+}
+
 } // namespace
+
+std::vector<std::uint8_t> encode_bmp(const std::vector<std::uint8_t>& rgba, int width, int height,
+                                     const bmp_form& form)
+{
+    const auto w = static_cast<std::size_t>(width);
+    const auto h = static_cast<std::size_t>(height);
+    const bool core = form.header_size == 12;
+    const bool palettised = form.bit_count <= 8;
+    std::vector<std::array<std::uint8_t, 4>> palette;
+    std::vector<std::uint8_t> indices(w * h);
+    for (std::size_t i = 0; palettised && i < w * h; ++i) {
+        const std::array<std::uint8_t, 4> colour{rgba[4 * i], rgba[4 * i + 1], rgba[4 * i + 2], 255};
+        auto found = std::find(palette.begin(), palette.end(), colour);
+        if (found == palette.end())
+            found = palette.insert(palette.end(), colour);
+        indices[i] = static_cast<std::uint8_t>(found - palette.begin());
+    }
+    if (palette.size() > (std::size_t{1} << form.bit_count))
+        throw std::invalid_argument("too many colours for the form");
+    if (core && palettised)
+        palette.resize(std::size_t{1} << form.bit_count);
+
+    // Bit fields: 5-6-5 for 16 bits, and an alpha mask in the top byte for 32 with alpha.
+    const std::array<std::uint32_t, 4> masks =
+        form.bit_count == 16
+            ? std::array<std::uint32_t, 4>{0xF800, 0x07E0, 0x001F, 0}
+            : std::array<std::uint32_t, 4>{0xFF0000, 0xFF00, 0xFF, form.alpha ? 0xFF000000 : 0};
+    const bool fields = form.compression == 3 || form.compression == 6;
+
+    std::vector<std::uint8_t> pixels;
+    const std::size_t stride = (w * form.bit_count + 31) / 32 * 4;
+    for (std::size_t stored = 0; stored < h; ++stored) {
+        const std::size_t y = form.top_down ? stored : h - 1 - stored;
+        if (form.compression == 1 || form.compression == 2) {
+            const std::vector<std::uint8_t> row(indices.begin() + static_cast<std::ptrdiff_t>(y * w),
+                                                indices.begin() + static_cast<std::ptrdiff_t>((y + 1) * w));
+            push_rle_row(pixels, row, form.compression == 2, stored % 2 == 1);
+            continue;
+        }
+        std::vector<std::uint8_t> row(stride);
+        for (std::size_t x = 0; x < w; ++x) {
+            const std::uint8_t* p = &rgba[4 * (y * w + x)];
+            if (palettised) {
+                const std::size_t bit = x * form.bit_count;
+                row[bit / 8] = static_cast<std::uint8_t>(
+                    row[bit / 8] | indices[y * w + x] << (8 - form.bit_count - bit % 8));
+            } else if (form.bit_count == 24) {
+                row[3 * x] = p[2];
+                row[3 * x + 1] = p[1];
+                row[3 * x + 2] = p[0];
+            } else {
+                std::uint32_t value = 0;
+                if (form.bit_count == 16 && fields)
+                    value = static_cast<std::uint32_t>((p[0] >> 3) << 11 | (p[1] >> 2) << 5 | p[2] >> 3);
+                else if (form.bit_count == 16)
+                    value = static_cast<std::uint32_t>((p[0] >> 3) << 10 | (p[1] >> 3) << 5 | p[2] >> 3);
+                else
+                    value = static_cast<std::uint32_t>(p[3]) << 24 | static_cast<std::uint32_t>(p[0]) << 16 |
+                            static_cast<std::uint32_t>(p[1]) << 8 | p[2];
+                std::vector<std::uint8_t> bytes;
+                push_le(bytes, value, form.bit_count / 8);
+                std::copy(bytes.begin(), bytes.end(),
+                          row.begin() + static_cast<std::ptrdiff_t>(x * bytes.size()));
+            }
+        }
+        pixels.insert(pixels.end(), row.begin(), row.end());
+    }
+    if (form.compression == 1 || form.compression == 2) {
+        pixels.push_back(0);
+        pixels.push_back(1);
+    }
+
+    std::vector<std::uint8_t> out{'B', 'M'};
+    push_le(out, 0, 4); // the file size, set below
+    push_le(out, 0, 4);
+    const std::size_t offset_field = out.size();
+    push_le(out, 0, 4);
+    push_le(out, form.header_size, 4);
+    if (core) {
+        push_le(out, static_cast<std::uint32_t>(width), 2);
+        push_le(out, static_cast<std::uint32_t>(height), 2);
+        push_le(out, 1, 2);
+        push_le(out, form.bit_count, 2);
+    } else {
+        push_le(out, static_cast<std::uint32_t>(width), 4);
+        push_le(out, static_cast<std::uint32_t>(form.top_down ? -height : height), 4);
+        push_le(out, 1, 2);
+        push_le(out, form.bit_count, 2);
+        push_le(out, form.compression, 4);
+        push_le(out, static_cast<std::uint32_t>(pixels.size()), 4);
+        push_le(out, 2835, 4);
+        push_le(out, 2835, 4);
+        push_le(out, static_cast<std::uint32_t>(palette.size()), 4);
+        push_le(out, 0, 4);
+        // Masks sit right behind the 40 bytes, inside a larger header or after a 40-byte one.
+        const bool masks_follow = fields || form.header_size > 40;
+        for (std::size_t c = 0;
+             masks_follow && c < (form.compression == 6 || form.header_size > 40 ? 4u : 3u); ++c)
+            push_le(out, fields ? masks[c] : 0, 4);
+        out.resize(std::max(out.size(), 14 + std::size_t{form.header_size}));
+    }
+    for (const std::array<std::uint8_t, 4>& colour : palette) {
+        out.push_back(colour[2]);
+        out.push_back(colour[1]);
+        out.push_back(colour[0]);
+        if (!core)
+            out.push_back(0);
+    }
+    put_le(out, offset_field, static_cast<std::uint32_t>(out.size()), 4);
+    out.insert(out.end(), pixels.begin(), pixels.end());
+    put_le(out, 2, static_cast<std::uint32_t>(out.size()), 4);
+    return out;
+}
 
 std::vector<std::uint8_t> bmp_bytes(const bmp_image& image)
 {

@@ -26,6 +26,21 @@ struct bmp_image {
 // negative, and every header field (including bfOffBits) is consistent.
 std::vector<std::uint8_t> bmp_bytes(const bmp_image& image);
 
+// How a BMP stores its pixels, for the forms that paint programs write.
+struct bmp_form {
+    const char* name;
+    std::uint16_t bit_count;
+    std::uint32_t compression = 0; // 0, 1 (RLE8), 2 (RLE4), 3 (bit fields) or 6 (with alpha)
+    std::uint32_t header_size = 40;
+    bool top_down = false;
+    bool alpha = false; // 32-bit bit fields with an alpha mask
+};
+
+// An RGBA picture (four bytes a pixel, top row first) as a BMP of `form`. Palettised forms need
+// no more colours than their bits can index; 16-bit forms keep the top 5 (or 6) bits of each.
+std::vector<std::uint8_t> encode_bmp(const std::vector<std::uint8_t>& rgba, int width, int height,
+                                     const bmp_form& form);
+
 // A table in which entry i is the colour whose 3-3-2 byte is i, so a converted block holds the
 // pixel indices themselves.
 std::vector<rgb> identity_palette();

@@ -80,34 +80,49 @@ std::function<void(const fs::path&)> first_picture(bmp_image bad)
 }
 
 const std::string good_second = "bmp1.bmp     16x16     ok";
+const std::string repair = "run skinview import bmp0.bmp -o bmp0.bmp --force";
 
 INSTANTIATE_TEST_SUITE_P(
     skinview_folders, check,
     ::testing::Values(
-        check_case{"wrong_size",
-                   first_picture(bmp_image{.width = 32, .height = 32}),
-                   {"bmp0.bmp     32x32     is 32x32: must be 16x16 or 128x128", good_second},
-                   1},
+        check_case{
+            "wrong_size",
+            first_picture(bmp_image{.width = 32, .height = 32}),
+            {"bmp0.bmp     32x32     is 32x32: must be 16x16 or 128x128: run skinview import bmp0.bmp -o "
+             "bmp0.bmp --size 128 --force",
+             good_second},
+            1},
         check_case{"rle8",
                    first_picture(bmp_image{.compression = 1}),
-                   {"bmp0.bmp     16x16     RLE8-compressed: save it uncompressed", good_second},
+                   {"bmp0.bmp     16x16     RLE8-compressed: " + repair, good_second},
                    1},
         check_case{"rle4",
                    first_picture(bmp_image{.compression = 2}),
-                   {"bmp0.bmp     16x16     RLE4-compressed: save it uncompressed", good_second},
+                   {"bmp0.bmp     16x16     RLE4-compressed: " + repair, good_second},
                    1},
         check_case{"four_bits",
                    first_picture(bmp_image{.bit_count = 4}),
-                   {"bmp0.bmp     16x16     4 bits per pixel: save it with 8", good_second},
+                   {"bmp0.bmp     16x16     4 bits per pixel, not 8: " + repair, good_second},
                    1},
-        check_case{
-            "true_colour",
-            first_picture(bmp_image{.bit_count = 24}),
-            {"bmp0.bmp     16x16     24-bit colour: convert it to an indexed 256-colour image", good_second},
-            1},
+        check_case{"one_bit",
+                   first_picture(bmp_image{.bit_count = 1}),
+                   {"bmp0.bmp     16x16     1 bit per pixel, not 8: " + repair, good_second},
+                   1},
+        check_case{"os2_header",
+                   [](const fs::path& f) {
+                       write_file(f / "icon00.bmp", encode_bmp(std::vector<std::uint8_t>(16 * 16 * 4), 16, 16,
+                                                               {"os2", 8, 0, 12}));
+                   },
+                   {"icon00.bmp   16x16     old OS/2 bitmap (12-byte header): run skinview import "
+                    "icon00.bmp -o icon00.bmp --force"},
+                   1},
+        check_case{"true_colour",
+                   first_picture(bmp_image{.bit_count = 24}),
+                   {"bmp0.bmp     16x16     24-bit colour: " + repair, good_second},
+                   1},
         check_case{"top_down",
                    first_picture(bmp_image{.height = -16}),
-                   {"bmp0.bmp     16x-16    top-down rows: flip it vertically", good_second},
+                   {"bmp0.bmp     16x-16    top-down rows: " + repair, good_second},
                    1},
         check_case{"cut_short",
                    [](const fs::path& f) {

@@ -4,10 +4,28 @@
 #include <cstdio>
 
 #include "skin/skin.h"
+#include "support/byte_reader.h"
 #include "view/skin_folder.h"
 #include "view/status.h"
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// "128x128" as the header has it; the old 12-byte header keeps 16-bit sizes at other offsets.
+std::string size_shown(const folder_image& image)
+{
+    const bitmap_layout& l = image.layout;
+    if (image.file.empty() || l.problem == bitmap_problem::header_cut_short)
+        return "-";
+    if (l.header_size == 12) {
+        byte_reader reader{image.file};
+        return std::to_string(read_u16(reader, 18)) + "x" + std::to_string(read_u16(reader, 20));
+    }
+    return std::to_string(l.width) + "x" + std::to_string(l.height);
+}
+
+} // namespace
 
 int run_check(const fs::path& folder)
 {
@@ -16,9 +34,7 @@ int run_check(const fs::path& folder)
     const folder_image* first_refused = nullptr;
     std::size_t pictures = 0;
     for (const folder_image& image : scan.images) {
-        const bitmap_layout& l = image.layout;
-        const bool sized = !image.file.empty() && l.problem != bitmap_problem::header_cut_short;
-        const std::string size = sized ? std::to_string(l.width) + "x" + std::to_string(l.height) : "-";
+        const std::string size = size_shown(image);
         std::printf("%-12s %-9s %s\n", image.name.c_str(), size.c_str(),
                     image.problem.empty() ? "ok" : image.problem.c_str());
         if (!image.problem.empty() && refused++ == 0)

@@ -15,13 +15,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string series_name(const char* pattern, unsigned index)
-{
-    char name[32];
-    std::snprintf(name, sizeof name, pattern, index);
-    return name;
-}
-
 // Reads and checks one image; false when it does not exist, which ends its series.
 bool read_image(const fs::path& path, folder_image& image)
 {
@@ -43,7 +36,7 @@ bool read_image(const fs::path& path, folder_image& image)
     }
     image.layout = describe_bitmap(image.file);
     if (image.layout.problem != bitmap_problem::none) {
-        image.problem = explain_problem(image.layout);
+        image.problem = explain_problem(image.layout, path.lexically_normal().string(), image.icon);
         return true;
     }
     // The conversion takes over a heap copy, as it does a loaded file.
@@ -104,9 +97,13 @@ std::string unreached_reason(const std::string& name, const skin_folder& scan)
 
 } // namespace
 
-std::string explain_problem(const bitmap_layout& layout)
+std::string explain_problem(const bitmap_layout& layout, const std::string& path, bool icon)
 {
+    const std::string repair = "run skinview import " + path + " -o " + path + " --force";
     const std::string size = std::to_string(layout.width) + "x" + std::to_string(layout.height);
+    // The old OS/2 header puts 16-bit sizes where the fields are read, so every check misreads it.
+    if (layout.header_size == 12 && layout.problem != bitmap_problem::header_cut_short)
+        return "old OS/2 bitmap (12-byte header): " + repair;
     switch (layout.problem) {
     case bitmap_problem::none:
         return "";
@@ -114,18 +111,19 @@ std::string explain_problem(const bitmap_layout& layout)
         return "file ends inside its header: the file is damaged";
     case bitmap_problem::wrong_dimensions:
         if ((layout.width == 16 || layout.width == 128) && layout.height == -layout.width)
-            return "top-down rows: flip it vertically";
-        return "is " + size + ": must be 16x16 or 128x128";
+            return "top-down rows: " + repair;
+        return "is " + size + ": must be 16x16 or 128x128: run skinview import " + path + " -o " + path +
+               (icon ? " --size 16" : " --size 128") + " --force";
     case bitmap_problem::wrong_bit_count:
         if (layout.bit_count > 8)
-            return std::to_string(layout.bit_count) +
-                   "-bit colour: convert it to an indexed 256-colour image";
-        return std::to_string(layout.bit_count) + " bits per pixel: save it with 8";
+            return std::to_string(layout.bit_count) + "-bit colour: " + repair;
+        return std::to_string(layout.bit_count) + (layout.bit_count == 1 ? " bit" : " bits") +
+               " per pixel, not 8: " + repair;
     case bitmap_problem::compressed:
         if (layout.compression == 1)
-            return "RLE8-compressed: save it uncompressed";
+            return "RLE8-compressed: " + repair;
         if (layout.compression == 2)
-            return "RLE4-compressed: save it uncompressed";
+            return "RLE4-compressed: " + repair;
         return "compressed (method " + std::to_string(layout.compression) + "): save it uncompressed";
     case bitmap_problem::pixels_cut_short:
         return "file ends before its pixels: the file is damaged";
@@ -149,6 +147,13 @@ skin_folder scan_skin_folder(const fs::path& folder)
             scan.warnings.push_back(std::move(reason));
     }
     return scan;
+}
+
+std::string series_name(const char* pattern, unsigned index)
+{
+    char name[32];
+    std::snprintf(name, sizeof name, pattern, index);
+    return name;
 }
 
 std::string image_stem(const std::string& name)

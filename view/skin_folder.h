@@ -27,8 +27,12 @@ struct skin_folder {
 // Walks both series of `folder` as skinpack does, but reads on past refused images.
 skin_folder scan_skin_folder(const std::filesystem::path& folder);
 
-// The plain-words diagnosis of a refused bitmap, with the fix.
-std::string explain_problem(const bitmap_layout& layout);
+// The plain-words diagnosis of a refused bitmap at `path`, with the fix: where skinview import
+// can mend it, the command that does.
+std::string explain_problem(const bitmap_layout& layout, const std::string& path, bool icon);
+
+// The name that `pattern` (picture_pattern or icon_pattern) gives the image at `index`.
+std::string series_name(const char* pattern, unsigned index);
 
 // "bmp3" for "bmp3.bmp": the name without its extension.
 std::string image_stem(const std::string& name);

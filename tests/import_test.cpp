@@ -1,0 +1,435 @@
+// Importing artwork: every decoder against the image it was made from, the colour choice, and
+// skinview import run end to end into folders that skinpack then packs.
+#include <gtest/gtest.h>
+
+#include <stb/stb_image_write.h>
+
+#include <array>
+#include <functional>
+#include <numeric>
+#include <set>
+
+#include "tests/bmp_writer.h"
+#include "tests/test_folder.h"
+#include "view/decode_image.h"
+#include "view/quantise.h"
+#include "view/render.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A picture of `width` x `height` whose pixels cycle through `colours` (RGBA).
+std::vector<std::uint8_t> pattern(int width, int height,
+                                  const std::vector<std::array<std::uint8_t, 4>>& colours)
+{
+    std::vector<std::uint8_t> rgba;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const auto& c = colours[static_cast<std::size_t>(x * 3 + y * 5) % colours.size()];
+            rgba.insert(rgba.end(), c.begin(), c.end());
+        }
+    return rgba;
+}
+
+// Colours that survive 5-bit channels, and a richer set for the forms that keep 8 bits.
+const std::vector<std::array<std::uint8_t, 4>> corners{
+    {0, 0, 0, 255},     {255, 0, 0, 255},   {0, 255, 0, 255},   {0, 0, 255, 255},
+    {255, 255, 0, 255}, {0, 255, 255, 255}, {255, 0, 255, 255}, {255, 255, 255, 255}};
+const std::vector<std::array<std::uint8_t, 4>> rich{
+    {12, 200, 99, 255}, {250, 3, 140, 255}, {77, 77, 78, 255}, {1, 2, 3, 255}, {200, 180, 160, 255}};
+const std::vector<std::array<std::uint8_t, 4>> translucent{
+    {12, 200, 99, 255}, {250, 3, 140, 0}, {77, 77, 78, 128}};
+
+class bmp_forms : public ::testing::TestWithParam<bmp_form> {};
+
+TEST_P(bmp_forms, decode_to_the_pixels_they_were_made_from)
+{
+    const bmp_form form = GetParam();
+    const auto& colours = form.bit_count == 1    ? std::vector(corners.begin(), corners.begin() + 2)
+                          : form.bit_count == 16 ? corners
+                          : form.alpha           ? translucent
+                                                 : rich;
+    for (const auto& [width, height] : {std::pair{13, 7}, std::pair{1, 1}, std::pair{40, 3}}) {
+        const std::vector<std::uint8_t> rgba = pattern(width, height, colours);
+        std::string error;
+        const rgba_image image = decode_image(encode_bmp(rgba, width, height, form), error);
+        EXPECT_EQ(error, "");
+        EXPECT_EQ(image.width, width);
+        EXPECT_EQ(image.height, height);
+        EXPECT_EQ(image.rgba, rgba) << width << "x" << height;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(every_form, bmp_forms,
+                         ::testing::Values(bmp_form{"one_bit", 1}, bmp_form{"four_bits", 4},
+                                           bmp_form{"eight_bits", 8}, bmp_form{"rle8", 8, 1},
+                                           bmp_form{"rle4", 4, 2}, bmp_form{"rle8_top_down", 8, 1, 40, true},
+                                           bmp_form{"os2_core_header", 8, 0, 12},
+                                           bmp_form{"os2_core_24_bits", 24, 0, 12}, bmp_form{"rgb555", 16},
+                                           bmp_form{"rgb565_fields", 16, 3}, bmp_form{"bgr24", 24},
+                                           bmp_form{"bgr24_top_down", 24, 0, 40, true},
+                                           bmp_form{"xrgb32", 32},
+                                           bmp_form{"argb32_v4_header", 32, 3, 108, false, true},
+                                           bmp_form{"argb32_alpha_fields", 32, 6, 40, false, true},
+                                           bmp_form{"v5_header_palette", 8, 0, 124}),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+void append_be(std::vector<std::uint8_t>& out, std::uint32_t value)
+{
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(static_cast<std::uint8_t>(value >> shift));
+}
+
+void append_chunk(std::vector<std::uint8_t>& png, const char* type, const std::vector<std::uint8_t>& data)
+{
+    append_be(png, static_cast<std::uint32_t>(data.size()));
+    const std::size_t start = png.size();
+    png.insert(png.end(), type, type + 4);
+    png.insert(png.end(), data.begin(), data.end());
+    std::uint32_t crc = 0xFFFFFFFF;
+    for (std::size_t i = start; i < png.size(); ++i) {
+        crc ^= png[i];
+        for (int bit = 0; bit < 8; ++bit)
+            crc = crc & 1 ? 0xEDB88320 ^ (crc >> 1) : crc >> 1;
+    }
+    append_be(png, ~crc);
+}
+
+// A PNG of any colour type and of 8 or 16 bits, its pixels in stored (uncompressed) deflate
+// blocks; `samples` holds each row's channel values, 16-bit ones big-endian.
+std::vector<std::uint8_t> png_bytes(int width, int height, int depth, int colour_type,
+                                    const std::vector<std::uint8_t>& samples,
+                                    const std::vector<std::uint8_t>& palette = {},
+                                    const std::vector<std::uint8_t>& transparency = {})
+{
+    std::vector<std::uint8_t> png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::vector<std::uint8_t> header;
+    append_be(header, static_cast<std::uint32_t>(width));
+    append_be(header, static_cast<std::uint32_t>(height));
+    header.insert(header.end(),
+                  {static_cast<std::uint8_t>(depth), static_cast<std::uint8_t>(colour_type), 0, 0, 0});
+    append_chunk(png, "IHDR", header);
+    if (!palette.empty())
+        append_chunk(png, "PLTE", palette);
+    if (!transparency.empty())
+        append_chunk(png, "tRNS", transparency);
+    std::vector<std::uint8_t> raw;
+    const std::size_t row = samples.size() / static_cast<std::size_t>(height);
+    for (std::size_t y = 0; y < static_cast<std::size_t>(height); ++y) {
+        raw.push_back(0);
+        raw.insert(raw.end(), samples.begin() + static_cast<std::ptrdiff_t>(y * row),
+                   samples.begin() + static_cast<std::ptrdiff_t>((y + 1) * row));
+    }
+    std::vector<std::uint8_t> zlib{0x78,
+                                   0x01,
+                                   1,
+                                   static_cast<std::uint8_t>(raw.size()),
+                                   static_cast<std::uint8_t>(raw.size() >> 8),
+                                   static_cast<std::uint8_t>(~raw.size()),
+                                   static_cast<std::uint8_t>(~raw.size() >> 8)};
+    zlib.insert(zlib.end(), raw.begin(), raw.end());
+    std::uint32_t a = 1;
+    std::uint32_t b = 0;
+    for (const std::uint8_t byte : raw) {
+        a = (a + byte) % 65521;
+        b = (b + a) % 65521;
+    }
+    append_be(zlib, b << 16 | a);
+    append_chunk(png, "IDAT", zlib);
+    append_chunk(png, "IEND", {});
+    return png;
+}
+
+struct png_case {
+    const char* name;
+    int colour_type;
+    int depth;
+};
+
+class png_types : public ::testing::TestWithParam<png_case> {};
+
+TEST_P(png_types, decode_to_the_pixels_they_were_made_from)
+{
+    const auto [name, type, depth] = GetParam();
+    constexpr int width = 5;
+    constexpr int height = 3;
+    const bool grey = type == 0 || type == 4;
+    const std::vector<std::array<std::uint8_t, 4>> colours =
+        grey ? std::vector<std::array<std::uint8_t, 4>>{{10, 10, 10, 255},
+                                                        {200, 200, 200, 0},
+                                                        {99, 99, 99, 128}}
+             : translucent;
+    std::vector<std::uint8_t> expected = pattern(width, height, colours);
+    std::vector<std::uint8_t> samples;
+    std::vector<std::uint8_t> palette;
+    std::vector<std::uint8_t> alphas;
+    for (const auto& c : colours) {
+        palette.insert(palette.end(), c.begin(), c.begin() + 3);
+        alphas.push_back(c[3]);
+    }
+    for (std::size_t i = 0; i < expected.size(); i += 4) {
+        const std::uint8_t* p = &expected[i];
+        std::vector<std::uint8_t> channels{p, p + 4};
+        if (type == 0)
+            channels = {p[0]};
+        else if (type == 4)
+            channels = {p[0], p[3]};
+        else if (type == 2)
+            channels.pop_back();
+        else if (type == 3)
+            channels = {
+                static_cast<std::uint8_t>(std::find(colours.begin(), colours.end(),
+                                                    std::array<std::uint8_t, 4>{p[0], p[1], p[2], p[3]}) -
+                                          colours.begin())};
+        for (const std::uint8_t v : channels) {
+            samples.push_back(v);
+            if (depth == 16)
+                samples.push_back(v); // v * 257, whose high byte is v
+        }
+        if (type == 0 || type == 2)
+            expected[i + 3] = 255;
+    }
+    std::string error;
+    const rgba_image image = decode_image(png_bytes(width, height, depth, type, samples,
+                                                    type == 3 ? palette : std::vector<std::uint8_t>{},
+                                                    type == 3 ? alphas : std::vector<std::uint8_t>{}),
+                                          error);
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(image.rgba, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(every_type, png_types,
+                         ::testing::Values(png_case{"grey", 0, 8}, png_case{"grey_alpha", 4, 8},
+                                           png_case{"rgb", 2, 8}, png_case{"rgba", 6, 8},
+                                           png_case{"indexed_with_alpha", 3, 8}, png_case{"rgb16", 2, 16},
+                                           png_case{"rgba16", 6, 16}),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+// The mean colour that the device shows for a block.
+std::array<double, 3> shown_mean(const std::vector<std::uint8_t>& block)
+{
+    std::array<double, 3> sum{};
+    for (const std::uint8_t pixel : block)
+        for (std::size_t c = 0; c < 3; ++c)
+            sum[c] += expand_332(pixel)[c];
+    for (double& s : sum)
+        s /= static_cast<double>(block.size());
+    return sum;
+}
+
+// A flat tone between two levels: no dither takes the nearest level, both dithers mix the two
+// around it so that the mean stays within one level of the tone (here within a tenth of one).
+TEST(quantise_332, dithering_keeps_the_mean_of_a_flat_tone)
+{
+    constexpr int side = 64;
+    const rgb_colour tone{100, 160, 120}; // levels: red 73|109, green 146|182, blue 85|170
+    std::vector<std::uint8_t> rgb;
+    for (int i = 0; i < side * side; ++i)
+        rgb.insert(rgb.end(), tone.begin(), tone.end());
+
+    const std::vector<std::uint8_t> plain = quantise_332(rgb, side, side, dither_method::none);
+    EXPECT_EQ(plain, std::vector<std::uint8_t>(plain.size(), 3 << 5 | 4 << 2 | 1)); // 109, 146, 85
+    for (const dither_method method : {dither_method::floyd_steinberg, dither_method::ordered}) {
+        const std::array<double, 3> mean = shown_mean(quantise_332(rgb, side, side, method));
+        EXPECT_NEAR(mean[0], 100, 3.7);
+        EXPECT_NEAR(mean[1], 160, 3.7);
+        EXPECT_NEAR(mean[2], 120, 8.5);
+    }
+}
+
+// Ordered dithering treats a pixel by its colour and place alone: frames that differ elsewhere
+// keep the same pixels where they agree.
+TEST(quantise_332, ordered_dithering_depends_only_on_colour_and_place)
+{
+    constexpr int side = 16;
+    std::vector<std::uint8_t> first(side * side * 3);
+    std::iota(first.begin(), first.end(), std::uint8_t{0});
+    std::vector<std::uint8_t> second = first;
+    std::fill(second.begin(), second.begin() + side * 3 * 4, std::uint8_t{255}); // four rows changed
+    const std::vector<std::uint8_t> a = quantise_332(first, side, side, dither_method::ordered);
+    const std::vector<std::uint8_t> b = quantise_332(second, side, side, dither_method::ordered);
+    EXPECT_EQ(a, quantise_332(first, side, side, dither_method::ordered));
+    EXPECT_TRUE(std::equal(a.begin() + side * 4, a.end(), b.begin() + side * 4));
+    EXPECT_NE(a, quantise_332(first, side, side, dither_method::none)); // it does dither
+}
+
+std::vector<std::uint8_t> png_of(int width, int height, const std::vector<std::uint8_t>& rgba)
+{
+    std::vector<std::uint8_t> png;
+    stbi_write_png_to_func(
+        [](void* context, void* data, int size) {
+            auto& out = *static_cast<std::vector<std::uint8_t>*>(context);
+            out.insert(out.end(), static_cast<std::uint8_t*>(data), static_cast<std::uint8_t*>(data) + size);
+        },
+        &png, width, height, 4, rgba.data(), width * 4);
+    return png;
+}
+
+using import_test = folder_test;
+
+// Every device colour comes back as its own byte: import, then skinpack.
+TEST_F(import_test, every_device_colour_round_trips_through_skinpack)
+{
+    std::vector<std::uint8_t> rgba;
+    for (int pixel = 0; pixel < 256; ++pixel) {
+        const auto colour = expand_332(static_cast<std::uint8_t>(pixel));
+        rgba.insert(rgba.end(), {colour[0], colour[1], colour[2], 255});
+    }
+    write_file(root / "all.png", png_of(16, 16, rgba));
+    for (const char* dither : {"none", "ordered", "floyd-steinberg"}) {
+        fs::remove_all(folder);
+        fs::create_directory(folder);
+        const run_result result =
+            run_skinview(folder, {.arguments = {"import", "../all.png", "--dither", dither}});
+        EXPECT_EQ(result.out, "../all.png -> icon00.bmp (16x16, 256 colours)\n") << result.err;
+        ASSERT_EQ(run_skinpack(folder).status, 0);
+        std::vector<std::uint8_t> expected(256);
+        std::iota(expected.begin(), expected.end(), std::uint8_t{0});
+        EXPECT_EQ(read_file(folder / "skin.skn"), expected) << dither;
+    }
+}
+
+struct import_case {
+    const char* name;
+    std::function<void(const fs::path&)> prepare; // the folder holds a.png, 16x16, all (200, 40, 0)
+    std::vector<std::string> arguments;
+    int status;
+    std::string out;
+    std::string err;
+    std::vector<std::string> files; // what the folder holds afterwards, besides the sources
+};
+
+void PrintTo(const import_case& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class import_runs : public folder_test, public ::testing::WithParamInterface<import_case> {};
+
+TEST_P(import_runs, write_what_they_say_and_nothing_else)
+{
+    write_file(folder / "a.png", png_of(16, 16, pattern(16, 16, {{200, 40, 0, 255}})));
+    GetParam().prepare(folder);
+    std::vector<std::string> arguments{"import"};
+    arguments.insert(arguments.end(), GetParam().arguments.begin(), GetParam().arguments.end());
+    const run_result result = run_skinview(folder, {.arguments = arguments});
+    EXPECT_EQ(result.status, GetParam().status);
+    EXPECT_EQ(result.out, GetParam().out);
+    EXPECT_EQ(result.err, GetParam().err);
+    std::vector<std::string> files;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder))
+        if (entry.path().extension() != ".png" && entry.path().extension() != ".src")
+            files.push_back(entry.path().filename().string());
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, GetParam().files);
+}
+
+void file(const fs::path& path, const std::vector<std::uint8_t>& bytes)
+{
+    write_file(path, bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, import_runs,
+    ::testing::Values(
+        import_case{"appends_to_each_series",
+                    [](const fs::path& f) {
+                        file(f / "icon00.bmp", bmp_bytes(sample_image(16, 0)));
+                        file(f / "big.png", png_of(128, 128, pattern(128, 128, rich)));
+                    },
+                    {"a.png", "big.png", "a.png"},
+                    0,
+                    "a.png -> icon01.bmp (16x16, 1 colours)\nbig.png -> bmp0.bmp (128x128, 5 colours)\n"
+                    "a.png -> icon02.bmp (16x16, 1 colours)\n",
+                    "",
+                    {"bmp0.bmp", "icon00.bmp", "icon01.bmp", "icon02.bmp"}},
+        import_case{"as_and_start",
+                    [](const fs::path&) {},
+                    {"a.png", "a.png", "--as", "picture", "--start", "4"},
+                    0,
+                    "a.png -> bmp4.bmp (16x16, 1 colours)\na.png -> bmp5.bmp (16x16, 1 colours)\n",
+                    "",
+                    {"bmp4.bmp", "bmp5.bmp"}},
+        import_case{"no_overwrite_without_force",
+                    [](const fs::path& f) {
+                        file(f / "bmp0.bmp", {'k', 'e', 'e', 'p'});
+                    },
+                    {"a.png", "-o", "bmp0.bmp"},
+                    1,
+                    "",
+                    "skinview: a.png: bmp0.bmp exists: give --force to replace it\n",
+                    {"bmp0.bmp"}},
+        import_case{"refusals_write_nothing_but_the_rest_goes_on",
+                    [](const fs::path& f) {
+                        file(f / "text.src", {'h', 'e', 'l', 'l', 'o'});
+                        std::vector<std::uint8_t> cut = png_of(16, 16, pattern(16, 16, rich));
+                        cut.resize(cut.size() / 2);
+                        file(f / "cut.png", cut);
+                        file(f / "wide.png", png_of(20, 10, pattern(20, 10, rich)));
+                        std::vector<std::uint8_t> huge = png_of(1, 1, pattern(1, 1, rich));
+                        huge[18] = huge[22] = 0x1F; // 8000x8000
+                        huge[19] = huge[23] = 0x40;
+                        file(f / "huge.png", huge);
+                    },
+                    {"text.src", "cut.png", "wide.png", "huge.png", "missing.png", "a.png"},
+                    1,
+                    "a.png -> icon00.bmp (16x16, 1 colours)\n",
+                    "skinview: text.src: not an image skinview can read (BMP, PNG, JPEG, GIF or TGA)\n"
+                    "skinview: cut.png: the image is damaged or cut short (outofdata)\n"
+                    "skinview: wide.png: is 20x10: give --size 16 or --size 128 to scale it to fit\n"
+                    "skinview: huge.png: it declares 8000x8000 pixels, more than the 33554432 skinview "
+                    "takes\n"
+                    "skinview: missing.png: no such file\n",
+                    {"icon00.bmp"}},
+        import_case{"usage_errors",
+                    [](const fs::path&) {},
+                    {"a.png", "a.png", "-o", "x.bmp"},
+                    2,
+                    "",
+                    "skinview: -o names the output of one source, but 2 were given\n",
+                    {}}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+// Transparent pixels take the background; a source of another size is scaled to fit, centred,
+// with the background around it.
+TEST_F(import_test, transparency_and_scaling_use_the_background)
+{
+    write_file(folder / "wide.png", png_of(32, 16, pattern(32, 16, {{255, 255, 255, 255}, {0, 0, 0, 0}})));
+    const run_result result = run_skinview(folder, {.arguments = {"import", "wide.png", "--size", "16",
+                                                                  "--background", "#FF0000", "-o", "x.bmp"}});
+    ASSERT_EQ(result.status, 0) << result.err;
+    write_file(folder / "bmp0.bmp", read_file(folder / "x.bmp"));
+    ASSERT_EQ(run_skinpack(folder).status, 0);
+    const std::vector<std::uint8_t> skin = read_file(folder / "skin.skn");
+    ASSERT_EQ(skin.size(), 256u);
+    for (std::size_t row = 0; row < 16; ++row) {
+        const bool band = row >= 4 && row < 12; // 32x16 becomes 16x8, centred
+        const std::set<std::uint8_t> colours(skin.begin() + static_cast<std::ptrdiff_t>(row * 16),
+                                             skin.begin() + static_cast<std::ptrdiff_t>(row * 16 + 16));
+        if (!band)
+            EXPECT_EQ(colours, std::set<std::uint8_t>{0xE0}) << "row " << row;
+        else
+            EXPECT_TRUE(colours.count(0xE0) == 0 || colours.size() > 1) << "row " << row;
+    }
+}
+
+// A refused BMP mended in place: check names the command, and after it skinpack takes the file.
+TEST_F(import_test, repairs_a_refused_bitmap_in_place)
+{
+    const std::vector<std::uint8_t> rgba = pattern(16, 16, corners);
+    write_file(folder / "bmp0.bmp", encode_bmp(rgba, 16, 16, {"rle8", 8, 1}));
+    const std::string command = "run skinview import bmp0.bmp -o bmp0.bmp --force";
+    EXPECT_NE(run_skinview(folder, {.arguments = {"check"}}).out.find("RLE8-compressed: " + command),
+              std::string::npos);
+    ASSERT_EQ(run_skinview(folder, {.arguments = {"import", "bmp0.bmp", "-o", "bmp0.bmp", "--force"}}).status,
+              0);
+    ASSERT_EQ(run_skinpack(folder).status, 0);
+    std::vector<std::uint8_t> expected;
+    for (std::size_t i = 0; i < rgba.size(); i += 4)
+        expected.push_back(
+            static_cast<std::uint8_t>((rgba[i] >> 5) << 5 | (rgba[i + 1] >> 5) << 2 | rgba[i + 2] >> 6));
+    EXPECT_EQ(read_file(folder / "skin.skn"), expected);
+}
+
+} // namespace

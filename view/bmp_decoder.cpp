@@ -1,0 +1,263 @@
+// BMP decoding: the header read and checked up front, then one plain loop per storage form.
+#include "view/bmp_decoder.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+
+#include "support/byte_reader.h"
+
+namespace {
+
+constexpr std::uint32_t bi_rgb = 0;
+constexpr std::uint32_t bi_rle8 = 1;
+constexpr std::uint32_t bi_rle4 = 2;
+constexpr std::uint32_t bi_bitfields = 3;
+constexpr std::uint32_t bi_alphabitfields = 6;
+constexpr std::uint32_t core_header_size = 12; // the old OS/2 header: 16-bit sizes, 3-byte colours
+
+// One channel of a bit-field pixel: where its bits are and how to scale them to 8 bits.
+struct channel {
+    std::uint32_t mask = 0;
+    int shift = 0;
+    std::uint64_t top = 0; // the largest value of the channel's bits
+};
+
+channel make_channel(std::uint32_t mask)
+{
+    if (mask == 0)
+        return {};
+    const int shift = std::countr_zero(mask);
+    return {mask, shift, (std::uint64_t{1} << std::bit_width(mask >> shift)) - 1};
+}
+
+std::uint8_t extract(const channel& c, std::uint32_t value, std::uint8_t absent)
+{
+    if (c.mask == 0)
+        return absent;
+    const std::uint64_t bits = (value & c.mask) >> c.shift;
+    return static_cast<std::uint8_t>((bits * 255 + c.top / 2) / c.top);
+}
+
+struct bmp_header {
+    std::uint64_t pixel_offset = 0;
+    std::uint32_t header_size = 0;
+    std::int64_t width = 0;
+    std::int64_t height = 0; // rows, whichever way they are stored
+    bool top_down = false;
+    std::uint16_t bit_count = 0;
+    std::uint32_t compression = bi_rgb;
+    std::array<channel, 4> channels; // red, green, blue, alpha
+    std::vector<std::array<std::uint8_t, 4>> palette;
+};
+
+// Reads and checks every header field; the pixels are then read without further checks.
+bool read_header(byte_reader& reader, bmp_header& h, std::string& error)
+{
+    h.pixel_offset = read_u32(reader, 10);
+    h.header_size = read_u32(reader, 14);
+    std::uint32_t colours_used = 0;
+    std::uint64_t entry_size = 4;
+    if (h.header_size == core_header_size) {
+        h.width = read_u16(reader, 18);
+        h.height = read_u16(reader, 20);
+        h.bit_count = read_u16(reader, 24);
+        entry_size = 3;
+    } else if (h.header_size >= 16) {
+        h.width = read_i32(reader, 18);
+        h.height = read_i32(reader, 22);
+        h.bit_count = read_u16(reader, 28);
+        h.compression = h.header_size >= 20 ? read_u32(reader, 30) : bi_rgb;
+        colours_used = h.header_size >= 36 ? read_u32(reader, 46) : 0;
+    } else {
+        error = "unknown BMP header of " + std::to_string(h.header_size) + " bytes";
+        return false;
+    }
+    if (reader.overrun) {
+        error = "the file ends inside its header";
+        return false;
+    }
+    h.top_down = h.height < 0;
+    h.height = h.top_down ? -h.height : h.height;
+    if (h.width <= 0 || h.height <= 0) {
+        error = "it declares no pixels";
+        return false;
+    }
+    if (static_cast<std::uint64_t>(h.width) * static_cast<std::uint64_t>(h.height) > max_image_pixels) {
+        error = "it declares " + std::to_string(h.width) + "x" + std::to_string(h.height) +
+                " pixels, more than the " + std::to_string(max_image_pixels) + " skinview takes";
+        return false;
+    }
+
+    const std::uint16_t bits = h.bit_count;
+    const bool fields = h.compression == bi_bitfields || h.compression == bi_alphabitfields;
+    const bool known = (h.compression == bi_rgb &&
+                        (bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32)) ||
+                       (h.compression == bi_rle8 && bits == 8) || (h.compression == bi_rle4 && bits == 4) ||
+                       (fields && (bits == 16 || bits == 32));
+    if (!known) {
+        error = std::to_string(bits) + "-bit BMP with compression " + std::to_string(h.compression) +
+                " is not supported";
+        return false;
+    }
+
+    // Masks follow a 40-byte header, or lie inside a larger one, at the same offset.
+    std::uint64_t table_offset = 14 + std::uint64_t{h.header_size};
+    if (fields) {
+        const bool alpha = h.compression == bi_alphabitfields || h.header_size >= 56;
+        for (std::size_t c = 0; c < (alpha ? 4u : 3u); ++c)
+            h.channels[c] = make_channel(read_u32(reader, 54 + 4 * c));
+        if (h.header_size == 40)
+            table_offset += alpha ? 16 : 12;
+    } else if (bits == 16) {
+        h.channels = {make_channel(0x7C00), make_channel(0x03E0), make_channel(0x001F), {}};
+    } else if (bits == 32) {
+        h.channels = {make_channel(0xFF0000), make_channel(0xFF00), make_channel(0xFF), {}};
+    }
+
+    if (bits <= 8) {
+        const std::uint32_t entries =
+            std::min<std::uint32_t>(colours_used == 0 ? 1u << bits : colours_used, 256);
+        const std::span<const std::uint8_t> table = read_bytes(reader, table_offset, entries * entry_size);
+        for (std::size_t at = 0; at < table.size(); at += entry_size)
+            h.palette.push_back({table[at + 2], table[at + 1], table[at], 255});
+    }
+    if (reader.overrun) {
+        error = "the file ends inside its colour masks or colour table";
+        return false;
+    }
+    return true;
+}
+
+// Where stored row `stored` (0 = the first in the file) goes in the picture.
+std::size_t picture_row(const bmp_header& h, std::int64_t stored)
+{
+    return static_cast<std::size_t>(h.top_down ? stored : h.height - 1 - stored);
+}
+
+void put_index(const bmp_header& h, std::uint8_t* pixel, unsigned index)
+{
+    static constexpr std::array<std::uint8_t, 4> black{0, 0, 0, 255};
+    const std::array<std::uint8_t, 4>& colour = index < h.palette.size() ? h.palette[index] : black;
+    std::copy(colour.begin(), colour.end(), pixel);
+}
+
+bool decode_plain(byte_reader& reader, const bmp_header& h, rgba_image& image, std::string& error)
+{
+    const auto width = static_cast<std::uint64_t>(h.width);
+    const std::uint64_t row_bytes = (width * h.bit_count + 7) / 8;
+    const std::uint64_t stride = (width * h.bit_count + 31) / 32 * 4;
+    // The last row may lack its padding.
+    if (!holds(reader, h.pixel_offset, stride * static_cast<std::uint64_t>(h.height - 1) + row_bytes)) {
+        error = "the file ends before its pixels";
+        return false;
+    }
+    for (std::int64_t stored = 0; stored < h.height; ++stored) {
+        const std::span<const std::uint8_t> row =
+            read_bytes(reader, h.pixel_offset + static_cast<std::uint64_t>(stored) * stride, row_bytes);
+        std::uint8_t* out = image.rgba.data() + picture_row(h, stored) * width * 4;
+        for (std::size_t x = 0; x < width; ++x, out += 4) {
+            switch (h.bit_count) {
+            case 1:
+            case 4:
+            case 8: {
+                const std::size_t bit = x * h.bit_count;
+                const std::size_t shift = 8 - h.bit_count - bit % 8;
+                put_index(h, out, row[bit / 8] >> shift & ((1u << h.bit_count) - 1));
+                break;
+            }
+            case 24:
+                out[0] = row[3 * x + 2];
+                out[1] = row[3 * x + 1];
+                out[2] = row[3 * x];
+                out[3] = 255;
+                break;
+            default: {
+                const std::size_t size = h.bit_count / 8u;
+                std::uint32_t value = 0;
+                for (std::size_t i = size; i-- > 0;)
+                    value = value << 8 | row[size * x + i];
+                for (std::size_t c = 0; c < 4; ++c)
+                    out[c] = extract(h.channels[c], value, c == 3 ? 255 : 0);
+            }
+            }
+        }
+    }
+    return true;
+}
+
+// Run-length pixels: pairs of (count, index) and escapes for line ends, jumps and literal runs.
+bool decode_run_lengths(byte_reader& reader, const bmp_header& h, rgba_image& image, std::string& error)
+{
+    const bool four = h.compression == bi_rle4;
+    std::int64_t x = 0;
+    std::int64_t y = 0; // stored rows, from the first in the file
+    std::uint64_t at = h.pixel_offset;
+    // Sets `count` pixels from x on, each from `index_of(i)`; what passes the row is dropped.
+    const auto put_run = [&](std::int64_t count, auto index_of) {
+        const std::int64_t n = std::clamp<std::int64_t>(h.width - x, 0, count);
+        if (y < h.height)
+            for (std::int64_t i = 0; i < n; ++i)
+                put_index(h,
+                          image.rgba.data() + (picture_row(h, y) * static_cast<std::size_t>(h.width) +
+                                               static_cast<std::size_t>(x + i)) *
+                                                  4,
+                          index_of(i));
+        x += count;
+    };
+    while (y < h.height) {
+        const std::uint8_t count = read_u8(reader, at);
+        const std::uint8_t value = read_u8(reader, at + 1);
+        if (reader.overrun)
+            break;
+        at += 2;
+        if (count > 0) {
+            put_run(count, [&](std::int64_t i) { return four ? (i % 2 ? value & 15u : value >> 4) : value; });
+        } else if (value == 0) {
+            x = 0;
+            ++y;
+        } else if (value == 1) {
+            return true;
+        } else if (value == 2) {
+            x += read_u8(reader, at);
+            y += read_u8(reader, at + 1);
+            at += 2;
+        } else {
+            const std::uint64_t bytes = four ? (value + 1u) / 2 : value;
+            const std::span<const std::uint8_t> literal = read_bytes(reader, at, bytes);
+            if (reader.overrun)
+                break;
+            put_run(value, [&](std::int64_t i) {
+                const std::uint8_t byte = literal[static_cast<std::size_t>(four ? i / 2 : i)];
+                return four ? (i % 2 ? byte & 15u : byte >> 4) : byte;
+            });
+            at += bytes + bytes % 2; // literal runs are padded to 16 bits
+        }
+    }
+    if (y >= h.height)
+        return true;
+    error = "the file ends inside its compressed pixels";
+    return false;
+}
+
+} // namespace
+
+bool looks_like_bmp(std::span<const std::uint8_t> file)
+{
+    return file.size() >= 2 && file[0] == 'B' && file[1] == 'M';
+}
+
+rgba_image decode_bmp(std::span<const std::uint8_t> file, std::string& error)
+{
+    byte_reader reader{file};
+    bmp_header h;
+    if (!read_header(reader, h, error))
+        return {};
+    rgba_image image{static_cast<int>(h.width), static_cast<int>(h.height), {}};
+    // Run-length images start transparent: the pixels they skip show the background.
+    image.rgba.assign(static_cast<std::size_t>(h.width * h.height) * 4, 0);
+    const bool decoded = h.compression == bi_rle8 || h.compression == bi_rle4
+                             ? decode_run_lengths(reader, h, image, error)
+                             : decode_plain(reader, h, image, error);
+    return decoded ? image : rgba_image{};
+}

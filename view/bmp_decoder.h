@@ -1,0 +1,25 @@
+// Decoding every BMP form that paint programs write, into RGBA pixels.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+// An image as RGBA, rows from the top, four bytes a pixel.
+struct rgba_image {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> rgba;
+};
+
+// Images that declare more pixels than this are refused before any pixel memory is allocated.
+inline constexpr std::uint64_t max_image_pixels = std::uint64_t{1} << 25;
+
+// Whether `file` starts as a BMP does ("BM").
+bool looks_like_bmp(std::span<const std::uint8_t> file);
+
+// Decodes a BMP of 1, 4, 8, 16, 24 or 32 bits a pixel with a 12- to 124-byte information header,
+// stored either way up, uncompressed, RLE8, RLE4 or with bit fields. Pixels that a run-length
+// image skips are transparent. On failure gives an empty image and says why in `error`.
+rgba_image decode_bmp(std::span<const std::uint8_t> file, std::string& error);

@@ -1,0 +1,92 @@
+// Image decoding: stb's decoders with every allocation held to the declared image's needs.
+#include "view/decode_image.h"
+
+#include <climits>
+#include <cstdlib>
+
+namespace {
+
+// What one allocation of the decoder running now may take. A compressed stream that would
+// inflate past what its declared size needs (a decompression bomb) is cut off here.
+std::size_t allocation_limit = 0;
+
+void* limited_malloc(std::size_t size)
+{
+    return size > allocation_limit ? nullptr : std::malloc(size);
+}
+
+void* limited_realloc(void* block, std::size_t size)
+{
+    return size > allocation_limit ? nullptr : std::realloc(block, size);
+}
+
+} // namespace
+
+#define STBI_MALLOC(size) limited_malloc(size)
+#define STBI_REALLOC(block, size) limited_realloc(block, size)
+#define STBI_FREE(block) std::free(block)
+#define STB_IMAGE_STATIC
+#define STB_IMAGE_IMPLEMENTATION
+#define STBI_NO_STDIO
+#define STBI_ONLY_PNG
+#define STBI_ONLY_JPEG
+#define STBI_ONLY_GIF
+#define STBI_ONLY_TGA
+// Sizes are judged here against max_image_pixels, so stb should report them rather than refuse.
+#define STBI_MAX_DIMENSIONS 0x7FFFFFFF
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wconversion"
+#pragma GCC diagnostic ignored "-Wsign-conversion"
+#pragma GCC diagnostic ignored "-Wshadow"
+#pragma GCC diagnostic ignored "-Wunused-function"
+#pragma GCC diagnostic ignored "-Wunused-parameter"
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#pragma GCC diagnostic ignored "-Wimplicit-fallthrough"
+#pragma GCC diagnostic ignored "-Wpedantic"
+#endif
+#include <stb/stb_image.h>
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+
+rgba_image decode_image(std::span<const std::uint8_t> file, std::string& error)
+{
+    if (looks_like_bmp(file))
+        return decode_bmp(file, error);
+    if (file.size() > INT_MAX) {
+        error = "the file is too large";
+        return {};
+    }
+    const auto* bytes = file.data();
+    const auto length = static_cast<int>(file.size());
+    int width = 0;
+    int height = 0;
+    int channels = 0;
+    allocation_limit = file.size() + (std::size_t{1} << 20);
+    if (stbi_info_from_memory(bytes, length, &width, &height, &channels) == 0) {
+        error =
+            std::string(stbi_failure_reason()) == "too large"
+                ? "it declares more pixels than the " + std::to_string(max_image_pixels) + " skinview takes"
+                : "not an image skinview can read (BMP, PNG, JPEG, GIF or TGA)";
+        return {};
+    }
+    const auto pixels = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
+    if (width <= 0 || height <= 0 || pixels > max_image_pixels) {
+        error = "it declares " + std::to_string(width) + "x" + std::to_string(height) +
+                " pixels, more than the " + std::to_string(max_image_pixels) + " skinview takes";
+        return {};
+    }
+    // The largest honest need: the compressed data, and 16-bit RGBA rows with a filter byte each.
+    allocation_limit = file.size() + static_cast<std::size_t>(pixels) * 8 + static_cast<std::size_t>(height) +
+                       (std::size_t{1} << 20);
+    stbi_uc* decoded = stbi_load_from_memory(bytes, length, &width, &height, &channels, 4);
+    if (decoded == nullptr) {
+        error = std::string("the image is damaged or cut short (") + stbi_failure_reason() + ")";
+        return {};
+    }
+    rgba_image image{width, height, {}};
+    image.rgba.assign(decoded, decoded + pixels * 4);
+    stbi_image_free(decoded);
+    return image;
+}

@@ -1,0 +1,13 @@
+// Any artwork an artist may bring, decoded to RGBA: BMP by our own decoder, the rest by stb.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "view/bmp_decoder.h"
+
+// Decodes a BMP, PNG, JPEG, GIF (its first frame) or TGA, told apart by content. On failure
+// gives an empty image and says why in `error`. No decoder may allocate much more than the
+// pixels that the header declares, which are checked against max_image_pixels first.
+rgba_image decode_image(std::span<const std::uint8_t> file, std::string& error);

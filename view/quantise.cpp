@@ -1,0 +1,163 @@
+// Colour reduction to 3-3-2: nearest device levels, Floyd-Steinberg or Bayer dithering.
+#include "view/quantise.h"
+
+#include <stb/stb_image_resize.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "view/render.h"
+
+namespace {
+
+// A channel's device levels (8 for red and green, 4 for blue), as the device expands them.
+struct levels {
+    int count = 0;
+    std::array<int, 8> value{};
+    std::array<std::uint8_t, 256> nearest{}; // the level closest to each 8-bit value
+};
+
+levels make_levels(int bits, int channel)
+{
+    levels l;
+    l.count = 1 << bits;
+    for (int v = 0; v < l.count; ++v) {
+        const auto pixel = static_cast<std::uint8_t>(channel == 0 ? v << 5 : channel == 1 ? v << 2 : v);
+        l.value[static_cast<std::size_t>(v)] = expand_332(pixel)[static_cast<std::size_t>(channel)];
+    }
+    for (int x = 0; x < 256; ++x) {
+        int best = 0;
+        for (int v = 1; v < l.count; ++v)
+            if (std::abs(l.value[static_cast<std::size_t>(v)] - x) <
+                std::abs(l.value[static_cast<std::size_t>(best)] - x))
+                best = v;
+        l.nearest[static_cast<std::size_t>(x)] = static_cast<std::uint8_t>(best);
+    }
+    return l;
+}
+
+const std::array<levels, 3>& device_levels()
+{
+    static const std::array<levels, 3> all{make_levels(3, 0), make_levels(3, 1), make_levels(2, 2)};
+    return all;
+}
+
+// The level of a value that dithering may have pushed out of range.
+int level_of(const levels& l, int value)
+{
+    return l.nearest[static_cast<std::size_t>(std::clamp(value, 0, 255))];
+}
+
+std::uint8_t pack(const std::array<int, 3>& level)
+{
+    return static_cast<std::uint8_t>(level[0] << 5 | level[1] << 2 | level[2]);
+}
+
+// The 8x8 Bayer threshold of (x, y), from 0 to 63.
+int bayer(std::size_t x, std::size_t y)
+{
+    int value = 0;
+    for (int bit = 2; bit >= 0; --bit) {
+        const std::size_t xb = x >> (2 - bit) & 1;
+        const std::size_t yb = y >> (2 - bit) & 1;
+        value |= static_cast<int>((xb ^ yb) << 1 | yb) << (2 * bit);
+    }
+    return value;
+}
+
+void floyd_steinberg(std::span<const std::uint8_t> rgb, std::size_t width, std::size_t height,
+                     std::vector<std::uint8_t>& out)
+{
+    const std::array<levels, 3>& all = device_levels();
+    // Errors in sixteenths, with a guard pixel on each side of the row.
+    std::vector<int> here((width + 2) * 3);
+    std::vector<int> below((width + 2) * 3);
+    for (std::size_t y = 0; y < height; ++y) {
+        const bool forward = y % 2 == 0;
+        for (std::size_t i = 0; i < width; ++i) {
+            const std::size_t x = forward ? i : width - 1 - i;
+            const std::size_t at = y * width + x;
+            const std::size_t e = (x + 1) * 3; // this pixel in the error rows
+            const std::size_t ahead = forward ? e + 3 : e - 3;
+            const std::size_t behind = forward ? e - 3 : e + 3;
+            std::array<int, 3> level{};
+            for (std::size_t c = 0; c < 3; ++c) {
+                const int wanted = std::clamp(rgb[at * 3 + c] + (here[e + c] + 8) / 16, 0, 255);
+                level[c] = level_of(all[c], wanted);
+                const int error = wanted - all[c].value[static_cast<std::size_t>(level[c])];
+                here[ahead + c] += error * 7;
+                below[behind + c] += error * 3;
+                below[e + c] += error * 5;
+                below[ahead + c] += error;
+            }
+            out[at] = pack(level);
+        }
+        here.swap(below);
+        std::fill(below.begin(), below.end(), 0);
+    }
+}
+
+} // namespace
+
+std::vector<std::uint8_t> flatten(const rgba_image& image, rgb_colour background)
+{
+    const std::size_t pixels = image.rgba.size() / 4;
+    std::vector<std::uint8_t> rgb(pixels * 3);
+    for (std::size_t i = 0; i < pixels; ++i) {
+        const unsigned alpha = image.rgba[i * 4 + 3];
+        for (std::size_t c = 0; c < 3; ++c)
+            rgb[i * 3 + c] = static_cast<std::uint8_t>(
+                (image.rgba[i * 4 + c] * alpha + background[c] * (255 - alpha) + 127) / 255);
+    }
+    return rgb;
+}
+
+std::vector<std::uint8_t> fit_square(std::span<const std::uint8_t> rgb, int width, int height, int side,
+                                     rgb_colour background)
+{
+    const double scale = std::min(static_cast<double>(side) / width, static_cast<double>(side) / height);
+    const int out_width = std::clamp(static_cast<int>(std::lround(width * scale)), 1, side);
+    const int out_height = std::clamp(static_cast<int>(std::lround(height * scale)), 1, side);
+    std::vector<std::uint8_t> scaled(static_cast<std::size_t>(out_width) *
+                                     static_cast<std::size_t>(out_height) * 3);
+    stbir_resize_uint8(rgb.data(), width, height, 0, scaled.data(), out_width, out_height, 0, 3);
+
+    const auto size = static_cast<std::size_t>(side);
+    std::vector<std::uint8_t> square(size * size * 3);
+    for (std::size_t i = 0; i < size * size; ++i)
+        std::copy(background.begin(), background.end(), square.begin() + static_cast<std::ptrdiff_t>(i * 3));
+    const auto left = static_cast<std::size_t>((side - out_width) / 2);
+    const auto top = static_cast<std::size_t>((side - out_height) / 2);
+    const std::size_t row_bytes = static_cast<std::size_t>(out_width) * 3;
+    for (std::size_t y = 0; y < static_cast<std::size_t>(out_height); ++y)
+        std::copy_n(scaled.begin() + static_cast<std::ptrdiff_t>(y * row_bytes), row_bytes,
+                    square.begin() + static_cast<std::ptrdiff_t>(((top + y) * size + left) * 3));
+    return square;
+}
+
+std::vector<std::uint8_t> quantise_332(std::span<const std::uint8_t> rgb, int width, int height,
+                                       dither_method method)
+{
+    const auto w = static_cast<std::size_t>(width);
+    const auto h = static_cast<std::size_t>(height);
+    std::vector<std::uint8_t> out(w * h);
+    if (method == dither_method::floyd_steinberg) {
+        floyd_steinberg(rgb, w, h, out);
+        return out;
+    }
+    const std::array<levels, 3>& all = device_levels();
+    for (std::size_t y = 0; y < h; ++y) {
+        for (std::size_t x = 0; x < w; ++x) {
+            const std::size_t at = y * w + x;
+            // Offsets of -1/2 to +1/2 of a level step, by the pixel's place in the pattern.
+            const int threshold = method == dither_method::ordered ? 2 * bayer(x, y) + 1 - 64 : 0;
+            std::array<int, 3> level{};
+            for (std::size_t c = 0; c < 3; ++c) {
+                const int step = 255 / (all[c].count - 1);
+                level[c] = level_of(all[c], rgb[at * 3 + c] + threshold * step / 128);
+            }
+            out[at] = pack(level);
+        }
+    }
+    return out;
+}

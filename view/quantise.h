@@ -1,0 +1,31 @@
+// Bringing true-colour artwork to the device: compositing, scaling to a square, and choosing
+// 3-3-2 colours with or without dithering.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "view/bmp_decoder.h"
+
+using rgb_colour = std::array<std::uint8_t, 3>;
+
+enum class dither_method : std::uint8_t {
+    none,            // the nearest device colour, pixel by pixel
+    floyd_steinberg, // the error spread to the neighbours, serpentine
+    ordered,         // an 8x8 Bayer pattern: a pixel's result depends on its colour and place only
+};
+
+// The image over `background`, three bytes (red, green, blue) a pixel.
+std::vector<std::uint8_t> flatten(const rgba_image& image, rgb_colour background);
+
+// An RGB image scaled (by a windowed filter) to fit inside `side` x `side`, aspect ratio kept,
+// centred on `background`.
+std::vector<std::uint8_t> fit_square(std::span<const std::uint8_t> rgb, int width, int height, int side,
+                                     rgb_colour background);
+
+// The 3-3-2 byte of every pixel of an RGB image, each channel taken to the nearest of the levels
+// that the device shows, as `method` says.
+std::vector<std::uint8_t> quantise_332(std::span<const std::uint8_t> rgb, int width, int height,
+                                       dither_method method);
