@@ -142,16 +142,20 @@ void put_index(const bmp_header& h, std::uint8_t* pixel, unsigned index)
     std::copy(colour.begin(), colour.end(), pixel);
 }
 
-bool decode_plain(byte_reader& reader, const bmp_header& h, rgba_image& image, std::string& error)
+// Whether an uncompressed image's rows are all in the file; the last row may lack its padding.
+bool plain_pixels_fit(const byte_reader& reader, const bmp_header& h)
+{
+    const auto width = static_cast<std::uint64_t>(h.width);
+    const std::uint64_t stride = (width * h.bit_count + 31) / 32 * 4;
+    return holds(reader, h.pixel_offset,
+                 stride * static_cast<std::uint64_t>(h.height - 1) + (width * h.bit_count + 7) / 8);
+}
+
+void decode_plain(byte_reader& reader, const bmp_header& h, rgba_image& image)
 {
     const auto width = static_cast<std::uint64_t>(h.width);
     const std::uint64_t row_bytes = (width * h.bit_count + 7) / 8;
     const std::uint64_t stride = (width * h.bit_count + 31) / 32 * 4;
-    // The last row may lack its padding.
-    if (!holds(reader, h.pixel_offset, stride * static_cast<std::uint64_t>(h.height - 1) + row_bytes)) {
-        error = "the file ends before its pixels";
-        return false;
-    }
     for (std::int64_t stored = 0; stored < h.height; ++stored) {
         const std::span<const std::uint8_t> row =
             read_bytes(reader, h.pixel_offset + static_cast<std::uint64_t>(stored) * stride, row_bytes);
@@ -183,7 +187,6 @@ bool decode_plain(byte_reader& reader, const bmp_header& h, rgba_image& image, s
             }
         }
     }
-    return true;
 }
 
 // Run-length pixels: pairs of (count, index) and escapes for line ends, jumps and literal runs.
@@ -253,11 +256,17 @@ rgba_image decode_bmp(std::span<const std::uint8_t> file, std::string& error)
     bmp_header h;
     if (!read_header(reader, h, error))
         return {};
+    const bool run_lengths = h.compression == bi_rle8 || h.compression == bi_rle4;
+    if (!run_lengths && !plain_pixels_fit(reader, h)) {
+        error = "the file ends before its pixels";
+        return {};
+    }
     rgba_image image{static_cast<int>(h.width), static_cast<int>(h.height), {}};
     // Run-length images start transparent: the pixels they skip show the background.
     image.rgba.assign(static_cast<std::size_t>(h.width * h.height) * 4, 0);
-    const bool decoded = h.compression == bi_rle8 || h.compression == bi_rle4
-                             ? decode_run_lengths(reader, h, image, error)
-                             : decode_plain(reader, h, image, error);
-    return decoded ? image : rgba_image{};
+    if (!run_lengths)
+        decode_plain(reader, h, image);
+    else if (!decode_run_lengths(reader, h, image, error))
+        return {};
+    return image;
 }

@@ -1,12 +1,20 @@
-// libFuzzer target: any bytes through the header check and, where it accepts them, the
-// conversion and the reading of the image's own colours.
+// libFuzzer target: any bytes through the import decoders (ours for BMP, stb's behind the size
+// limit for the rest), then the skin's header check and, where it accepts them, the conversion
+// and the reading of the image's own colours.
 #include <cstdlib>
 #include <cstring>
 
 #include "skin/bitmap.h"
+#include "view/decode_image.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    std::string error;
+    const rgba_image image = decode_image({data, size}, error);
+    const auto pixels = static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height);
+    if (image.rgba.size() != pixels * 4 || image.rgba.empty() == error.empty() || pixels > max_image_pixels)
+        std::abort(); // an image must come whole and within the limit, or with a reason alone
+
     const bitmap_layout layout = describe_bitmap({data, size});
     if (layout.problem != bitmap_problem::none)
         return 0; // convert_bitmap would refuse it and exit, which libFuzzer counts as a crash

@@ -1,4 +1,7 @@
-// Writes the fuzzer's seed corpus: small valid and nearly valid BMPs of every layout.
+// Writes the fuzzer's seed corpus: small valid and nearly valid BMPs of every layout, BMPs of
+// the other forms that import reads, and PNG, JPEG and TGA images.
+#include <stb/stb_image_write.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -36,5 +39,31 @@ int main(int argc, char** argv)
                 save(refused);
         }
     }
+    std::vector<std::uint8_t> rgba(16 * 16 * 4);
+    for (std::size_t i = 0; i < rgba.size(); ++i)
+        rgba[i] = static_cast<std::uint8_t>(i % 4 == 3 ? (i * 5) | 0x80 : i * 7);
+    for (const bmp_form& form :
+         {bmp_form{"rle8", 8, 1}, bmp_form{"rle4", 4, 2}, bmp_form{"core", 8, 0, 12}, bmp_form{"one_bit", 1},
+          bmp_form{"fields", 16, 3}, bmp_form{"alpha", 32, 3, 108, false, true},
+          bmp_form{"top_down", 24, 0, 40, true}}) {
+        std::vector<std::uint8_t> limited = rgba;
+        for (std::size_t i = 0; i < limited.size(); ++i) // few enough colours for any palette
+            limited[i] = form.bit_count <= 4 ? (i / 4 % 2 ? 255 : 0) : limited[i];
+        if (form.bit_count == 8)
+            for (std::size_t i = 0; i < limited.size(); ++i)
+                limited[i] = static_cast<std::uint8_t>(i % 4 == 3 ? 255 : i / 4 % 200);
+        write_file(folder / (std::string("form-") + form.name + ".bmp"), encode_bmp(limited, 16, 16, form));
+    }
+    const auto save_encoded = [](void* context, void* data, int size) {
+        auto* path = static_cast<std::filesystem::path*>(context);
+        const auto* bytes = static_cast<const std::uint8_t*>(data);
+        write_file(*path, {bytes, bytes + size});
+    };
+    std::filesystem::path path = folder / "rgba.png";
+    stbi_write_png_to_func(save_encoded, &path, 16, 16, 4, rgba.data(), 64);
+    path = folder / "rgb.jpg";
+    stbi_write_jpg_to_func(save_encoded, &path, 16, 16, 4, rgba.data(), 90);
+    path = folder / "rgba.tga";
+    stbi_write_tga_to_func(save_encoded, &path, 16, 16, 4, rgba.data());
     return 0;
 }
