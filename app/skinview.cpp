@@ -17,6 +17,8 @@ int main(int argc, char** argv)
     CLI::App app{"Checks a skin folder, previews its skin, gives the device palette, and imports artwork."};
     app.set_version_flag("--version", "skinview " SKINPACK_VERSION);
     app.require_subcommand(0, 1); // so that a mistyped command is named in the error
+    // Options are spelt the same everywhere, so "/skins" is a folder on Windows too, not an option.
+    app.allow_windows_style_options(false);
 
     fs::path check_folder = ".";
     CLI::App* check_command = app.add_subcommand("check", "Diagnose every image of a skin folder");

@@ -2,13 +2,12 @@
 // decoded back.
 #include <gtest/gtest.h>
 
-#include <stb/stb_image.h>
-
 #include <functional>
 #include <sstream>
 
 #include "tests/bmp_writer.h"
 #include "tests/test_folder.h"
+#include "view/decode_image.h"
 
 namespace fs = std::filesystem;
 
@@ -22,13 +21,12 @@ struct rgb_image {
 
 rgb_image load_png(const fs::path& path)
 {
-    rgb_image image;
-    int channels = 0;
-    std::uint8_t* pixels = stbi_load(path.c_str(), &image.width, &image.height, &channels, 3);
-    if (pixels != nullptr) {
-        image.rgb.assign(pixels, pixels + image.width * image.height * 3);
-        stbi_image_free(pixels);
-    }
+    std::string error;
+    const rgba_image decoded = decode_image(read_file(path), error);
+    rgb_image image{decoded.width, decoded.height, {}};
+    for (std::size_t i = 0; i < decoded.rgba.size(); i += 4)
+        image.rgb.insert(image.rgb.end(), decoded.rgba.begin() + static_cast<std::ptrdiff_t>(i),
+                         decoded.rgba.begin() + static_cast<std::ptrdiff_t>(i + 3));
     return image;
 }
 
@@ -332,6 +330,21 @@ TEST_F(skinview_test, preview_shows_the_converted_colours_scaled)
             const std::size_t at = (static_cast<std::size_t>(4 + row) * sheet.width + 4 + column) * 3;
             EXPECT_EQ(sheet.rgb[at] == 255, b_glyph[row][column] == '#') << row << ", " << column;
         }
+}
+
+// Windows users name folders with a drive letter and backslashes; Wine maps Z: to the root.
+TEST_F(skinview_test, folders_may_be_given_as_windows_paths)
+{
+    if (!testing_windows_build())
+        GTEST_SKIP() << "drive letters are a Windows matter";
+    std::string windows = "Z:" + folder.string();
+    std::replace(windows.begin(), windows.end(), '/', '\\');
+    write_file(root / "art.bmp", bmp_bytes(sample_image(16, 3)));
+    const run_result imported = run_skinview(root, {.arguments = {"import", "art.bmp", "--into", windows}});
+    EXPECT_EQ(imported.status, 0) << imported.err;
+    const run_result checked = run_skinview(root, {.arguments = {"check", windows}});
+    EXPECT_EQ(checked.status, 0) << checked.err;
+    EXPECT_NE(checked.out.find("icon00.bmp   16x16     ok\n"), std::string::npos) << checked.out;
 }
 
 // A sheet too large for memory is split into pages, each named after the output.

@@ -24,11 +24,21 @@ std::string read_text(const fs::path& path)
 
 constexpr int valgrind_failed = 99;
 
-// The built skinpack, unless SKINPACK_TEST_EXE names another build (such as a Windows one).
-std::string program_under_test()
+// The built program, unless the variable `chosen` names another build (such as a Windows one).
+std::string program_under_test(const char* variable, const char* built)
 {
-    const char* chosen = std::getenv("SKINPACK_TEST_EXE");
-    return chosen != nullptr && *chosen != '\0' ? chosen : SKINPACK_EXE;
+    const char* chosen = std::getenv(variable);
+    return chosen != nullptr && *chosen != '\0' ? chosen : built;
+}
+
+// The program, behind SKINPACK_TEST_WRAPPER (such as wine) when one is set.
+std::vector<std::string> command_for(const std::string& program)
+{
+    std::vector<std::string> command;
+    if (const char* wrapper = std::getenv("SKINPACK_TEST_WRAPPER"); wrapper != nullptr && *wrapper != '\0')
+        command.push_back(wrapper);
+    command.push_back(program);
+    return command;
 }
 
 // Windows text mode writes "\r\n" for each line end; compare what the user reads.
@@ -128,21 +138,17 @@ run_result run_program(const std::vector<std::string>& command, const fs::path& 
 
 run_result run_skinpack(const fs::path& folder, const run_options& options)
 {
-    std::vector<std::string> command;
-    if (const char* wrapper = std::getenv("SKINPACK_TEST_WRAPPER"); wrapper != nullptr && *wrapper != '\0')
-        command.push_back(wrapper);
-    command.push_back(program_under_test());
-    return run_program(command, folder, options);
+    return run_program(command_for(program_under_test("SKINPACK_TEST_EXE", SKINPACK_EXE)), folder, options);
 }
 
 run_result run_skinview(const fs::path& folder, const run_options& options)
 {
-    return run_program({SKINVIEW_EXE}, folder, options);
+    return run_program(command_for(program_under_test("SKINVIEW_TEST_EXE", SKINVIEW_EXE)), folder, options);
 }
 
 bool testing_windows_build()
 {
-    return program_under_test().ends_with(".exe");
+    return program_under_test("SKINPACK_TEST_EXE", SKINPACK_EXE).ends_with(".exe");
 }
 
 std::vector<std::uint8_t> read_file(const fs::path& path)

@@ -24,10 +24,11 @@ struct run_options {
 // another build of it, and SKINPACK_TEST_WRAPPER a program to run it with (such as wine).
 run_result run_skinpack(const std::filesystem::path& folder, const run_options& options = {});
 
-// Runs the built skinview with `folder` as its working directory.
+// Runs the built skinview with `folder` as its working directory; SKINVIEW_TEST_EXE may name
+// another build, run with SKINPACK_TEST_WRAPPER as skinpack is.
 run_result run_skinview(const std::filesystem::path& folder, const run_options& options = {});
 
-// Whether the program under test is a Windows executable.
+// Whether the programs under test are Windows executables.
 bool testing_windows_build();
 
 std::vector<std::uint8_t> read_file(const std::filesystem::path& path);

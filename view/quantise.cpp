@@ -25,13 +25,12 @@ levels make_levels(int bits, int channel)
         const auto pixel = static_cast<std::uint8_t>(channel == 0 ? v << 5 : channel == 1 ? v << 2 : v);
         l.value[static_cast<std::size_t>(v)] = expand_332(pixel)[static_cast<std::size_t>(channel)];
     }
+    // The levels rise, so the nearest one only moves up as the value does; a tie takes the lower.
+    std::size_t level = 0;
     for (int x = 0; x < 256; ++x) {
-        int best = 0;
-        for (int v = 1; v < l.count; ++v)
-            if (std::abs(l.value[static_cast<std::size_t>(v)] - x) <
-                std::abs(l.value[static_cast<std::size_t>(best)] - x))
-                best = v;
-        l.nearest[static_cast<std::size_t>(x)] = static_cast<std::uint8_t>(best);
+        while (static_cast<int>(level) + 1 < l.count && l.value[level + 1] - x < x - l.value[level])
+            ++level;
+        l.nearest[static_cast<std::size_t>(x)] = static_cast<std::uint8_t>(level);
     }
     return l;
 }

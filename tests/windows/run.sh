@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds skinpack.exe for 32-bit and 64-bit Windows, checks that each needs only KERNEL32.dll and
-# msvcrt.dll, and runs the end-to-end tests against each under Wine.
+# Builds skinpack.exe and skinview.exe for 32-bit and 64-bit Windows, checks that each needs only
+# KERNEL32.dll and msvcrt.dll, and runs the end-to-end tests of both against each under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -9,9 +9,11 @@ cmake --build --preset dev >/dev/null # the test binary, which starts the exe th
 for preset in windows-x86 windows-x64; do
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" >/dev/null
-    dlls=$(objdump -p "build/$preset/skinpack.exe" | awk '/DLL Name/ {print $3}' | sort | xargs)
-    echo "build/$preset/skinpack.exe imports: $dlls"
-    [ "$dlls" = "KERNEL32.dll msvcrt.dll" ] || { echo "unexpected DLLs" >&2; exit 1; }
+    for program in skinpack skinview; do
+        dlls=$(objdump -p "build/$preset/$program.exe" | awk '/DLL Name/ {print $3}' | sort | xargs)
+        echo "build/$preset/$program.exe imports: $dlls"
+        [ "$dlls" = "KERNEL32.dll msvcrt.dll" ] || { echo "unexpected DLLs" >&2; exit 1; }
+    done
 done
 
 # Wine's own launcher always picks its 32-bit loader, which a kernel built without 32-bit
@@ -26,6 +28,7 @@ fi
 
 # A new prefix prints its set-up on stderr: make it before the tests, and stop the server after.
 # The server stays up through the tests, so that none is started under a test's file size limit.
+wineserver -k 2>/dev/null || true # one left over would keep the waits below from ending
 "$WINELOADER" wineboot -i >/dev/null 2>&1
 wineserver -w
 wineserver -p
@@ -37,6 +40,7 @@ if [ "$(id -u)" -eq 0 ]; then
     chown nobody: "$SKINPACK_TEST_NOBODY_WINEPREFIX"
     as_nobody=(setpriv --reuid=nobody --regid=nogroup --clear-groups
                env HOME="$SKINPACK_TEST_NOBODY_WINEPREFIX" WINEPREFIX="$SKINPACK_TEST_NOBODY_WINEPREFIX")
+    "${as_nobody[@]}" wineserver -k 2>/dev/null || true
     "${as_nobody[@]}" "$WINELOADER" wineboot -i >/dev/null 2>&1
     "${as_nobody[@]}" wineserver -w
     trap 'wineserver -k || true; "${as_nobody[@]}" wineserver -k || true' EXIT
@@ -46,7 +50,8 @@ set -- "${loaders[@]}"
 while [ $# -gt 0 ]; do
     preset=$1 loader=$2
     shift 2
-    echo "+ end-to-end tests against build/$preset/skinpack.exe under wine"
-    SKINPACK_TEST_EXE="$PWD/build/$preset/skinpack.exe" SKINPACK_TEST_WRAPPER="$loader" \
-        ctest --preset dev -L end_to_end
+    echo "+ end-to-end tests against build/$preset/skinpack.exe and skinview.exe under wine"
+    SKINPACK_TEST_EXE="$PWD/build/$preset/skinpack.exe" SKINVIEW_TEST_EXE="$PWD/build/$preset/skinview.exe" \
+        SKINPACK_TEST_WRAPPER="$loader" ctest --preset dev -L 'end_to_end|skinview'
+
 done
