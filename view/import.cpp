@@ -107,11 +107,11 @@ converted convert_source(const fs::path& source, const import_options& options, 
     return result;
 }
 
-// The first index of a series in `folder` whose file does not exist.
-unsigned first_gap(const fs::path& folder, const char* pattern)
+// The first index from `from` on of a series in `folder` whose file does not exist.
+unsigned first_gap(const fs::path& folder, const char* pattern, unsigned from)
 {
     std::error_code error;
-    for (unsigned index = 0;; ++index)
+    for (unsigned index = from;; ++index)
         if (!fs::exists(fs::symlink_status(folder / series_name(pattern, index), error)))
             return index;
 }
@@ -133,6 +133,7 @@ int run_import(const import_options& options)
     }
 
     int failures = 0;
+    // The next index to try in each series; without --start, the search for a gap goes on from it.
     unsigned next_picture = options.start.value_or(0);
     unsigned next_icon = options.start.value_or(0);
     for (const fs::path& source : options.sources) {
@@ -149,8 +150,9 @@ int run_import(const import_options& options)
             const bool icon = options.as.empty() ? result.side == 16 : options.as == "icon";
             const char* pattern = icon ? icon_pattern : picture_pattern;
             unsigned& next = icon ? next_icon : next_picture;
-            const unsigned index = options.start ? next++ : first_gap(options.into, pattern);
-            destination = options.into / series_name(pattern, index);
+            if (!options.start)
+                next = first_gap(options.into, pattern, next); // found again if this write fails
+            destination = options.into / series_name(pattern, options.start ? next++ : next);
         }
         std::error_code code;
         if (!options.force && fs::exists(fs::symlink_status(destination, code))) {
