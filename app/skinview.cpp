@@ -5,6 +5,7 @@
 
 #include "view/check.h"
 #include "view/import.h"
+#include "view/index.h"
 #include "view/palette.h"
 #include "view/preview.h"
 #include "view/status.h"
@@ -76,6 +77,17 @@ int main(int argc, char** argv)
                                "The colour under transparent pixels, RRGGBB (default: 000000)");
     import_command->add_flag("--force", import.force, "Replace files that exist");
 
+    fs::path index_folder = ".";
+    fs::path index_output;
+    std::string index_format;
+    CLI::App* index_command =
+        app.add_subcommand("index", "Write where each image lies in the skin, as a C header or JSON");
+    index_command->add_option("DIR", index_folder, "The skin folder (default: here)")
+        ->check(CLI::ExistingDirectory);
+    index_command->add_option("-o,--output", index_output, "The file to write (default: stdout)");
+    index_command->add_option("--format", index_format, "c or json (default: from the file name, or c)")
+        ->check(CLI::IsMember({"c", "json"}));
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -94,5 +106,7 @@ int main(int argc, char** argv)
         return run_palette(palette_output, palette_format);
     if (*import_command)
         return run_import(import);
+    if (*index_command)
+        return run_index(index_folder, index_output, index_format);
     return run_unpack(unpack_skin, unpack_folder, unpack_output);
 }

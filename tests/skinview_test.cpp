@@ -2,6 +2,9 @@
 // decoded back.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
 #include <functional>
 #include <sstream>
 
@@ -345,6 +348,78 @@ TEST_F(skinview_test, folders_may_be_given_as_windows_paths)
     const run_result checked = run_skinview(root, {.arguments = {"check", windows}});
     EXPECT_EQ(checked.status, 0) << checked.err;
     EXPECT_NE(checked.out.find("icon00.bmp   16x16     ok\n"), std::string::npos) << checked.out;
+}
+
+// What a firmware author does with the index: compile against the header (as C89 and as C++,
+// warnings as errors) or read the JSON, and find every image's block in the skin.
+TEST_F(skinview_test, index_locates_every_image_as_c_and_as_json)
+{
+    const std::vector<std::pair<std::string, std::int32_t>> images{
+        {"bmp0.bmp", 128}, {"bmp1.bmp", 16}, {"icon00.bmp", 16}, {"icon01.bmp", 128}};
+    for (std::size_t i = 0; i < images.size(); ++i)
+        write_file(folder / images[i].first,
+                   bmp_bytes(sample_image(images[i].second, static_cast<unsigned>(i))));
+    ASSERT_EQ(run_skinpack(folder).status, 0);
+    const std::vector<std::uint8_t> skin = read_file(folder / "skin.skn");
+
+    run_result result = run_skinview(folder, {.arguments = {"index", "-o", "skin_index.h"}});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "skin_index.h: 4 images, 33280 bytes (c)\n");
+    write_file(folder / "find.c", [] {
+        const std::string program = R"(#include <stdio.h>
+#include "skin_index.h"
+static const unsigned long offsets[SKIN_IMAGE_COUNT] = SKIN_OFFSETS;
+static const unsigned long sides[SKIN_IMAGE_COUNT] = SKIN_SIDES;
+int main(void)
+{
+    unsigned long i;
+    printf("%lu %lu %lu %lu\n", (unsigned long)SKIN_SIZE, (unsigned long)SKIN_IMAGE_COUNT,
+           (unsigned long)SKIN_PICTURE_COUNT, (unsigned long)SKIN_ICON_COUNT);
+    printf("%lu %lu %lu %lu\n", (unsigned long)SKIN_BMP1_OFFSET, (unsigned long)SKIN_BMP1_SIDE,
+           (unsigned long)SKIN_ICON01_OFFSET, (unsigned long)SKIN_ICON01_SIDE);
+    for (i = 0; i < SKIN_IMAGE_COUNT; ++i)
+        printf("%lu:%lu ", offsets[i], sides[i]);
+    return 0;
+}
+)";
+        return std::vector<std::uint8_t>(program.begin(), program.end());
+    }());
+    const std::string expected = "33280 4 2 2\n16384 16 16896 128\n0:128 16384:16 16640:16 16896:128 ";
+    for (const std::string compiler : {"cc -std=c89", "c++ -x c++ -std=c++98"}) {
+        const std::string command = "cd " + folder.string() + " && " + compiler +
+                                    " -Wall -Wextra -pedantic -Werror find.c -o find && ./find > found.txt";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        EXPECT_EQ(read_file(folder / "found.txt"),
+                  std::vector<std::uint8_t>(expected.begin(), expected.end()));
+    }
+
+    result = run_skinview(folder, {.arguments = {"index", "--format", "json"}});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const nlohmann::json index = nlohmann::json::parse(result.out);
+    EXPECT_EQ(index["size"], skin.size());
+    ASSERT_EQ(index["images"].size(), images.size());
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        const nlohmann::json& image = index["images"][i];
+        const auto side = static_cast<std::size_t>(images[i].second);
+        EXPECT_EQ(image["name"], images[i].first);
+        EXPECT_EQ(image["series"], i < 2 ? "picture" : "icon");
+        EXPECT_EQ(image["index"], i % 2);
+        EXPECT_EQ(image["side"], side);
+        EXPECT_EQ(image["size"], side * side);
+        const auto offset = image["offset"].get<std::size_t>();
+        const std::vector<std::uint8_t> pixels =
+            sample_image(images[i].second, static_cast<unsigned>(i)).pixels;
+        ASSERT_LE(offset + side * side, skin.size());
+        EXPECT_TRUE(
+            std::equal(pixels.begin(), pixels.end(), skin.begin() + static_cast<std::ptrdiff_t>(offset)))
+            << images[i].first;
+    }
+
+    write_file(folder / "icon02.bmp", bmp_bytes(bmp_image{.compression = 1}));
+    result = run_skinview(folder, {.arguments = {"index", "-o", "again.json"}});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("icon02.bmp   16x16     RLE8-compressed"), std::string::npos) << result.err;
+    EXPECT_FALSE(fs::exists(folder / "again.json"));
 }
 
 // A sheet too large for memory is split into pages, each named after the output.

@@ -29,42 +29,46 @@ std::string size_shown(const folder_image& image)
 
 int run_check(const fs::path& folder)
 {
-    const skin_folder scan = scan_skin_folder(folder);
+    return print_check(scan_skin_folder(folder), folder, stdout);
+}
+
+int print_check(const skin_folder& scan, const fs::path& folder, std::FILE* out)
+{
     int refused = 0;
     const folder_image* first_refused = nullptr;
     std::size_t pictures = 0;
     for (const folder_image& image : scan.images) {
         const std::string size = size_shown(image);
-        std::printf("%-12s %-9s %s\n", image.name.c_str(), size.c_str(),
-                    image.problem.empty() ? "ok" : image.problem.c_str());
+        std::fprintf(out, "%-12s %-9s %s\n", image.name.c_str(), size.c_str(),
+                     image.problem.empty() ? "ok" : image.problem.c_str());
         if (!image.problem.empty() && refused++ == 0)
             first_refused = &image;
         pictures += !image.icon;
     }
-    std::printf("pictures: %zu, the series ends at %s (missing)\n", pictures, scan.picture_end.c_str());
-    std::printf("icons: %zu, the series ends at %s (missing)\n", scan.images.size() - pictures,
-                scan.icon_end.c_str());
+    std::fprintf(out, "pictures: %zu, the series ends at %s (missing)\n", pictures, scan.picture_end.c_str());
+    std::fprintf(out, "icons: %zu, the series ends at %s (missing)\n", scan.images.size() - pictures,
+                 scan.icon_end.c_str());
     for (const std::string& warning : scan.warnings)
-        std::printf("warning: %s\n", warning.c_str());
+        std::fprintf(out, "warning: %s\n", warning.c_str());
 
-    std::printf("summary: %zu images, %d with problems, %zu warnings", scan.images.size(), refused,
-                scan.warnings.size());
+    std::fprintf(out, "summary: %zu images, %d with problems, %zu warnings", scan.images.size(), refused,
+                 scan.warnings.size());
     if (scan.images.empty()) {
-        std::printf("; no images: skinpack would write no skin\n");
+        std::fprintf(out, "; no images: skinpack would write no skin\n");
         return status_problems;
     }
     if (first_refused != nullptr) {
-        std::printf("; skinpack would stop at %s\n", first_refused->name.c_str());
+        std::fprintf(out, "; skinpack would stop at %s\n", first_refused->name.c_str());
         return status_problems;
     }
     const std::vector<std::uint8_t> skin = skin_bytes(scan);
-    std::printf("; skin of %zu bytes", skin.size());
+    std::fprintf(out, "; skin of %zu bytes", skin.size());
     std::error_code error;
     if (!fs::is_regular_file(folder / skin_file_name, error))
-        std::printf("; no %s yet\n", skin_file_name);
+        std::fprintf(out, "; no %s yet\n", skin_file_name);
     else if (read_file_bytes(folder / skin_file_name) == skin)
-        std::printf("; %s is up to date\n", skin_file_name);
+        std::fprintf(out, "; %s is up to date\n", skin_file_name);
     else
-        std::printf("; %s is out of date: run skinpack\n", skin_file_name);
+        std::fprintf(out, "; %s is out of date: run skinpack\n", skin_file_name);
     return scan.warnings.empty() ? status_ok : status_problems;
 }

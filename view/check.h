@@ -1,7 +1,13 @@
 // skinview check: one line per image, where each series ends, and whether the skin is current.
 #pragma once
 
+#include <cstdio>
 #include <filesystem>
+
+#include "view/skin_folder.h"
 
 // Prints the diagnosis of `folder`; status_problems when skinpack would fail or skip a file.
 int run_check(const std::filesystem::path& folder);
+
+// Prints the diagnosis of a scanned folder to `out`, with the status run_check gives.
+int print_check(const skin_folder& scan, const std::filesystem::path& folder, std::FILE* out);
