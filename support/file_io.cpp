@@ -65,18 +65,6 @@ bool opens_for_writing(const fs::path& target)
     return true;
 }
 
-// Creates a file that did not exist, or gives null. The Windows C runtime ignores fopen's "x".
-std::FILE* create_new(const fs::path& path)
-{
-#ifdef _WIN32
-    const int descriptor =
-        _open(path.string().c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
-    return descriptor < 0 ? nullptr : _fdopen(descriptor, "wb");
-#else
-    return std::fopen(path.c_str(), "wbx");
-#endif
-}
-
 // A new file of this run's own beside `target`, named "TARGET.XXXXXXXX.tmp". A name another run
 // or the user already has is never touched: another is drawn instead.
 std::FILE* create_temporary(const fs::path& target, fs::path& temporary)
@@ -88,7 +76,7 @@ std::FILE* create_temporary(const fs::path& target, fs::path& temporary)
         temporary = target;
         temporary += token;
         errno = 0;
-        if (std::FILE* file = create_new(temporary))
+        if (std::FILE* file = create_new_file(temporary))
             return file;
         if (errno != EEXIST)
             return nullptr;
@@ -97,6 +85,17 @@ std::FILE* create_temporary(const fs::path& target, fs::path& temporary)
 }
 
 } // namespace
+
+std::FILE* create_new_file(const fs::path& path)
+{
+#ifdef _WIN32
+    const int descriptor =
+        _open(path.string().c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+    return descriptor < 0 ? nullptr : _fdopen(descriptor, "wb");
+#else
+    return std::fopen(path.c_str(), "wbx");
+#endif
+}
 
 byte_buffer load_whole_file(const char* path, std::int32_t* length)
 {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <span>
 
@@ -10,6 +11,10 @@
 // The file's bytes followed by one zero byte, or empty when the file cannot be opened.
 // The byte count (without the zero) goes to `length` unless it is null.
 byte_buffer load_whole_file(const char* path, std::int32_t* length);
+
+// Creates `path` for writing in binary mode only if no file has that name, or gives null (with
+// errno EEXIST when one has). The Windows C runtime ignores fopen's "x", so it is not used there.
+std::FILE* create_new_file(const std::filesystem::path& path);
 
 enum class save_outcome : std::uint8_t { saved, cannot_create, write_failed };
 

@@ -57,7 +57,7 @@ bool read_header(byte_reader& reader, bmp_header& h, std::string& error)
     h.pixel_offset = read_u32(reader, 10);
     h.header_size = read_u32(reader, 14);
     std::uint32_t colours_used = 0;
-    std::uint64_t entry_size = 4;
+    std::size_t entry_size = 4;
     if (h.header_size == core_header_size) {
         h.width = read_u16(reader, 18);
         h.height = read_u16(reader, 20);

@@ -46,6 +46,30 @@ if [ "$(id -u)" -eq 0 ]; then
     trap 'wineserver -k || true; "${as_nobody[@]}" wineserver -k || true' EXIT
 fi
 
+# Every subcommand run by the Linux build and by a Windows build on the same folder: the files
+# they write and what they print must be the same, byte for byte (console line ends aside).
+compare_with_linux() {
+    local exe=$1 loader=$2 work side
+    work=$(mktemp -d)
+    build/dev/make_skin_folder "$work/linux" 2 3
+    cp -r "$work/linux" "$work/windows"
+    for side in linux windows; do
+        local pack=("$PWD/build/dev/skinpack") view=("$PWD/build/dev/skinview")
+        if [ "$side" = windows ]; then
+            pack=("$loader" "$exe/skinpack.exe") view=("$loader" "$exe/skinview.exe")
+        fi
+        (cd "$work/$side" && "${pack[@]}" && "${view[@]}" check && "${view[@]}" index &&
+            "${view[@]}" index --format json && "${view[@]}" preview --compare &&
+            "${view[@]}" palette && "${view[@]}" palette -o colours.act && "${view[@]}" unpack skin.skn &&
+            "${view[@]}" import bmp0.bmp --size 16 --dither floyd-steinberg --background '#336699' &&
+            "${view[@]}" import bmp1.bmp --size 16 --dither ordered) | tr -d '\r' >"$work/$side.out"
+    done
+    diff "$work/linux.out" "$work/windows.out"
+    diff -r "$work/linux" "$work/windows"
+    echo "$(ls "$work/windows" | wc -l) files and the printed output are the same as the Linux build's"
+    rm -rf "$work"
+}
+
 set -- "${loaders[@]}"
 while [ $# -gt 0 ]; do
     preset=$1 loader=$2
@@ -53,5 +77,7 @@ while [ $# -gt 0 ]; do
     echo "+ end-to-end tests against build/$preset/skinpack.exe and skinview.exe under wine"
     SKINPACK_TEST_EXE="$PWD/build/$preset/skinpack.exe" SKINVIEW_TEST_EXE="$PWD/build/$preset/skinview.exe" \
         SKINPACK_TEST_WRAPPER="$loader" ctest --preset dev -L 'end_to_end|skinview'
+    (cd "build/$preset" && "$loader" ./exclusive_create_check.exe)
+    compare_with_linux "$PWD/build/$preset" "$loader"
 
 done
