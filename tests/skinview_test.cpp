@@ -27,9 +27,10 @@ rgb_image load_png(const fs::path& path)
     std::string error;
     const rgba_image decoded = decode_image(read_file(path), error);
     rgb_image image{decoded.width, decoded.height, {}};
-    for (std::size_t i = 0; i < decoded.rgba.size(); i += 4)
-        image.rgb.insert(image.rgb.end(), decoded.rgba.begin() + static_cast<std::ptrdiff_t>(i),
-                         decoded.rgba.begin() + static_cast<std::ptrdiff_t>(i + 3));
+    const std::span<const std::uint8_t> rgba = rgba_bytes(decoded);
+    for (std::size_t i = 0; i < rgba.size(); i += 4)
+        image.rgb.insert(image.rgb.end(), rgba.begin() + static_cast<std::ptrdiff_t>(i),
+                         rgba.begin() + static_cast<std::ptrdiff_t>(i + 3));
     return image;
 }
 

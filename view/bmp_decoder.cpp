@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstdlib>
+#include <vector>
 
 #include "support/byte_reader.h"
 
@@ -159,7 +161,7 @@ void decode_plain(byte_reader& reader, const bmp_header& h, rgba_image& image)
     for (std::int64_t stored = 0; stored < h.height; ++stored) {
         const std::span<const std::uint8_t> row =
             read_bytes(reader, h.pixel_offset + static_cast<std::uint64_t>(stored) * stride, row_bytes);
-        std::uint8_t* out = image.rgba.data() + picture_row(h, stored) * width * 4;
+        std::uint8_t* out = image.rgba.get() + picture_row(h, stored) * width * 4;
         for (std::size_t x = 0; x < width; ++x, out += 4) {
             switch (h.bit_count) {
             case 1:
@@ -202,9 +204,9 @@ bool decode_run_lengths(byte_reader& reader, const bmp_header& h, rgba_image& im
         if (y < h.height)
             for (std::int64_t i = 0; i < n; ++i)
                 put_index(h,
-                          image.rgba.data() + (picture_row(h, y) * static_cast<std::size_t>(h.width) +
-                                               static_cast<std::size_t>(x + i)) *
-                                                  4,
+                          image.rgba.get() + (picture_row(h, y) * static_cast<std::size_t>(h.width) +
+                                              static_cast<std::size_t>(x + i)) *
+                                                 4,
                           index_of(i));
         x += count;
     };
@@ -245,6 +247,14 @@ bool decode_run_lengths(byte_reader& reader, const bmp_header& h, rgba_image& im
 
 } // namespace
 
+std::span<const std::uint8_t> rgba_bytes(const rgba_image& image)
+{
+    if (!image.rgba)
+        return {};
+    return {image.rgba.get(),
+            static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height) * 4};
+}
+
 bool looks_like_bmp(std::span<const std::uint8_t> file)
 {
     return file.size() >= 2 && file[0] == 'B' && file[1] == 'M';
@@ -261,9 +271,14 @@ rgba_image decode_bmp(std::span<const std::uint8_t> file, std::string& error)
         error = "the file ends before its pixels";
         return {};
     }
-    rgba_image image{static_cast<int>(h.width), static_cast<int>(h.height), {}};
+    rgba_image image{static_cast<int>(h.width), static_cast<int>(h.height), nullptr};
     // Run-length images start transparent: the pixels they skip show the background.
-    image.rgba.assign(static_cast<std::size_t>(h.width * h.height) * 4, 0);
+    image.rgba.reset(
+        static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(h.width * h.height), 4)));
+    if (!image.rgba) {
+        error = "not enough memory for its pixels";
+        return {};
+    }
     if (!run_lengths)
         decode_plain(reader, h, image);
     else if (!decode_run_lengths(reader, h, image, error))

@@ -1,8 +1,12 @@
 // Image decoding: stb's decoders with every allocation held to the declared image's needs.
 #include "view/decode_image.h"
 
+#include <algorithm>
+#include <array>
 #include <climits>
 #include <cstdlib>
+
+#include "support/byte_reader.h"
 
 namespace {
 
@@ -18,6 +22,28 @@ void* limited_malloc(std::size_t size)
 void* limited_realloc(void* block, std::size_t size)
 {
     return size > allocation_limit ? nullptr : std::realloc(block, size);
+}
+
+// stb copies an empty first image-data chunk of a PNG through a null pointer, which is undefined
+// behaviour; no encoder writes one, so such a file is refused before stb sees it.
+bool png_starts_with_empty_data(std::span<const std::uint8_t> file)
+{
+    static constexpr std::array<std::uint8_t, 8> signature{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    static constexpr std::array<std::uint8_t, 4> data_type{'I', 'D', 'A', 'T'};
+    byte_reader reader{file};
+    if (!std::ranges::equal(read_bytes(reader, 0, 8), signature))
+        return false;
+    for (std::uint64_t at = 8;;) {
+        const std::span<const std::uint8_t> length = read_bytes(reader, at, 4); // big-endian
+        const std::span<const std::uint8_t> type = read_bytes(reader, at + 4, 4);
+        if (reader.overrun)
+            return false;
+        const std::uint32_t bytes = std::uint32_t{length[0]} << 24 | std::uint32_t{length[1]} << 16 |
+                                    std::uint32_t{length[2]} << 8 | length[3];
+        if (std::ranges::equal(type, data_type))
+            return bytes == 0;
+        at += 12 + std::uint64_t{bytes}; // length, type, data and checksum
+    }
 }
 
 } // namespace
@@ -58,6 +84,10 @@ rgba_image decode_image(std::span<const std::uint8_t> file, std::string& error)
         error = "the file is too large";
         return {};
     }
+    if (png_starts_with_empty_data(file)) {
+        error = "the image is damaged (its first data chunk is empty)";
+        return {};
+    }
     const auto* bytes = file.data();
     const auto length = static_cast<int>(file.size());
     int width = 0;
@@ -85,8 +115,5 @@ rgba_image decode_image(std::span<const std::uint8_t> file, std::string& error)
         error = std::string("the image is damaged or cut short (") + stbi_failure_reason() + ")";
         return {};
     }
-    rgba_image image{width, height, {}};
-    image.rgba.assign(decoded, decoded + pixels * 4);
-    stbi_image_free(decoded);
-    return image;
+    return {width, height, byte_buffer(decoded)}; // stb's memory is the C heap's, as byte_buffer's
 }

@@ -90,7 +90,7 @@ converted convert_source(const fs::path& source, const import_options& options, 
         return {};
     }
     const rgba_image image = decode_image(file, error);
-    if (image.rgba.empty())
+    if (!image.rgba)
         return {};
     const bool square_side = image.width == image.height && (image.width == 16 || image.width == 128);
     if (options.size == 0 && !square_side) {

@@ -100,13 +100,14 @@ void floyd_steinberg(std::span<const std::uint8_t> rgb, std::size_t width, std::
 
 std::vector<std::uint8_t> flatten(const rgba_image& image, rgb_colour background)
 {
-    const std::size_t pixels = image.rgba.size() / 4;
+    const std::span<const std::uint8_t> rgba = rgba_bytes(image);
+    const std::size_t pixels = rgba.size() / 4;
     std::vector<std::uint8_t> rgb(pixels * 3);
     for (std::size_t i = 0; i < pixels; ++i) {
-        const unsigned alpha = image.rgba[i * 4 + 3];
+        const unsigned alpha = rgba[i * 4 + 3];
         for (std::size_t c = 0; c < 3; ++c)
             rgb[i * 3 + c] = static_cast<std::uint8_t>(
-                (image.rgba[i * 4 + c] * alpha + background[c] * (255 - alpha) + 127) / 255);
+                (rgba[i * 4 + c] * alpha + background[c] * (255 - alpha) + 127) / 255);
     }
     return rgb;
 }

@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string error;
     const rgba_image image = decode_image({data, size}, error);
     const auto pixels = static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height);
-    if (image.rgba.size() != pixels * 4 || image.rgba.empty() == error.empty() || pixels > max_image_pixels)
+    if (rgba_bytes(image).size() != pixels * 4 || !image.rgba == error.empty() || pixels > max_image_pixels)
         std::abort(); // an image must come whole and within the limit, or with a reason alone
 
     const bitmap_layout layout = describe_bitmap({data, size});
