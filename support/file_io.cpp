@@ -1,4 +1,5 @@
-// Whole-file I/O through binary-mode C streams; every failure is fatal.
+// Whole-file I/O through binary-mode C streams: loads that end the program on failure, and saves
+// that replace a file whole or leave it untouched.
 #include "support/file_io.h"
 
 #include <cerrno>
