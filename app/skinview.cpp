@@ -68,11 +68,9 @@ int main(int argc, char** argv)
     import_command->add_option("-o,--output", import.output, "The file to write, for a single source");
     import_command->add_option("--size", import.size, "Scale sources of other sizes to fit 16x16 or 128x128")
         ->check(CLI::IsMember({16, 128}));
-    import_command->add_option("--dither", import.dither, "none (default), floyd-steinberg or ordered")
-        ->transform(CLI::CheckedTransformer(
-            std::map<std::string, dither_method>{{"none", dither_method::none},
-                                                 {"floyd-steinberg", dither_method::floyd_steinberg},
-                                                 {"ordered", dither_method::ordered}}));
+    std::string dither = "none";
+    import_command->add_option("--dither", dither, "none (default), floyd-steinberg or ordered")
+        ->check(CLI::IsMember({"none", "floyd-steinberg", "ordered"}));
     import_command->add_option("--background", import.background,
                                "The colour under transparent pixels, RRGGBB (default: 000000)");
     import_command->add_flag("--force", import.force, "Replace files that exist");
@@ -104,8 +102,12 @@ int main(int argc, char** argv)
         return run_preview(view);
     if (*palette_command)
         return run_palette(palette_output, palette_format);
-    if (*import_command)
+    if (*import_command) {
+        import.dither = dither == "ordered"           ? dither_method::ordered
+                        : dither == "floyd-steinberg" ? dither_method::floyd_steinberg
+                                                      : dither_method::none;
         return run_import(import);
+    }
     if (*index_command)
         return run_index(index_folder, index_output, index_format);
     return run_unpack(unpack_skin, unpack_folder, unpack_output);

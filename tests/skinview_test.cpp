@@ -200,7 +200,10 @@ TEST_F(skinview_test, command_line_statuses)
           usage_case{{"--version"}, 0, "skinview 1.0.0"}, usage_case{{"check", "--help"}, 0, "Usage:"},
           usage_case{{"check", "no-such-folder"}, 2, "no-such-folder"},
           usage_case{{"preview", "--scale", "0"}, 2, "--scale"},
-          usage_case{{"palette", "--format", "bmp"}, 2, "bmp"}, usage_case{{"unpack"}, 2, "SKIN"}}) {
+          usage_case{{"palette", "--format", "bmp"}, 2, "bmp"}, usage_case{{"unpack"}, 2, "SKIN"},
+          usage_case{{"import", "a.png", "--dither", "fs"}, 2, "fs not in {none,floyd-steinberg,ordered}"},
+          usage_case{{"import", "a.png", "--background", "red"}, 2, "--background takes a colour as RRGGBB"},
+          usage_case{{"index", "--format", "xml"}, 2, "xml"}}) {
         const run_result result = run_skinview(folder, {.arguments = c.arguments});
         const std::string shown = result.out + result.err;
         EXPECT_EQ(result.status, c.status) << shown;
