@@ -154,22 +154,21 @@ int run_import(const import_options& options)
                 next = first_gap(options.into, pattern, next); // found again if this write fails
             destination = options.into / series_name(pattern, options.start ? next++ : next);
         }
+        const std::string shown = destination.lexically_normal().string();
         std::error_code code;
         if (!options.force && fs::exists(fs::symlink_status(destination, code))) {
             std::fprintf(stderr, "skinview: %s: %s exists: give --force to replace it\n", name.c_str(),
-                         destination.string().c_str());
+                         shown.c_str());
             ++failures;
             continue;
         }
         if (replace_file(destination, device_bmp(result.block, result.side)) != save_outcome::saved) {
-            std::fprintf(stderr, "skinview: %s: cannot write %s\n", name.c_str(),
-                         destination.string().c_str());
+            std::fprintf(stderr, "skinview: %s: cannot write %s\n", name.c_str(), shown.c_str());
             ++failures;
             continue;
         }
         const std::set<std::uint8_t> colours(result.block.begin(), result.block.end());
-        std::printf("%s -> %s (%dx%d, %zu colours)\n", name.c_str(),
-                    destination.lexically_normal().string().c_str(), result.side, result.side,
+        std::printf("%s -> %s (%dx%d, %zu colours)\n", name.c_str(), shown.c_str(), result.side, result.side,
                     colours.size());
     }
     return failures == 0 ? status_ok : status_problems;

@@ -68,17 +68,14 @@ std::vector<page> split_into_pages(const std::vector<row>& rows, int gap)
     for (const row& r : rows) {
         page* current = &pages.back();
         const int width = std::max({current->width, r.width, gap});
-        const int height = (current->rows.empty() ? gap : current->height) + r.height + gap;
-        if (!current->rows.empty() && std::int64_t{width} * height > page_pixel_budget) {
+        if (!current->rows.empty() &&
+            std::int64_t{width} * (current->height + r.height + gap) > page_pixel_budget)
             current = &pages.emplace_back();
-            current->rows.push_back(&r);
-            current->width = std::max(r.width, gap);
-            current->height = gap + r.height + gap;
-            continue;
-        }
+        if (current->rows.empty())
+            current->height = gap; // the top margin
         current->rows.push_back(&r);
-        current->width = width;
-        current->height = height;
+        current->width = std::max({current->width, r.width, gap});
+        current->height += r.height + gap;
     }
     return pages;
 }

@@ -123,9 +123,7 @@ std::vector<std::uint8_t> fit_square(std::span<const std::uint8_t> rgb, int widt
     stbir_resize_uint8(rgb.data(), width, height, 0, scaled.data(), out_width, out_height, 0, 3);
 
     const auto size = static_cast<std::size_t>(side);
-    std::vector<std::uint8_t> square(size * size * 3);
-    for (std::size_t i = 0; i < size * size; ++i)
-        std::copy(background.begin(), background.end(), square.begin() + static_cast<std::ptrdiff_t>(i * 3));
+    std::vector<std::uint8_t> square = make_canvas(side, side, background).rgb;
     const auto left = static_cast<std::size_t>((side - out_width) / 2);
     const auto top = static_cast<std::size_t>((side - out_height) / 2);
     const std::size_t row_bytes = static_cast<std::size_t>(out_width) * 3;

@@ -99,7 +99,11 @@ std::string unreached_reason(const std::string& name, const skin_folder& scan)
 
 std::string explain_problem(const bitmap_layout& layout, const std::string& path, bool icon)
 {
-    const std::string repair = "run skinview import " + path + " -o " + path + " --force";
+    // The command that mends the file in place, with any options it needs.
+    const auto import_fix = [&path](const std::string& options) {
+        return "run skinview import " + path + " -o " + path + options + " --force";
+    };
+    const std::string repair = import_fix("");
     const std::string size = std::to_string(layout.width) + "x" + std::to_string(layout.height);
     // The old OS/2 header puts 16-bit sizes where the fields are read, so every check misreads it.
     if (layout.header_size == 12 && layout.problem != bitmap_problem::header_cut_short)
@@ -112,8 +116,8 @@ std::string explain_problem(const bitmap_layout& layout, const std::string& path
     case bitmap_problem::wrong_dimensions:
         if ((layout.width == 16 || layout.width == 128) && layout.height == -layout.width)
             return "top-down rows: " + repair;
-        return "is " + size + ": must be 16x16 or 128x128: run skinview import " + path + " -o " + path +
-               (icon ? " --size 16" : " --size 128") + " --force";
+        return "is " + size +
+               ": must be 16x16 or 128x128: " + import_fix(icon ? " --size 16" : " --size 128");
     case bitmap_problem::wrong_bit_count:
         if (layout.bit_count > 8)
             return std::to_string(layout.bit_count) + "-bit colour: " + repair;
