@@ -6,13 +6,9 @@ set -euo pipefail
 
 images=${1:-1000}
 runs=${2:-5}
-root=$(cd "$(dirname "$0")/.." && pwd)
 python=/usr/bin/python3
-cmake --preset release >/dev/null
-cmake --build --preset release --target skinview >/dev/null
-skinview=$root/build/release/skinview
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/common.sh" skinview
+skinview=$bin/skinview
 
 # Interface-like sources: soft gradients, a translucent disc and hard edges, each a little different.
 "$python" - "$work/src" "$images" <<'PY'
@@ -51,8 +47,6 @@ for name in sorted(os.listdir(source)):
         os.path.join(target, name[:-4] + ".bmp"))
 PY
 
-now_us() { local t=${EPOCHREALTIME/./}; echo "${t#0}"; }
-median() { sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 ours=() theirs=()
 for ((run = 0; run < runs; run++)); do
     rm -rf "$work/ours" "$work/theirs"

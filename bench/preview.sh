@@ -6,12 +6,7 @@ set -euo pipefail
 
 pictures=${1:-2000}
 scale=${2:-16}
-root=$(cd "$(dirname "$0")/.." && pwd)
-cmake --preset release >/dev/null
-cmake --build --preset release --target skinview make_skin_folder >/dev/null
-bin=$root/build/release
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/common.sh" skinview make_skin_folder
 
 "$bin/make_skin_folder" "$work" "$pictures" 0
 cd "$work"

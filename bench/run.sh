@@ -6,15 +6,7 @@
 set -euo pipefail
 
 runs=${1:-9}
-root=$(cd "$(dirname "$0")/.." && pwd)
-cmake --preset release >/dev/null
-cmake --build --preset release --target skinpack make_skin_folder >/dev/null
-bin=$root/build/release
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-
-now_us() { local t=${EPOCHREALTIME/./}; echo "${t#0}"; }
-median() { sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+source "$(dirname "$0")/common.sh" skinpack make_skin_folder
 
 printf '%8s %12s %10s %8s %10s %14s %12s %12s\n' images skinpack_ms cat_ms ratio us/image peak_KiB skin_KiB budget_KiB
 for count in 500 1000 2000; do
