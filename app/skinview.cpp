@@ -3,13 +3,13 @@
 
 #include <iostream>
 
-#include "view/check.h"
-#include "view/import.h"
-#include "view/index.h"
-#include "view/palette.h"
-#include "view/preview.h"
-#include "view/status.h"
-#include "view/unpack.h"
+#include "view/commands/check.h"
+#include "view/commands/import.h"
+#include "view/commands/index.h"
+#include "view/commands/palette.h"
+#include "view/commands/preview.h"
+#include "view/commands/unpack.h"
+#include "view/common/status.h"
 
 namespace fs = std::filesystem;
 

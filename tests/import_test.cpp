@@ -11,9 +11,9 @@
 
 #include "tests/bmp_writer.h"
 #include "tests/test_folder.h"
-#include "view/decode_image.h"
-#include "view/quantise.h"
-#include "view/render.h"
+#include "view/common/quantise.h"
+#include "view/common/render.h"
+#include "view/decode/decode_image.h"
 
 namespace fs = std::filesystem;
 

@@ -10,7 +10,7 @@
 
 #include "tests/bmp_writer.h"
 #include "tests/test_folder.h"
-#include "view/decode_image.h"
+#include "view/decode/decode_image.h"
 
 namespace fs = std::filesystem;
 

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "skin/bitmap.h"
-#include "view/decode_image.h"
+#include "view/decode/decode_image.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -1,5 +1,5 @@
 // Skin folder scan: the series, the diagnosis of each image, and the files no series reaches.
-#include "view/skin_folder.h"
+#include "view/common/skin_folder.h"
 
 #include <algorithm>
 #include <cctype>

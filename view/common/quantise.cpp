@@ -1,12 +1,12 @@
 // Colour reduction to 3-3-2: nearest device levels, Floyd-Steinberg or Bayer dithering.
-#include "view/quantise.h"
+#include "view/common/quantise.h"
 
 #include <stb/stb_image_resize.h>
 
 #include <algorithm>
 #include <cmath>
 
-#include "view/render.h"
+#include "view/common/render.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // skinview preview: lays the accepted images out in labelled rows, pages the rows, draws each page.
-#include "view/preview.h"
+#include "view/commands/preview.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "view/render.h"
-#include "view/skin_folder.h"
-#include "view/status.h"
+#include "view/common/render.h"
+#include "view/common/skin_folder.h"
+#include "view/common/status.h"
 
 namespace fs = std::filesystem;
 

@@ -1,10 +1,10 @@
 // skinview palette: picks the format and the file name, then writes the device colours.
-#include "view/palette.h"
+#include "view/commands/palette.h"
 
 #include <cstdio>
 
-#include "view/render.h"
-#include "view/status.h"
+#include "view/common/render.h"
+#include "view/common/status.h"
 
 int run_palette(std::filesystem::path output, std::string format)
 {

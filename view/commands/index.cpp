@@ -1,5 +1,5 @@
 // skinview index: lays the images out as skinpack packs them, then writes C or JSON.
-#include "view/index.h"
+#include "view/commands/index.h"
 
 #include <algorithm>
 #include <cctype>
@@ -8,9 +8,9 @@
 
 #include "skin/skin.h"
 #include "support/file_io.h"
-#include "view/check.h"
-#include "view/skin_folder.h"
-#include "view/status.h"
+#include "view/commands/check.h"
+#include "view/common/skin_folder.h"
+#include "view/common/status.h"
 
 namespace fs = std::filesystem;
 

@@ -5,7 +5,7 @@
 #include <span>
 #include <string>
 
-#include "view/bmp_decoder.h"
+#include "view/decode/bmp_decoder.h"
 
 // Decodes a BMP, PNG, JPEG, GIF (its first frame) or TGA, told apart by content. On failure
 // gives an empty image and says why in `error`. No decoder may allocate much more than the

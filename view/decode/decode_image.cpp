@@ -1,5 +1,5 @@
 // Image decoding: stb's decoders with every allocation held to the declared image's needs.
-#include "view/decode_image.h"
+#include "view/decode/decode_image.h"
 
 #include <algorithm>
 #include <array>

@@ -1,5 +1,5 @@
 // skinview import: decode, flatten, fit, quantise, and save as an 8-bit BMP of device colours.
-#include "view/import.h"
+#include "view/commands/import.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -7,10 +7,10 @@
 
 #include "skin/skin.h"
 #include "support/file_io.h"
-#include "view/decode_image.h"
-#include "view/render.h"
-#include "view/skin_folder.h"
-#include "view/status.h"
+#include "view/common/render.h"
+#include "view/common/skin_folder.h"
+#include "view/common/status.h"
+#include "view/decode/decode_image.h"
 
 namespace fs = std::filesystem;
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "view/quantise.h"
+#include "view/common/quantise.h"
 
 struct import_options {
     std::vector<std::filesystem::path> sources;

@@ -1,11 +1,11 @@
 // skinview unpack: checks that the skin fits the folder's images, then writes a PNG per block.
-#include "view/unpack.h"
+#include "view/commands/unpack.h"
 
 #include <cstdio>
 
-#include "view/render.h"
-#include "view/skin_folder.h"
-#include "view/status.h"
+#include "view/common/render.h"
+#include "view/common/skin_folder.h"
+#include "view/common/status.h"
 
 namespace fs = std::filesystem;
 

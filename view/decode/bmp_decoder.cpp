@@ -1,5 +1,5 @@
 // BMP decoding: the header read and checked up front, then one plain loop per storage form.
-#include "view/bmp_decoder.h"
+#include "view/decode/bmp_decoder.h"
 
 #include <algorithm>
 #include <array>

@@ -1,12 +1,12 @@
 // skinview check: the diagnosis of a whole skin folder, as a table on stdout.
-#include "view/check.h"
+#include "view/commands/check.h"
 
 #include <cstdio>
 
 #include "skin/skin.h"
 #include "support/byte_reader.h"
-#include "view/skin_folder.h"
-#include "view/status.h"
+#include "view/common/skin_folder.h"
+#include "view/common/status.h"
 
 namespace fs = std::filesystem;
 

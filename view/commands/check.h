@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "view/skin_folder.h"
+#include "view/common/skin_folder.h"
 
 // Prints the diagnosis of `folder`; status_problems when skinpack would fail or skip a file.
 int run_check(const std::filesystem::path& folder);

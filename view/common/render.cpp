@@ -1,5 +1,5 @@
 // Rendering 3-3-2 pixels: colour expansion, a tiny label font, and PNG and palette output.
-#include "view/render.h"
+#include "view/common/render.h"
 
 #include <stb/stb_image_write.h>
 
