@@ -1,0 +1,73 @@
+// Skin projects: named artwork listed in skin.toml, built into the numbered BMPs, the skin and
+// its header. The contract between the project file, `skinview build`, `init` and the studio.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "view/common/quantise.h"
+
+inline constexpr const char* project_file_name = "skin.toml";
+
+// One [[picture]] or [[icon]] table, as written.
+struct project_entry {
+    std::string name;                     // as written; its upper-case C name must be unique
+    bool icon = false;                    // [[icon]] rather than [[picture]]
+    std::vector<std::string> sources;     // as written, relative to the project folder; frames in order
+    int size = 0;                         // 16 or 128; 0: the source's own side, else 128 / 16
+    std::optional<dither_method> dither;  // unset: the project's default
+    std::optional<rgb_colour> background; // unset: the project's default
+    bool as_is = false;                   // an accepted BMP copied byte for byte, not imported
+    int line = 0;                         // where the table starts in the file, for messages
+};
+
+struct skin_project {
+    std::filesystem::path file; // the project file; sources are relative to its folder
+    dither_method dither = dither_method::none;
+    rgb_colour background{};
+    std::vector<project_entry> entries; // in file order; pictures and icons each keep theirs
+};
+
+// Reads and checks a project file. Every problem found goes to `problems` as one line
+// ("skin.toml:14: icon \"battery\": art/battery.png: no such file"); false if there was any.
+bool load_project(const std::filesystem::path& file, skin_project& project,
+                  std::vector<std::string>& problems);
+
+// The project file's text for `project`, as init writes it and the studio saves its edits.
+std::string project_text(const skin_project& project);
+
+// One image of the built skin: an entry, or one frame of it.
+struct project_slot {
+    std::size_t entry = 0;   // index into skin_project::entries
+    unsigned frame = 0;      // within the entry
+    unsigned frame_count = 1;
+    bool icon = false;
+    unsigned index = 0;      // within its series: bmp<index>.bmp or icon<index, 2 digits>.bmp
+    int side = 0;            // 16 or 128
+    std::string file_name;   // "bmp3.bmp"
+    std::vector<std::uint8_t> block; // 3-3-2 pixels, top row first
+};
+
+struct build_options {
+    std::filesystem::path out;     // default: the project's folder
+    bool embed = false;            // also skin_data.c
+    std::filesystem::path depfile; // empty: none
+    bool force = false;            // may replace or remove files that build did not write
+};
+
+struct build_result {
+    std::vector<std::string> problems; // one line each; when any, no output was changed
+    std::vector<project_slot> slots;   // in skin order
+    std::vector<std::uint8_t> skin;    // the bytes of skin.skn
+    std::uint32_t crc32 = 0;           // of `skin`
+    std::vector<std::string> written;  // outputs whose bytes changed, in the order written
+    std::vector<std::string> removed;  // numbered BMPs of an earlier build that are no longer needed
+    unsigned decoded = 0;              // sources decoded afresh rather than taken from the last build
+};
+
+// Imports every entry as skinview import would, then writes the numbered BMPs, skin.skn, skin.h,
+// skin.json (and skin_data.c, the depfile) into the output folder, each only if its bytes change.
+build_result build_project(const skin_project& project, const build_options& options);
