@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "tests/bmp_writer.h"
+#include "skin/bmp_writer.h"
 
 int main(int argc, char** argv)
 {

@@ -3,21 +3,16 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
+#include "skin/bmp_format.h"
+#include "skin/colour_332.h"
 #include "support/byte_reader.h"
 #include "support/fatal.h"
 
 namespace {
 
-constexpr std::uint64_t file_header_size = 14;
-constexpr std::uint64_t info_header_size = 40;
-constexpr std::uint64_t colour_entry_size = 4; // blue, green, red, reserved
-
-// The 3-3-2 byte of a colour: the top bits of each channel, no rounding.
-std::uint8_t pack_332(std::uint8_t red, std::uint8_t green, std::uint8_t blue)
-{
-    return static_cast<std::uint8_t>((red >> 5) << 5 | (green >> 5) << 2 | blue >> 6);
-}
+constexpr std::uint64_t colour_entry_size = bmp_colour_entry_size;
 
 // The colour-table bytes of an accepted bitmap; the last entry may lack its reserved byte.
 std::span<const std::uint8_t> colour_table(byte_reader& reader, const bitmap_layout& layout)
@@ -39,12 +34,12 @@ bitmap_layout describe_bitmap(std::span<const std::uint8_t> file)
 {
     byte_reader reader{file};
     bitmap_layout layout;
-    layout.pixel_offset = read_u32(reader, 10);
-    layout.header_size = read_u32(reader, 14);
-    layout.width = read_i32(reader, 18);
-    layout.height = read_i32(reader, 22);
-    layout.bit_count = read_u16(reader, 28);
-    layout.compression = read_u32(reader, 30);
+    layout.pixel_offset = read_u32(reader, bmp_pixel_offset_at);
+    layout.header_size = read_u32(reader, bmp_header_size_at);
+    layout.width = read_i32(reader, bmp_width_at);
+    layout.height = read_i32(reader, bmp_height_at);
+    layout.bit_count = read_u16(reader, bmp_bit_count_at);
+    layout.compression = read_u32(reader, bmp_compression_at);
     if (reader.overrun) {
         layout.problem = bitmap_problem::header_cut_short;
         return layout;
@@ -58,14 +53,15 @@ bitmap_layout describe_bitmap(std::span<const std::uint8_t> file)
         layout.problem = bitmap_problem::wrong_dimensions;
     if (layout.problem == bitmap_problem::none && layout.bit_count != 8)
         layout.problem = bitmap_problem::wrong_bit_count;
-    if (layout.problem == bitmap_problem::none && layout.compression != 0)
+    if (layout.problem == bitmap_problem::none && layout.compression != bmp_uncompressed)
         layout.problem = bitmap_problem::compressed;
     if (layout.problem != bitmap_problem::none)
         return layout;
 
     // Writers with a larger information header put the colour table behind it; the classic
     // 40-byte header (and anything claiming less) has it at byte 54.
-    layout.table_offset = file_header_size + std::max<std::uint64_t>(layout.header_size, info_header_size);
+    layout.table_offset =
+        bmp_file_header_size + std::max<std::uint64_t>(layout.header_size, bmp_info_header_size);
     // An entry counts once its blue, green and red bytes are inside; the reserved byte is unused.
     if (layout.table_offset < file.size()) {
         const std::uint64_t entries = (file.size() - layout.table_offset + 1) / colour_entry_size;
@@ -83,11 +79,38 @@ bitmap_layout describe_bitmap(std::span<const std::uint8_t> file)
     return layout;
 }
 
+bitmap_conversion try_convert_bitmap(std::span<const std::uint8_t> file)
+{
+    bitmap_conversion result{.layout = describe_bitmap(file)};
+    const bitmap_layout& layout = result.layout;
+    if (layout.problem != bitmap_problem::none)
+        return result;
+
+    byte_reader reader{file};
+    // Only entries that pixels may name are inside the file; the rest of the table stays 0.
+    std::array<std::uint8_t, 256> colour_of{};
+    const std::span<const std::uint8_t> table = colour_table(reader, layout);
+    for (std::uint32_t entry = 0; entry < layout.table_entries; ++entry) {
+        const std::size_t at = entry * colour_entry_size;
+        colour_of[entry] = pack_332(table[at + 2], table[at + 1], table[at]);
+    }
+
+    const auto side = static_cast<std::size_t>(layout.side);
+    result.block = alloc_zeroed(side * side);
+    for (std::size_t row = 0; result.block && row < side; ++row) {
+        const std::span<const std::uint8_t> stored = stored_row(reader, layout, row);
+        std::uint8_t* out = result.block.get() + row * side;
+        for (std::size_t column = 0; column < side; ++column)
+            out[column] = colour_of[stored[column]];
+    }
+    return result;
+}
+
 byte_buffer convert_bitmap(byte_buffer file, std::int32_t& length, const char* name)
 {
-    const std::span<const std::uint8_t> bytes(file.get(), static_cast<std::size_t>(length));
-    const bitmap_layout layout = describe_bitmap(bytes);
-    switch (layout.problem) {
+    bitmap_conversion result = try_convert_bitmap({file.get(), static_cast<std::size_t>(length)});
+    file.reset();
+    switch (result.layout.problem) {
     case bitmap_problem::none:
         break;
     case bitmap_problem::header_cut_short:
@@ -99,26 +122,10 @@ byte_buffer convert_bitmap(byte_buffer file, std::int32_t& length, const char* n
     case bitmap_problem::compressed:
         fatal_exit("Wrong image format");
     }
-
-    byte_reader reader{bytes};
-    // Only entries that pixels may name are inside the file; the rest of the table stays 0.
-    std::array<std::uint8_t, 256> colour_of{};
-    const std::span<const std::uint8_t> table = colour_table(reader, layout);
-    for (std::uint32_t entry = 0; entry < layout.table_entries; ++entry) {
-        const std::size_t at = entry * colour_entry_size;
-        colour_of[entry] = pack_332(table[at + 2], table[at + 1], table[at]);
-    }
-
-    const auto side = static_cast<std::size_t>(layout.side);
-    byte_buffer block = alloc_zeroed_or_die(side * side);
-    for (std::size_t row = 0; row < side; ++row) {
-        const std::span<const std::uint8_t> stored = stored_row(reader, layout, row);
-        std::uint8_t* out = block.get() + row * side;
-        for (std::size_t column = 0; column < side; ++column)
-            out[column] = colour_of[stored[column]];
-    }
-    length = static_cast<std::int32_t>(side * side);
-    return block;
+    if (!result.block)
+        fatal_exit("Out of memory");
+    length = result.layout.side * result.layout.side;
+    return std::move(result.block);
 }
 
 std::vector<std::uint8_t> bitmap_true_colours(std::span<const std::uint8_t> file, const bitmap_layout& layout)

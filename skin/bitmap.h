@@ -35,9 +35,20 @@ struct bitmap_layout {
 // without ending the program. Nothing outside `file` is read.
 bitmap_layout describe_bitmap(std::span<const std::uint8_t> file);
 
-// Takes over the `length` bytes of a BMP file and gives back its pixel block, top row first;
-// `length` then holds the block's size. A refused image ends the program; `name` is the
-// file's name for the report.
+// A bitmap's description and, when the skin takes it, its pixel block: side x side bytes of
+// 3-3-2 colour, top row first. The block is empty when the image is refused or the heap is
+// exhausted.
+struct bitmap_conversion {
+    bitmap_layout layout;
+    byte_buffer block;
+};
+
+// Checks and converts the BMP file in `file`, without ending the program.
+bitmap_conversion try_convert_bitmap(std::span<const std::uint8_t> file);
+
+// try_convert_bitmap for skinpack: takes over the `length` bytes of a BMP file, releases them and
+// gives back the pixel block; `length` then holds the block's size. A refused image ends the
+// program, "Truncated image file: NAME" or "Wrong image format"; `name` is the file's name.
 byte_buffer convert_bitmap(byte_buffer file, std::int32_t& length, const char* name);
 
 // The colour of every pixel as the file stores it, top row first, three bytes (red, green, blue)

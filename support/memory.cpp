@@ -9,12 +9,17 @@ static std::size_t at_least_one(std::size_t size)
     return size == 0 ? 1 : size;
 }
 
+byte_buffer alloc_zeroed(std::size_t size)
+{
+    return byte_buffer(static_cast<std::uint8_t*>(std::calloc(1, at_least_one(size))));
+}
+
 byte_buffer alloc_zeroed_or_die(std::size_t size)
 {
-    void* block = std::calloc(1, at_least_one(size));
-    if (block == nullptr)
+    byte_buffer block = alloc_zeroed(size);
+    if (!block)
         fatal_exit("Out of memory");
-    return byte_buffer(static_cast<std::uint8_t*>(block));
+    return block;
 }
 
 byte_buffer realloc_or_die(byte_buffer block, std::size_t size)

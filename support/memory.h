@@ -17,6 +17,9 @@ using byte_buffer = std::unique_ptr<std::uint8_t[], free_deleter>;
 // Lengths are signed 32-bit, so no buffer may hold more bytes than this.
 inline constexpr std::size_t max_buffer_length = std::numeric_limits<std::int32_t>::max();
 
+// A new zero-filled block of `size` bytes, or empty when the heap is exhausted.
+byte_buffer alloc_zeroed(std::size_t size);
+
 // A new zero-filled block of `size` bytes; "Out of memory" ends the program.
 byte_buffer alloc_zeroed_or_die(std::size_t size);
 

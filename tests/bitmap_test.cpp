@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "skin/bitmap.h"
-#include "tests/bmp_writer.h"
+#include "skin/bmp_writer.h"
 
 namespace {
 

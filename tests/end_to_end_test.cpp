@@ -8,7 +8,7 @@
 #include <chrono>
 #include <functional>
 
-#include "tests/bmp_writer.h"
+#include "skin/bmp_writer.h"
 #include "tests/test_folder.h"
 
 namespace fs = std::filesystem;

@@ -9,10 +9,10 @@
 #include <numeric>
 #include <set>
 
-#include "tests/bmp_writer.h"
+#include "skin/bmp_writer.h"
+#include "skin/colour_332.h"
 #include "tests/test_folder.h"
 #include "view/common/quantise.h"
-#include "view/common/render.h"
 #include "view/decode/decode_image.h"
 
 namespace fs = std::filesystem;

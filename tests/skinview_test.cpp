@@ -8,7 +8,7 @@
 #include <functional>
 #include <sstream>
 
-#include "tests/bmp_writer.h"
+#include "skin/bmp_writer.h"
 #include "tests/test_folder.h"
 #include "view/decode/decode_image.h"
 

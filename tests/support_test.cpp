@@ -8,7 +8,7 @@
 #include "support/fatal.h"
 #include "support/file_io.h"
 #include "support/memory.h"
-#include "tests/bmp_writer.h"
+#include "skin/bmp_writer.h"
 #include "tests/test_folder.h"
 
 namespace fs = std::filesystem;

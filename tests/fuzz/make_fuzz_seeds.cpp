@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/bmp_writer.h"
+#include "skin/bmp_writer.h"
 
 int main(int argc, char** argv)
 {

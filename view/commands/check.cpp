@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "skin/bmp_format.h"
 #include "skin/skin.h"
 #include "support/byte_reader.h"
 #include "view/common/skin_folder.h"
@@ -18,9 +19,10 @@ std::string size_shown(const folder_image& image)
     const bitmap_layout& l = image.layout;
     if (image.file.empty() || l.problem == bitmap_problem::header_cut_short)
         return "-";
-    if (l.header_size == 12) {
+    if (l.header_size == bmp_core_header_size) {
         byte_reader reader{image.file};
-        return std::to_string(read_u16(reader, 18)) + "x" + std::to_string(read_u16(reader, 20));
+        return std::to_string(read_u16(reader, bmp_core_width_at)) + "x" +
+               std::to_string(read_u16(reader, bmp_core_height_at));
     }
     return std::to_string(l.width) + "x" + std::to_string(l.height);
 }

@@ -5,9 +5,10 @@
 #include <cstdio>
 #include <set>
 
+#include "skin/bmp_writer.h"
+#include "skin/colour_332.h"
 #include "skin/skin.h"
 #include "support/file_io.h"
-#include "view/common/render.h"
 #include "view/common/skin_folder.h"
 #include "view/common/status.h"
 #include "view/decode/decode_image.h"
@@ -30,40 +31,17 @@ bool parse_colour(std::string text, rgb_colour& colour)
     return true;
 }
 
-void put_le(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value, int width)
-{
-    for (int i = 0; i < width; ++i)
-        bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
 // An uncompressed bottom-up 8-bit BMP whose colour-table entry b is byte b as the device shows
 // it, so that every pixel index is its own skin byte.
 std::vector<std::uint8_t> device_bmp(std::span<const std::uint8_t> block, int side)
 {
-    const auto size = static_cast<std::size_t>(side);
-    constexpr std::size_t pixel_offset = 14 + 40 + 256 * 4;
-    std::vector<std::uint8_t> bmp(pixel_offset + size * size);
-    bmp[0] = 'B';
-    bmp[1] = 'M';
-    put_le(bmp, 2, static_cast<std::uint32_t>(bmp.size()), 4);
-    put_le(bmp, 10, pixel_offset, 4);
-    put_le(bmp, 14, 40, 4);
-    put_le(bmp, 18, static_cast<std::uint32_t>(side), 4);
-    put_le(bmp, 22, static_cast<std::uint32_t>(side), 4);
-    put_le(bmp, 26, 1, 2);
-    put_le(bmp, 28, 8, 2);
-    put_le(bmp, 34, static_cast<std::uint32_t>(size * size), 4);
-    put_le(bmp, 46, 256, 4);
+    bmp_image image{.width = side, .height = side, .palette = std::vector<rgb>(256)};
     for (std::size_t b = 0; b < 256; ++b) {
         const std::array<std::uint8_t, 3> colour = expand_332(static_cast<std::uint8_t>(b));
-        bmp[54 + 4 * b] = colour[2];
-        bmp[55 + 4 * b] = colour[1];
-        bmp[56 + 4 * b] = colour[0];
+        image.palette[b] = {colour[0], colour[1], colour[2]};
     }
-    for (std::size_t row = 0; row < size; ++row)
-        std::copy_n(block.begin() + static_cast<std::ptrdiff_t>((size - 1 - row) * size), size,
-                    bmp.begin() + static_cast<std::ptrdiff_t>(pixel_offset + row * size));
-    return bmp;
+    image.pixels.assign(block.begin(), block.end());
+    return bmp_bytes(image);
 }
 
 struct converted {

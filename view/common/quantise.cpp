@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "skin/colour_332.h"
 #include "view/common/render.h"
 
 namespace {
@@ -17,14 +18,12 @@ struct levels {
     std::array<std::uint8_t, 256> nearest{}; // the level closest to each 8-bit value
 };
 
-levels make_levels(int bits, int channel)
+levels make_levels(int bits)
 {
     levels l;
     l.count = 1 << bits;
-    for (int v = 0; v < l.count; ++v) {
-        const auto pixel = static_cast<std::uint8_t>(channel == 0 ? v << 5 : channel == 1 ? v << 2 : v);
-        l.value[static_cast<std::size_t>(v)] = expand_332(pixel)[static_cast<std::size_t>(channel)];
-    }
+    for (int v = 0; v < l.count; ++v)
+        l.value[static_cast<std::size_t>(v)] = device_level(bits, static_cast<unsigned>(v));
     // The levels rise, so the nearest one only moves up as the value does; a tie takes the lower.
     std::size_t level = 0;
     for (int x = 0; x < 256; ++x) {
@@ -37,7 +36,8 @@ levels make_levels(int bits, int channel)
 
 const std::array<levels, 3>& device_levels()
 {
-    static const std::array<levels, 3> all{make_levels(3, 0), make_levels(3, 1), make_levels(2, 2)};
+    static const std::array<levels, 3> all{make_levels(channel_bits_332[0]), make_levels(channel_bits_332[1]),
+                                           make_levels(channel_bits_332[2])};
     return all;
 }
 
@@ -49,7 +49,8 @@ int level_of(const levels& l, int value)
 
 std::uint8_t pack(const std::array<int, 3>& level)
 {
-    return static_cast<std::uint8_t>(level[0] << 5 | level[1] << 2 | level[2]);
+    return pack_levels_332(static_cast<unsigned>(level[0]), static_cast<unsigned>(level[1]),
+                           static_cast<unsigned>(level[2]));
 }
 
 // The 8x8 Bayer threshold of (x, y), from 0 to 63.

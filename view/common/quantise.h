@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "view/decode/bmp_decoder.h"
+#include "view/decode/image.h"
 
 using rgb_colour = std::array<std::uint8_t, 3>;
 

@@ -3,6 +3,7 @@
 
 #include <stb/stb_image_write.h>
 
+#include "skin/colour_332.h"
 #include "support/file_io.h"
 
 namespace {
@@ -46,16 +47,6 @@ void fill(canvas& sheet, int x, int y, int size, std::array<std::uint8_t, 3> col
 }
 
 } // namespace
-
-std::array<std::uint8_t, 3> expand_332(std::uint8_t pixel)
-{
-    const unsigned red = pixel >> 5;
-    const unsigned green = pixel >> 2 & 7;
-    const unsigned blue = pixel & 3;
-    return {static_cast<std::uint8_t>(red << 5 | red << 2 | red >> 1),
-            static_cast<std::uint8_t>(green << 5 | green << 2 | green >> 1),
-            static_cast<std::uint8_t>(blue * 0x55)};
-}
 
 canvas make_canvas(int width, int height, std::array<std::uint8_t, 3> background)
 {

@@ -8,10 +8,6 @@
 #include <string>
 #include <vector>
 
-// The 8-bit red, green and blue the device shows for a 3-3-2 byte: each field's bits repeated
-// to fill eight, so 0 stays 0 and the top value becomes 255.
-std::array<std::uint8_t, 3> expand_332(std::uint8_t pixel);
-
 // An RGB picture, rows from the top, three bytes a pixel.
 struct canvas {
     int width = 0;

@@ -7,16 +7,10 @@
 #include <cstdlib>
 #include <vector>
 
+#include "skin/bmp_format.h"
 #include "support/byte_reader.h"
 
 namespace {
-
-constexpr std::uint32_t bi_rgb = 0;
-constexpr std::uint32_t bi_rle8 = 1;
-constexpr std::uint32_t bi_rle4 = 2;
-constexpr std::uint32_t bi_bitfields = 3;
-constexpr std::uint32_t bi_alphabitfields = 6;
-constexpr std::uint32_t core_header_size = 12; // the old OS/2 header: 16-bit sizes, 3-byte colours
 
 // One channel of a bit-field pixel: where its bits are and how to scale them to 8 bits.
 struct channel {
@@ -48,7 +42,7 @@ struct bmp_header {
     std::int64_t height = 0; // rows, whichever way they are stored
     bool top_down = false;
     std::uint16_t bit_count = 0;
-    std::uint32_t compression = bi_rgb;
+    std::uint32_t compression = bmp_uncompressed;
     std::array<channel, 4> channels; // red, green, blue, alpha
     std::vector<std::array<std::uint8_t, 4>> palette;
 };
@@ -56,21 +50,26 @@ struct bmp_header {
 // Reads and checks every header field; the pixels are then read without further checks.
 bool read_header(byte_reader& reader, bmp_header& h, std::string& error)
 {
-    h.pixel_offset = read_u32(reader, 10);
-    h.header_size = read_u32(reader, 14);
+    h.pixel_offset = read_u32(reader, bmp_pixel_offset_at);
+    h.header_size = read_u32(reader, bmp_header_size_at);
     std::uint32_t colours_used = 0;
-    std::size_t entry_size = 4;
-    if (h.header_size == core_header_size) {
-        h.width = read_u16(reader, 18);
-        h.height = read_u16(reader, 20);
-        h.bit_count = read_u16(reader, 24);
-        entry_size = 3;
-    } else if (h.header_size >= 16) {
-        h.width = read_i32(reader, 18);
-        h.height = read_i32(reader, 22);
-        h.bit_count = read_u16(reader, 28);
-        h.compression = h.header_size >= 20 ? read_u32(reader, 30) : bi_rgb;
-        colours_used = h.header_size >= 36 ? read_u32(reader, 46) : 0;
+    std::size_t entry_size = bmp_colour_entry_size;
+    // A field counts only if the header is long enough to hold it; later ones take their defaults.
+    const auto holds_field = [&h](std::uint64_t at, std::uint64_t width) {
+        return at + width <= bmp_file_header_size + h.header_size;
+    };
+    if (h.header_size == bmp_core_header_size) {
+        h.width = read_u16(reader, bmp_core_width_at);
+        h.height = read_u16(reader, bmp_core_height_at);
+        h.bit_count = read_u16(reader, bmp_core_bit_count_at);
+        entry_size = bmp_core_colour_entry_size;
+    } else if (holds_field(bmp_bit_count_at, 2)) {
+        h.width = read_i32(reader, bmp_width_at);
+        h.height = read_i32(reader, bmp_height_at);
+        h.bit_count = read_u16(reader, bmp_bit_count_at);
+        h.compression =
+            holds_field(bmp_compression_at, 4) ? read_u32(reader, bmp_compression_at) : bmp_uncompressed;
+        colours_used = holds_field(bmp_colours_used_at, 4) ? read_u32(reader, bmp_colours_used_at) : 0;
     } else {
         error = "unknown BMP header of " + std::to_string(h.header_size) + " bytes";
         return false;
@@ -92,10 +91,10 @@ bool read_header(byte_reader& reader, bmp_header& h, std::string& error)
     }
 
     const std::uint16_t bits = h.bit_count;
-    const bool fields = h.compression == bi_bitfields || h.compression == bi_alphabitfields;
-    const bool known = (h.compression == bi_rgb &&
+    const bool fields = h.compression == bmp_bit_fields || h.compression == bmp_alpha_bit_fields;
+    const bool known = (h.compression == bmp_uncompressed &&
                         (bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32)) ||
-                       (h.compression == bi_rle8 && bits == 8) || (h.compression == bi_rle4 && bits == 4) ||
+                       (h.compression == bmp_rle8 && bits == 8) || (h.compression == bmp_rle4 && bits == 4) ||
                        (fields && (bits == 16 || bits == 32));
     if (!known) {
         error = std::to_string(bits) + "-bit BMP with compression " + std::to_string(h.compression) +
@@ -104,12 +103,12 @@ bool read_header(byte_reader& reader, bmp_header& h, std::string& error)
     }
 
     // Masks follow a 40-byte header, or lie inside a larger one, at the same offset.
-    std::uint64_t table_offset = 14 + std::uint64_t{h.header_size};
+    std::uint64_t table_offset = bmp_file_header_size + h.header_size;
     if (fields) {
-        const bool alpha = h.compression == bi_alphabitfields || h.header_size >= 56;
+        const bool alpha = h.compression == bmp_alpha_bit_fields || holds_field(bmp_channel_masks_at + 12, 4);
         for (std::size_t c = 0; c < (alpha ? 4u : 3u); ++c)
-            h.channels[c] = make_channel(read_u32(reader, 54 + 4 * c));
-        if (h.header_size == 40)
+            h.channels[c] = make_channel(read_u32(reader, bmp_channel_masks_at + 4 * c));
+        if (h.header_size == bmp_info_header_size)
             table_offset += alpha ? 16 : 12;
     } else if (bits == 16) {
         h.channels = {make_channel(0x7C00), make_channel(0x03E0), make_channel(0x001F), {}};
@@ -194,7 +193,7 @@ void decode_plain(byte_reader& reader, const bmp_header& h, rgba_image& image)
 // Run-length pixels: pairs of (count, index) and escapes for line ends, jumps and literal runs.
 bool decode_run_lengths(byte_reader& reader, const bmp_header& h, rgba_image& image, std::string& error)
 {
-    const bool four = h.compression == bi_rle4;
+    const bool four = h.compression == bmp_rle4;
     std::int64_t x = 0;
     std::int64_t y = 0; // stored rows, from the first in the file
     std::uint64_t at = h.pixel_offset;
@@ -247,14 +246,6 @@ bool decode_run_lengths(byte_reader& reader, const bmp_header& h, rgba_image& im
 
 } // namespace
 
-std::span<const std::uint8_t> rgba_bytes(const rgba_image& image)
-{
-    if (!image.rgba)
-        return {};
-    return {image.rgba.get(),
-            static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height) * 4};
-}
-
 bool looks_like_bmp(std::span<const std::uint8_t> file)
 {
     return file.size() >= 2 && file[0] == 'B' && file[1] == 'M';
@@ -266,7 +257,7 @@ rgba_image decode_bmp(std::span<const std::uint8_t> file, std::string& error)
     bmp_header h;
     if (!read_header(reader, h, error))
         return {};
-    const bool run_lengths = h.compression == bi_rle8 || h.compression == bi_rle4;
+    const bool run_lengths = h.compression == bmp_rle8 || h.compression == bmp_rle4;
     if (!run_lengths && !plain_pixels_fit(reader, h)) {
         error = "the file ends before its pixels";
         return {};

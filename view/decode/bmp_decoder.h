@@ -5,18 +5,7 @@
 #include <span>
 #include <string>
 
-#include "support/memory.h"
-
-// An image as RGBA, rows from the top, four bytes a pixel. The bytes come zeroed from the heap,
-// so pages that a sparse run-length image never touches cost no memory.
-struct rgba_image {
-    int width = 0;
-    int height = 0;
-    byte_buffer rgba; // width x height x 4 bytes; empty when nothing was decoded
-};
-
-// The image's bytes, or none.
-std::span<const std::uint8_t> rgba_bytes(const rgba_image& image);
+#include "view/decode/image.h"
 
 // Images that declare more pixels than this are refused before any pixel memory is allocated.
 inline constexpr std::uint64_t max_image_pixels = std::uint64_t{1} << 25;

@@ -1,5 +1,5 @@
-// BMP writer for tests: the file and information headers, a colour table, then the rows.
-#include "tests/bmp_writer.h"
+// BMP writer: the file and information headers, a colour table, then the rows.
+#include "skin/bmp_writer.h"
 
 #include <algorithm>
 #include <array>
@@ -7,12 +7,24 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "skin/bmp_format.h"
+
 namespace {
 
 void put_le(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t value, int width)
 {
     for (int i = 0; i < width; ++i)
         out[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+// The signature and the fields that every form shares.
+void put_file_header(std::vector<std::uint8_t>& out, std::uint32_t header_size, std::size_t pixel_offset)
+{
+    out[bmp_signature_at] = 'B';
+    out[bmp_signature_at + 1] = 'M';
+    put_le(out, bmp_file_size_at, static_cast<std::uint32_t>(out.size()), 4);
+    put_le(out, bmp_pixel_offset_at, static_cast<std::uint32_t>(pixel_offset), 4);
+    put_le(out, bmp_header_size_at, header_size, 4);
 }
 
 void push_le(std::vector<std::uint8_t>& out, std::uint32_t value, int width)
@@ -130,34 +142,31 @@ std::vector<std::uint8_t> encode_bmp(const std::vector<std::uint8_t>& rgba, int 
         pixels.push_back(1);
     }
 
-    std::vector<std::uint8_t> out{'B', 'M'};
-    push_le(out, 0, 4); // the file size, set below
-    push_le(out, 0, 4);
-    const std::size_t offset_field = out.size();
-    push_le(out, 0, 4);
-    push_le(out, form.header_size, 4);
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(bmp_file_header_size + form.header_size));
     if (core) {
-        push_le(out, static_cast<std::uint32_t>(width), 2);
-        push_le(out, static_cast<std::uint32_t>(height), 2);
-        push_le(out, 1, 2);
-        push_le(out, form.bit_count, 2);
+        put_le(out, bmp_core_width_at, static_cast<std::uint32_t>(width), 2);
+        put_le(out, bmp_core_height_at, static_cast<std::uint32_t>(height), 2);
+        put_le(out, bmp_core_planes_at, 1, 2);
+        put_le(out, bmp_core_bit_count_at, form.bit_count, 2);
     } else {
-        push_le(out, static_cast<std::uint32_t>(width), 4);
-        push_le(out, static_cast<std::uint32_t>(form.top_down ? -height : height), 4);
-        push_le(out, 1, 2);
-        push_le(out, form.bit_count, 2);
-        push_le(out, form.compression, 4);
-        push_le(out, static_cast<std::uint32_t>(pixels.size()), 4);
-        push_le(out, 2835, 4);
-        push_le(out, 2835, 4);
-        push_le(out, static_cast<std::uint32_t>(palette.size()), 4);
-        push_le(out, 0, 4);
         // Masks sit right behind the 40 bytes, inside a larger header or after a 40-byte one.
-        const bool masks_follow = fields || form.header_size > 40;
-        for (std::size_t c = 0;
-             masks_follow && c < (form.compression == 6 || form.header_size > 40 ? 4u : 3u); ++c)
-            push_le(out, fields ? masks[c] : 0, 4);
-        out.resize(std::max(out.size(), 14 + std::size_t{form.header_size}));
+        const bool masks_follow = fields || form.header_size > bmp_info_header_size;
+        const std::size_t mask_count = !masks_follow ? 0
+                                       : form.compression == bmp_alpha_bit_fields || form.header_size > 40
+                                           ? 4
+                                           : 3;
+        out.resize(std::max<std::size_t>(out.size(), bmp_channel_masks_at + 4 * mask_count));
+        put_le(out, bmp_width_at, static_cast<std::uint32_t>(width), 4);
+        put_le(out, bmp_height_at, static_cast<std::uint32_t>(form.top_down ? -height : height), 4);
+        put_le(out, bmp_planes_at, 1, 2);
+        put_le(out, bmp_bit_count_at, form.bit_count, 2);
+        put_le(out, bmp_compression_at, form.compression, 4);
+        put_le(out, bmp_image_size_at, static_cast<std::uint32_t>(pixels.size()), 4);
+        put_le(out, bmp_x_resolution_at, 2835, 4);
+        put_le(out, bmp_y_resolution_at, 2835, 4);
+        put_le(out, bmp_colours_used_at, static_cast<std::uint32_t>(palette.size()), 4);
+        for (std::size_t c = 0; c < mask_count; ++c)
+            put_le(out, bmp_channel_masks_at + 4 * c, fields ? masks[c] : 0, 4);
     }
     for (const std::array<std::uint8_t, 4>& colour : palette) {
         out.push_back(colour[2]);
@@ -166,9 +175,9 @@ std::vector<std::uint8_t> encode_bmp(const std::vector<std::uint8_t>& rgba, int 
         if (!core)
             out.push_back(0);
     }
-    put_le(out, offset_field, static_cast<std::uint32_t>(out.size()), 4);
+    const std::size_t pixel_offset = out.size();
     out.insert(out.end(), pixels.begin(), pixels.end());
-    put_le(out, 2, static_cast<std::uint32_t>(out.size()), 4);
+    put_file_header(out, form.header_size, pixel_offset);
     return out;
 }
 
@@ -176,28 +185,25 @@ std::vector<std::uint8_t> bmp_bytes(const bmp_image& image)
 {
     const auto width = static_cast<std::size_t>(std::abs(image.width));
     const auto rows = static_cast<std::size_t>(std::abs(image.height));
-    const std::size_t table_offset = 14 + image.header_size;
+    const auto table_offset = static_cast<std::size_t>(bmp_file_header_size + image.header_size);
     const std::size_t pixel_offset = table_offset + 4 * image.palette.size() + image.gap;
     std::vector<std::uint8_t> pixels = image.pixels;
     pixels.resize(width * rows);
 
     std::vector<std::uint8_t> out(pixel_offset + pixels.size());
-    out[0] = 'B';
-    out[1] = 'M';
-    put_le(out, 2, static_cast<std::uint32_t>(out.size()), 4);
-    put_le(out, 10, static_cast<std::uint32_t>(pixel_offset), 4);
-    put_le(out, 14, image.header_size, 4);
-    put_le(out, 18, static_cast<std::uint32_t>(image.width), 4);
-    put_le(out, 22, static_cast<std::uint32_t>(image.height), 4);
-    put_le(out, 26, 1, 2);
-    put_le(out, 28, image.bit_count, 2);
-    put_le(out, 30, image.compression, 4);
-    put_le(out, 34, static_cast<std::uint32_t>(pixels.size()), 4);
-    put_le(out, 46, static_cast<std::uint32_t>(image.palette.size()), 4);
+    put_file_header(out, image.header_size, pixel_offset);
+    put_le(out, bmp_width_at, static_cast<std::uint32_t>(image.width), 4);
+    put_le(out, bmp_height_at, static_cast<std::uint32_t>(image.height), 4);
+    put_le(out, bmp_planes_at, 1, 2);
+    put_le(out, bmp_bit_count_at, image.bit_count, 2);
+    put_le(out, bmp_compression_at, image.compression, 4);
+    put_le(out, bmp_image_size_at, static_cast<std::uint32_t>(pixels.size()), 4);
+    put_le(out, bmp_colours_used_at, static_cast<std::uint32_t>(image.palette.size()), 4);
     for (std::size_t i = 0; i < image.palette.size(); ++i) {
-        out[table_offset + 4 * i] = image.palette[i].blue;
-        out[table_offset + 4 * i + 1] = image.palette[i].green;
-        out[table_offset + 4 * i + 2] = image.palette[i].red;
+        const std::size_t at = table_offset + bmp_colour_entry_size * i;
+        out[at] = image.palette[i].blue;
+        out[at + 1] = image.palette[i].green;
+        out[at + 2] = image.palette[i].red;
     }
     for (std::size_t row = 0; row < rows; ++row) {
         const std::size_t stored = image.height < 0 ? row : rows - 1 - row;
