@@ -6,27 +6,40 @@
 
 #include "skin/bitmap.h"
 #include "support/fatal.h"
-#include "support/file_io.h"
 
 namespace {
 
 // Appends the images named by `pattern` and indices 0, 1, 2, ... up to the first that is
-// missing; a gap in the numbering ends the series.
+// missing; a gap in the numbering ends the series, a file that cannot be read ends the program.
 void append_series(skin_buffer& skin, const char* pattern)
 {
-    char name[20]; // fits "icon4294967295.bmp"
     for (std::uint32_t index = 0;; ++index) {
-        std::snprintf(name, sizeof name, pattern, index);
+        series_member member = read_series_member({}, pattern, index);
         std::int32_t length = 0;
-        byte_buffer file = load_whole_file(name, &length);
+        byte_buffer file = loaded_or_die(std::move(member.file), member.name.c_str(), &length);
         if (!file)
             return;
-        const byte_buffer block = convert_bitmap(std::move(file), length, name);
+        const byte_buffer block = convert_bitmap(std::move(file), length, member.name.c_str());
         append_block(skin, {block.get(), static_cast<std::size_t>(length)});
     }
 }
 
 } // namespace
+
+std::string series_name(const char* pattern, std::uint32_t index)
+{
+    char name[20]; // fits "icon4294967295.bmp"
+    std::snprintf(name, sizeof name, pattern, index);
+    return name;
+}
+
+series_member read_series_member(const std::filesystem::path& folder, const char* pattern,
+                                 std::uint32_t index)
+{
+    series_member member{.name = series_name(pattern, index)};
+    member.file = read_whole_file(folder / member.name);
+    return member;
+}
 
 void append_block(skin_buffer& skin, std::span<const std::uint8_t> block)
 {

@@ -2,14 +2,33 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <span>
+#include <string>
 
+#include "support/file_io.h"
 #include "support/memory.h"
 
 // The names of the two input series, tried from index 0 upward, and of the output.
 inline constexpr const char* picture_pattern = "bmp%u.bmp";
 inline constexpr const char* icon_pattern = "icon%02u.bmp";
 inline constexpr const char* skin_file_name = "skin.skn";
+
+// The name that `pattern` (picture_pattern or icon_pattern) gives the image at `index`.
+std::string series_name(const char* pattern, std::uint32_t index);
+
+// What one name of a series finds. A series is read from index 0 upward and ends at the first
+// name that no directory entry has (read_outcome::missing); anything else that keeps a file from
+// being read is a fault of that image, never the end of the series.
+struct series_member {
+    std::string name; // "bmp3.bmp"
+    whole_file file;
+};
+
+// Looks up the member of the series `pattern` at `index` in `folder` (empty: the working folder)
+// and reads it whole. Never ends the program; skinpack and skinview both walk the series with it.
+series_member read_series_member(const std::filesystem::path& folder, const char* pattern,
+                                 std::uint32_t index);
 
 // The pixel blocks gathered so far; `capacity` bytes are allocated, `length` are in use.
 struct skin_buffer {

@@ -1,7 +1,8 @@
-// Whole-file I/O through binary-mode C streams: loads that end the program on failure, and saves
-// that replace a file whole or leave it untouched.
+// Whole-file I/O through binary-mode C streams: reads that say what kept a file from being read
+// (with skinpack's fatal form over them), and saves that replace a file whole or leave it untouched.
 #include "support/file_io.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -21,23 +22,42 @@ namespace fs = std::filesystem;
 namespace {
 
 // A folder bearing a file's name: Windows will not open it, Linux opens it but cannot read it.
-bool is_folder(const char* path)
+bool is_folder(const fs::path& path)
 {
     std::error_code error;
     return fs::is_directory(path, error);
 }
 
-// Says why an opened file has no usable length. Where `long` has 32 bits, seeking to the end of
-// a file over 2 GiB fails outright, so the size is asked for again before blaming the seek.
-[[noreturn]] void report_bad_length(const char* path)
+std::FILE* open_for_reading(const fs::path& path)
+{
+#ifdef _WIN32
+    return _wfopen(path.c_str(), L"rb");
+#else
+    return std::fopen(path.c_str(), "rb");
+#endif
+}
+
+// What keeps an opened file from having a usable length. Where `long` has 32 bits, seeking to the
+// end of a file over 2 GiB fails outright, so the size is asked for again before blaming the seek.
+read_outcome bad_length(const fs::path& path, std::uintmax_t limit)
 {
     if (is_folder(path))
-        fatal_exit("Read error on file: %s", path);
+        return read_outcome::folder;
     std::error_code error;
     const std::uintmax_t size = fs::file_size(path, error);
-    if (!error && size > max_buffer_length)
-        fatal_exit("File too large: %s", path);
-    fatal_exit("Can't find file length: %s", path);
+    return !error && size > limit ? read_outcome::too_large : read_outcome::no_length;
+}
+
+// Why `path` could not be opened: no entry of that name, a folder, or an entry that refuses,
+// with `open_errno` as its reason. A dangling link is an entry too.
+whole_file failed_open(const fs::path& path, int open_errno)
+{
+    std::error_code error;
+    if (fs::symlink_status(path, error).type() == fs::file_type::not_found)
+        return {.outcome = read_outcome::missing};
+    if (is_folder(path))
+        return {.outcome = read_outcome::folder};
+    return {.outcome = read_outcome::cannot_open, .open_error{open_errno, std::generic_category()}};
 }
 
 // The file that writing through `path` must change: the end of its chain of symbolic links,
@@ -98,32 +118,70 @@ std::FILE* create_new_file(const fs::path& path)
 #endif
 }
 
-byte_buffer load_whole_file(const char* path, std::int32_t* length)
+whole_file read_whole_file(const fs::path& path, std::uintmax_t limit)
 {
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) {
-        if (is_folder(path))
-            fatal_exit("Read error on file: %s", path);
-        return nullptr;
-    }
+    limit = std::min<std::uintmax_t>(limit, max_buffer_length);
+    errno = 0;
+    std::FILE* file = open_for_reading(path);
+    if (file == nullptr)
+        return failed_open(path, errno);
     // The file is read in one piece, so a stream buffer would only add system calls and a copy.
     std::setvbuf(file, nullptr, _IONBF, 0);
-    if (std::fseek(file, 0, SEEK_END) != 0)
-        report_bad_length(path);
-    const long end = std::ftell(file);
-    if (end < 0 || static_cast<std::uintmax_t>(end) > max_buffer_length)
-        report_bad_length(path);
+    const long end = std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : -1;
+    if (end < 0 || static_cast<std::uintmax_t>(end) > limit) {
+        std::fclose(file);
+        return {.outcome = bad_length(path, limit)};
+    }
     (void)std::fseek(file, 0, SEEK_SET); // a failure here shows up as a short read
 
     const auto size = static_cast<std::size_t>(end);
-    byte_buffer buffer = alloc_zeroed_or_die(size + 1);
+    whole_file whole{.outcome = read_outcome::read, .bytes = alloc_zeroed(size + 1)};
+    if (!whole.bytes) {
+        std::fclose(file);
+        return {.outcome = read_outcome::no_memory};
+    }
     // An empty file fails here too: no item of zero bytes can be read.
-    if (std::fread(buffer.get(), size, 1, file) != 1 || std::fclose(file) != 0)
+    const bool read = std::fread(whole.bytes.get(), size, 1, file) == 1;
+    if (std::fclose(file) != 0 || !read)
+        return {.outcome = is_folder(path) ? read_outcome::folder : read_outcome::read_failed};
+    whole.length = static_cast<std::int32_t>(end);
+    return whole;
+}
+
+byte_buffer loaded_or_die(whole_file file, const char* path, std::int32_t* length)
+{
+    switch (file.outcome) {
+    case read_outcome::read:
+        break;
+    case read_outcome::missing:
+        return nullptr;
+    case read_outcome::no_length:
+        fatal_exit("Can't find file length: %s", path);
+    case read_outcome::too_large:
+        fatal_exit("File too large: %s", path);
+    case read_outcome::no_memory:
+        fatal_exit("Out of memory");
+    case read_outcome::cannot_open:
+    case read_outcome::folder:
+    case read_outcome::read_failed:
         fatal_exit("Read error on file: %s", path);
-    buffer[size] = 0;
+    }
     if (length != nullptr)
-        *length = static_cast<std::int32_t>(end);
-    return buffer;
+        *length = file.length;
+    return std::move(file.bytes);
+}
+
+byte_buffer load_whole_file(const char* path, std::int32_t* length)
+{
+    return loaded_or_die(read_whole_file(path), path, length);
+}
+
+std::vector<std::uint8_t> read_file_bytes(const fs::path& path, std::uintmax_t limit)
+{
+    const whole_file file = read_whole_file(path, limit);
+    if (file.outcome != read_outcome::read)
+        return {};
+    return {file.bytes.get(), file.bytes.get() + file.length};
 }
 
 save_outcome replace_file(const fs::path& path, std::span<const std::uint8_t> data)

@@ -53,6 +53,8 @@ struct check_case {
     std::function<void(const fs::path&)> prepare;
     std::vector<std::string> lines; // each must appear whole in the output
     int status;
+    bool unprivileged = false; // run as nobody when the tests run as root, so permissions count
+    bool posix_only = false;   // Windows programs see no POSIX symbolic links
 };
 
 void PrintTo(const check_case& c, std::ostream* out)
@@ -64,8 +66,11 @@ class check : public folder_test, public ::testing::WithParamInterface<check_cas
 
 TEST_P(check, diagnoses_every_image_and_sets_the_status)
 {
+    if (GetParam().posix_only && testing_windows_build())
+        GTEST_SKIP() << "symbolic links are a POSIX matter";
     GetParam().prepare(folder);
-    const run_result result = run_skinview(folder, {.arguments = {"check"}});
+    const run_result result =
+        run_skinview(folder, {.arguments = {"check"}, .unprivileged = GetParam().unprivileged});
     EXPECT_EQ(result.status, GetParam().status) << result.out << result.err;
     for (const std::string& line : GetParam().lines)
         EXPECT_NE(result.out.find(line + "\n"), std::string::npos) << "missing: " << line << "\nin:\n"
@@ -126,6 +131,30 @@ INSTANTIATE_TEST_SUITE_P(
                    first_picture(bmp_image{.height = -16}),
                    {"bmp0.bmp     16x-16    top-down rows: " + repair, good_second},
                    1},
+        // A square stored top-down is mended by import; any other negative height is a wrong size.
+        check_case{
+            "tall_negative_height",
+            first_picture(bmp_image{.width = 16, .height = -128}),
+            {"bmp0.bmp     16x-128   is 16x-128: must be 16x16 or 128x128: run skinview import bmp0.bmp "
+             "-o bmp0.bmp --size 128 --force",
+             good_second},
+            1},
+        check_case{
+            "top_down_wrong_square",
+            first_picture(bmp_image{.width = 32, .height = -32}),
+            {"bmp0.bmp     32x-32    is 32x-32: must be 16x16 or 128x128: run skinview import bmp0.bmp "
+             "-o bmp0.bmp --size 128 --force",
+             good_second},
+            1},
+        check_case{"os2_header_cut_short",
+                   [](const fs::path& f) {
+                       std::vector<std::uint8_t> bytes =
+                           encode_bmp(std::vector<std::uint8_t>(16 * 16 * 4), 16, 16, {"os2", 8, 0, 12});
+                       bytes.resize(22); // the file ends inside its 12-byte header
+                       write_file(f / "icon00.bmp", bytes);
+                   },
+                   {"icon00.bmp   -         file ends inside its header: the file is damaged"},
+                   1},
         check_case{"cut_short",
                    [](const fs::path& f) {
                        std::vector<std::uint8_t> bytes = bmp_bytes(sample_image(128, 0));
@@ -145,6 +174,28 @@ INSTANTIATE_TEST_SUITE_P(
                     "bmp1.bmp     -         file is over 2 GiB: skinpack cannot take it",
                     "bmp2.bmp     -         file is empty or cannot be read"},
                    1},
+        // What skinpack stops at with "Read error on file", not where the series ends.
+        check_case{"unreadable_file",
+                   [](const fs::path& f) {
+                       write_file(f / "bmp0.bmp", bmp_bytes(sample_image(16, 0)));
+                       write_file(f / "bmp1.bmp", bmp_bytes(sample_image(16, 1)));
+                       fs::permissions(f / "bmp1.bmp", fs::perms::none);
+                       write_file(f / "bmp2.bmp", bmp_bytes(sample_image(16, 2)));
+                   },
+                   {"bmp1.bmp     -         cannot be read: permission denied: make it readable for you, or "
+                    "close the program that holds it",
+                    "bmp2.bmp     16x16     ok", "pictures: 3, the series ends at bmp3.bmp (missing)",
+                    "summary: 3 images, 1 with problems, 0 warnings; skinpack would stop at bmp1.bmp"},
+                   1,
+                   true},
+        check_case{"dangling_link",
+                   [](const fs::path& f) { fs::create_symlink("gone.bmp", f / "icon00.bmp"); },
+                   {"icon00.bmp   -         cannot be read: a link to a file that does not exist: mend or "
+                    "remove the link",
+                    "icons: 1, the series ends at icon01.bmp (missing)"},
+                   1,
+                   false,
+                   true},
         check_case{
             "gap_and_unpadded_icon",
             [](const fs::path& f) {
@@ -185,6 +236,34 @@ TEST_F(skinview_test, check_tells_whether_the_skin_is_up_to_date)
     result = run_skinview(folder, {.arguments = {"check"}});
     EXPECT_EQ(result.status, 0);
     EXPECT_NE(result.out.find("skin.skn is out of date: run skinpack\n"), std::string::npos) << result.out;
+}
+
+// check reads names as skinpack does: on Windows a name in other case is the member itself, on
+// Linux it is another file that no series reaches. Either way the skin skinpack wrote is current.
+TEST_F(skinview_test, check_matches_names_as_skinpack_does)
+{
+    for (const char* name : {"bmp0.bmp", "BMP1.BMP", "Icon00.Bmp", "ICON1.BMP"})
+        write_file(folder / name, bmp_bytes(sample_image(16, 0)));
+    ASSERT_EQ(run_skinpack(folder).status, 0);
+    const run_result result = run_skinview(folder, {.arguments = {"check"}});
+    const std::string never = "warning: ICON1.BMP will never be read: the name must be icon01.bmp\n";
+    const std::string expected =
+        testing_windows_build()
+            ? "bmp0.bmp     16x16     ok\nbmp1.bmp     16x16     ok\nicon00.bmp   16x16     ok\n"
+              "pictures: 2, the series ends at bmp2.bmp (missing)\n"
+              "icons: 1, the series ends at icon01.bmp (missing)\n" +
+                  never +
+                  "summary: 3 images, 0 with problems, 1 warnings; skin of 768 bytes; skin.skn is up to "
+                  "date\n"
+            : "bmp0.bmp     16x16     ok\npictures: 1, the series ends at bmp1.bmp (missing)\n"
+              "icons: 0, the series ends at icon00.bmp (missing)\n"
+              "warning: BMP1.BMP will never be read: the name must be bmp1.bmp\n" +
+                  never +
+                  "warning: Icon00.Bmp will never be read: the name must be icon00.bmp\n"
+                  "summary: 1 images, 0 with problems, 3 warnings; skin of 256 bytes; skin.skn is up to "
+                  "date\n";
+    EXPECT_EQ(result.out, expected);
+    EXPECT_EQ(result.status, 1);
 }
 
 struct usage_case {

@@ -17,10 +17,10 @@ namespace {
 std::string size_shown(const folder_image& image)
 {
     const bitmap_layout& l = image.layout;
-    if (image.file.empty() || l.problem == bitmap_problem::header_cut_short)
+    if (image.file.outcome != read_outcome::read || l.problem == bitmap_problem::header_cut_short)
         return "-";
     if (l.header_size == bmp_core_header_size) {
-        byte_reader reader{image.file};
+        byte_reader reader{file_bytes(image)};
         return std::to_string(read_u16(reader, bmp_core_width_at)) + "x" +
                std::to_string(read_u16(reader, bmp_core_height_at));
     }

@@ -62,7 +62,7 @@ converted convert_source(const fs::path& source, const import_options& options, 
         error = "the file is over 256 MiB";
         return {};
     }
-    const std::vector<std::uint8_t> file = read_file_bytes(source);
+    const std::vector<std::uint8_t> file = read_file_bytes(source, max_source_bytes);
     if (file.empty()) {
         error = "the file is empty or cannot be read";
         return {};

@@ -93,10 +93,11 @@ canvas draw_page(const page& p, const preview_options& options, int gap)
             draw_label(sheet, image_stem(image.name), c.x, y, scale);
             int left = c.x;
             if (options.compare) {
-                draw_image(sheet, bitmap_true_colours(image.file, image.layout), side, left, top, scale);
+                draw_image(sheet, bitmap_true_colours(file_bytes(image), image.layout), side, left, top,
+                           scale);
                 left += side * scale + gap;
             }
-            draw_image(sheet, block_to_rgb(image.block), side, left, top, scale);
+            draw_image(sheet, block_to_rgb(block_bytes(image)), side, left, top, scale);
         }
         y += r->height + gap;
     }

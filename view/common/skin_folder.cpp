@@ -5,57 +5,78 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <iterator>
+#include <utility>
 
+#include "skin/bmp_format.h"
 #include "skin/skin.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// Reads and checks one image; false when it does not exist, which ends its series.
-bool read_image(const fs::path& path, folder_image& image)
+// "too many levels of symbolic links" for the system's "Too many levels of symbolic links".
+std::string lower_first(std::string text)
 {
-    std::error_code error;
-    if (fs::is_directory(path, error)) {
-        image.problem = "is a folder: rename or remove it";
-        return true;
+    if (!text.empty())
+        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return text;
+}
+
+// The plain-words diagnosis of a series member that is there but cannot be read, with the fix.
+std::string read_problem(const whole_file& file)
+{
+    switch (file.outcome) {
+    case read_outcome::read:
+    case read_outcome::missing:
+        return "";
+    case read_outcome::cannot_open:
+        if (file.open_error == std::errc::permission_denied ||
+            file.open_error == std::errc::operation_not_permitted)
+            return "cannot be read: permission denied: make it readable for you, or close the program "
+                   "that holds it";
+        if (file.open_error == std::errc::no_such_file_or_directory)
+            return "cannot be read: a link to a file that does not exist: mend or remove the link";
+        return "cannot be read: " + lower_first(file.open_error.message()) + ": mend or remove it";
+    case read_outcome::folder:
+        return "is a folder: rename or remove it";
+    case read_outcome::no_length:
+        return "cannot be read: its length cannot be found";
+    case read_outcome::too_large:
+        return "file is over 2 GiB: skinpack cannot take it";
+    case read_outcome::no_memory:
+        return "not enough memory to read it";
+    case read_outcome::read_failed:
+        return "file is empty or cannot be read";
     }
-    if (!fs::exists(path, error))
-        return false;
-    if (fs::file_size(path, error) > max_buffer_length) {
-        image.problem = "file is over 2 GiB: skinpack cannot take it";
-        return true;
-    }
-    image.file = read_file_bytes(path);
-    if (image.file.empty()) {
-        image.problem = "file is empty or cannot be read";
-        return true;
-    }
-    image.layout = describe_bitmap(image.file);
-    if (image.layout.problem != bitmap_problem::none) {
-        image.problem = explain_problem(image.layout, path.lexically_normal().string(), image.icon);
-        return true;
-    }
-    // The conversion takes over a heap copy, as it does a loaded file.
-    auto length = static_cast<std::int32_t>(image.file.size());
-    byte_buffer copy = alloc_zeroed_or_die(image.file.size());
-    std::memcpy(copy.get(), image.file.data(), image.file.size());
-    const byte_buffer block = convert_bitmap(std::move(copy), length, image.name.c_str());
-    image.block.assign(block.get(), block.get() + length);
-    return true;
+    return "";
+}
+
+// Checks and converts one image that its series has reached, as skinpack would.
+void diagnose(const fs::path& folder, folder_image& image)
+{
+    image.problem = read_problem(image.file);
+    if (image.file.outcome != read_outcome::read)
+        return;
+    bitmap_conversion converted = try_convert_bitmap(file_bytes(image));
+    image.layout = converted.layout;
+    image.block = std::move(converted.block);
+    if (image.layout.problem != bitmap_problem::none)
+        image.problem =
+            explain_problem(image.layout, (folder / image.name).lexically_normal().string(), image.icon);
+    else if (!image.block)
+        image.problem = "not enough memory to convert it";
 }
 
 // Reads one series up to its first missing name, which it returns.
 std::string scan_series(const fs::path& folder, const char* pattern, bool icon,
                         std::vector<folder_image>& images)
 {
-    for (unsigned index = 0;; ++index) {
-        folder_image image{.name = series_name(pattern, index), .icon = icon};
-        if (!read_image(folder / image.name, image))
-            return image.name;
+    for (std::uint32_t index = 0;; ++index) {
+        series_member member = read_series_member(folder, pattern, index);
+        if (member.file.outcome == read_outcome::missing)
+            return member.name;
+        folder_image image{.name = std::move(member.name), .icon = icon, .file = std::move(member.file)};
+        diagnose(folder, image);
         images.push_back(std::move(image));
     }
 }
@@ -77,7 +98,7 @@ std::string series_digits(const std::string& name, bool& icon)
 }
 
 // Why a file that looks like part of a series will never be read, or "" if it will be.
-std::string unreached_reason(const std::string& name, const skin_folder& scan)
+std::string unreached_reason(const fs::path& folder, const std::string& name, const skin_folder& scan)
 {
     bool icon = false;
     const std::string digits = series_digits(name, icon);
@@ -86,7 +107,10 @@ std::string unreached_reason(const std::string& name, const skin_folder& scan)
     const unsigned long index = std::strtoul(digits.c_str(), nullptr, 10);
     const std::string proper =
         series_name(icon ? icon_pattern : picture_pattern, static_cast<unsigned>(index));
-    if (name != proper)
+    // Where the file system matches names in any case (Windows), opening the proper name opens
+    // this very file, "BMP1.BMP" for bmp1.bmp, so the series reads it.
+    std::error_code error;
+    if (name != proper && !fs::equivalent(folder / name, folder / proper, error))
         return name + " will never be read: the name must be " + proper;
     const std::string& end = icon ? scan.icon_end : scan.picture_end;
     const unsigned long end_index = std::strtoul(end.c_str() + (icon ? 4 : 3), nullptr, 10);
@@ -106,7 +130,7 @@ std::string explain_problem(const bitmap_layout& layout, const std::string& path
     const std::string repair = import_fix("");
     const std::string size = std::to_string(layout.width) + "x" + std::to_string(layout.height);
     // The old OS/2 header puts 16-bit sizes where the fields are read, so every check misreads it.
-    if (layout.header_size == 12 && layout.problem != bitmap_problem::header_cut_short)
+    if (layout.header_size == bmp_core_header_size && layout.problem != bitmap_problem::header_cut_short)
         return "old OS/2 bitmap (12-byte header): " + repair;
     switch (layout.problem) {
     case bitmap_problem::none:
@@ -147,17 +171,10 @@ skin_folder scan_skin_folder(const fs::path& folder)
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
-        if (std::string reason = unreached_reason(name, scan); !reason.empty())
+        if (std::string reason = unreached_reason(folder, name, scan); !reason.empty())
             scan.warnings.push_back(std::move(reason));
     }
     return scan;
-}
-
-std::string series_name(const char* pattern, unsigned index)
-{
-    char name[32];
-    std::snprintf(name, sizeof name, pattern, index);
-    return name;
 }
 
 std::string image_stem(const std::string& name)
@@ -165,16 +182,26 @@ std::string image_stem(const std::string& name)
     return name.substr(0, name.rfind('.'));
 }
 
-std::vector<std::uint8_t> read_file_bytes(const fs::path& path)
+std::span<const std::uint8_t> file_bytes(const folder_image& image)
 {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (image.file.outcome != read_outcome::read)
+        return {};
+    return {image.file.bytes.get(), static_cast<std::size_t>(image.file.length)};
+}
+
+std::span<const std::uint8_t> block_bytes(const folder_image& image)
+{
+    if (!image.block)
+        return {};
+    return {image.block.get(), static_cast<std::size_t>(image.layout.side * image.layout.side)};
 }
 
 std::vector<std::uint8_t> skin_bytes(const skin_folder& folder)
 {
     std::vector<std::uint8_t> skin;
-    for (const folder_image& image : folder.images)
-        skin.insert(skin.end(), image.block.begin(), image.block.end());
+    for (const folder_image& image : folder.images) {
+        const std::span<const std::uint8_t> block = block_bytes(image);
+        skin.insert(skin.end(), block.begin(), block.end());
+    }
     return skin;
 }

@@ -3,19 +3,28 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "skin/bitmap.h"
+#include "skin/skin.h"
+#include "support/file_io.h"
 
 struct folder_image {
     std::string name;
     bool icon = false;
-    std::vector<std::uint8_t> file;  // the whole file
-    bitmap_layout layout;            // meaningful when the file could be read
-    std::string problem;             // what is wrong and how to mend it; empty when fine
-    std::vector<std::uint8_t> block; // the converted 3-3-2 pixels when fine
+    whole_file file;      // what reading it found, and the whole file when it could be read
+    bitmap_layout layout; // meaningful when the file could be read
+    std::string problem;  // what is wrong and how to mend it; empty when fine
+    byte_buffer block;    // the converted 3-3-2 pixels when fine, layout.side squared bytes
 };
+
+// The image's file bytes, or none when it could not be read.
+std::span<const std::uint8_t> file_bytes(const folder_image& image);
+
+// The image's 3-3-2 pixels, or none when it has a problem.
+std::span<const std::uint8_t> block_bytes(const folder_image& image);
 
 struct skin_folder {
     std::vector<folder_image> images; // pictures, then icons, in skin order
@@ -31,14 +40,8 @@ skin_folder scan_skin_folder(const std::filesystem::path& folder);
 // can mend it, the command that does.
 std::string explain_problem(const bitmap_layout& layout, const std::string& path, bool icon);
 
-// The name that `pattern` (picture_pattern or icon_pattern) gives the image at `index`.
-std::string series_name(const char* pattern, unsigned index);
-
 // "bmp3" for "bmp3.bmp": the name without its extension.
 std::string image_stem(const std::string& name);
-
-// The bytes of a file; empty when it cannot be read.
-std::vector<std::uint8_t> read_file_bytes(const std::filesystem::path& path);
 
 // The skin that skinpack would write; meaningful only when no image has a problem.
 std::vector<std::uint8_t> skin_bytes(const skin_folder& folder);
