@@ -5,10 +5,10 @@
 #include <functional>
 #include <limits>
 
+#include "skin/bmp_writer.h"
 #include "support/fatal.h"
 #include "support/file_io.h"
 #include "support/memory.h"
-#include "skin/bmp_writer.h"
 #include "tests/test_folder.h"
 
 namespace fs = std::filesystem;
@@ -95,6 +95,31 @@ TEST_F(load_whole_file_test, empty_or_oversized_files_end_the_program)
     fs::resize_file(huge, std::uint64_t{1} << 31);
     EXPECT_EXIT(load_whole_file(huge.c_str(), nullptr), ExitedWithCode(1),
                 "^File too large: " + huge.string() + "\n$");
+}
+
+// What a read finds, within the size limit it is given: only a name no entry has is missing.
+TEST_F(load_whole_file_test, read_whole_file_says_what_kept_a_file_from_being_read)
+{
+    write_file(folder / "five", {1, 2, 3, 4, 5});
+    write_file(folder / "empty", {});
+    fs::create_directory(folder / "folder");
+    fs::create_symlink("gone", folder / "dangling");
+    struct read_case {
+        const char* name;
+        std::uintmax_t limit;
+        read_outcome outcome;
+    };
+    for (const read_case& c :
+         {read_case{"five", 5, read_outcome::read}, read_case{"five", 4, read_outcome::too_large},
+          read_case{"empty", 5, read_outcome::read_failed}, read_case{"folder", 5, read_outcome::folder},
+          read_case{"dangling", 5, read_outcome::cannot_open},
+          read_case{"missing", 5, read_outcome::missing}}) {
+        const whole_file file = read_whole_file(folder / c.name, c.limit);
+        EXPECT_EQ(file.outcome, c.outcome) << c.name << " within " << c.limit;
+        EXPECT_EQ(read_file_bytes(folder / c.name, c.limit).size(), c.outcome == read_outcome::read ? 5u : 0u)
+            << c.name;
+    }
+    EXPECT_EQ(read_whole_file(folder / "dangling").open_error, std::errc::no_such_file_or_directory);
 }
 
 const std::vector<std::uint8_t> previous(300, 9);
