@@ -1,6 +1,7 @@
 // libFuzzer target: any bytes through the import decoders (ours for BMP, stb's behind the size
-// limit for the rest), then the skin's header check and, where it accepts them, the conversion
-// and the reading of the image's own colours.
+// limit for the rest), then the skin's checked conversion, and where it accepts them the reading
+// of the image's own colours and skinpack's fatal form of the conversion.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -15,22 +16,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (rgba_bytes(image).size() != pixels * 4 || !image.rgba == error.empty() || pixels > max_image_pixels)
         std::abort(); // an image must come whole and within the limit, or with a reason alone
 
-    const bitmap_layout layout = describe_bitmap({data, size});
-    if (layout.problem != bitmap_problem::none)
-        return 0; // convert_bitmap would refuse it and exit, which libFuzzer counts as a crash
-    if (layout.side * layout.side > static_cast<std::int32_t>(size))
-        std::abort(); // accepted a file too short for its own pixels
+    // An exact-size heap copy, as the tools hold a loaded file, so any overread is caught.
+    byte_buffer file(static_cast<std::uint8_t*>(std::malloc(std::max<std::size_t>(size, 1))));
+    std::memcpy(file.get(), data, size);
+    const bitmap_conversion converted = try_convert_bitmap({file.get(), size});
+    const bitmap_layout& layout = converted.layout;
+    if (layout.problem != bitmap_problem::none) {
+        if (converted.block)
+            std::abort(); // a refused image comes without a block
+        return 0;         // convert_bitmap would end the program, which libFuzzer counts as a crash
+    }
+    if (!converted.block || layout.side * layout.side > static_cast<std::int32_t>(size))
+        std::abort(); // no block, or accepted a file too short for its own pixels
 
     if (bitmap_true_colours({data, size}, layout).size() !=
         static_cast<std::size_t>(layout.side * layout.side) * 3)
         std::abort();
 
-    // An exact-size heap copy, as the tool hands over a loaded file, so any overread is caught.
-    byte_buffer file(static_cast<std::uint8_t*>(std::malloc(size)));
-    std::memcpy(file.get(), data, size);
+    // skinpack's fatal form hands over the file and must give the same block.
     auto length = static_cast<std::int32_t>(size);
     const byte_buffer block = convert_bitmap(std::move(file), length, "fuzz.bmp");
-    if (length != layout.side * layout.side)
+    if (length != layout.side * layout.side ||
+        !std::equal(block.get(), block.get() + length, converted.block.get()))
         std::abort();
     return 0;
 }
