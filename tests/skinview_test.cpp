@@ -238,8 +238,9 @@ TEST_F(skinview_test, check_tells_whether_the_skin_is_up_to_date)
     EXPECT_NE(result.out.find("skin.skn is out of date: run skinpack\n"), std::string::npos) << result.out;
 }
 
-// check reads names as skinpack does: on Windows a name in other case is the member itself, on
-// Linux it is another file that no series reaches. Either way the skin skinpack wrote is current.
+// check reads names as skinpack does: on Windows a name in other case is the member itself (with a
+// note for folders bound for Linux), on Linux it is another file that no series reaches. Either
+// way the skin skinpack wrote is current.
 TEST_F(skinview_test, check_matches_names_as_skinpack_does)
 {
     for (const char* name : {"bmp0.bmp", "BMP1.BMP", "Icon00.Bmp", "ICON1.BMP"})
@@ -253,6 +254,11 @@ TEST_F(skinview_test, check_matches_names_as_skinpack_does)
               "pictures: 2, the series ends at bmp2.bmp (missing)\n"
               "icons: 1, the series ends at icon01.bmp (missing)\n" +
                   never +
+                  "note: BMP1.BMP is read as bmp1.bmp here, but not where names must match exactly (Linux): "
+                  "rename it bmp1.bmp\n"
+                  "note: Icon00.Bmp is read as icon00.bmp here, but not where names must match exactly "
+                  "(Linux): "
+                  "rename it icon00.bmp\n"
                   "summary: 3 images, 0 with problems, 1 warnings; skin of 768 bytes; skin.skn is up to "
                   "date\n"
             : "bmp0.bmp     16x16     ok\npictures: 1, the series ends at bmp1.bmp (missing)\n"

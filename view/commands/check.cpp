@@ -52,6 +52,8 @@ int print_check(const skin_folder& scan, const fs::path& folder, std::FILE* out)
                  scan.icon_end.c_str());
     for (const std::string& warning : scan.warnings)
         std::fprintf(out, "warning: %s\n", warning.c_str());
+    for (const std::string& note : scan.notes)
+        std::fprintf(out, "note: %s\n", note.c_str());
 
     std::fprintf(out, "summary: %zu images, %d with problems, %zu warnings", scan.images.size(), refused,
                  scan.warnings.size());

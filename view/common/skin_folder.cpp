@@ -97,8 +97,9 @@ std::string series_digits(const std::string& name, bool& icon)
     return numeric && digits.size() <= 9 ? digits : "";
 }
 
-// Why a file that looks like part of a series will never be read, or "" if it will be.
-std::string unreached_reason(const fs::path& folder, const std::string& name, const skin_folder& scan)
+// Why a file that looks like part of a series will never be read, or "" if it will be. A file
+// read only because the file system ignores case gets a note in `scan`.
+std::string unreached_reason(const fs::path& folder, const std::string& name, skin_folder& scan)
 {
     bool icon = false;
     const std::string digits = series_digits(name, icon);
@@ -108,10 +109,14 @@ std::string unreached_reason(const fs::path& folder, const std::string& name, co
     const std::string proper =
         series_name(icon ? icon_pattern : picture_pattern, static_cast<unsigned>(index));
     // Where the file system matches names in any case (Windows), opening the proper name opens
-    // this very file, "BMP1.BMP" for bmp1.bmp, so the series reads it.
+    // this very file, "BMP1.BMP" for bmp1.bmp, so the series reads it; elsewhere it would not.
     std::error_code error;
-    if (name != proper && !fs::equivalent(folder / name, folder / proper, error))
-        return name + " will never be read: the name must be " + proper;
+    if (name != proper) {
+        if (!fs::equivalent(folder / name, folder / proper, error))
+            return name + " will never be read: the name must be " + proper;
+        scan.notes.push_back(name + " is read as " + proper +
+                             " here, but not where names must match exactly (Linux): rename it " + proper);
+    }
     const std::string& end = icon ? scan.icon_end : scan.picture_end;
     const unsigned long end_index = std::strtoul(end.c_str() + (icon ? 4 : 3), nullptr, 10);
     if (index > end_index)

@@ -31,6 +31,7 @@ struct skin_folder {
     std::string picture_end;          // the first picture name that does not exist
     std::string icon_end;
     std::vector<std::string> warnings; // files that the series will never reach, and why
+    std::vector<std::string> notes;    // files read under a series name only because case is ignored here
 };
 
 // Walks both series of `folder` as skinpack does, but reads on past refused images.
