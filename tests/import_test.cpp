@@ -226,16 +226,30 @@ INSTANTIATE_TEST_SUITE_P(every_type, png_types,
                                            png_case{"rgba16", 6, 16}),
                          [](const auto& test) { return std::string(test.param.name); });
 
+// The levels that the device shows for a channel's bits: eight for red and green, four for blue.
+constexpr std::array<int, 8> eight_levels{0, 36, 73, 109, 146, 182, 219, 255};
+constexpr std::array<int, 4> four_levels{0, 85, 170, 255};
+
 // The mean colour that the device shows for a block.
 std::array<double, 3> shown_mean(const std::vector<std::uint8_t>& block)
 {
     std::array<double, 3> sum{};
-    for (const std::uint8_t pixel : block)
-        for (std::size_t c = 0; c < 3; ++c)
-            sum[c] += expand_332(pixel)[c];
+    for (const std::uint8_t pixel : block) {
+        sum[0] += eight_levels[pixel >> 5];
+        sum[1] += eight_levels[pixel >> 2 & 7];
+        sum[2] += four_levels[pixel & 3];
+    }
     for (double& s : sum)
         s /= static_cast<double>(block.size());
     return sum;
+}
+
+std::vector<std::uint8_t> flat(int pixels, rgb_colour tone)
+{
+    std::vector<std::uint8_t> rgb;
+    for (int i = 0; i < pixels; ++i)
+        rgb.insert(rgb.end(), tone.begin(), tone.end());
+    return rgb;
 }
 
 // A flat tone between two levels: no dither takes the nearest level, both dithers mix the two
@@ -243,11 +257,8 @@ std::array<double, 3> shown_mean(const std::vector<std::uint8_t>& block)
 TEST(quantise_332, dithering_keeps_the_mean_of_a_flat_tone)
 {
     constexpr int side = 64;
-    const rgb_colour tone{100, 160, 120}; // levels: red 73|109, green 146|182, blue 85|170
-    std::vector<std::uint8_t> rgb;
-    for (int i = 0; i < side * side; ++i)
-        rgb.insert(rgb.end(), tone.begin(), tone.end());
-
+    const std::vector<std::uint8_t> rgb =
+        flat(side * side, {100, 160, 120}); // red 73|109, green 146|182, blue 85|170
     const std::vector<std::uint8_t> plain = quantise_332(rgb, side, side, dither_method::none);
     EXPECT_EQ(plain, std::vector<std::uint8_t>(plain.size(), 3 << 5 | 4 << 2 | 1)); // 109, 146, 85
     for (const dither_method method : {dither_method::floyd_steinberg, dither_method::ordered}) {
@@ -257,6 +268,87 @@ TEST(quantise_332, dithering_keeps_the_mean_of_a_flat_tone)
         EXPECT_NEAR(mean[2], 120, 8.5);
     }
 }
+
+// Error diffusion neither lightens nor darkens: over a large field, every grey keeps its mean.
+TEST(quantise_332, floyd_steinberg_keeps_every_grey_within_a_quarter_unit)
+{
+    constexpr int side = 128;
+    for (int grey = 0; grey < 256; ++grey) {
+        const auto v = static_cast<std::uint8_t>(grey);
+        const std::array<double, 3> mean = shown_mean(
+            quantise_332(flat(side * side, {v, v, v}), side, side, dither_method::floyd_steinberg));
+        for (const double channel : mean)
+            EXPECT_NEAR(channel, grey, 0.25) << "grey " << grey;
+    }
+}
+
+std::vector<std::uint8_t> greys(const std::vector<std::uint8_t>& values)
+{
+    std::vector<std::uint8_t> rgb;
+    for (const std::uint8_t v : values)
+        rgb.insert(rgb.end(), {v, v, v});
+    return rgb;
+}
+
+// A flat grey of 140 under the ordered dither: its nearest colour 0x92 (146, 146, 170), blue down
+// to 85 (0x91) where the Bayer threshold is low, red and green to 109 too (0x6D) where lowest.
+// clang-format off
+const std::vector<std::uint8_t> bayer_pattern_of_140{
+    0x6D, 0x92, 0x6D, 0x92, 0x6D, 0x92, 0x91, 0x92,
+    0x92, 0x91, 0x92, 0x92, 0x92, 0x91, 0x92, 0x92,
+    0x91, 0x92, 0x6D, 0x92, 0x91, 0x92, 0x6D, 0x92,
+    0x92, 0x92, 0x92, 0x91, 0x92, 0x92, 0x92, 0x92,
+    0x6D, 0x92, 0x91, 0x92, 0x6D, 0x92, 0x91, 0x92,
+    0x92, 0x91, 0x92, 0x92, 0x92, 0x91, 0x92, 0x92,
+    0x91, 0x92, 0x6D, 0x92, 0x91, 0x92, 0x6D, 0x92,
+    0x92, 0x92, 0x92, 0x92, 0x92, 0x92, 0x92, 0x91};
+// clang-format on
+
+struct quantise_case {
+    const char* name;
+    int width;
+    int height;
+    std::vector<std::uint8_t> rgb;
+    dither_method method;
+    std::vector<std::uint8_t> expected;
+};
+
+void PrintTo(const quantise_case& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class quantise_cases : public ::testing::TestWithParam<quantise_case> {};
+
+TEST_P(quantise_cases, give_exactly_these_pixels)
+{
+    const quantise_case& c = GetParam();
+    EXPECT_EQ(quantise_332(c.rgb, c.width, c.height, c.method), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    literal, quantise_cases,
+    ::testing::Values(
+        // 18, 91, 164 and 237 lie halfway between two red or green levels.
+        quantise_case{"a_tie_takes_the_lower_level",
+                      3,
+                      1,
+                      {18, 91, 42, 164, 237, 43, 19, 92, 128},
+                      dither_method::none,
+                      {0x08, 0x99, 0x2E}},
+        // Rows serpentine, errors to the neighbours by 7, 3, 5 and 1 sixteenths, negative ones
+        // rounded as positive ones: any other order, weights or rounding changes some pixel.
+        quantise_case{"floyd_steinberg",
+                      4,
+                      3,
+                      greys({10, 165, 60, 100, 255, 180, 55, 85, 105, 255, 205, 25}),
+                      dither_method::floyd_steinberg,
+                      {0x00, 0xB6, 0x25, 0x6D, 0xFF, 0xB6, 0x49, 0x49, 0x6D, 0xFF, 0xDA, 0x24}},
+        // Which pixels of a flat grey go to the next level shows the 8x8 Bayer matrix and its
+        // threshold: transposed, mirrored or shifted by one, some other pixel would.
+        quantise_case{"bayer_pattern_of_a_flat_grey", 8, 8, flat(64, {140, 140, 140}), dither_method::ordered,
+                      bayer_pattern_of_140}),
+    [](const auto& test) { return std::string(test.param.name); });
 
 // Ordered dithering treats a pixel by its colour and place alone: frames that differ elsewhere
 // keep the same pixels where they agree.
