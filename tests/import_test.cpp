@@ -26,7 +26,8 @@ std::vector<std::uint8_t> pattern(int width, int height,
     std::vector<std::uint8_t> rgba;
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
-            const auto& c = colours[static_cast<std::size_t>(x * 3 + y * 5) % colours.size()];
+            // Rows differ for any number of colours, so that a row stored the wrong way up shows.
+            const auto& c = colours[static_cast<std::size_t>(x * 3 + y * 7) % colours.size()];
             rgba.insert(rgba.end(), c.begin(), c.end());
         }
     return rgba;
@@ -80,6 +81,106 @@ INSTANTIATE_TEST_SUITE_P(every_form, bmp_forms,
                                            bmp_form{"argb32_alpha_fields", 32, 6, 40, false, true},
                                            bmp_form{"v5_header_palette", 8, 0, 124}),
                          [](const auto& test) { return std::string(test.param.name); });
+
+// An image given as one character a pixel, top row first: '.' transparent, a digit the entry
+// of `palette` (RGB) that it names, opaque.
+std::vector<std::uint8_t> picture(const std::vector<std::string>& rows, const std::vector<rgb>& palette)
+{
+    std::vector<std::uint8_t> rgba;
+    for (const std::string& row : rows)
+        for (const char c : row) {
+            const rgb colour = c == '.' ? rgb{} : palette[static_cast<std::size_t>(c - '0')];
+            rgba.insert(rgba.end(), {colour.red, colour.green, colour.blue,
+                                     static_cast<std::uint8_t>(c == '.' ? 0 : 255)});
+        }
+    return rgba;
+}
+
+const std::vector<rgb> four_colours{{0, 0, 0}, {200, 10, 90}, {5, 250, 30}, {60, 70, 240}};
+
+// A 6x4 run-length file of `four_colours`, its pixels `stream`.
+std::vector<std::uint8_t> run_length_file(std::uint16_t bits, const std::vector<std::uint8_t>& stream)
+{
+    std::vector<std::uint8_t> file = bmp_bytes(bmp_image{.width = 6,
+                                                         .height = 4,
+                                                         .bit_count = bits,
+                                                         .compression = bits == 8 ? 1u : 2u,
+                                                         .palette = four_colours});
+    file.resize(14 + 40 + 4 * four_colours.size());
+    file.insert(file.end(), stream.begin(), stream.end());
+    return file;
+}
+
+// An 8-bit file of `four_colours` with an information header of `size` bytes (16 to 39), its
+// table right behind it; below 36 bytes no count of colours is read, so the table is whole.
+std::vector<std::uint8_t> small_header_file(std::uint32_t size)
+{
+    return bmp_bytes(bmp_image{.width = 4,
+                               .height = 2,
+                               .header_size = size,
+                               .palette = four_colours,
+                               .pixels = {1, 0, 2, 3, 3, 2, 0, 1},
+                               .gap = 1024});
+}
+
+struct decode_case {
+    const char* name;
+    std::vector<std::uint8_t> file;
+    int width;
+    int height;
+    std::vector<std::uint8_t> rgba;
+};
+
+void PrintTo(const decode_case& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class bmp_files : public ::testing::TestWithParam<decode_case> {};
+
+TEST_P(bmp_files, decode_to_exactly_these_pixels)
+{
+    std::string error;
+    const rgba_image image = decode_image(GetParam().file, error);
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(image.width, GetParam().width);
+    EXPECT_EQ(image.height, GetParam().height);
+    EXPECT_EQ(bytes_of(image), GetParam().rgba);
+}
+
+// Stored bottom row first: two of entry 1, a jump 3 right and 1 up to set one pixel of entry 2,
+// a line end, three of entry 3, then the end of the bitmap before a run that must not be drawn.
+const std::vector<std::string> jumped{"......", "333...", ".....2", "11...."};
+const std::vector<std::string> small_header_picture{"1023", "3201"};
+
+INSTANTIATE_TEST_SUITE_P(
+    literal, bmp_files,
+    ::testing::Values(
+        decode_case{"rle8_jump_and_end", run_length_file(8, {2, 1, 0, 2, 3, 1, 1, 2, 0, 0, 3, 3, 0, 1, 6, 1}),
+                    6, 4, picture(jumped, four_colours)},
+        decode_case{"rle4_jump_and_end",
+                    run_length_file(4, {2, 0x11, 0, 2, 3, 1, 1, 0x20, 0, 0, 3, 0x33, 0, 1, 6, 0x11}), 6, 4,
+                    picture(jumped, four_colours)},
+        decode_case{"header_of_16_bytes", small_header_file(16), 4, 2,
+                    picture(small_header_picture, four_colours)},
+        decode_case{"header_of_20_bytes", small_header_file(20), 4, 2,
+                    picture(small_header_picture, four_colours)},
+        decode_case{"header_of_39_bytes", small_header_file(39), 4, 2,
+                    picture(small_header_picture, four_colours)},
+        // 5-6-5 fields of 3, 11 and 3: 255 * 3 / 31 = 24.7 and 255 * 11 / 63 = 44.5, rounded.
+        decode_case{"bit_fields_widen_by_rounding",
+                    encode_bmp({24, 44, 24, 255}, 1, 1, {"rgb565", 16, 3}),
+                    1,
+                    1,
+                    {25, 45, 25, 255}},
+        // Entry 4 of a table of four is outside it: black.
+        decode_case{
+            "index_at_the_table_size",
+            bmp_bytes(bmp_image{.width = 4, .height = 1, .palette = four_colours, .pixels = {4, 1, 4, 2}}),
+            4,
+            1,
+            {0, 0, 0, 255, 200, 10, 90, 255, 0, 0, 0, 255, 5, 250, 30, 255}}),
+    [](const auto& test) { return std::string(test.param.name); });
 
 // Inputs that once crashed a decoder, or would crash a careless one: each decodes whole or is
 // refused with a reason (the sanitizer build catches any bad access).
