@@ -196,6 +196,9 @@ TEST(decode_image, regression_inputs_decode_or_are_refused)
     EXPECT_GT(files, 0);
 }
 
+// stb's deflate, which its PNG writer uses; the header declares only the writer.
+extern "C" unsigned char* stbi_zlib_compress(unsigned char* data, int data_len, int* out_len, int quality);
+
 void append_be(std::vector<std::uint8_t>& out, std::uint32_t value)
 {
     for (int shift = 24; shift >= 0; shift -= 8)
@@ -217,8 +220,8 @@ void append_chunk(std::vector<std::uint8_t>& png, const char* type, const std::v
     append_be(png, ~crc);
 }
 
-// A PNG of any colour type and of 8 or 16 bits, its pixels in stored (uncompressed) deflate
-// blocks; `samples` holds each row's channel values, 16-bit ones big-endian.
+// A PNG of any colour type and of 8 or 16 bits; `samples` holds each row's channel values,
+// 16-bit ones big-endian.
 std::vector<std::uint8_t> png_bytes(int width, int height, int depth, int colour_type,
                                     const std::vector<std::uint8_t>& samples,
                                     const std::vector<std::uint8_t>& palette = {},
@@ -242,22 +245,9 @@ std::vector<std::uint8_t> png_bytes(int width, int height, int depth, int colour
         raw.insert(raw.end(), samples.begin() + static_cast<std::ptrdiff_t>(y * row),
                    samples.begin() + static_cast<std::ptrdiff_t>((y + 1) * row));
     }
-    std::vector<std::uint8_t> zlib{0x78,
-                                   0x01,
-                                   1,
-                                   static_cast<std::uint8_t>(raw.size()),
-                                   static_cast<std::uint8_t>(raw.size() >> 8),
-                                   static_cast<std::uint8_t>(~raw.size()),
-                                   static_cast<std::uint8_t>(~raw.size() >> 8)};
-    zlib.insert(zlib.end(), raw.begin(), raw.end());
-    std::uint32_t a = 1;
-    std::uint32_t b = 0;
-    for (const std::uint8_t byte : raw) {
-        a = (a + byte) % 65521;
-        b = (b + a) % 65521;
-    }
-    append_be(zlib, b << 16 | a);
-    append_chunk(png, "IDAT", zlib);
+    int length = 0;
+    const byte_buffer zlib(stbi_zlib_compress(raw.data(), static_cast<int>(raw.size()), &length, 8));
+    append_chunk(png, "IDAT", {zlib.get(), zlib.get() + length});
     append_chunk(png, "IEND", {});
     return png;
 }
@@ -266,15 +256,15 @@ struct png_case {
     const char* name;
     int colour_type;
     int depth;
+    int width = 5;
+    int height = 3;
 };
 
 class png_types : public ::testing::TestWithParam<png_case> {};
 
 TEST_P(png_types, decode_to_the_pixels_they_were_made_from)
 {
-    const auto [name, type, depth] = GetParam();
-    constexpr int width = 5;
-    constexpr int height = 3;
+    const auto [name, type, depth, width, height] = GetParam();
     const bool grey = type == 0 || type == 4;
     const std::vector<std::array<std::uint8_t, 4>> colours =
         grey ? std::vector<std::array<std::uint8_t, 4>>{{10, 10, 10, 255},
@@ -324,8 +314,58 @@ INSTANTIATE_TEST_SUITE_P(every_type, png_types,
                          ::testing::Values(png_case{"grey", 0, 8}, png_case{"grey_alpha", 4, 8},
                                            png_case{"rgb", 2, 8}, png_case{"rgba", 6, 8},
                                            png_case{"indexed_with_alpha", 3, 8}, png_case{"rgb16", 2, 16},
-                                           png_case{"rgba16", 6, 16}),
+                                           png_case{"rgba16", 6, 16},
+                                           // Its 16-bit pixels take twice the memory of the result.
+                                           png_case{"rgba16_large", 6, 16, 1024, 512}),
                          [](const auto& test) { return std::string(test.param.name); });
+
+struct png_refusal {
+    const char* name;
+    std::vector<std::uint8_t> file;
+    std::string error; // empty: it decodes
+};
+
+void PrintTo(const png_refusal& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+// A 1x1 grey PNG with `chunks` between its header and its data.
+std::vector<std::uint8_t>
+png_with(const std::vector<std::pair<const char*, std::vector<std::uint8_t>>>& chunks)
+{
+    std::vector<std::uint8_t> png = png_bytes(1, 1, 8, 0, {7});
+    std::vector<std::uint8_t> inserted;
+    for (const auto& [type, data] : chunks)
+        append_chunk(inserted, type, data);
+    png.insert(png.begin() + 33, inserted.begin(), inserted.end()); // after the signature and IHDR
+    return png;
+}
+
+class png_files : public ::testing::TestWithParam<png_refusal> {};
+
+TEST_P(png_files, decode_or_are_refused_as_they_should)
+{
+    std::string error;
+    const rgba_image image = decode_image(GetParam().file, error);
+    EXPECT_EQ(error, GetParam().error);
+    const std::vector<std::uint8_t> grey_pixel{7, 7, 7, 255};
+    EXPECT_EQ(bytes_of(image), GetParam().error.empty() ? grey_pixel : std::vector<std::uint8_t>{});
+}
+
+const std::vector<std::uint8_t> gamma{0, 0, 0xB1, 0x8F};
+
+INSTANTIATE_TEST_SUITE_P(
+    literal, png_files,
+    ::testing::Values(
+        png_refusal{"chunks_before_the_data", png_with({{"gAMA", gamma}, {"tEXt", {'a', 0, 'b'}}}), ""},
+        // The guard must find the empty chunk behind others, each with its checksum.
+        png_refusal{"empty_first_data_chunk_behind_others", png_with({{"gAMA", gamma}, {"IDAT", {}}}),
+                    "the image is damaged (its first data chunk is empty)"},
+        // A pixel that inflates to 4 MiB: cut off when the inflater grows its buffer.
+        png_refusal{"decompression_bomb", png_bytes(1, 1, 8, 0, std::vector<std::uint8_t>(4 << 20, 7)),
+                    "the image is damaged or cut short (outofmem)"}),
+    [](const auto& test) { return std::string(test.param.name); });
 
 // The levels that the device shows for a channel's bits: eight for red and green, four for blue.
 constexpr std::array<int, 8> eight_levels{0, 36, 73, 109, 146, 182, 219, 255};
