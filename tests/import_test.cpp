@@ -604,6 +604,13 @@ INSTANTIATE_TEST_SUITE_P(
                     "a.png -> bmp4.bmp (16x16, 1 colours)\na.png -> bmp5.bmp (16x16, 1 colours)\n",
                     "",
                     {"bmp4.bmp", "bmp5.bmp"}},
+        import_case{"start_for_icons",
+                    [](const fs::path&) {},
+                    {"a.png", "a.png", "--start", "7"},
+                    0,
+                    "a.png -> icon07.bmp (16x16, 1 colours)\na.png -> icon08.bmp (16x16, 1 colours)\n",
+                    "",
+                    {"icon07.bmp", "icon08.bmp"}},
         import_case{"no_overwrite_without_force",
                     [](const fs::path& f) {
                         file(f / "bmp0.bmp", {'k', 'e', 'e', 'p'});
@@ -645,26 +652,37 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& test) { return std::string(test.param.name); });
 
 // Transparent pixels take the background; a source of another size is scaled to fit, centred,
-// with the background around it.
+// with the background around it. The result is an uncompressed 8-bit BMP of the device colours.
 TEST_F(import_test, transparency_and_scaling_use_the_background)
 {
-    write_file(folder / "wide.png", png_of(32, 16, pattern(32, 16, {{255, 255, 255, 255}, {0, 0, 0, 0}})));
+    std::vector<std::uint8_t> rgba; // 32x16: white on the left half, transparent on the right
+    for (int i = 0; i < 32 * 16; ++i)
+        rgba.insert(rgba.end(), {255, 255, 255, static_cast<std::uint8_t>(i % 32 < 16 ? 255 : 0)});
+    write_file(folder / "wide.png", png_of(32, 16, rgba));
     const run_result result = run_skinview(folder, {.arguments = {"import", "wide.png", "--size", "16",
                                                                   "--background", "#FF0000", "-o", "x.bmp"}});
     ASSERT_EQ(result.status, 0) << result.err;
-    write_file(folder / "bmp0.bmp", read_file(folder / "x.bmp"));
+    const std::vector<std::uint8_t> bmp = read_file(folder / "x.bmp");
+    // clang-format off
+    const std::vector<std::uint8_t> header{
+        'B', 'M', 0x36, 5, 0, 0, 0, 0, 0, 0, 0x36, 4, 0, 0, // 1334 bytes, pixels at 1078
+        40, 0, 0, 0, 16, 0, 0, 0, 16, 0, 0, 0,               // 16x16, bottom-up
+        1, 0, 8, 0, 0, 0, 0, 0, 0, 1, 0, 0};                 // one plane, 8 bits, uncompressed, 256 bytes
+    // clang-format on
+    ASSERT_GE(bmp.size(), header.size());
+    EXPECT_EQ(std::vector(bmp.begin(), bmp.begin() + static_cast<std::ptrdiff_t>(header.size())), header);
+    write_file(folder / "bmp0.bmp", bmp);
     ASSERT_EQ(run_skinpack(folder).status, 0);
     const std::vector<std::uint8_t> skin = read_file(folder / "skin.skn");
     ASSERT_EQ(skin.size(), 256u);
-    for (std::size_t row = 0; row < 16; ++row) {
-        const bool band = row >= 4 && row < 12; // 32x16 becomes 16x8, centred
-        const std::set<std::uint8_t> colours(skin.begin() + static_cast<std::ptrdiff_t>(row * 16),
-                                             skin.begin() + static_cast<std::ptrdiff_t>(row * 16 + 16));
-        if (!band)
-            EXPECT_EQ(colours, std::set<std::uint8_t>{0xE0}) << "row " << row;
-        else
-            EXPECT_TRUE(colours.count(0xE0) == 0 || colours.size() > 1) << "row " << row;
-    }
+    // 32x16 becomes 16x8 in rows 4 to 11: white, then red; the filter blends columns 6 to 9.
+    for (std::size_t row = 0; row < 16; ++row)
+        for (std::size_t column = 0; column < 16; ++column) {
+            const bool band = row >= 4 && row < 12;
+            if (band && column >= 6 && column < 10)
+                continue;
+            EXPECT_EQ(skin[row * 16 + column], band && column < 6 ? 0xFF : 0xE0) << row << ", " << column;
+        }
 }
 
 // A refused BMP mended in place: check names the command, and after it skinpack takes the file.
