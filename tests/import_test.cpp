@@ -26,7 +26,8 @@ std::vector<std::uint8_t> pattern(int width, int height,
     std::vector<std::uint8_t> rgba;
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
-            const auto& c = colours[static_cast<std::size_t>(x * 3 + y * 5) % colours.size()];
+            // Rows differ for any number of colours, so that a row stored the wrong way up shows.
+            const auto& c = colours[static_cast<std::size_t>(x * 3 + y * 7) % colours.size()];
             rgba.insert(rgba.end(), c.begin(), c.end());
         }
     return rgba;
@@ -81,6 +82,106 @@ INSTANTIATE_TEST_SUITE_P(every_form, bmp_forms,
                                            bmp_form{"v5_header_palette", 8, 0, 124}),
                          [](const auto& test) { return std::string(test.param.name); });
 
+// An image given as one character a pixel, top row first: '.' transparent, a digit the entry
+// of `palette` (RGB) that it names, opaque.
+std::vector<std::uint8_t> picture(const std::vector<std::string>& rows, const std::vector<rgb>& palette)
+{
+    std::vector<std::uint8_t> rgba;
+    for (const std::string& row : rows)
+        for (const char c : row) {
+            const rgb colour = c == '.' ? rgb{} : palette[static_cast<std::size_t>(c - '0')];
+            rgba.insert(rgba.end(), {colour.red, colour.green, colour.blue,
+                                     static_cast<std::uint8_t>(c == '.' ? 0 : 255)});
+        }
+    return rgba;
+}
+
+const std::vector<rgb> four_colours{{0, 0, 0}, {200, 10, 90}, {5, 250, 30}, {60, 70, 240}};
+
+// A 6x4 run-length file of `four_colours`, its pixels `stream`.
+std::vector<std::uint8_t> run_length_file(std::uint16_t bits, const std::vector<std::uint8_t>& stream)
+{
+    std::vector<std::uint8_t> file = bmp_bytes(bmp_image{.width = 6,
+                                                         .height = 4,
+                                                         .bit_count = bits,
+                                                         .compression = bits == 8 ? 1u : 2u,
+                                                         .palette = four_colours});
+    file.resize(14 + 40 + 4 * four_colours.size());
+    file.insert(file.end(), stream.begin(), stream.end());
+    return file;
+}
+
+// An 8-bit file of `four_colours` with an information header of `size` bytes (16 to 39), its
+// table right behind it; below 36 bytes no count of colours is read, so the table is whole.
+std::vector<std::uint8_t> small_header_file(std::uint32_t size)
+{
+    return bmp_bytes(bmp_image{.width = 4,
+                               .height = 2,
+                               .header_size = size,
+                               .palette = four_colours,
+                               .pixels = {1, 0, 2, 3, 3, 2, 0, 1},
+                               .gap = 1024});
+}
+
+struct decode_case {
+    const char* name;
+    std::vector<std::uint8_t> file;
+    int width;
+    int height;
+    std::vector<std::uint8_t> rgba;
+};
+
+void PrintTo(const decode_case& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class bmp_files : public ::testing::TestWithParam<decode_case> {};
+
+TEST_P(bmp_files, decode_to_exactly_these_pixels)
+{
+    std::string error;
+    const rgba_image image = decode_image(GetParam().file, error);
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(image.width, GetParam().width);
+    EXPECT_EQ(image.height, GetParam().height);
+    EXPECT_EQ(bytes_of(image), GetParam().rgba);
+}
+
+// Stored bottom row first: two of entry 1, a jump 3 right and 1 up to set one pixel of entry 2,
+// a line end, three of entry 3, then the end of the bitmap before a run that must not be drawn.
+const std::vector<std::string> jumped{"......", "333...", ".....2", "11...."};
+const std::vector<std::string> small_header_picture{"1023", "3201"};
+
+INSTANTIATE_TEST_SUITE_P(
+    literal, bmp_files,
+    ::testing::Values(
+        decode_case{"rle8_jump_and_end", run_length_file(8, {2, 1, 0, 2, 3, 1, 1, 2, 0, 0, 3, 3, 0, 1, 6, 1}),
+                    6, 4, picture(jumped, four_colours)},
+        decode_case{"rle4_jump_and_end",
+                    run_length_file(4, {2, 0x11, 0, 2, 3, 1, 1, 0x20, 0, 0, 3, 0x33, 0, 1, 6, 0x11}), 6, 4,
+                    picture(jumped, four_colours)},
+        decode_case{"header_of_16_bytes", small_header_file(16), 4, 2,
+                    picture(small_header_picture, four_colours)},
+        decode_case{"header_of_20_bytes", small_header_file(20), 4, 2,
+                    picture(small_header_picture, four_colours)},
+        decode_case{"header_of_39_bytes", small_header_file(39), 4, 2,
+                    picture(small_header_picture, four_colours)},
+        // 5-6-5 fields of 3, 11 and 3: 255 * 3 / 31 = 24.7 and 255 * 11 / 63 = 44.5, rounded.
+        decode_case{"bit_fields_widen_by_rounding",
+                    encode_bmp({24, 44, 24, 255}, 1, 1, {"rgb565", 16, 3}),
+                    1,
+                    1,
+                    {25, 45, 25, 255}},
+        // Entry 4 of a table of four is outside it: black.
+        decode_case{
+            "index_at_the_table_size",
+            bmp_bytes(bmp_image{.width = 4, .height = 1, .palette = four_colours, .pixels = {4, 1, 4, 2}}),
+            4,
+            1,
+            {0, 0, 0, 255, 200, 10, 90, 255, 0, 0, 0, 255, 5, 250, 30, 255}}),
+    [](const auto& test) { return std::string(test.param.name); });
+
 // Inputs that once crashed a decoder, or would crash a careless one: each decodes whole or is
 // refused with a reason (the sanitizer build catches any bad access).
 TEST(decode_image, regression_inputs_decode_or_are_refused)
@@ -94,6 +195,9 @@ TEST(decode_image, regression_inputs_decode_or_are_refused)
     }
     EXPECT_GT(files, 0);
 }
+
+// stb's deflate, which its PNG writer uses; the header declares only the writer.
+extern "C" unsigned char* stbi_zlib_compress(unsigned char* data, int data_len, int* out_len, int quality);
 
 void append_be(std::vector<std::uint8_t>& out, std::uint32_t value)
 {
@@ -116,8 +220,8 @@ void append_chunk(std::vector<std::uint8_t>& png, const char* type, const std::v
     append_be(png, ~crc);
 }
 
-// A PNG of any colour type and of 8 or 16 bits, its pixels in stored (uncompressed) deflate
-// blocks; `samples` holds each row's channel values, 16-bit ones big-endian.
+// A PNG of any colour type and of 8 or 16 bits; `samples` holds each row's channel values,
+// 16-bit ones big-endian.
 std::vector<std::uint8_t> png_bytes(int width, int height, int depth, int colour_type,
                                     const std::vector<std::uint8_t>& samples,
                                     const std::vector<std::uint8_t>& palette = {},
@@ -141,22 +245,9 @@ std::vector<std::uint8_t> png_bytes(int width, int height, int depth, int colour
         raw.insert(raw.end(), samples.begin() + static_cast<std::ptrdiff_t>(y * row),
                    samples.begin() + static_cast<std::ptrdiff_t>((y + 1) * row));
     }
-    std::vector<std::uint8_t> zlib{0x78,
-                                   0x01,
-                                   1,
-                                   static_cast<std::uint8_t>(raw.size()),
-                                   static_cast<std::uint8_t>(raw.size() >> 8),
-                                   static_cast<std::uint8_t>(~raw.size()),
-                                   static_cast<std::uint8_t>(~raw.size() >> 8)};
-    zlib.insert(zlib.end(), raw.begin(), raw.end());
-    std::uint32_t a = 1;
-    std::uint32_t b = 0;
-    for (const std::uint8_t byte : raw) {
-        a = (a + byte) % 65521;
-        b = (b + a) % 65521;
-    }
-    append_be(zlib, b << 16 | a);
-    append_chunk(png, "IDAT", zlib);
+    int length = 0;
+    const byte_buffer zlib(stbi_zlib_compress(raw.data(), static_cast<int>(raw.size()), &length, 8));
+    append_chunk(png, "IDAT", {zlib.get(), zlib.get() + length});
     append_chunk(png, "IEND", {});
     return png;
 }
@@ -165,15 +256,15 @@ struct png_case {
     const char* name;
     int colour_type;
     int depth;
+    int width = 5;
+    int height = 3;
 };
 
 class png_types : public ::testing::TestWithParam<png_case> {};
 
 TEST_P(png_types, decode_to_the_pixels_they_were_made_from)
 {
-    const auto [name, type, depth] = GetParam();
-    constexpr int width = 5;
-    constexpr int height = 3;
+    const auto [name, type, depth, width, height] = GetParam();
     const bool grey = type == 0 || type == 4;
     const std::vector<std::array<std::uint8_t, 4>> colours =
         grey ? std::vector<std::array<std::uint8_t, 4>>{{10, 10, 10, 255},
@@ -223,19 +314,83 @@ INSTANTIATE_TEST_SUITE_P(every_type, png_types,
                          ::testing::Values(png_case{"grey", 0, 8}, png_case{"grey_alpha", 4, 8},
                                            png_case{"rgb", 2, 8}, png_case{"rgba", 6, 8},
                                            png_case{"indexed_with_alpha", 3, 8}, png_case{"rgb16", 2, 16},
-                                           png_case{"rgba16", 6, 16}),
+                                           png_case{"rgba16", 6, 16},
+                                           // Its 16-bit pixels take twice the memory of the result.
+                                           png_case{"rgba16_large", 6, 16, 1024, 512}),
                          [](const auto& test) { return std::string(test.param.name); });
+
+struct png_refusal {
+    const char* name;
+    std::vector<std::uint8_t> file;
+    std::string error; // empty: it decodes
+};
+
+void PrintTo(const png_refusal& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+// A 1x1 grey PNG with `chunks` between its header and its data.
+std::vector<std::uint8_t>
+png_with(const std::vector<std::pair<const char*, std::vector<std::uint8_t>>>& chunks)
+{
+    std::vector<std::uint8_t> png = png_bytes(1, 1, 8, 0, {7});
+    std::vector<std::uint8_t> inserted;
+    for (const auto& [type, data] : chunks)
+        append_chunk(inserted, type, data);
+    png.insert(png.begin() + 33, inserted.begin(), inserted.end()); // after the signature and IHDR
+    return png;
+}
+
+class png_files : public ::testing::TestWithParam<png_refusal> {};
+
+TEST_P(png_files, decode_or_are_refused_as_they_should)
+{
+    std::string error;
+    const rgba_image image = decode_image(GetParam().file, error);
+    EXPECT_EQ(error, GetParam().error);
+    const std::vector<std::uint8_t> grey_pixel{7, 7, 7, 255};
+    EXPECT_EQ(bytes_of(image), GetParam().error.empty() ? grey_pixel : std::vector<std::uint8_t>{});
+}
+
+const std::vector<std::uint8_t> gamma{0, 0, 0xB1, 0x8F};
+
+INSTANTIATE_TEST_SUITE_P(
+    literal, png_files,
+    ::testing::Values(
+        png_refusal{"chunks_before_the_data", png_with({{"gAMA", gamma}, {"tEXt", {'a', 0, 'b'}}}), ""},
+        // The guard must find the empty chunk behind others, each with its checksum.
+        png_refusal{"empty_first_data_chunk_behind_others", png_with({{"gAMA", gamma}, {"IDAT", {}}}),
+                    "the image is damaged (its first data chunk is empty)"},
+        // A pixel that inflates to 4 MiB: cut off when the inflater grows its buffer.
+        png_refusal{"decompression_bomb", png_bytes(1, 1, 8, 0, std::vector<std::uint8_t>(4 << 20, 7)),
+                    "the image is damaged or cut short (outofmem)"}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+// The levels that the device shows for a channel's bits: eight for red and green, four for blue.
+constexpr std::array<int, 8> eight_levels{0, 36, 73, 109, 146, 182, 219, 255};
+constexpr std::array<int, 4> four_levels{0, 85, 170, 255};
 
 // The mean colour that the device shows for a block.
 std::array<double, 3> shown_mean(const std::vector<std::uint8_t>& block)
 {
     std::array<double, 3> sum{};
-    for (const std::uint8_t pixel : block)
-        for (std::size_t c = 0; c < 3; ++c)
-            sum[c] += expand_332(pixel)[c];
+    for (const std::uint8_t pixel : block) {
+        sum[0] += eight_levels[pixel >> 5];
+        sum[1] += eight_levels[pixel >> 2 & 7];
+        sum[2] += four_levels[pixel & 3];
+    }
     for (double& s : sum)
         s /= static_cast<double>(block.size());
     return sum;
+}
+
+std::vector<std::uint8_t> flat(int pixels, rgb_colour tone)
+{
+    std::vector<std::uint8_t> rgb;
+    for (int i = 0; i < pixels; ++i)
+        rgb.insert(rgb.end(), tone.begin(), tone.end());
+    return rgb;
 }
 
 // A flat tone between two levels: no dither takes the nearest level, both dithers mix the two
@@ -243,11 +398,8 @@ std::array<double, 3> shown_mean(const std::vector<std::uint8_t>& block)
 TEST(quantise_332, dithering_keeps_the_mean_of_a_flat_tone)
 {
     constexpr int side = 64;
-    const rgb_colour tone{100, 160, 120}; // levels: red 73|109, green 146|182, blue 85|170
-    std::vector<std::uint8_t> rgb;
-    for (int i = 0; i < side * side; ++i)
-        rgb.insert(rgb.end(), tone.begin(), tone.end());
-
+    const std::vector<std::uint8_t> rgb =
+        flat(side * side, {100, 160, 120}); // red 73|109, green 146|182, blue 85|170
     const std::vector<std::uint8_t> plain = quantise_332(rgb, side, side, dither_method::none);
     EXPECT_EQ(plain, std::vector<std::uint8_t>(plain.size(), 3 << 5 | 4 << 2 | 1)); // 109, 146, 85
     for (const dither_method method : {dither_method::floyd_steinberg, dither_method::ordered}) {
@@ -257,6 +409,87 @@ TEST(quantise_332, dithering_keeps_the_mean_of_a_flat_tone)
         EXPECT_NEAR(mean[2], 120, 8.5);
     }
 }
+
+// Error diffusion neither lightens nor darkens: over a large field, every grey keeps its mean.
+TEST(quantise_332, floyd_steinberg_keeps_every_grey_within_a_quarter_unit)
+{
+    constexpr int side = 128;
+    for (int grey = 0; grey < 256; ++grey) {
+        const auto v = static_cast<std::uint8_t>(grey);
+        const std::array<double, 3> mean = shown_mean(
+            quantise_332(flat(side * side, {v, v, v}), side, side, dither_method::floyd_steinberg));
+        for (const double channel : mean)
+            EXPECT_NEAR(channel, grey, 0.25) << "grey " << grey;
+    }
+}
+
+std::vector<std::uint8_t> greys(const std::vector<std::uint8_t>& values)
+{
+    std::vector<std::uint8_t> rgb;
+    for (const std::uint8_t v : values)
+        rgb.insert(rgb.end(), {v, v, v});
+    return rgb;
+}
+
+// A flat grey of 140 under the ordered dither: its nearest colour 0x92 (146, 146, 170), blue down
+// to 85 (0x91) where the Bayer threshold is low, red and green to 109 too (0x6D) where lowest.
+// clang-format off
+const std::vector<std::uint8_t> bayer_pattern_of_140{
+    0x6D, 0x92, 0x6D, 0x92, 0x6D, 0x92, 0x91, 0x92,
+    0x92, 0x91, 0x92, 0x92, 0x92, 0x91, 0x92, 0x92,
+    0x91, 0x92, 0x6D, 0x92, 0x91, 0x92, 0x6D, 0x92,
+    0x92, 0x92, 0x92, 0x91, 0x92, 0x92, 0x92, 0x92,
+    0x6D, 0x92, 0x91, 0x92, 0x6D, 0x92, 0x91, 0x92,
+    0x92, 0x91, 0x92, 0x92, 0x92, 0x91, 0x92, 0x92,
+    0x91, 0x92, 0x6D, 0x92, 0x91, 0x92, 0x6D, 0x92,
+    0x92, 0x92, 0x92, 0x92, 0x92, 0x92, 0x92, 0x91};
+// clang-format on
+
+struct quantise_case {
+    const char* name;
+    int width;
+    int height;
+    std::vector<std::uint8_t> rgb;
+    dither_method method;
+    std::vector<std::uint8_t> expected;
+};
+
+void PrintTo(const quantise_case& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class quantise_cases : public ::testing::TestWithParam<quantise_case> {};
+
+TEST_P(quantise_cases, give_exactly_these_pixels)
+{
+    const quantise_case& c = GetParam();
+    EXPECT_EQ(quantise_332(c.rgb, c.width, c.height, c.method), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    literal, quantise_cases,
+    ::testing::Values(
+        // 18, 91, 164 and 237 lie halfway between two red or green levels.
+        quantise_case{"a_tie_takes_the_lower_level",
+                      3,
+                      1,
+                      {18, 91, 42, 164, 237, 43, 19, 92, 128},
+                      dither_method::none,
+                      {0x08, 0x99, 0x2E}},
+        // Rows serpentine, errors to the neighbours by 7, 3, 5 and 1 sixteenths, negative ones
+        // rounded as positive ones: any other order, weights or rounding changes some pixel.
+        quantise_case{"floyd_steinberg",
+                      4,
+                      3,
+                      greys({10, 165, 60, 100, 255, 180, 55, 85, 105, 255, 205, 25}),
+                      dither_method::floyd_steinberg,
+                      {0x00, 0xB6, 0x25, 0x6D, 0xFF, 0xB6, 0x49, 0x49, 0x6D, 0xFF, 0xDA, 0x24}},
+        // Which pixels of a flat grey go to the next level shows the 8x8 Bayer matrix and its
+        // threshold: transposed, mirrored or shifted by one, some other pixel would.
+        quantise_case{"bayer_pattern_of_a_flat_grey", 8, 8, flat(64, {140, 140, 140}), dither_method::ordered,
+                      bayer_pattern_of_140}),
+    [](const auto& test) { return std::string(test.param.name); });
 
 // Ordered dithering treats a pixel by its colour and place alone: frames that differ elsewhere
 // keep the same pixels where they agree.
@@ -371,6 +604,13 @@ INSTANTIATE_TEST_SUITE_P(
                     "a.png -> bmp4.bmp (16x16, 1 colours)\na.png -> bmp5.bmp (16x16, 1 colours)\n",
                     "",
                     {"bmp4.bmp", "bmp5.bmp"}},
+        import_case{"start_for_icons",
+                    [](const fs::path&) {},
+                    {"a.png", "a.png", "--start", "7"},
+                    0,
+                    "a.png -> icon07.bmp (16x16, 1 colours)\na.png -> icon08.bmp (16x16, 1 colours)\n",
+                    "",
+                    {"icon07.bmp", "icon08.bmp"}},
         import_case{"no_overwrite_without_force",
                     [](const fs::path& f) {
                         file(f / "bmp0.bmp", {'k', 'e', 'e', 'p'});
@@ -412,26 +652,37 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& test) { return std::string(test.param.name); });
 
 // Transparent pixels take the background; a source of another size is scaled to fit, centred,
-// with the background around it.
+// with the background around it. The result is an uncompressed 8-bit BMP of the device colours.
 TEST_F(import_test, transparency_and_scaling_use_the_background)
 {
-    write_file(folder / "wide.png", png_of(32, 16, pattern(32, 16, {{255, 255, 255, 255}, {0, 0, 0, 0}})));
+    std::vector<std::uint8_t> rgba; // 32x16: white on the left half, transparent on the right
+    for (int i = 0; i < 32 * 16; ++i)
+        rgba.insert(rgba.end(), {255, 255, 255, static_cast<std::uint8_t>(i % 32 < 16 ? 255 : 0)});
+    write_file(folder / "wide.png", png_of(32, 16, rgba));
     const run_result result = run_skinview(folder, {.arguments = {"import", "wide.png", "--size", "16",
                                                                   "--background", "#FF0000", "-o", "x.bmp"}});
     ASSERT_EQ(result.status, 0) << result.err;
-    write_file(folder / "bmp0.bmp", read_file(folder / "x.bmp"));
+    const std::vector<std::uint8_t> bmp = read_file(folder / "x.bmp");
+    // clang-format off
+    const std::vector<std::uint8_t> header{
+        'B', 'M', 0x36, 5, 0, 0, 0, 0, 0, 0, 0x36, 4, 0, 0, // 1334 bytes, pixels at 1078
+        40, 0, 0, 0, 16, 0, 0, 0, 16, 0, 0, 0,               // 16x16, bottom-up
+        1, 0, 8, 0, 0, 0, 0, 0, 0, 1, 0, 0};                 // one plane, 8 bits, uncompressed, 256 bytes
+    // clang-format on
+    ASSERT_GE(bmp.size(), header.size());
+    EXPECT_EQ(std::vector(bmp.begin(), bmp.begin() + static_cast<std::ptrdiff_t>(header.size())), header);
+    write_file(folder / "bmp0.bmp", bmp);
     ASSERT_EQ(run_skinpack(folder).status, 0);
     const std::vector<std::uint8_t> skin = read_file(folder / "skin.skn");
     ASSERT_EQ(skin.size(), 256u);
-    for (std::size_t row = 0; row < 16; ++row) {
-        const bool band = row >= 4 && row < 12; // 32x16 becomes 16x8, centred
-        const std::set<std::uint8_t> colours(skin.begin() + static_cast<std::ptrdiff_t>(row * 16),
-                                             skin.begin() + static_cast<std::ptrdiff_t>(row * 16 + 16));
-        if (!band)
-            EXPECT_EQ(colours, std::set<std::uint8_t>{0xE0}) << "row " << row;
-        else
-            EXPECT_TRUE(colours.count(0xE0) == 0 || colours.size() > 1) << "row " << row;
-    }
+    // 32x16 becomes 16x8 in rows 4 to 11: white, then red; the filter blends columns 6 to 9.
+    for (std::size_t row = 0; row < 16; ++row)
+        for (std::size_t column = 0; column < 16; ++column) {
+            const bool band = row >= 4 && row < 12;
+            if (band && column >= 6 && column < 10)
+                continue;
+            EXPECT_EQ(skin[row * 16 + column], band && column < 6 ? 0xFF : 0xE0) << row << ", " << column;
+        }
 }
 
 // A refused BMP mended in place: check names the command, and after it skinpack takes the file.

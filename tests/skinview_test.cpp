@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <array>
 #include <cstdlib>
 #include <functional>
 #include <sstream>
@@ -333,24 +334,20 @@ TEST_F(skinview_test, unpack_refuses_a_skin_that_does_not_fit_the_images)
     EXPECT_FALSE(fs::exists(folder / "skin-unpacked"));
 }
 
-// The colours the device shows: each 3-3-2 field's bits repeated to fill eight bits.
+// The levels that the device shows for a field's bits: eight for red and green, four for blue.
+constexpr std::array<int, 8> eight_levels{0, 36, 73, 109, 146, 182, 219, 255};
+constexpr std::array<int, 4> four_levels{0, 85, 170, 255};
+
+// The colours the device shows, in every palette format.
 TEST_F(skinview_test, palettes_hold_the_device_colours)
 {
     ASSERT_EQ(run_skinview(folder, {.arguments = {"palette", "-o", "colours.act"}}).status, 0);
     const std::vector<std::uint8_t> act = read_file(folder / "colours.act");
     ASSERT_EQ(act.size(), 768u);
-    struct expansion {
-        std::uint8_t pixel;
-        rgb colour;
-    };
-    for (const expansion& e :
-         {expansion{0x00, {0, 0, 0}}, expansion{0xFF, {255, 255, 255}}, expansion{0xE0, {255, 0, 0}},
-          expansion{0x1C, {0, 255, 0}}, expansion{0x03, {0, 0, 255}}, expansion{0x92, {146, 146, 170}},
-          expansion{0x25, {36, 36, 85}}}) {
-        const std::size_t at = 3u * e.pixel;
-        EXPECT_EQ(act[at], e.colour.red) << +e.pixel;
-        EXPECT_EQ(act[at + 1], e.colour.green) << +e.pixel;
-        EXPECT_EQ(act[at + 2], e.colour.blue) << +e.pixel;
+    for (std::size_t pixel = 0; pixel < 256; ++pixel) {
+        EXPECT_EQ(act[3 * pixel], eight_levels[pixel >> 5]) << pixel;
+        EXPECT_EQ(act[3 * pixel + 1], eight_levels[pixel >> 2 & 7]) << pixel;
+        EXPECT_EQ(act[3 * pixel + 2], four_levels[pixel & 3]) << pixel;
     }
 
     ASSERT_EQ(run_skinview(folder, {.arguments = {"palette", "--format", "png", "-o", "grid.png"}}).status,
@@ -375,9 +372,9 @@ TEST_F(skinview_test, palettes_hold_the_device_colours)
         EXPECT_EQ(line, header);
     }
     for (int pixel = 0; pixel < 256 && std::getline(lines, line); ++pixel) {
-        const std::string expected = std::to_string(act[pixel * 3u]) + ' ' +
-                                     std::to_string(act[pixel * 3u + 1]) + ' ' +
-                                     std::to_string(act[pixel * 3u + 2]) + '\t' + std::to_string(pixel);
+        const std::string expected = std::to_string(eight_levels[pixel >> 5]) + ' ' +
+                                     std::to_string(eight_levels[pixel >> 2 & 7]) + ' ' +
+                                     std::to_string(four_levels[pixel & 3]) + '\t' + std::to_string(pixel);
         EXPECT_EQ(line, expected);
     }
     EXPECT_FALSE(std::getline(lines, line)) << "more than 256 colours";
@@ -444,7 +441,7 @@ TEST_F(skinview_test, folders_may_be_given_as_windows_paths)
 TEST_F(skinview_test, index_locates_every_image_as_c_and_as_json)
 {
     const std::vector<std::pair<std::string, std::int32_t>> images{
-        {"bmp0.bmp", 128}, {"bmp1.bmp", 16}, {"icon00.bmp", 16}, {"icon01.bmp", 128}};
+        {"bmp0.bmp", 128}, {"bmp1.bmp", 16}, {"bmp2.bmp", 16}, {"icon00.bmp", 128}};
     for (std::size_t i = 0; i < images.size(); ++i)
         write_file(folder / images[i].first,
                    bmp_bytes(sample_image(images[i].second, static_cast<unsigned>(i))));
@@ -465,7 +462,7 @@ int main(void)
     printf("%lu %lu %lu %lu\n", (unsigned long)SKIN_SIZE, (unsigned long)SKIN_IMAGE_COUNT,
            (unsigned long)SKIN_PICTURE_COUNT, (unsigned long)SKIN_ICON_COUNT);
     printf("%lu %lu %lu %lu\n", (unsigned long)SKIN_BMP1_OFFSET, (unsigned long)SKIN_BMP1_SIDE,
-           (unsigned long)SKIN_ICON01_OFFSET, (unsigned long)SKIN_ICON01_SIDE);
+           (unsigned long)SKIN_ICON00_OFFSET, (unsigned long)SKIN_ICON00_SIDE);
     for (i = 0; i < SKIN_IMAGE_COUNT; ++i)
         printf("%lu:%lu ", offsets[i], sides[i]);
     return 0;
@@ -473,7 +470,7 @@ int main(void)
 )";
         return std::vector<std::uint8_t>(program.begin(), program.end());
     }());
-    const std::string expected = "33280 4 2 2\n16384 16 16896 128\n0:128 16384:16 16640:16 16896:128 ";
+    const std::string expected = "33280 4 3 1\n16384 16 16896 128\n0:128 16384:16 16640:16 16896:128 ";
     for (const std::string compiler : {"cc -std=c89", "c++ -x c++ -std=c++98"}) {
         const std::string command = "cd " + folder.string() + " && " + compiler +
                                     " -Wall -Wextra -pedantic -Werror find.c -o find && ./find > found.txt";
@@ -491,8 +488,8 @@ int main(void)
         const nlohmann::json& image = index["images"][i];
         const auto side = static_cast<std::size_t>(images[i].second);
         EXPECT_EQ(image["name"], images[i].first);
-        EXPECT_EQ(image["series"], i < 2 ? "picture" : "icon");
-        EXPECT_EQ(image["index"], i % 2);
+        EXPECT_EQ(image["series"], i < 3 ? "picture" : "icon");
+        EXPECT_EQ(image["index"], i < 3 ? i : i - 3);
         EXPECT_EQ(image["side"], side);
         EXPECT_EQ(image["size"], side * side);
         const auto offset = image["offset"].get<std::size_t>();
@@ -504,10 +501,10 @@ int main(void)
             << images[i].first;
     }
 
-    write_file(folder / "icon02.bmp", bmp_bytes(bmp_image{.compression = 1}));
+    write_file(folder / "icon01.bmp", bmp_bytes(bmp_image{.compression = 1}));
     result = run_skinview(folder, {.arguments = {"index", "-o", "again.json"}});
     EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.err.find("icon02.bmp   16x16     RLE8-compressed"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("icon01.bmp   16x16     RLE8-compressed"), std::string::npos) << result.err;
     EXPECT_FALSE(fs::exists(folder / "again.json"));
 }
 

@@ -1,7 +1,12 @@
 // Fatal reports, checked allocation and whole-file I/O, with their exits seen from outside.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <limits>
 
@@ -150,7 +155,9 @@ TEST_P(replace_file_test, writes_through_links_or_changes_nothing)
     GetParam().prepare(folder);
     const bool was_link = fs::is_symlink(skin);
 
-    EXPECT_EQ(replace_file(skin, GetParam().data), GetParam().outcome);
+    // In a child with a deadline, so that a save that never ends fails this test, not the run.
+    EXPECT_EXIT((::alarm(5), std::_Exit(static_cast<int>(replace_file(skin, GetParam().data)))),
+                ExitedWithCode(static_cast<int>(GetParam().outcome)), "");
     if (GetParam().changed != nullptr) {
         const fs::path changed = folder / GetParam().changed;
         EXPECT_EQ(read_file(changed), GetParam().data);
@@ -198,6 +205,43 @@ INSTANTIATE_TEST_SUITE_P(
                   fresh, save_outcome::cannot_create, nullptr},
         save_case{"nothing_to_write", [](const fs::path&) {}, {}, save_outcome::write_failed, nullptr}),
     [](const auto& test) { return std::string(test.param.name); });
+
+TEST_F(folder_test, a_new_file_is_never_made_over_one_that_exists)
+{
+    const fs::path taken = folder / "skin.skn.0badcafe.tmp";
+    write_file(taken, {'m', 'i', 'n', 'e'});
+    errno = 0;
+    EXPECT_EQ(create_new_file(taken), nullptr);
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(read_file(taken), (std::vector<std::uint8_t>{'m', 'i', 'n', 'e'}));
+    std::FILE* made = create_new_file(folder / "new.tmp");
+    ASSERT_NE(made, nullptr);
+    EXPECT_EQ(std::fclose(made), 0);
+}
+
+// A C runtime that reports a short write as complete, as some Windows ones do on a full disk:
+// the linker sends every fclose here, which drops the last byte of a file of this many bytes.
+off_t cut_files_of = -1;
+
+extern "C" int __real_fclose(std::FILE* file);
+extern "C" int __wrap_fclose(std::FILE* file)
+{
+    struct stat status {};
+    if (std::fflush(file) == 0 && ::fstat(::fileno(file), &status) == 0 && status.st_size == cut_files_of)
+        (void)::ftruncate(::fileno(file), status.st_size - 1);
+    return __real_fclose(file);
+}
+
+TEST_F(folder_test, a_save_cut_short_unnoticed_is_caught_by_its_size)
+{
+    write_file(folder / "skin.skn", previous);
+    cut_files_of = static_cast<off_t>(fresh.size());
+    const save_outcome outcome = replace_file(folder / "skin.skn", fresh);
+    cut_files_of = -1;
+    EXPECT_EQ(outcome, save_outcome::write_failed);
+    EXPECT_EQ(read_file(folder / "skin.skn"), previous);
+    EXPECT_EQ(leftover_temporaries(folder), std::vector<std::string>{});
+}
 
 TEST_F(folder_test, dangling_link_target_is_created)
 {

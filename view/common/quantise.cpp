@@ -65,11 +65,21 @@ int bayer(std::size_t x, std::size_t y)
     return value;
 }
 
+// `value` / `divisor` to the nearest whole, halves away from zero, so that errors of either sign
+// weigh alike: rounding negative ones toward zero would lighten every dithered tone.
+int rounded_quotient(int value, int divisor)
+{
+    return (value >= 0 ? value + divisor / 2 : value - divisor / 2) / divisor;
+}
+
 void floyd_steinberg(std::span<const std::uint8_t> rgb, std::size_t width, std::size_t height,
                      std::vector<std::uint8_t>& out)
 {
     const std::array<levels, 3>& all = device_levels();
-    // Errors in sixteenths, with a guard pixel on each side of the row.
+    // Errors carried in 256ths of a unit, with a guard pixel on each side of the row: each error
+    // is taken in sixteenths and spread by weights in sixteenths, so that no fraction of it is
+    // dropped on the way, as whole-unit errors would drop it (by up to 0.4 of a unit on a flat tone).
+    constexpr int unit = 256;
     std::vector<int> here((width + 2) * 3);
     std::vector<int> below((width + 2) * 3);
     for (std::size_t y = 0; y < height; ++y) {
@@ -82,9 +92,10 @@ void floyd_steinberg(std::span<const std::uint8_t> rgb, std::size_t width, std::
             const std::size_t behind = forward ? e - 3 : e + 3;
             std::array<int, 3> level{};
             for (std::size_t c = 0; c < 3; ++c) {
-                const int wanted = std::clamp(rgb[at * 3 + c] + (here[e + c] + 8) / 16, 0, 255);
-                level[c] = level_of(all[c], wanted);
-                const int error = wanted - all[c].value[static_cast<std::size_t>(level[c])];
+                const int wanted = std::clamp(rgb[at * 3 + c] * unit + here[e + c], 0, 255 * unit);
+                level[c] = level_of(all[c], rounded_quotient(wanted, unit));
+                const int shown = all[c].value[static_cast<std::size_t>(level[c])] * unit;
+                const int error = rounded_quotient(wanted - shown, unit / 16);
                 here[ahead + c] += error * 7;
                 below[behind + c] += error * 3;
                 below[e + c] += error * 5;
