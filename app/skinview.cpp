@@ -8,6 +8,7 @@
 #include "view/commands/index.h"
 #include "view/commands/palette.h"
 #include "view/commands/preview.h"
+#include "view/commands/studio.h"
 #include "view/commands/unpack.h"
 #include "view/common/status.h"
 
@@ -15,6 +16,16 @@ namespace fs = std::filesystem;
 
 int main(int argc, char** argv)
 {
+    // A double-click in Explorer: the artist gets the studio on the folder, not a help text
+    // in a window that closes at once.
+    if (argc == 1 && started_from_explorer()) {
+        const int status = run_studio({});
+        if (status != status_ok) {
+            std::cerr << "Press Enter to close this window.\n";
+            std::cin.get();
+        }
+        return status;
+    }
     CLI::App app{"Checks a skin folder, previews its skin, gives the device palette, and imports artwork."};
     app.set_version_flag("--version", "skinview " SKINPACK_VERSION);
     app.require_subcommand(0, 1); // so that a mistyped command is named in the error
@@ -86,6 +97,16 @@ int main(int argc, char** argv)
     index_command->add_option("--format", index_format, "c or json (default: from the file name, or c)")
         ->check(CLI::IsMember({"c", "json"}));
 
+    studio_options studio;
+    bool no_browser = false;
+    CLI::App* studio_command = app.add_subcommand(
+        "studio", "Open the skin project in a page of the browser, live, on this computer only");
+    studio_command->add_option("DIR", studio.folder, "The project folder (default: here)")
+        ->check(CLI::ExistingDirectory);
+    studio_command->add_option("--port", studio.port, "The port to listen on (default: any free one)")
+        ->check(CLI::Range(1, 65535));
+    studio_command->add_flag("--no-browser", no_browser, "Print the address but open no browser");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -107,6 +128,10 @@ int main(int argc, char** argv)
                         : dither == "floyd-steinberg" ? dither_method::floyd_steinberg
                                                       : dither_method::none;
         return run_import(import);
+    }
+    if (*studio_command) {
+        studio.open_browser = !no_browser;
+        return run_studio(studio);
     }
     if (*index_command)
         return run_index(index_folder, index_output, index_format);
