@@ -125,9 +125,12 @@ void keep_adopted_bmp(const fs::path& folder, const project_entry& entry)
     const fs::path old = folder / from_utf8(entry.sources[0]);
     std::error_code error;
     for (int n = 1; n < max_name_tries; ++n) {
-        const fs::path kept =
-            folder / art_folder /
-            (old.stem().string() + (n == 1 ? "" : "-" + std::to_string(n)) + old.extension().string());
+        std::string name = old.stem().string();
+        if (n != 1) {
+            name += '-';
+            name += std::to_string(n);
+        }
+        const fs::path kept = folder / art_folder / (name + old.extension().string());
         if (!fs::exists(fs::symlink_status(kept, error))) {
             fs::rename(old, kept, error);
             return;

@@ -42,8 +42,11 @@ std::string json_string(std::string_view text)
 std::string json_list(const std::vector<std::string>& items)
 {
     std::string out = "[";
-    for (std::size_t i = 0; i < items.size(); ++i)
-        out += (i == 0 ? "" : ",") + json_string(items[i]);
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i != 0)
+            out += ',';
+        out += json_string(items[i]);
+    }
     return out + "]";
 }
 
