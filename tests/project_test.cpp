@@ -40,6 +40,19 @@ std::uint8_t sweep(int x, int y, unsigned seed)
     return static_cast<std::uint8_t>(static_cast<unsigned>(x + 7 * y) + seed);
 }
 
+std::vector<std::uint8_t> png_bytes(int width, int height, const std::vector<std::uint8_t>& rgb)
+{
+    std::vector<std::uint8_t> png;
+    stbi_write_png_to_func(
+        [](void* context, void* data, int size) {
+            auto* out = static_cast<std::vector<std::uint8_t>*>(context);
+            out->insert(out->end(), static_cast<std::uint8_t*>(data),
+                        static_cast<std::uint8_t*>(data) + size);
+        },
+        &png, width, height, 3, rgb.data(), width * 3);
+    return png;
+}
+
 // A PNG whose every pixel is a device colour, so that it converts to sweep()'s bytes exactly.
 void write_png(const fs::path& path, int width, int height, unsigned seed)
 {
@@ -49,15 +62,7 @@ void write_png(const fs::path& path, int width, int height, unsigned seed)
             const std::array<std::uint8_t, 3> colour = expand_332(sweep(x, y, seed));
             rgb.insert(rgb.end(), colour.begin(), colour.end());
         }
-    std::vector<std::uint8_t> png;
-    stbi_write_png_to_func(
-        [](void* context, void* data, int size) {
-            auto* out = static_cast<std::vector<std::uint8_t>*>(context);
-            out->insert(out->end(), static_cast<std::uint8_t*>(data),
-                        static_cast<std::uint8_t*>(data) + size);
-        },
-        &png, width, height, 3, rgb.data(), width * 3);
-    write_bytes(path, png);
+    write_bytes(path, png_bytes(width, height, rgb));
 }
 
 // An animated GIF of `side` x `side` frames over the 256 device colours, one frame per seed.
@@ -562,16 +567,7 @@ TEST_F(project_test, converts_one_entry_with_a_chosen_dither_and_writes_nothing)
         EXPECT_EQ(frames[frame].block, sweep_block(16, 4 + frame));
     }
     // A flat mid-grey that no device colour matches: the dithers must differ from the nearest colour.
-    std::vector<std::uint8_t> grey(16 * 16 * 3, 100);
-    std::vector<std::uint8_t> png;
-    stbi_write_png_to_func(
-        [](void* context, void* data, int size) {
-            auto* out = static_cast<std::vector<std::uint8_t>*>(context);
-            out->insert(out->end(), static_cast<std::uint8_t*>(data),
-                        static_cast<std::uint8_t*>(data) + size);
-        },
-        &png, 16, 16, 3, grey.data(), 48);
-    write_bytes(folder / "icon.png", png);
+    write_bytes(folder / "icon.png", png_bytes(16, 16, std::vector<std::uint8_t>(16 * 16 * 3, 100)));
     const auto blocks = [&](dither_method dither) {
         return convert_entry(project, 0, dither, problems).at(0).block;
     };
