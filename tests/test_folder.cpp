@@ -145,9 +145,16 @@ run_result ended(const background_program& program, int status)
 run_result run_program(const std::vector<std::string>& command, const fs::path& folder,
                        const run_options& options)
 {
-    const background_program program = start_program(command, folder, options, "");
+    background_program program = start_program(command, folder, options, "");
+    if (program.pid < 0)
+        return {};
+    if (options.while_running) {
+        options.while_running();
+        ::kill(program.pid, SIGINT);
+        return finish_background(program, std::chrono::seconds(5));
+    }
     int status = 0;
-    if (program.pid < 0 || ::waitpid(program.pid, &status, 0) != program.pid)
+    if (::waitpid(program.pid, &status, 0) != program.pid)
         return {};
     return ended(program, status);
 }
