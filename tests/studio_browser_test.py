@@ -159,7 +159,7 @@ def main():
         options.binary_location = CHROMIUM
         for argument in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                          "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                         "--user-data-dir=" + profile, "--window-size=1400,1000"):
+                         "--user-data-dir=" + profile, "--window-size=1300,1750"):
             options.add_argument(argument)
         driver = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
         driver.set_page_load_timeout(WAIT)
@@ -238,7 +238,12 @@ def main():
         check(read(os.path.join(folder, "skin.skn")) != skin_before, "the skin was rebuilt")
         check(packs_to_the_built_skin(folder), "skin.skn after the change on disk")
 
-        wait_until("the images", loaded_images)
+        # For the README: at 2x, with the dithers of the sunset side by side.
+        driver.execute_script("const zoom = document.getElementById('zoom'); zoom.value = '2';"
+                              "zoom.dispatchEvent(new Event('change'))")
+        driver.find_element(By.CSS_SELECTOR, '.card[data-name="sunset"] .compare-button').click()
+        wait_until("the images", lambda: loaded_images() and driver.execute_script(
+            "return document.querySelectorAll('.compare img').length === 3"))
         driver.save_screenshot(SCREENSHOT)
 
         # The page's stop ends the studio by itself.

@@ -122,6 +122,7 @@ function card(entry_index, entry) {
   }
   const original = pixels(`/api/source.png?entry=${entry_index}&v=${state.version}`, side, entry.sources[0]);
   original.classList.add('original');
+  original.addEventListener('error', () => (original.hidden = true)); // its problem is said below
   const images = make('div', {class: 'images'},
                       make('figure', {class: 'device'}, frames, make('figcaption', {text: 'on the device'})),
                       make('figure', {}, original, make('figcaption', {text: entry.sources.join(', ')})));
