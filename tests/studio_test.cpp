@@ -342,4 +342,12 @@ TEST_F(studio_test, makes_a_project_of_a_plain_skin_folder_that_packs_as_before)
     EXPECT_TRUE(fs::exists(folder / "skin.toml"));
     EXPECT_EQ(read_file(folder / "skin.skn"), packed);
     expect_packs_to_the_built_skin();
+
+    // New artwork for an adopted BMP: the old one is kept in art/, and build needs no --force.
+    const http_reply replaced =
+        post("/api/source?entry=0&name=splash.bmp", text_of(solid_bmp(128, 9, 99, 199)));
+    EXPECT_EQ(replaced.status, 200) << replaced.body;
+    EXPECT_EQ(read_file(folder / "art" / "bmp0.bmp"), bmp_bytes(sample_image(128, 3)));
+    EXPECT_NE(read_file(folder / "skin.skn"), packed);
+    expect_packs_to_the_built_skin();
 }
