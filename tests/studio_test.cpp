@@ -325,6 +325,10 @@ TEST_F(studio_test, each_edit_leaves_a_folder_that_skinpack_packs_to_the_skin_sh
     const std::string toml = text_of(read_file(folder / "skin.toml"));
     EXPECT_LT(toml.find("name = \"spare\""), toml.find("name = \"low-battery\"")) << toml;
     EXPECT_EQ(read_file(folder / "skin.skn").size(), 16384u + 2 * 256u);
+    EXPECT_EQ(http_exchange(port, from_page("GET", "/download/skin.skn", "")).body,
+              text_of(read_file(folder / "skin.skn")));
+    EXPECT_EQ(http_exchange(port, from_page("GET", "/download/skin.h", "")).body,
+              text_of(read_file(folder / "skin.h")));
 }
 
 TEST_F(studio_test, makes_a_project_of_a_plain_skin_folder_that_packs_as_before)

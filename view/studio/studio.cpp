@@ -57,6 +57,12 @@ std::string colour_hex(rgb_colour colour)
     return text;
 }
 
+std::string utf8_text(const fs::path& path)
+{
+    const std::u8string text = path.u8string();
+    return {text.begin(), text.end()};
+}
+
 http_response json_response(std::string json)
 {
     http_response response = text_response(200, std::move(json));
@@ -162,7 +168,7 @@ std::string state_json(const studio_state& state)
     const bool numbered_folder = !state.has_project && !scan_skin_folder(state.folder).images.empty();
     std::string json =
         "{\"version\":" + std::to_string(state.version) +
-        ",\"folder\":" + json_string(state.folder.string()) +
+        ",\"folder\":" + json_string(utf8_text(state.folder)) +
         ",\"has_project\":" + (state.has_project ? "true" : "false") +
         ",\"can_init\":" + (numbered_folder ? "true" : "false") +
         ",\"editable\":" + (editable(state) ? "true" : "false") + ",\"problems\":" + json_list(general) +
@@ -260,10 +266,14 @@ http_response page_file_response(std::string_view name)
     return text_response(404, "not found\n");
 }
 
-// skin.skn or skin.h from the project folder, as a download.
+// skin.skn as last built, or skin.h from the project folder (not through a link out of it), as
+// a download.
 http_response download(const studio_state& state, std::string_view name)
 {
-    const std::vector<std::uint8_t> bytes = read_file_bytes(state.folder / std::string(name));
+    const std::optional<fs::path> path = path_inside(state.folder, name);
+    const std::vector<std::uint8_t> bytes = name == "skin.skn" ? state.build.skin
+                                            : path             ? read_file_bytes(*path)
+                                                               : std::vector<std::uint8_t>{};
     if (bytes.empty())
         return text_response(404, std::string(name) + " is not built yet\n");
     http_response response;
