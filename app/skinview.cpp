@@ -3,11 +3,14 @@
 
 #include <iostream>
 
+#include "view/commands/build.h"
 #include "view/commands/check.h"
 #include "view/commands/import.h"
 #include "view/commands/index.h"
+#include "view/commands/init.h"
 #include "view/commands/palette.h"
 #include "view/commands/preview.h"
+#include "view/commands/studio.h"
 #include "view/commands/unpack.h"
 #include "view/common/status.h"
 
@@ -15,6 +18,16 @@ namespace fs = std::filesystem;
 
 int main(int argc, char** argv)
 {
+    // A double-click in Explorer: the artist gets the studio on the folder, not a help text
+    // in a window that closes at once.
+    if (argc == 1 && started_from_explorer()) {
+        const int status = run_studio({});
+        if (status != status_ok) {
+            std::cerr << "Press Enter to close this window.\n";
+            std::cin.get();
+        }
+        return status;
+    }
     CLI::App app{"Checks a skin folder, previews its skin, gives the device palette, and imports artwork."};
     app.set_version_flag("--version", "skinview " SKINPACK_VERSION);
     app.require_subcommand(0, 1); // so that a mistyped command is named in the error
@@ -86,6 +99,39 @@ int main(int argc, char** argv)
     index_command->add_option("--format", index_format, "c or json (default: from the file name, or c)")
         ->check(CLI::IsMember({"c", "json"}));
 
+    build_command build;
+    CLI::App* build_command_line = app.add_subcommand(
+        "build", "Build a skin project (skin.toml) into the numbered BMPs, skin.skn, skin.h and skin.json");
+    build_command_line
+        ->add_option("DIR", build.project, "The project's folder, or its project file (default: here)")
+        ->check(CLI::ExistingPath);
+    build_command_line->add_option("--out", build.options.out,
+                                   "Where the outputs go (default: the project's folder)");
+    build_command_line->add_flag("--embed", build.options.embed,
+                                 "Also write skin_data.c, the skin as a C array");
+    build_command_line->add_option("--depfile", build.options.depfile,
+                                   "Write the outputs' dependencies there, in Makefile syntax");
+    build_command_line->add_flag("--force", build.options.force,
+                                 "Replace or remove files in the way that build did not write");
+    build_command_line->add_flag("--watch", build.watch,
+                                 "Build again whenever the project or a source changes");
+
+    fs::path init_folder = ".";
+    CLI::App* init_command =
+        app.add_subcommand("init", "Write a skin.toml for a folder of numbered BMPs, taking each as it is");
+    init_command->add_option("DIR", init_folder, "The skin folder (default: here)")
+        ->check(CLI::ExistingDirectory);
+
+    studio_options studio;
+    bool no_browser = false;
+    CLI::App* studio_command = app.add_subcommand(
+        "studio", "Open the skin project in a page of the browser, live, on this computer only");
+    studio_command->add_option("DIR", studio.folder, "The project folder (default: here)")
+        ->check(CLI::ExistingDirectory);
+    studio_command->add_option("--port", studio.port, "The port to listen on (default: any free one)")
+        ->check(CLI::Range(1, 65535));
+    studio_command->add_flag("--no-browser", no_browser, "Print the address but open no browser");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -108,7 +154,15 @@ int main(int argc, char** argv)
                                                       : dither_method::none;
         return run_import(import);
     }
+    if (*studio_command) {
+        studio.open_browser = !no_browser;
+        return run_studio(studio);
+    }
     if (*index_command)
         return run_index(index_folder, index_output, index_format);
+    if (*build_command_line)
+        return run_build(build);
+    if (*init_command)
+        return run_init(init_folder);
     return run_unpack(unpack_skin, unpack_folder, unpack_output);
 }

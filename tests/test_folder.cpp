@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <sstream>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -102,36 +104,59 @@ std::string valgrind_log(const fs::path& folder)
     ::_exit(127);
 }
 
-// Runs `command` in `folder`, its output captured beside the folder.
-run_result run_program(const std::vector<std::string>& command, const fs::path& folder,
-                       const run_options& options)
+// Starts `command` in `folder`, its output going to files beside the folder named by `tag`.
+background_program start_program(const std::vector<std::string>& command, const fs::path& folder,
+                                 const run_options& options, const std::string& tag)
 {
     // Named by process, so that runs from several processes at once keep apart.
-    const std::string id = std::to_string(::getpid());
-    const fs::path out = folder.parent_path() / ("stdout-" + id + ".txt");
-    const fs::path err = folder.parent_path() / ("stderr-" + id + ".txt");
+    const std::string id = tag + std::to_string(::getpid());
+    background_program program{-1, folder, folder.parent_path() / ("stdout-" + id + ".txt"),
+                               folder.parent_path() / ("stderr-" + id + ".txt"),
+                               command.back().ends_with(".exe")};
     if (options.unprivileged) {
         fs::permissions(folder.parent_path(), fs::perms::all);
         fs::permissions(folder, fs::perms::all);
     }
     const pid_t child = ::fork();
     if (child == 0)
-        exec_program(command, folder, out, err, options);
+        exec_program(command, folder, program.out, program.err, options);
+    program.pid = child;
+    return program;
+}
+
+// The result of a program that has ended with `status` (from waitpid).
+run_result ended(const background_program& program, int status)
+{
     run_result result;
-    int status = 0;
-    if (child < 0 || ::waitpid(child, &status, 0) != child)
-        return result;
     if (WIFEXITED(status))
         result.status = WEXITSTATUS(status);
-    result.out = read_text(out);
-    result.err = read_text(err);
-    if (command.back().ends_with(".exe")) {
+    result.out = read_text(program.out);
+    result.err = read_text(program.err);
+    if (program.windows) {
         result.out = without_carriage_returns(result.out);
         result.err = without_carriage_returns(result.err);
     }
     if (result.status == valgrind_failed)
-        result.err += read_text(valgrind_log(folder)); // shown by the failing comparison
+        result.err += read_text(valgrind_log(program.folder)); // shown by the failing comparison
     return result;
+}
+
+// Runs `command` in `folder`, its output captured beside the folder.
+run_result run_program(const std::vector<std::string>& command, const fs::path& folder,
+                       const run_options& options)
+{
+    background_program program = start_program(command, folder, options, "");
+    if (program.pid < 0)
+        return {};
+    if (options.while_running) {
+        options.while_running();
+        ::kill(program.pid, SIGINT);
+        return finish_background(program, std::chrono::seconds(5));
+    }
+    int status = 0;
+    if (::waitpid(program.pid, &status, 0) != program.pid)
+        return {};
+    return ended(program, status);
 }
 
 } // namespace
@@ -144,6 +169,47 @@ run_result run_skinpack(const fs::path& folder, const run_options& options)
 run_result run_skinview(const fs::path& folder, const run_options& options)
 {
     return run_program(command_for(program_under_test("SKINVIEW_TEST_EXE", SKINVIEW_EXE)), folder, options);
+}
+
+background_program start_skinview(const fs::path& folder, const run_options& options)
+{
+    return start_program(command_for(program_under_test("SKINVIEW_TEST_EXE", SKINVIEW_EXE)), folder, options,
+                         "background-");
+}
+
+std::string wait_for_line(const background_program& program, const std::string& text,
+                          std::chrono::milliseconds limit)
+{
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < until) {
+        std::istringstream lines(without_carriage_returns(read_text(program.out)));
+        for (std::string line; std::getline(lines, line);)
+            if (line.find(text) != std::string::npos)
+                return line;
+        // Ended, but left for finish_background to collect.
+        siginfo_t info{};
+        if (::waitid(P_PID, static_cast<id_t>(program.pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+            info.si_pid == program.pid)
+            return {};
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return {};
+}
+
+run_result finish_background(background_program& program, std::chrono::milliseconds limit)
+{
+    const auto until = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    while (std::chrono::steady_clock::now() < until) {
+        if (::waitpid(program.pid, &status, WNOHANG) == program.pid)
+            return ended(program, status);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ::kill(program.pid, SIGKILL);
+    ::waitpid(program.pid, &status, 0);
+    run_result killed = ended(program, status);
+    killed.status = -1;
+    return killed;
 }
 
 bool testing_windows_build()

@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,9 @@ struct run_options {
     std::vector<std::string> arguments;
     long file_size_limit = -1; // bytes the process may write to one file; -1: no limit
     bool unprivileged = false; // run as "nobody" when the tests run as root, so permissions count
+    // Runs while the program does; then the program gets SIGINT, as from Ctrl-C, and SIGKILL if
+    // it has not ended a few seconds later.
+    std::function<void()> while_running;
 };
 
 // Runs the built skinpack with `folder` as its working directory. SKINPACK_TEST_EXE may name
@@ -27,6 +32,25 @@ run_result run_skinpack(const std::filesystem::path& folder, const run_options& 
 // Runs the built skinview with `folder` as its working directory; SKINVIEW_TEST_EXE may name
 // another build, run with SKINPACK_TEST_WRAPPER as skinpack is.
 run_result run_skinview(const std::filesystem::path& folder, const run_options& options = {});
+
+// A skinview started in the background, as run_skinview would run it, for servers.
+struct background_program {
+    int pid = -1;
+    std::filesystem::path folder; // where it runs
+    std::filesystem::path out;    // its stdout and stderr, as written so far
+    std::filesystem::path err;
+    bool windows = false; // a Windows build, whose lines end in "\r\n"
+};
+
+background_program start_skinview(const std::filesystem::path& folder, const run_options& options = {});
+
+// The first line of its stdout that contains `text`, once written; "" if none came within `limit`
+// or the program ended first.
+std::string wait_for_line(const background_program& program, const std::string& text,
+                          std::chrono::milliseconds limit);
+
+// Waits up to `limit` for the program to end by itself, then kills it (status -1).
+run_result finish_background(background_program& program, std::chrono::milliseconds limit);
 
 // Whether the programs under test are Windows executables.
 bool testing_windows_build();

@@ -95,7 +95,7 @@ std::vector<std::uint8_t> block_to_rgb(std::span<const std::uint8_t> block)
     return rgb;
 }
 
-bool save_png(const std::filesystem::path& path, const canvas& picture)
+std::vector<std::uint8_t> png_file(int width, int height, int channels, std::span<const std::uint8_t> pixels)
 {
     std::vector<std::uint8_t> png;
     const auto append = [](void* context, void* data, int size) {
@@ -103,9 +103,15 @@ bool save_png(const std::filesystem::path& path, const canvas& picture)
         const auto* bytes = static_cast<const std::uint8_t*>(data);
         out.insert(out.end(), bytes, bytes + size);
     };
-    return stbi_write_png_to_func(append, &png, picture.width, picture.height, 3, picture.rgb.data(),
-                                  picture.width * 3) != 0 &&
-           replace_file(path, png) == save_outcome::saved;
+    if (stbi_write_png_to_func(append, &png, width, height, channels, pixels.data(), width * channels) == 0)
+        png.clear();
+    return png;
+}
+
+bool save_png(const std::filesystem::path& path, const canvas& picture)
+{
+    const std::vector<std::uint8_t> png = png_file(picture.width, picture.height, 3, picture.rgb);
+    return !png.empty() && replace_file(path, png) == save_outcome::saved;
 }
 
 bool save_palette(const std::filesystem::path& path, const std::string& format)

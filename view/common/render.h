@@ -34,6 +34,10 @@ constexpr int label_height(int scale)
 // The 3-3-2 block expanded to RGB as the device shows it.
 std::vector<std::uint8_t> block_to_rgb(std::span<const std::uint8_t> block);
 
+// A PNG of `width` x `height` pixels of `channels` bytes each (3: RGB, 4: RGBA), rows from the
+// top; empty when it cannot be made.
+std::vector<std::uint8_t> png_file(int width, int height, int channels, std::span<const std::uint8_t> pixels);
+
 // Writes `picture` as a PNG, replacing any file there whole; false when it cannot be written.
 bool save_png(const std::filesystem::path& path, const canvas& picture);
 

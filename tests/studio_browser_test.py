@@ -1,0 +1,268 @@
+#!/usr/bin/env python3
+"""skinview studio in a real browser: Debian's chromium, headless, driven through chromedriver.
+
+Opens the studio on a small project, sees every slot, drops a PNG on a slot, compares and
+switches a dither, reorders two slots by dragging, and after each checks skin.toml and that
+skin.skn is what skinpack packs from the folder; then changes a source on disk and sees the page
+follow without a reload, and takes a screenshot.
+
+Usage: studio_browser_test.py SKINVIEW SKINPACK SCREENSHOT.png
+Exits 77 (skipped) when chromium, chromedriver or selenium is missing.
+"""
+import base64
+import math
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import zlib
+
+SKIPPED = 77
+CHROMIUM = shutil.which("chromium")
+CHROMEDRIVER = shutil.which("chromedriver")
+try:
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.support.ui import WebDriverWait
+except ImportError:
+    webdriver = None
+if not CHROMIUM or not CHROMEDRIVER or webdriver is None:
+    print("skipped: needs chromium, chromium-driver and python3-selenium")
+    sys.exit(SKIPPED)
+
+SKINVIEW, SKINPACK, SCREENSHOT = (os.path.abspath(argument) for argument in sys.argv[1:4])
+WAIT = 15  # seconds for anything the page must show; every wait is bounded
+
+
+def png(width, height, colour):
+    """A PNG of RGBA pixels, colour(x, y) -> (r, g, b, a)."""
+    rows = b"".join(b"\0" + b"".join(bytes(colour(x, y)) for x in range(width)) for y in range(height))
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+    header = struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)
+    return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b"")
+
+
+def sunset(x, y):
+    sun = math.hypot(x - 64, y - 70) < 22
+    hill = y > 96 + 8 * math.sin(x / 14)
+    if hill:
+        return (40, 70 + y // 4, 50, 255)
+    if sun:
+        return (255, 214, 90, 255)
+    return (250 - y, 110 + y // 3, 60 + y, 255)
+
+
+def waves(x, y):
+    return (20 + x // 2, 60 + int(40 * math.sin((x + y) / 9)) + 40, 160 + y // 2, 255)
+
+
+def icon(shape, fill):
+    def colour(x, y):
+        return fill + (255,) if shape(x - 7.5, y - 7.5) else (0, 0, 0, 0)
+    return colour
+
+
+def heart(x, y):
+    return (x * x + (y + 1.5) ** 2 - 30) ** 3 - x * x * (y + 1.5) ** 3 * 6 < 0
+
+
+def battery(x, y):
+    return (abs(x) < 4 and abs(y) < 6.5) or (abs(x) < 2 and y < -6.5 and y > -8)
+
+
+def ring(x, y):
+    return 3.5 < math.hypot(x, y) < 7
+
+
+def write(path, data):
+    with open(path, "wb") as file:
+        file.write(data)
+
+
+def read(path):
+    with open(path, "rb") as file:
+        return file.read()
+
+
+def check(condition, what):
+    if not condition:
+        raise AssertionError(what)
+
+
+def wait_until(what, condition):
+    until = time.monotonic() + WAIT
+    while time.monotonic() < until:
+        value = condition()
+        if value:
+            return value
+        time.sleep(0.05)
+    raise AssertionError("timed out waiting for " + what)
+
+
+def packs_to_the_built_skin(folder):
+    """skin.skn equals what skinpack packs from a copy of the folder."""
+    scratch = tempfile.mkdtemp()
+    try:
+        copy = os.path.join(scratch, "copy")
+        shutil.copytree(folder, copy)
+        os.remove(os.path.join(copy, "skin.skn"))
+        subprocess.run([SKINPACK], cwd=copy, check=True, timeout=30)
+        return read(os.path.join(copy, "skin.skn")) == read(os.path.join(folder, "skin.skn"))
+    finally:
+        shutil.rmtree(scratch)
+
+
+def project_text(folder):
+    return read(os.path.join(folder, "skin.toml")).decode()
+
+
+def names_in_order(folder):
+    return re.findall(r'^name = "([^"]*)"', project_text(folder), re.M)
+
+
+def main():
+    work = tempfile.mkdtemp(prefix="skinview-studio-")
+    folder = os.path.join(work, "skin")
+    os.makedirs(os.path.join(folder, "art"))
+    write(os.path.join(folder, "art", "sunset.png"), png(128, 128, sunset))
+    write(os.path.join(folder, "art", "waves.png"), png(128, 128, waves))
+    write(os.path.join(folder, "art", "heart.png"), png(16, 16, icon(heart, (230, 40, 70))))
+    write(os.path.join(folder, "art", "battery.png"), png(16, 16, icon(battery, (90, 220, 90))))
+    write(os.path.join(folder, "skin.toml"), (
+        "[defaults]\ndither = \"none\"\n\n"
+        "[[picture]]\nname = \"sunset\"\nsource = \"art/sunset.png\"\n\n"
+        "[[picture]]\nname = \"waves\"\nsource = \"art/waves.png\"\n\n"
+        "[[icon]]\nname = \"heart\"\nsource = \"art/heart.png\"\n\n"
+        "[[icon]]\nname = \"battery\"\nsource = \"art/battery.png\"\n").encode())
+
+    studio = subprocess.Popen([SKINVIEW, "studio", "--no-browser", folder], stdout=subprocess.PIPE, text=True)
+    driver = None
+    profile = tempfile.mkdtemp(prefix="skinview-chromium-")
+    try:
+        address = None
+        until = time.monotonic() + WAIT
+        while address is None and time.monotonic() < until:
+            line = studio.stdout.readline()
+            found = re.search(r"http://127\.0\.0\.1:\d+/\?token=[0-9a-f]{32}", line)
+            address = found.group(0) if found else None
+        check(address, "the studio printed its address")
+
+        options = webdriver.ChromeOptions()
+        options.binary_location = CHROMIUM
+        for argument in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                         "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                         "--user-data-dir=" + profile, "--window-size=1300,1750"):
+            options.add_argument(argument)
+        driver = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
+        driver.set_page_load_timeout(WAIT)
+        driver.set_script_timeout(WAIT)
+        driver.get(address)
+
+        def saved(what, condition):
+            """Waits for skin.toml to hold the edit and for the page to have the studio's answer, which
+            comes once the rebuild is done."""
+            wait_until(what, lambda: condition() and driver.execute_script("return !busy"))
+
+        def cards():
+            return driver.find_elements(By.CSS_SELECTOR, ".card")
+
+        def loaded_images():
+            return driver.execute_script(
+                "return [...document.querySelectorAll('.card img')].every(i => i.complete && i.naturalWidth > 0)"
+                " && document.querySelectorAll('.card .frames img').length")
+
+        # Every slot is there, in skin order, with its device image and its artwork.
+        wait_until("four slots", lambda: len(cards()) == 4)
+        check(wait_until("the images", loaded_images) == 4, "one device image per slot")
+        check([c.get_attribute("data-name") for c in cards()] == ["sunset", "waves", "heart", "battery"],
+              "the slots in skin order")
+        check("33280 bytes" in driver.find_element(By.ID, "skin-info").text, "the skin's size")
+        check(packs_to_the_built_skin(folder), "skin.skn is what skinpack packs at the start")
+        driver.execute_script("window.not_reloaded = true")
+
+        # Dropping a PNG on the heart's slot replaces its artwork.
+        bell = base64.b64encode(png(16, 16, icon(ring, (250, 200, 40)))).decode()
+        driver.execute_script("""
+            const bytes = Uint8Array.from(atob(arguments[0]), c => c.charCodeAt(0));
+            const transfer = new DataTransfer();
+            transfer.items.add(new File([bytes], 'bell ring.png', {type: 'image/png'}));
+            const card = document.querySelector('.card[data-name="heart"]');
+            card.dispatchEvent(new DragEvent('drop', {dataTransfer: transfer, bubbles: true, cancelable: true}));
+        """, bell)
+        saved("the dropped artwork in skin.toml", lambda: 'source = "art/bell_ring.png"' in project_text(folder))
+        check(read(os.path.join(folder, "art", "bell_ring.png")) == base64.b64decode(bell), "the upload saved whole")
+        check(packs_to_the_built_skin(folder), "skin.skn after the drop")
+
+        # The three dithers side by side, then one chosen.
+        driver.find_element(By.CSS_SELECTOR, '.card[data-name="sunset"] .compare-button').click()
+        wait_until("three dithers", lambda: driver.execute_script(
+            "const f = document.querySelectorAll('.card[data-name=\"sunset\"] .compare figure img');"
+            "return f.length === 3 && [...f].every(i => i.complete && i.naturalWidth === 128)"))
+        driver.find_element(By.CSS_SELECTOR, '.card[data-name="sunset"] figure[data-dither="floyd-steinberg"]').click()
+        saved("the dither in skin.toml", lambda: 'dither = "floyd-steinberg"' in project_text(folder))
+        check(packs_to_the_built_skin(folder), "skin.skn after the dither")
+
+        # Dragging the battery onto the heart's place reorders the icons.
+        driver.execute_script("""
+            const transfer = new DataTransfer();
+            const from = document.querySelector('.card[data-name="battery"]');
+            const to = document.querySelector('.card[data-name="heart"]');
+            from.dispatchEvent(new DragEvent('dragstart', {dataTransfer: transfer, bubbles: true}));
+            to.dispatchEvent(new DragEvent('drop', {dataTransfer: transfer, bubbles: true, cancelable: true}));
+        """)
+        saved("the new order in skin.toml",
+              lambda: names_in_order(folder) == ["sunset", "waves", "battery", "heart"])
+        wait_until("the new order on the page",
+                   lambda: [c.get_attribute("data-name") for c in cards()] == ["sunset", "waves", "battery", "heart"])
+        check(packs_to_the_built_skin(folder), "skin.skn after the move")
+
+        # The artist saves the battery again in a paint program: the page follows, unreloaded.
+        before = driver.execute_script("return state.version")
+        skin_before = read(os.path.join(folder, "skin.skn"))
+        write(os.path.join(folder, "art", "battery.png"), png(16, 16, icon(battery, (240, 60, 30))))
+        started = time.monotonic()
+        wait_until("the page to follow the saved source", lambda: driver.execute_script(
+            "return state.version > arguments[0] && document.querySelector('.card[data-name=\"battery\"] .frames img')"
+            ".src.includes('v=' + state.version)", before))
+        followed = time.monotonic() - started
+        check(followed < 2, f"the page followed the disk in {followed:.2f} s")
+        check(driver.execute_script("return window.not_reloaded === true"), "the page was not reloaded")
+        check(read(os.path.join(folder, "skin.skn")) != skin_before, "the skin was rebuilt")
+        check(packs_to_the_built_skin(folder), "skin.skn after the change on disk")
+
+        # For the README: at 2x, with the dithers of the sunset side by side.
+        driver.execute_script("const zoom = document.getElementById('zoom'); zoom.value = '2';"
+                              "zoom.dispatchEvent(new Event('change'))")
+        driver.find_element(By.CSS_SELECTOR, '.card[data-name="sunset"] .compare-button').click()
+        wait_until("the images", lambda: loaded_images() and driver.execute_script(
+            "return document.querySelectorAll('.compare img').length === 3"))
+        driver.save_screenshot(SCREENSHOT)
+
+        # The page's stop ends the studio by itself.
+        driver.find_element(By.ID, "stop").click()
+        check(studio.wait(timeout=WAIT) == 0, "the studio ended with status 0 on the page's stop")
+        print(f"ok: every step checked; the page followed the disk in {followed:.2f} s; screenshot {SCREENSHOT}")
+    finally:
+        if driver is not None:
+            driver.quit()
+        studio.terminate()
+        try:
+            studio.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            studio.kill()
+            studio.wait()
+        shutil.rmtree(profile, ignore_errors=True)
+        shutil.rmtree(work, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,113 @@
+// skinview studio: listens on the loopback address, opens the browser on the page, and answers
+// it while following the project's files, until Ctrl-C or the page's stop.
+#include "view/commands/studio.h"
+
+#include <chrono>
+#include <csignal>
+#include <iostream>
+
+#include "view/common/status.h"
+#include "view/studio/studio.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include <shellapi.h>
+#else
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// How often the project file and the sources are looked at: a save shows within a second.
+constexpr auto disk_poll_interval = std::chrono::milliseconds(250);
+// How long one wait for requests lasts, so that Ctrl-C and the stop are seen soon.
+constexpr auto request_wait = std::chrono::milliseconds(100);
+
+volatile std::sig_atomic_t interrupted = 0;
+
+void note_interrupt(int)
+{
+    interrupted = 1;
+}
+
+// Opens the default browser at `address`, without a shell between.
+void open_browser(const std::string& address)
+{
+#ifdef _WIN32
+    ShellExecuteA(nullptr, "open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+#else
+    // The grandchild runs xdg-open, so no child of the studio is left to reap.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::fork() == 0) {
+            const int quiet = ::open("/dev/null", O_WRONLY);
+            ::dup2(quiet, 1);
+            ::dup2(quiet, 2);
+            ::execlp("xdg-open", "xdg-open", address.c_str(), static_cast<char*>(nullptr));
+        }
+        ::_exit(0);
+    }
+    if (child > 0)
+        ::waitpid(child, nullptr, 0);
+#endif
+}
+
+} // namespace
+
+int run_studio(const studio_options& options)
+{
+    std::error_code error;
+    if (!fs::is_directory(options.folder, error)) {
+        std::cerr << options.folder.string() << ": not a folder\n";
+        return status_usage;
+    }
+    http_server server;
+    std::string problem;
+    if (!open_server(server, options.port, max_upload_bytes, problem)) {
+        std::cerr << "skinview studio: " << problem << "\n";
+        return status_problems;
+    }
+    studio_state state;
+    state.door = {make_token(), server.port};
+    open_studio(state, options.folder);
+
+    const std::string address =
+        "http://127.0.0.1:" + std::to_string(server.port) + "/?token=" + state.door.token;
+    std::cout << "skinview studio: " << state.folder.string() << "\n"
+              << "open " << address << "\n"
+              << "stop it with Ctrl-C or the page's Stop button" << std::endl;
+    if (options.open_browser)
+        open_browser(address);
+
+    std::signal(SIGINT, note_interrupt);
+    std::signal(SIGTERM, note_interrupt);
+    auto last_look = std::chrono::steady_clock::now();
+    while (!state.stop && interrupted == 0) {
+        if (std::optional<pending_request> pending = next_request(server, request_wait))
+            send_response(server, pending->connection, answer_request(state, pending->request));
+        if (const auto now = std::chrono::steady_clock::now(); now - last_look >= disk_poll_interval) {
+            if (follow_disk(state))
+                std::cout << "reloaded: " << (state.problems.empty() ? "ok" : state.problems.front())
+                          << std::endl;
+            last_look = now;
+        }
+    }
+    close_server(server);
+    std::cout << "skinview studio stopped" << std::endl;
+    return status_ok;
+}
+
+bool started_from_explorer()
+{
+#ifdef _WIN32
+    DWORD processes[2];
+    return GetConsoleProcessList(processes, 2) == 1;
+#else
+    return false;
+#endif
+}

@@ -1,0 +1,717 @@
+// skinview build's core: every entry converted (or taken from the last build), laid out as
+// skinpack packs the folder, checked against what is on disk, and only then written.
+#include "skin/colour_332.h"
+#include "skin/skin.h"
+#include "support/file_io.h"
+#include "view/project/project.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <initializer_list>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "skin/bitmap.h"
+#include "skin/skin.h"
+#include "support/file_io.h"
+#include "view/common/checksum.h"
+#include "view/common/convert.h"
+#include "view/common/skin_folder.h"
+#include "view/common/skin_header.h"
+#include "view/decode/decode_image.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* record_header = "skinview build record 1";
+
+// What the last build knew about a source, so that an unchanged one need not be read.
+struct source_stamp {
+    std::uint64_t hash = 0;
+    std::uintmax_t size = 0;
+    long long time = 0;
+};
+
+// The build record: the files build wrote, the sources it read, and what each conversion gave.
+struct build_record {
+    std::map<std::string, std::uint64_t> files;  // output name -> hash of the bytes written
+    std::map<std::string, source_stamp> sources; // source as written -> stamp
+    std::map<std::uint64_t, std::vector<std::uint64_t>> conversions; // key -> hash of each frame's BMP
+};
+
+// One image of the skin to be: its block and the bytes of its numbered BMP.
+struct planned_slot {
+    project_slot slot;
+    std::vector<std::uint8_t> bmp;
+    std::uint64_t hash = 0; // of bmp
+    fs::path source;        // what it came from
+    bool as_is = false;     // bmp is the source's own bytes
+};
+
+struct build_state {
+    const skin_project& project;
+    fs::path out;
+    std::string shown_file; // the project file as messages name it
+    build_record last;
+    build_record next;
+    std::map<std::uint64_t, std::string> written_by_hash;                 // last build's files
+    std::map<std::string, std::optional<std::vector<std::uint8_t>>> disk; // output files read so far
+    build_result& result;
+};
+
+// A build with nothing known yet of the last one.
+build_state start_state(const skin_project& project, const fs::path& out, build_result& result)
+{
+    return {.project = project,
+            .out = out,
+            .shown_file = project.file.lexically_normal().string(),
+            .last = {},
+            .next = {},
+            .written_by_hash = {},
+            .disk = {},
+            .result = result};
+}
+
+// A path as the record and the depfile spell it: UTF-8, forward slashes.
+std::string path_text(const fs::path& path)
+{
+    const std::u8string text = path.lexically_normal().generic_u8string();
+    return {text.begin(), text.end()};
+}
+
+// A path as messages name it.
+std::string shown(const fs::path& path)
+{
+    return path.lexically_normal().string();
+}
+
+// The whole file in one read, as a no-change build reads every output; empty when it cannot be.
+std::vector<std::uint8_t> whole_file(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : -1;
+    if (size <= 0 || static_cast<std::uintmax_t>(size) > max_buffer_length)
+        return {};
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    in.seekg(0);
+    if (!in.read(reinterpret_cast<char*>(bytes.data()), size))
+        return {};
+    return bytes;
+}
+
+// `hash` continued over the eight bytes of `value`.
+std::uint64_t hash_value(std::uint64_t hash, std::uint64_t value)
+{
+    std::uint8_t bytes[8];
+    for (std::size_t i = 0; i < 8; ++i)
+        bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
+    return content_hash(bytes, hash);
+}
+
+// The record of the last build; empty when there is none, or it is of another version.
+build_record read_record(const fs::path& path)
+{
+    build_record record;
+    const std::vector<std::uint8_t> bytes = whole_file(path);
+    std::istringstream in(std::string(bytes.begin(), bytes.end()));
+    std::string line;
+    if (!std::getline(in, line) || line != record_header)
+        return record; // none, or of another version: everything is done afresh
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string kind;
+        std::uint64_t hash = 0;
+        fields >> kind >> std::hex >> hash >> std::dec;
+        if (kind == "file" || kind == "source") {
+            source_stamp stamp{.hash = hash};
+            if (kind == "source")
+                fields >> stamp.size >> stamp.time;
+            std::string name;
+            fields.get(); // the one space before a name, which may itself hold spaces
+            std::getline(fields, name);
+            if (fields.fail() || name.empty())
+                continue;
+            if (kind == "file")
+                record.files[name] = hash;
+            else
+                record.sources[name] = stamp;
+        } else if (kind == "convert") {
+            std::vector<std::uint64_t>& frames = record.conversions[hash];
+            for (std::uint64_t frame = 0; fields >> std::hex >> frame;)
+                frames.push_back(frame);
+        }
+    }
+    return record;
+}
+
+// Sixteen hexadecimal digits.
+std::string hex(std::uint64_t value)
+{
+    char text[20];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+// One line of the record: its fields, separated by spaces.
+void add_line(std::string& text, std::initializer_list<std::string> fields)
+{
+    for (const std::string& field : fields) {
+        if (&field != fields.begin())
+            text += ' ';
+        text += field;
+    }
+    text += '\n';
+}
+
+std::string record_text(const build_record& record)
+{
+    std::string text;
+    add_line(text, {record_header});
+    for (const auto& [name, hash] : record.files)
+        add_line(text, {"file", hex(hash), name});
+    for (const auto& [path, stamp] : record.sources)
+        add_line(text,
+                 {"source", hex(stamp.hash), std::to_string(stamp.size), std::to_string(stamp.time), path});
+    for (const auto& [key, frames] : record.conversions) {
+        std::string hashes;
+        for (const std::uint64_t frame : frames)
+            hashes += hashes.empty() ? hex(frame) : ' ' + hex(frame);
+        add_line(text, {"convert", hex(key), hashes});
+    }
+    return text;
+}
+
+// The bytes of an output file as they are now, read once; null when there is no such file.
+const std::vector<std::uint8_t>* on_disk(build_state& state, const std::string& name)
+{
+    auto [at, fresh] = state.disk.try_emplace(name);
+    if (fresh) {
+        std::error_code code;
+        if (fs::is_regular_file(state.out / name, code))
+            at->second = whole_file(state.out / name);
+    }
+    return at->second ? &*at->second : nullptr;
+}
+
+// A problem of an entry, as "skin.toml:LINE: icon \"NAME\": TEXT".
+void report(build_state& state, const project_entry& entry, const std::string& text)
+{
+    state.result.problems.push_back(state.shown_file + ":" + std::to_string(entry.line) + ": " +
+                                    entry_label(entry) + ": " + text);
+}
+
+// The hash of a source's bytes: the last build's, when its size and time are as they were.
+// Sources are known by their name as written, which stays when the build runs from elsewhere.
+std::uint64_t source_hash(build_state& state, const std::string& key, const fs::path& path,
+                          std::vector<std::uint8_t>& bytes, std::string& error)
+{
+    std::error_code code;
+    const std::uintmax_t size = fs::file_size(path, code);
+    const auto time = static_cast<long long>(fs::last_write_time(path, code).time_since_epoch().count());
+    if (const auto known = state.last.sources.find(key); !code && known != state.last.sources.end() &&
+                                                         known->second.size == size &&
+                                                         known->second.time == time) {
+        state.next.sources[key] = known->second;
+        return known->second.hash;
+    }
+    bytes = read_source(path, error);
+    if (bytes.empty())
+        return 0;
+    const source_stamp stamp{.hash = content_hash(bytes), .size = size, .time = time};
+    if (!code)
+        state.next.sources[key] = stamp;
+    return stamp.hash;
+}
+
+// The block that a BMP written by device_bmp holds, or empty if it is not one.
+converted_image device_block(std::span<const std::uint8_t> bmp)
+{
+    for (const int side : {16, 128}) {
+        const auto size = static_cast<std::size_t>(side);
+        if (bmp.size() != device_bmp_pixels + size * size)
+            continue;
+        converted_image image{.block = std::vector<std::uint8_t>(size * size), .side = side};
+        for (std::size_t row = 0; row < size; ++row)
+            std::memcpy(image.block.data() + (size - 1 - row) * size,
+                        bmp.data() + device_bmp_pixels + row * size, size);
+        return image;
+    }
+    return {};
+}
+
+// The frames of a conversion that the last build made, read back from the BMPs it wrote; empty
+// when any of them is gone or changed.
+std::vector<converted_image> cached_frames(build_state& state, std::uint64_t key)
+{
+    const auto known = state.last.conversions.find(key);
+    if (known == state.last.conversions.end() || known->second.empty())
+        return {};
+    std::vector<converted_image> frames;
+    for (const std::uint64_t hash : known->second) {
+        const auto name = state.written_by_hash.find(hash);
+        if (name == state.written_by_hash.end())
+            return {};
+        const std::vector<std::uint8_t>* bytes = on_disk(state, name->second);
+        if (bytes == nullptr || content_hash(*bytes) != hash)
+            return {};
+        frames.push_back(device_block(*bytes));
+        if (frames.back().block.empty())
+            return {};
+    }
+    return frames;
+}
+
+// Every frame of one source, converted as skinview import would with the entry's options.
+std::vector<converted_image> convert_frames(std::span<const std::uint8_t> file, const project_entry& entry,
+                                            const convert_options& look, std::string& error)
+{
+    std::vector<converted_image> frames;
+    for (const rgba_image& image : decode_frames(file, error)) {
+        const bool own_side = image.width == image.height && (image.width == 16 || image.width == 128);
+        convert_options options = look;
+        options.size = entry.size != 0 ? entry.size : own_side ? 0 : entry.icon ? 16 : 128;
+        frames.push_back(convert_image(image, options, error));
+        if (frames.back().block.empty())
+            return {};
+    }
+    return frames;
+}
+
+// A BMP that skinpack takes, as skinpack converts it.
+converted_image as_is_block(std::span<const std::uint8_t> file, const std::string& source, bool icon,
+                            std::string& error)
+{
+    const bitmap_layout layout = describe_bitmap(file);
+    if (layout.problem != bitmap_problem::none) {
+        error = explain_problem(layout, source, icon) + ", or drop as_is to import it";
+        return {};
+    }
+    auto length = static_cast<std::int32_t>(file.size()); // read_source keeps files far below 2 GiB
+    byte_buffer copy = alloc_zeroed_or_die(file.size());
+    std::memcpy(copy.get(), file.data(), file.size());
+    const byte_buffer block = convert_bitmap(std::move(copy), length, source.c_str());
+    return {.block = std::vector<std::uint8_t>(block.get(), block.get() + length), .side = layout.side};
+}
+
+// The entry's dither and background, else the project's.
+convert_options entry_look(const skin_project& project, const project_entry& entry)
+{
+    return {.dither = entry.dither.value_or(project.dither),
+            .background = entry.background.value_or(project.background)};
+}
+
+// The key under which a conversion is remembered: the source's content and every option.
+std::uint64_t conversion_key(std::uint64_t source, const project_entry& entry, const convert_options& look)
+{
+    std::uint64_t key = hash_value(hash_start, source);
+    key = hash_value(key, (entry.icon ? 1u : 0u) | static_cast<unsigned>(entry.size) << 1);
+    key = hash_value(key, static_cast<std::uint64_t>(look.dither));
+    return hash_value(key, std::uint64_t{look.background[0]} << 16 | std::uint64_t{look.background[1]} << 8 |
+                               look.background[2]);
+}
+
+// The slots of one entry, from the last build where it can, else decoded; false on a problem.
+bool plan_entry(build_state& state, std::size_t index, std::vector<planned_slot>& slots)
+{
+    const project_entry& entry = state.project.entries[index];
+    const convert_options look = entry_look(state.project, entry);
+    std::vector<planned_slot> planned;
+    for (const std::string& source : entry.sources) {
+        const fs::path path = source_path(state.project, source);
+        std::string error;
+        std::vector<std::uint8_t> bytes;
+        std::vector<converted_image> frames;
+        const std::vector<std::uint64_t>* known = nullptr; // the BMPs' hashes, when taken back
+        std::vector<std::uint64_t>* remembered = nullptr;
+        if (entry.as_is) {
+            bytes = read_source(path, error);
+            if (!bytes.empty())
+                frames.push_back(as_is_block(bytes, source, entry.icon, error));
+        } else {
+            const std::uint64_t hash = source_hash(state, source, path, bytes, error);
+            const std::uint64_t key = conversion_key(hash, entry, look);
+            if (error.empty())
+                frames = cached_frames(state, key);
+            if (!frames.empty())
+                known = &state.last.conversions[key];
+            if (error.empty() && frames.empty()) {
+                if (bytes.empty())
+                    bytes = read_source(path, error);
+                if (!bytes.empty()) {
+                    frames = convert_frames(bytes, entry, look, error);
+                    ++state.result.decoded;
+                }
+            }
+            remembered = &state.next.conversions[key];
+            remembered->clear();
+        }
+        if (frames.empty() || frames.front().block.empty()) {
+            report(state, entry, source + ": " + error);
+            return false;
+        }
+        for (std::size_t frame = 0; frame < frames.size(); ++frame) {
+            planned_slot slot;
+            slot.source = path;
+            slot.as_is = entry.as_is;
+            slot.slot.side = frames[frame].side;
+            slot.bmp = entry.as_is ? bytes : device_bmp(frames[frame].block, frames[frame].side);
+            slot.hash = known != nullptr ? (*known)[frame] : content_hash(slot.bmp);
+            slot.slot.block = std::move(frames[frame].block);
+            if (remembered != nullptr)
+                remembered->push_back(slot.hash);
+            planned.push_back(std::move(slot));
+        }
+    }
+    for (std::size_t frame = 0; frame < planned.size(); ++frame) {
+        project_slot& slot = planned[frame].slot;
+        if (slot.side != planned.front().slot.side) {
+            report(state, entry,
+                   "its frames are of different sides (" + std::to_string(planned.front().slot.side) +
+                       " and " + std::to_string(slot.side) + "): give size = 16 or size = 128");
+            return false;
+        }
+        slot.entry = index;
+        slot.frame = static_cast<unsigned>(frame);
+        slot.frame_count = static_cast<unsigned>(planned.size());
+        slot.icon = entry.icon;
+    }
+    std::move(planned.begin(), planned.end(), std::back_inserter(slots));
+    return true;
+}
+
+// Pictures first, then icons, each numbered in file order.
+void number_slots(std::vector<planned_slot>& slots)
+{
+    std::stable_partition(slots.begin(), slots.end(), [](const planned_slot& s) { return !s.slot.icon; });
+    unsigned pictures = 0;
+    unsigned icons = 0;
+    for (planned_slot& planned : slots) {
+        project_slot& slot = planned.slot;
+        slot.index = slot.icon ? icons++ : pictures++;
+        slot.file_name = series_name(slot.icon ? icon_pattern : picture_pattern, slot.index);
+    }
+}
+
+// A name whose macros another entry's numbered image defines too ("bmp3" for the image in bmp3.bmp).
+void check_macro_clashes(build_state& state, const std::vector<planned_slot>& slots)
+{
+    std::map<std::string, const project_slot*> stems;
+    for (const planned_slot& planned : slots)
+        stems[macro_stem(planned.slot.file_name)] = &planned.slot;
+    for (const planned_slot& planned : slots) {
+        const project_entry& entry = state.project.entries[planned.slot.entry];
+        const auto clash = stems.find(c_name(entry.name));
+        if (planned.slot.frame == 0 && clash != stems.end() && clash->second != &planned.slot)
+            report(state, entry,
+                   "its macros SKIN_" + clash->first + "_... would also be those of " +
+                       clash->second->file_name + ", another image: choose another name");
+    }
+}
+
+// The table of contents for skin.h and skin.json, with every entry's name.
+skin_contents contents_of(const skin_project& project, const std::vector<planned_slot>& slots)
+{
+    skin_contents contents;
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+        const project_slot& slot = slots[i].slot;
+        contents.images.push_back(
+            {.file_name = slot.file_name, .icon = slot.icon, .side = static_cast<unsigned>(slot.side)});
+        const project_entry& entry = project.entries[slot.entry];
+        if (slot.frame == 0)
+            contents.names.push_back({.name = entry.name,
+                                      .c_name = c_name(entry.name),
+                                      .first = i,
+                                      .frame_count = slot.frame_count,
+                                      .frames = entry.sources.size() > 1 || slot.frame_count > 1});
+    }
+    contents.size = lay_out_images(contents.images);
+    return contents;
+}
+
+// The bytes of a text file.
+std::vector<std::uint8_t> text_bytes(const std::string& text)
+{
+    return {text.begin(), text.end()};
+}
+
+// The skin as a C array, for devices without a file system.
+std::string skin_data_text(std::span<const std::uint8_t> skin)
+{
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string text =
+        "/* skin.skn as a C array. Generated by skinview build with the skin. */\n#include \"skin.h\"\n\n"
+        "/* Declared first so that the array has external linkage in C++ too. */\n"
+        "extern const unsigned char skin_data[SKIN_SIZE];\n"
+        "const unsigned char skin_data[SKIN_SIZE] = {\n";
+    text.reserve(text.size() + skin.size() * 5 + skin.size() / 16 + 8);
+    for (std::size_t i = 0; i < skin.size(); ++i) {
+        const char byte[] = {'0', 'x', digits[skin[i] >> 4], digits[skin[i] & 15], ','};
+        text.append(byte, sizeof byte);
+        text += i % 16 == 15 || i + 1 == skin.size() ? '\n' : ' ';
+    }
+    return text + "};\n";
+}
+
+// A path in Makefile syntax.
+std::string make_escaped(const fs::path& path)
+{
+    std::string text;
+    for (const char c : path_text(fs::absolute(path))) {
+        if (c == ' ' || c == '#' || c == '\\')
+            text += '\\';
+        if (c == '$')
+            text += '$';
+        text += c;
+    }
+    return text;
+}
+
+struct planned_output {
+    std::string name; // in the output folder
+    std::vector<std::uint8_t> bytes;
+    std::uint64_t hash = 0; // of bytes
+    bool write = false;
+};
+
+// An output named and hashed.
+planned_output output_of(std::string name, std::vector<std::uint8_t> bytes)
+{
+    const std::uint64_t hash = content_hash(bytes);
+    return {std::move(name), std::move(bytes), hash};
+}
+
+// Whether the output may take its new bytes: unchanged, absent, or as build last wrote it.
+void check_output(build_state& state, planned_output& output, const build_options& options,
+                  const std::map<std::string, const project_entry*>& sources)
+{
+    const fs::path path = state.out / output.name;
+    std::error_code code;
+    if (fs::is_directory(path, code)) {
+        state.result.problems.push_back(shown(path) + ": is a folder: move it away");
+        return;
+    }
+    const std::vector<std::uint8_t>* now = on_disk(state, output.name);
+    if (now != nullptr && *now == output.bytes) {
+        state.next.files[output.name] = output.hash;
+        return;
+    }
+    if (now != nullptr) {
+        if (const auto source = sources.find(path_text(fs::absolute(path))); source != sources.end()) {
+            state.result.problems.push_back(shown(path) + ": is the source of " +
+                                            entry_label(*source->second) +
+                                            ": move that source elsewhere and name it there first");
+            return;
+        }
+        const auto known = state.last.files.find(output.name);
+        const bool ours = known != state.last.files.end() && known->second == content_hash(*now);
+        if (!ours && !options.force) {
+            state.result.problems.push_back(shown(path) +
+                                            (known == state.last.files.end()
+                                                 ? ": not written by skinview build"
+                                                 : ": changed since skinview build wrote it") +
+                                            ": move it away, or give --force to replace it");
+            return;
+        }
+    }
+    output.write = true;
+}
+
+// The numbered BMPs that must go: those of the last build the project no longer needs, and any
+// file that skinpack would read after the last picture or icon.
+std::vector<std::string> plan_removals(build_state& state, const std::vector<planned_slot>& slots,
+                                       const build_options& options,
+                                       const std::map<std::string, const project_entry*>& sources)
+{
+    std::set<std::string> needed;
+    unsigned pictures = 0;
+    unsigned icons = 0;
+    for (const planned_slot& planned : slots) {
+        needed.insert(planned.slot.file_name);
+        (planned.slot.icon ? icons : pictures) = planned.slot.index + 1;
+    }
+    std::vector<std::string> removals;
+    const auto remove = [&](const std::string& name, const char* why) {
+        const std::vector<std::uint8_t>* now = on_disk(state, name);
+        const fs::path path = state.out / name;
+        if (now == nullptr)
+            return;
+        const auto known = state.last.files.find(name);
+        const bool ours = known != state.last.files.end() && known->second == content_hash(*now);
+        if (const auto source = sources.find(path_text(fs::absolute(path))); source != sources.end())
+            state.result.problems.push_back(shown(path) + ": is the source of " +
+                                            entry_label(*source->second) + ", and skinpack would read it " +
+                                            why + ": move it elsewhere");
+        else if (ours || options.force)
+            removals.push_back(name);
+        else
+            state.result.problems.push_back(
+                shown(path) +
+                (known == state.last.files.end() ? ": not written by skinview build"
+                                                 : ": changed since skinview build wrote it") +
+                ", and skinpack would read it " + why + ": move it away, or give --force to remove it");
+    };
+    for (const auto& [name, hash] : state.last.files)
+        if (name.ends_with(".bmp") && !needed.contains(name))
+            remove(name, "as part of the skin");
+    for (const auto& [pattern, next] :
+         {std::pair{picture_pattern, pictures}, std::pair{icon_pattern, icons}}) {
+        const std::string name = series_name(pattern, next);
+        if (!state.last.files.contains(name))
+            remove(name, "after the project's last image");
+    }
+    return removals;
+}
+
+// Replaces `path` with `bytes` unless it already holds them.
+bool save_if_changed(const fs::path& path, std::span<const std::uint8_t> bytes)
+{
+    std::error_code code;
+    if (fs::is_regular_file(path, code) && std::ranges::equal(whole_file(path), bytes))
+        return true;
+    return replace_file(path, bytes) == save_outcome::saved;
+}
+
+// Every output in the order written, the images before the skin made of them, each checked
+// against what is on disk.
+std::vector<planned_output> plan_outputs(build_state& state, const build_options& options,
+                                         const std::vector<planned_slot>& slots,
+                                         const std::map<std::string, const project_entry*>& sources)
+{
+    const build_result& result = state.result;
+    std::vector<planned_output> outputs;
+    for (const planned_slot& planned : slots) {
+        std::error_code code;
+        if (planned.as_is && fs::equivalent(planned.source, state.out / planned.slot.file_name, code))
+            continue; // the source is that very file, left as it is
+        outputs.push_back({planned.slot.file_name, planned.bmp, planned.hash});
+    }
+    skin_contents contents = contents_of(state.project, slots);
+    contents.crc32 = result.crc32;
+    const std::string made_by = "Generated by skinview build from " + state.project.file.filename().string() +
+                                ", with the skin; it is remade whenever the skin changes.";
+    outputs.push_back(output_of(skin_file_name, result.skin));
+    outputs.push_back(output_of("skin.h", text_bytes(skin_c_header(contents, "SKIN_H", made_by))));
+    outputs.push_back(output_of("skin.json", text_bytes(skin_json(contents))));
+    if (options.embed)
+        outputs.push_back(output_of("skin_data.c", text_bytes(skin_data_text(result.skin))));
+    for (planned_output& output : outputs)
+        check_output(state, output, options, sources);
+    for (const auto& [name, hash] : state.last.files) // other files of earlier builds stay known
+        if (!name.ends_with(".bmp") && !state.next.files.contains(name) &&
+            std::none_of(outputs.begin(), outputs.end(),
+                         [&](const planned_output& o) { return o.name == name; }))
+            state.next.files.insert({name, hash});
+    return outputs;
+}
+
+// Once everything is decided: the removals, then every output whose bytes change.
+void write_outputs(build_state& state, const std::vector<planned_output>& outputs,
+                   const std::vector<std::string>& removals)
+{
+    for (const std::string& name : removals) {
+        std::error_code code;
+        fs::remove(state.out / name, code);
+        state.result.removed.push_back(name);
+    }
+    for (const planned_output& output : outputs) // still known as build's should a write fail
+        if (const auto known = state.last.files.find(output.name);
+            output.write && known != state.last.files.end())
+            state.next.files.insert(*known);
+    for (const planned_output& output : outputs) {
+        if (!output.write)
+            continue;
+        if (replace_file(state.out / output.name, output.bytes) != save_outcome::saved) {
+            state.result.problems.push_back(shown(state.out / output.name) + ": cannot write it");
+            return;
+        }
+        state.next.files[output.name] = output.hash;
+        state.result.written.push_back(output.name);
+    }
+}
+
+// The Makefile rule: the skin and its companions depend on the project file and every source.
+// The numbered BMPs are left out, as a build system declares only the fixed outputs.
+std::string depfile_rule(const fs::path& out, const std::vector<planned_output>& outputs,
+                         const std::vector<fs::path>& inputs)
+{
+    std::string rule;
+    for (const planned_output& output : outputs)
+        if (!output.name.ends_with(".bmp"))
+            rule += (rule.empty() ? "" : " ") + make_escaped(out / output.name);
+    rule += ":";
+    for (const fs::path& input : inputs)
+        rule += " " + make_escaped(input);
+    return rule + "\n";
+}
+
+} // namespace
+
+build_result build_project(const skin_project& project, const build_options& options)
+{
+    build_result result;
+    build_state state =
+        start_state(project, options.out.empty() ? project_folder(project) : options.out, result);
+    state.last = read_record(state.out / build_record_name);
+    for (const auto& [name, hash] : state.last.files)
+        state.written_by_hash.emplace(hash, name);
+    result.inputs.push_back(project.file);
+    std::map<std::string, const project_entry*> sources; // every source, by where it lies
+    for (const project_entry& entry : project.entries)
+        for (const std::string& source : entry.sources) {
+            result.inputs.push_back(source_path(project, source));
+            sources.emplace(path_text(fs::absolute(source_path(project, source))), &entry);
+        }
+
+    std::vector<planned_slot> slots;
+    for (std::size_t entry = 0; entry < project.entries.size(); ++entry)
+        plan_entry(state, entry, slots);
+    number_slots(slots);
+    check_macro_clashes(state, slots);
+    if (slots.empty() && result.problems.empty())
+        result.problems.push_back(state.shown_file + ": lists no images: add a [[picture]] or an [[icon]]");
+    if (!result.problems.empty())
+        return result;
+
+    for (const planned_slot& planned : slots)
+        result.skin.insert(result.skin.end(), planned.slot.block.begin(), planned.slot.block.end());
+    if (result.skin.size() > max_buffer_length) {
+        result.problems.push_back(state.shown_file + ": the skin would pass 2 GiB, more than skinpack takes");
+        return result;
+    }
+    result.crc32 = crc32(result.skin);
+
+    const std::vector<planned_output> outputs = plan_outputs(state, options, slots, sources);
+    const std::vector<std::string> removals = plan_removals(state, slots, options, sources);
+    if (!result.problems.empty())
+        return result;
+    write_outputs(state, outputs, removals);
+    if (!options.depfile.empty() && result.problems.empty() &&
+        !save_if_changed(options.depfile, text_bytes(depfile_rule(state.out, outputs, result.inputs))))
+        result.problems.push_back(shown(options.depfile) + ": cannot write it");
+    if (!save_if_changed(state.out / build_record_name, text_bytes(record_text(state.next))))
+        result.problems.push_back(shown(state.out / build_record_name) + ": cannot write it");
+    for (planned_slot& planned : slots)
+        result.slots.push_back(std::move(planned.slot));
+    return result;
+}
+
+std::vector<project_slot> convert_entry(const skin_project& project, std::size_t entry, dither_method dither,
+                                        std::vector<std::string>& problems)
+{
+    skin_project alone = project;
+    project_entry& chosen = alone.entries.at(entry);
+    if (!chosen.as_is)
+        chosen.dither = dither;
+    build_result result;
+    build_state state = start_state(alone, {}, result);
+    std::vector<planned_slot> slots;
+    plan_entry(state, entry, slots);
+    problems.insert(problems.end(), result.problems.begin(), result.problems.end());
+    std::vector<project_slot> converted;
+    for (planned_slot& planned : slots)
+        converted.push_back(std::move(planned.slot));
+    return converted;
+}

@@ -1,0 +1,244 @@
+// The studio's edits of the project in memory, and the uploads they save into the folder.
+#include "view/studio/project_edits.h"
+
+#include <algorithm>
+#include <cctype>
+#include <optional>
+
+#include "support/file_io.h"
+#include "view/commands/init.h"
+#include "view/common/convert.h"
+#include "view/common/skin_folder.h"
+#include "view/common/status.h"
+#include "view/decode/decode_image.h"
+#include "view/studio/door.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Uploads go into this folder of the project.
+constexpr const char* art_folder = "art";
+// Tries of "name-2.png", "name-3.png", ... before an upload gives up finding a free name.
+constexpr int max_name_tries = 1000;
+
+fs::path from_utf8(const std::string& text)
+{
+    return fs::path(std::u8string(text.begin(), text.end()));
+}
+
+bool is_c_name(const std::string& name)
+{
+    return !name.empty() && std::isdigit(static_cast<unsigned char>(name[0])) == 0 &&
+           std::all_of(name.begin(), name.end(),
+                       [](char c) { return c == '_' || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); });
+}
+
+// Whether `name` may name entry `except` (or a new one): a C name unlike every other entry's.
+std::string name_problem(const skin_project& project, const std::string& name, std::size_t except)
+{
+    if (!is_c_name(c_name(name)))
+        return "\"" + name + "\" gives no C name: use letters, digits, '_', '-' or ' ', not a digit first";
+    for (std::size_t e = 0; e < project.entries.size(); ++e)
+        if (e != except && c_name(project.entries[e].name) == c_name(name))
+            return "\"" + name + "\" is taken by " +
+                   std::string(project.entries[e].icon ? "icon" : "picture") + " \"" +
+                   project.entries[e].name + "\"";
+    return {};
+}
+
+// An entry name from an upload's file name: "Low battery.png" gives "low_battery", made unique.
+std::string name_for_upload(const skin_project& project, const std::string& file_name)
+{
+    std::string base;
+    for (const char c : file_name.substr(0, file_name.rfind('.')))
+        base.push_back(std::isalnum(static_cast<unsigned char>(c)) ? static_cast<char>(std::tolower(c))
+                                                                   : '_');
+    if (base.empty() || std::isdigit(static_cast<unsigned char>(base[0])))
+        base = "image_" + base;
+    std::string name = base;
+    for (int n = 2; !name_problem(project, name, project.entries.size()).empty() && n < max_name_tries; ++n)
+        name = base + "_" + std::to_string(n);
+    return name;
+}
+
+// Whether `path` is the file that one of `own`'s sources names.
+bool is_own_source(const fs::path& folder, const project_entry* own, const fs::path& path)
+{
+    if (own == nullptr)
+        return false;
+    std::error_code error;
+    for (const std::string& source : own->sources)
+        if (fs::equivalent(folder / from_utf8(source), path, error))
+            return true;
+    return false;
+}
+
+// Saves an upload that decodes as art/<its name>, never over a file that is not `own`'s source.
+// Gives the path to put in skin.toml, or nothing with `error` set.
+std::optional<std::string> save_upload(const fs::path& folder, const http_request& request,
+                                       const project_entry* own, std::string& error)
+{
+    const std::string file_name = safe_file_name(query_value(request, "name"));
+    if (request.body.empty()) {
+        error = file_name + ": the file is empty";
+        return std::nullopt;
+    }
+    std::string decode_error;
+    if (decode_frames(body_bytes(request), decode_error).empty()) {
+        error = file_name + ": not an image the studio can use: " + decode_error + "; nothing was changed";
+        return std::nullopt;
+    }
+    const std::optional<fs::path> art = path_inside(folder, art_folder);
+    std::error_code code;
+    if (!art || (fs::exists(*art, code) && !fs::is_directory(*art, code)) ||
+        (!fs::exists(*art, code) && !fs::create_directory(*art, code))) {
+        error = std::string(art_folder) + ": cannot keep uploads there (not a folder inside the project)";
+        return std::nullopt;
+    }
+    const std::size_t dot = std::min(file_name.rfind('.'), file_name.size());
+    for (int n = 1; n < max_name_tries; ++n) {
+        const std::string candidate =
+            n == 1 ? file_name : file_name.substr(0, dot) + "-" + std::to_string(n) + file_name.substr(dot);
+        const std::string relative = std::string(art_folder) + "/" + candidate;
+        const std::optional<fs::path> path = path_inside(folder, relative);
+        if (!path || (fs::exists(fs::symlink_status(folder / from_utf8(relative), code)) &&
+                      !is_own_source(folder, own, *path)))
+            continue;
+        if (replace_file(*path, body_bytes(request)) != save_outcome::saved) {
+            error = relative + ": cannot be written";
+            return std::nullopt;
+        }
+        return relative;
+    }
+    error = file_name + ": no free name for it in " + art_folder;
+    return std::nullopt;
+}
+
+// A source that init took as it is, a numbered BMP at the top of the folder, is moved into art/
+// before a new source replaces it: build would otherwise refuse to replace a file it did not
+// write, and the artist's old image is kept.
+void keep_adopted_bmp(const fs::path& folder, const project_entry& entry)
+{
+    if (!entry.as_is || entry.sources.size() != 1 || entry.sources[0].find('/') != std::string::npos)
+        return;
+    const fs::path old = folder / from_utf8(entry.sources[0]);
+    std::error_code error;
+    for (int n = 1; n < max_name_tries; ++n) {
+        std::string name = old.stem().string();
+        if (n != 1) {
+            name += '-';
+            name += std::to_string(n);
+        }
+        const fs::path kept = folder / art_folder / (name + old.extension().string());
+        if (!fs::exists(fs::symlink_status(kept, error))) {
+            fs::rename(old, kept, error);
+            return;
+        }
+    }
+}
+
+bool set_options(const http_request& request, project_entry& entry, std::string& error)
+{
+    const std::string dither = query_value(request, "dither");
+    const std::string background = query_value(request, "background");
+    if (dither == "default") {
+        entry.dither.reset();
+    } else if (!dither.empty()) {
+        entry.dither = parse_dither(dither);
+        if (!entry.dither) {
+            error = "dither must be none, floyd-steinberg or ordered";
+            return false;
+        }
+    }
+    rgb_colour colour{};
+    if (background == "default") {
+        entry.background.reset();
+    } else if (!background.empty()) {
+        if (!parse_colour(background, colour)) {
+            error = "background must be a colour #RRGGBB";
+            return false;
+        }
+        entry.background = colour;
+    }
+    // Dither and background do not apply to a BMP taken as it is: choosing one imports it.
+    if (!dither.empty() || !background.empty())
+        entry.as_is = false;
+    return true;
+}
+
+} // namespace
+
+bool apply_edit(const fs::path& folder, const http_request& request, skin_project& project,
+                std::string& error)
+{
+    const std::string& path = request.path;
+    if (path == "/api/add") {
+        const std::string kind = query_value(request, "kind");
+        if (kind != "picture" && kind != "icon") {
+            error = "add a picture or an icon";
+            return false;
+        }
+        const std::optional<std::string> source = save_upload(folder, request, nullptr, error);
+        if (!source)
+            return false;
+        project_entry entry{.name = name_for_upload(project, safe_file_name(query_value(request, "name"))),
+                            .icon = kind == "icon",
+                            .sources = {*source}};
+        project.entries.push_back(std::move(entry));
+        return true;
+    }
+    const std::optional<std::size_t> e = query_index(request, "entry", project.entries.size());
+    if (!e) {
+        error = "no such entry";
+        return false;
+    }
+    project_entry& entry = project.entries[*e];
+    if (path == "/api/options")
+        return set_options(request, entry, error);
+    if (path == "/api/rename") {
+        const std::string name = query_value(request, "name");
+        error = name_problem(project, name, *e);
+        if (error.empty())
+            entry.name = name;
+        return error.empty();
+    }
+    if (path == "/api/remove") {
+        project.entries.erase(project.entries.begin() + static_cast<std::ptrdiff_t>(*e));
+        return true;
+    }
+    if (path == "/api/move") {
+        const std::optional<std::size_t> to = query_index(request, "to", project.entries.size());
+        if (!to) {
+            error = "no such place";
+            return false;
+        }
+        project_entry moved = std::move(entry);
+        project.entries.erase(project.entries.begin() + static_cast<std::ptrdiff_t>(*e));
+        project.entries.insert(project.entries.begin() + static_cast<std::ptrdiff_t>(*to), std::move(moved));
+        return true;
+    }
+    if (path == "/api/source") {
+        const std::optional<std::string> source = save_upload(folder, request, &entry, error);
+        if (!source)
+            return false;
+        keep_adopted_bmp(folder, entry);
+        entry.sources = {*source};
+        entry.as_is = false;
+        return true;
+    }
+    error = "no such edit";
+    return false;
+}
+
+bool init_project(const fs::path& folder)
+{
+    if (!scan_skin_folder(folder).images.empty())
+        return run_init(folder) == status_ok;
+    // No images at all: an empty project, for the artist to drop artwork into.
+    const std::string text = project_text({.file = folder / project_file_name});
+    std::error_code error;
+    return !fs::exists(fs::symlink_status(folder / project_file_name, error)) &&
+           replace_file(folder / project_file_name, {reinterpret_cast<const std::uint8_t*>(text.data()),
+                                                     text.size()}) == save_outcome::saved;
+}

@@ -1,0 +1,387 @@
+// The studio's answers: the page, the project as JSON, slot images, and the edits, each written to
+// skin.toml and rebuilt with build_project, one at a time.
+#include "view/studio/studio.h"
+#include "skin/colour_332.h"
+#include "skin/skin.h"
+#include "support/file_io.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <optional>
+
+#include "support/file_io.h"
+#include "view/common/convert.h"
+#include "view/common/render.h"
+#include "view/common/skin_folder.h"
+#include "view/decode/decode_image.h"
+#include "view/studio/page_files.h"
+#include "view/studio/project_edits.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* json_type = "application/json";
+
+std::string json_string(std::string_view text)
+{
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+            out += escape;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string json_list(const std::vector<std::string>& items)
+{
+    std::string out = "[";
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i != 0)
+            out += ',';
+        out += json_string(items[i]);
+    }
+    return out + "]";
+}
+
+std::string colour_hex(rgb_colour colour)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "#%02x%02x%02x", colour[0], colour[1], colour[2]);
+    return text;
+}
+
+std::string utf8_text(const fs::path& path)
+{
+    const std::u8string text = path.u8string();
+    return {text.begin(), text.end()};
+}
+
+http_response json_response(std::string json)
+{
+    http_response response = text_response(200, std::move(json));
+    response.type = json_type;
+    return response;
+}
+
+http_response png_response(std::vector<std::uint8_t> png)
+{
+    if (png.empty())
+        return text_response(500, "cannot make the PNG\n");
+    http_response response;
+    response.type = "image/png";
+    response.body.assign(png.begin(), png.end());
+    return response;
+}
+
+// A problem line without the project folder in front, for the page.
+std::string shown_problem(const studio_state& state, const std::string& line)
+{
+    const std::string prefix = (state.folder / "").string();
+    return line.starts_with(prefix) ? line.substr(prefix.size()) : line;
+}
+
+// The entry whose table starts at the line that a problem names ("skin.toml:14: ..."), if any.
+std::optional<std::size_t> problem_entry(const studio_state& state, const std::string& line)
+{
+    const std::string file = shown_problem(state, line);
+    const std::string prefix = std::string(project_file_name) + ":";
+    if (!file.starts_with(prefix))
+        return std::nullopt;
+    int number = 0;
+    std::from_chars(file.data() + prefix.size(), file.data() + file.size(), number);
+    for (std::size_t e = 0; e < state.project.entries.size(); ++e)
+        if (state.project.entries[e].line == number)
+            return e;
+    return std::nullopt;
+}
+
+void watch_inputs(studio_state& state, std::vector<fs::path> inputs)
+{
+    inputs.push_back(state.folder / project_file_name);
+    if (state.has_project)
+        for (const project_entry& entry : state.project.entries)
+            for (const std::string& source : entry.sources)
+                inputs.push_back(state.folder / fs::path(std::u8string(source.begin(), source.end())));
+    std::sort(inputs.begin(), inputs.end());
+    inputs.erase(std::unique(inputs.begin(), inputs.end()), inputs.end());
+    state.watched.clear();
+    for (fs::path& path : inputs) {
+        watched_file file{std::move(path)};
+        std::error_code error;
+        file.time = fs::last_write_time(file.path, error);
+        file.exists = !error;
+        file.size = file.exists ? fs::file_size(file.path, error) : 0;
+        state.watched.push_back(std::move(file));
+    }
+}
+
+// Reads skin.toml and builds it as `skinview build` does; the last good build stays on a failure.
+void load_and_build(studio_state& state)
+{
+    state.problems.clear();
+    state.has_project = fs::exists(state.folder / project_file_name);
+    std::vector<fs::path> inputs;
+    if (state.has_project && load_project(state.folder / project_file_name, state.project, state.problems)) {
+        build_result result = build_project(state.project, {});
+        inputs = result.inputs;
+        if (result.problems.empty())
+            state.build = std::move(result);
+        else
+            state.problems = std::move(result.problems);
+    }
+    watch_inputs(state, inputs);
+    ++state.version;
+}
+
+// Whether edits may be saved: the file was read whole, at most some sources are missing, which
+// an upload may mend. Any other problem would make project_text drop what it could not read.
+bool editable(const studio_state& state)
+{
+    if (!state.has_project)
+        return false;
+    std::size_t missing = 0;
+    for (const project_entry& entry : state.project.entries)
+        for (const std::string& source : entry.sources)
+            missing +=
+                fs::is_regular_file(state.folder / fs::path(std::u8string(source.begin(), source.end()))) ? 0
+                                                                                                          : 1;
+    return state.problems.empty() || state.problems.size() <= missing;
+}
+
+std::string state_json(const studio_state& state)
+{
+    std::vector<std::vector<std::string>> entry_problems(state.project.entries.size());
+    std::vector<std::string> general;
+    for (const std::string& line : state.problems) {
+        if (const std::optional<std::size_t> entry = problem_entry(state, line))
+            entry_problems[*entry].push_back(shown_problem(state, line));
+        else
+            general.push_back(shown_problem(state, line));
+    }
+    const bool numbered_folder = !state.has_project && !scan_skin_folder(state.folder).images.empty();
+    std::string json =
+        "{\"version\":" + std::to_string(state.version) +
+        ",\"folder\":" + json_string(utf8_text(state.folder)) +
+        ",\"has_project\":" + (state.has_project ? "true" : "false") +
+        ",\"can_init\":" + (numbered_folder ? "true" : "false") +
+        ",\"editable\":" + (editable(state) ? "true" : "false") + ",\"problems\":" + json_list(general) +
+        ",\"defaults\":{\"dither\":" + json_string(dither_name(state.project.dither)) +
+        ",\"background\":" + json_string(colour_hex(state.project.background)) + "},\"entries\":[";
+    for (std::size_t e = 0; e < state.project.entries.size(); ++e) {
+        const project_entry& entry = state.project.entries[e];
+        json +=
+            std::string(e == 0 ? "" : ",") + "{\"name\":" + json_string(entry.name) +
+            ",\"icon\":" + (entry.icon ? "true" : "false") + ",\"sources\":" + json_list(entry.sources) +
+            ",\"size\":" + std::to_string(entry.size) +
+            ",\"dither\":" + (entry.dither ? json_string(dither_name(*entry.dither)) : "null") +
+            ",\"background\":" + (entry.background ? json_string(colour_hex(*entry.background)) : "null") +
+            ",\"as_is\":" + (entry.as_is ? "true" : "false") +
+            ",\"problems\":" + json_list(entry_problems[e]) + "}";
+    }
+    // With problems the folder still holds the last good skin, but its slots need not match
+    // the entries any more: the page then shows the entries and their problems alone.
+    json += "],\"slots\":[";
+    for (std::size_t s = 0; state.problems.empty() && s < state.build.slots.size(); ++s) {
+        const project_slot& slot = state.build.slots[s];
+        json += std::string(s == 0 ? "" : ",") + "{\"entry\":" + std::to_string(slot.entry) +
+                ",\"frame\":" + std::to_string(slot.frame) +
+                ",\"frame_count\":" + std::to_string(slot.frame_count) +
+                ",\"icon\":" + (slot.icon ? "true" : "false") + ",\"index\":" + std::to_string(slot.index) +
+                ",\"side\":" + std::to_string(slot.side) + ",\"file\":" + json_string(slot.file_name) + "}";
+    }
+    char crc[16];
+    std::snprintf(crc, sizeof crc, "%08X", static_cast<unsigned>(state.build.crc32));
+    json += "],\"skin\":{\"size\":" + std::to_string(state.build.skin.size()) + ",\"crc32\":\"" + crc +
+            "\",\"images\":" + std::to_string(state.build.slots.size()) + "}}";
+    return json;
+}
+
+// A 3-3-2 block as the device shows it, as a PNG.
+http_response block_png(std::span<const std::uint8_t> block, int side)
+{
+    return png_response(png_file(side, side, 3, block_to_rgb(block)));
+}
+
+// The original artwork of one frame of an entry, as decoded for import.
+http_response source_png(const studio_state& state, const http_request& request)
+{
+    const std::optional<std::size_t> e = query_index(request, "entry", state.project.entries.size());
+    if (!e)
+        return text_response(404, "no such entry\n");
+    const project_entry& entry = state.project.entries[*e];
+    const std::size_t frame = query_index(request, "frame", 1u << 16).value_or(0);
+    const std::string& source =
+        entry.sources[entry.sources.size() > 1 ? std::min(frame, entry.sources.size() - 1) : 0];
+    const std::optional<fs::path> path = path_inside(state.folder, source);
+    if (!path)
+        return text_response(403, source + ": outside the project folder\n");
+    std::string error;
+    const std::vector<std::uint8_t> bytes = read_source(*path, error);
+    std::vector<rgba_image> frames = bytes.empty() ? std::vector<rgba_image>{} : decode_frames(bytes, error);
+    if (frames.empty())
+        return text_response(422, source + ": " + error + "\n");
+    const rgba_image& image = frames[entry.sources.size() > 1 ? 0 : std::min(frame, frames.size() - 1)];
+    return png_response(png_file(image.width, image.height, 4, rgba_bytes(image)));
+}
+
+// One frame of an entry converted with a chosen dither, nothing written: for comparing.
+http_response dither_png(const studio_state& state, const http_request& request)
+{
+    const std::optional<std::size_t> e = query_index(request, "entry", state.project.entries.size());
+    const std::optional<dither_method> dither = parse_dither(query_value(request, "dither"));
+    if (!e || !dither)
+        return text_response(404, "no such entry or dither\n");
+    std::vector<std::string> problems;
+    const std::vector<project_slot> slots = convert_entry(state.project, *e, *dither, problems);
+    if (slots.empty())
+        return text_response(422, problems.empty() ? "cannot convert\n"
+                                                   : shown_problem(state, problems[0]) + "\n");
+    const std::size_t frame = std::min(query_index(request, "frame", 1u << 16).value_or(0), slots.size() - 1);
+    return block_png(slots[frame].block, slots[frame].side);
+}
+
+http_response page_file_response(std::string_view name)
+{
+    for (const page_file& file : page_files()) {
+        if (file.name != name)
+            continue;
+        http_response response;
+        response.type = name.ends_with(".html") ? "text/html; charset=utf-8"
+                        : name.ends_with(".js") ? "text/javascript; charset=utf-8"
+                                                : "text/css; charset=utf-8";
+        response.body.assign(file.bytes.begin(), file.bytes.end());
+        // The page runs only its own files: no inline script, nothing from elsewhere.
+        response.headers.emplace_back("Content-Security-Policy",
+                                      "default-src 'self'; img-src 'self' blob:; frame-ancestors 'none'");
+        response.headers.emplace_back("X-Frame-Options", "DENY");
+        return response;
+    }
+    return text_response(404, "not found\n");
+}
+
+// skin.skn as last built, or skin.h from the project folder (not through a link out of it), as
+// a download.
+http_response download(const studio_state& state, std::string_view name)
+{
+    const std::optional<fs::path> path = path_inside(state.folder, name);
+    const std::vector<std::uint8_t> bytes = name == "skin.skn" ? state.build.skin
+                                            : path             ? read_file_bytes(*path)
+                                                               : std::vector<std::uint8_t>{};
+    if (bytes.empty())
+        return text_response(404, std::string(name) + " is not built yet\n");
+    http_response response;
+    response.type = "application/octet-stream";
+    response.body.assign(bytes.begin(), bytes.end());
+    response.headers.emplace_back("Content-Disposition",
+                                  "attachment; filename=\"" + std::string(name) + "\"");
+    return response;
+}
+
+// Writes the edited project over skin.toml and rebuilds it.
+http_response save_and_build(studio_state& state, const skin_project& edited)
+{
+    const std::string text = project_text(edited);
+    if (replace_file(state.folder / project_file_name, {reinterpret_cast<const std::uint8_t*>(text.data()),
+                                                        text.size()}) != save_outcome::saved)
+        return text_response(500, "cannot write skin.toml\n");
+    load_and_build(state);
+    return json_response(state_json(state));
+}
+
+// The edits, each checked against the version the page last saw.
+http_response edit(studio_state& state, const http_request& request)
+{
+    if (query_value(request, "version") != std::to_string(state.version))
+        return text_response(409,
+                             "the project changed meanwhile (another tab, or a file on disk): reloaded\n");
+    if (request.path == "/api/init") {
+        if (state.has_project || !init_project(state.folder))
+            return text_response(409, "cannot make skin.toml here\n");
+        load_and_build(state);
+        return json_response(state_json(state));
+    }
+    if (!editable(state))
+        return text_response(409, "skin.toml has problems that the studio cannot mend: edit it by hand\n");
+    skin_project edited = state.project;
+    std::string error;
+    if (!apply_edit(state.folder, request, edited, error))
+        return text_response(422, error + "\n");
+    return save_and_build(state, edited);
+}
+
+} // namespace
+
+void open_studio(studio_state& state, const fs::path& folder)
+{
+    state.folder = fs::canonical(folder);
+    load_and_build(state);
+}
+
+http_response answer_request(studio_state& state, const http_request& request)
+{
+    if (const std::string refusal = door_refusal(request, state.door); !refusal.empty())
+        return text_response(403, refusal + "\n");
+    const std::string& path = request.path;
+    if (request.method == "POST") {
+        if (path == "/api/stop") {
+            state.stop = true;
+            return text_response(200, "stopped\n");
+        }
+        if (path.starts_with("/api/"))
+            return edit(state, request);
+        return text_response(404, "not found\n");
+    }
+    if (request.method != "GET")
+        return text_response(405, "only GET and POST\n");
+    if (path == "/") {
+        http_response page = page_file_response("page.html");
+        // From the address's token on, the browser shows the cookie instead.
+        page.headers.emplace_back("Set-Cookie", token_cookie(state.door) + "=" + state.door.token +
+                                                    "; Path=/; HttpOnly; SameSite=Strict");
+        return page;
+    }
+    if (path == "/studio.js" || path == "/studio.css")
+        return page_file_response(path.substr(1));
+    if (path == "/api/state")
+        return json_response(state_json(state));
+    if (path == "/api/version")
+        return json_response("{\"version\":" + std::to_string(state.version) + "}");
+    if (path == "/api/slot.png") {
+        const std::size_t count = state.problems.empty() ? state.build.slots.size() : 0;
+        const std::optional<std::size_t> s = query_index(request, "slot", count);
+        return s ? block_png(state.build.slots[*s].block, state.build.slots[*s].side)
+                 : text_response(404, "no such slot\n");
+    }
+    if (path == "/api/source.png")
+        return source_png(state, request);
+    if (path == "/api/dither.png")
+        return dither_png(state, request);
+    if (path == "/download/skin.skn" || path == "/download/skin.h")
+        return download(state, path.substr(std::string_view("/download/").size()));
+    return text_response(404, "not found\n");
+}
+
+bool follow_disk(studio_state& state)
+{
+    for (const watched_file& file : state.watched) {
+        std::error_code error;
+        const fs::file_time_type time = fs::last_write_time(file.path, error);
+        const bool exists = !error;
+        const std::uintmax_t size = exists ? fs::file_size(file.path, error) : 0;
+        if (exists != file.exists || (exists && (time != file.time || size != file.size))) {
+            load_and_build(state);
+            return true;
+        }
+    }
+    return false;
+}

@@ -1,0 +1,42 @@
+// The studio's state and its answers to the page: the project, its last build, every edit.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "view/project/project.h"
+#include "view/studio/door.h"
+#include "view/studio/http.h"
+
+// Uploads larger than this are refused before their body is read.
+inline constexpr std::size_t max_upload_bytes = std::size_t{16} << 20;
+
+struct watched_file {
+    std::filesystem::path path;
+    std::filesystem::file_time_type time{};
+    std::uintmax_t size = 0;
+    bool exists = false;
+};
+
+struct studio_state {
+    std::filesystem::path folder; // the project's folder, canonical
+    studio_door door;
+    skin_project project;
+    bool has_project = false;          // skin.toml was read, with or without problems
+    std::vector<std::string> problems; // of the last load and build; none when all is well
+    build_result build;                // the last build that succeeded: what the folder holds
+    std::uint64_t version = 1;         // bumped by every change, the page's and the disk's
+    std::vector<watched_file> watched; // the project file and every source
+    bool stop = false;                 // the page asked the studio to end
+};
+
+// Reads and builds the project in `folder` (which may have no skin.toml yet).
+void open_studio(studio_state& state, const std::filesystem::path& folder);
+
+// The answer to one request that passed the door.
+http_response answer_request(studio_state& state, const http_request& request);
+
+// Reloads and rebuilds when the project file or a source changed on disk; true if it did.
+bool follow_disk(studio_state& state);
