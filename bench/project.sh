@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Times skinview build of a project of PNG pictures and icons: from nothing, with nothing changed,
+# and after one source changed (process start included, median of the runs), and compares the full
+# build per image with skinview import of the same sources with the same options.
+# Usage: bench/project.sh [ENTRIES] [RUNS]   (default 100 entries, 11 runs)
+set -euo pipefail
+
+entries=${1:-100}
+runs=${2:-11}
+source "$(dirname "$0")/common.sh" skinview skinpack make_skin_folder
+skinview=$bin/skinview
+project=$work/project
+
+# PNG sources, half 128x128 pictures and half 16x16 icons: a generated skin folder packed and cut
+# back into one PNG per image (art/bmp<n>.png, art/icon<nn>.png).
+"$bin/make_skin_folder" "$work/bmp" $((entries / 2)) $((entries - entries / 2))
+(cd "$work/bmp" && "$bin/skinpack")
+"$skinview" unpack "$work/bmp/skin.skn" "$work/bmp" -o "$project/art" >/dev/null
+cp "$project/art/bmp0.png" "$work/original.png"
+cp "$project/art/bmp1.png" "$work/changed.png"
+
+{
+    printf '[defaults]\ndither = "floyd-steinberg"\n'
+    for source in "$project"/art/*.png; do
+        name=$(basename "$source" .png)
+        if [[ $name == bmp* ]]; then table=picture; else table=icon; fi
+        printf '\n[[%s]]\nname = "%s"\nsource = "art/%s.png"\n' "$table" "$name" "$name"
+    done
+} >"$project/skin.toml"
+
+# Prints the median, over the runs, of the microseconds that `$@` takes after `prepare` ran.
+time_runs() {
+    local prepare=$1 times=() start
+    shift
+    for ((run = 0; run < runs; run++)); do
+        $prepare
+        start=$(now_us)
+        "$@" >/dev/null || exit 1
+        times+=($(($(now_us) - start)))
+    done
+    printf '%s\n' "${times[@]}" | median
+}
+build() { "$skinview" build "$project" --out "$work/out"; }
+from_nothing() { rm -rf "$work/out"; }
+nothing() { :; }
+flip=0
+change_one() { # alternate two versions of one picture, so that every run sees a change
+    flip=$((1 - flip))
+    if ((flip)); then cp "$work/changed.png" "$project/art/bmp0.png"; else cp "$work/original.png" "$project/art/bmp0.png"; fi
+}
+import() {
+    "$skinview" import "$project"/art/*.png --into "$work/imported" --dither floyd-steinberg
+}
+into_nothing() { rm -rf "$work/imported"; mkdir "$work/imported"; }
+
+full_us=$(time_runs from_nothing build)
+same_us=$(time_runs nothing build)
+change_us=$(time_runs change_one build)
+import_us=$(time_runs into_nothing import)
+awk -v f="$full_us" -v s="$same_us" -v c="$change_us" -v i="$import_us" -v n="$entries" 'BEGIN {
+    printf "%d entries, median of the runs, process start included:\n", n
+    printf "  full build   %8.1f ms (%.3f ms per image; import %.3f ms per image, ratio %.2f; target at most 1)\n",
+        f / 1000, f / n / 1000, i / n / 1000, f / i
+    printf "  no change    %8.1f ms (target under 20 ms)\n", s / 1000
+    printf "  one changed  %8.1f ms (target under 50 ms)\n", c / 1000 }'
