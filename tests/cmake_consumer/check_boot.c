@@ -2,10 +2,12 @@
 #include "skin.h"
 #include "skin_check.h"
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     static const struct expected rows[] = {
-        EXPECT(SKIN_SIZE, 16384), EXPECT(SKIN_LOGO_OFFSET, 0), EXPECT(SKIN_LOGO_SIDE, 128),
+        {"SKIN_SIZE", SKIN_SIZE, 16384},
+        {"SKIN_LOGO_OFFSET", SKIN_LOGO_OFFSET, 0},
+        {"SKIN_LOGO_SIDE", SKIN_LOGO_SIDE, 128},
     };
     if (argc != 2 || check_skin(rows, sizeof rows / sizeof rows[0], argv[1]))
         return 1;

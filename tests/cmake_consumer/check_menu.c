@@ -6,14 +6,17 @@
 
 extern const unsigned char skin_data[SKIN_SIZE];
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     static const struct expected rows[] = {
-        EXPECT(SKIN_SIZE, 17152),
-        EXPECT(SKIN_SPLASH_OFFSET, 0),       EXPECT(SKIN_SPLASH_SIDE, 128),
-        EXPECT(SKIN_BATTERY_OFFSET, 16384),  EXPECT(SKIN_BATTERY_SIDE, 16),
-        EXPECT(SKIN_SPINNER_OFFSET, 16640),  EXPECT(SKIN_SPINNER_SIDE, 16),
-        EXPECT(SKIN_SPINNER_FRAME_COUNT, 2),
+        {"SKIN_SIZE", SKIN_SIZE, 17152},
+        {"SKIN_SPLASH_OFFSET", SKIN_SPLASH_OFFSET, 0},
+        {"SKIN_SPLASH_SIDE", SKIN_SPLASH_SIDE, 128},
+        {"SKIN_BATTERY_OFFSET", SKIN_BATTERY_OFFSET, 16384},
+        {"SKIN_BATTERY_SIDE", SKIN_BATTERY_SIDE, 16},
+        {"SKIN_SPINNER_OFFSET", SKIN_SPINNER_OFFSET, 16640},
+        {"SKIN_SPINNER_SIDE", SKIN_SPINNER_SIDE, 16},
+        {"SKIN_SPINNER_FRAME_COUNT", SKIN_SPINNER_FRAME_COUNT, 2},
     };
     if (argc != 2 || check_skin(rows, sizeof rows / sizeof rows[0], argv[1]))
         return 1;

@@ -3,15 +3,14 @@
 #include <stdio.h>
 
 struct expected {
-    const char *name;
+    const char* name;
     unsigned long value;
     unsigned long expected;
 };
-#define EXPECT(name, value) { #name, name, value }
 
 static unsigned char skin_file[SKIN_SIZE + 1];
 
-static unsigned long skin_crc32(const unsigned char *bytes, unsigned long size)
+static unsigned long skin_crc32(const unsigned char* bytes, unsigned long size)
 {
     unsigned long crc = 0xFFFFFFFFUL;
     unsigned long i;
@@ -25,9 +24,9 @@ static unsigned long skin_crc32(const unsigned char *bytes, unsigned long size)
 }
 
 /* 0 when every macro has its value and the file at `path` is the skin of skin.h; else 1. */
-static int check_skin(const struct expected *rows, int count, const char *path)
+static int check_skin(const struct expected* rows, int count, const char* path)
 {
-    FILE *file = fopen(path, "rb");
+    FILE* file = fopen(path, "rb");
     unsigned long size = 0;
     int failed = 0;
     int i;
