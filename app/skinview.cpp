@@ -3,9 +3,11 @@
 
 #include <iostream>
 
+#include "view/commands/build.h"
 #include "view/commands/check.h"
 #include "view/commands/import.h"
 #include "view/commands/index.h"
+#include "view/commands/init.h"
 #include "view/commands/palette.h"
 #include "view/commands/preview.h"
 #include "view/commands/unpack.h"
@@ -86,6 +88,29 @@ int main(int argc, char** argv)
     index_command->add_option("--format", index_format, "c or json (default: from the file name, or c)")
         ->check(CLI::IsMember({"c", "json"}));
 
+    build_command build;
+    CLI::App* build_command_line = app.add_subcommand(
+        "build", "Build a skin project (skin.toml) into the numbered BMPs, skin.skn, skin.h and skin.json");
+    build_command_line
+        ->add_option("DIR", build.project, "The project's folder, or its project file (default: here)")
+        ->check(CLI::ExistingPath);
+    build_command_line->add_option("--out", build.options.out,
+                                   "Where the outputs go (default: the project's folder)");
+    build_command_line->add_flag("--embed", build.options.embed,
+                                 "Also write skin_data.c, the skin as a C array");
+    build_command_line->add_option("--depfile", build.options.depfile,
+                                   "Write the outputs' dependencies there, in Makefile syntax");
+    build_command_line->add_flag("--force", build.options.force,
+                                 "Replace or remove files in the way that build did not write");
+    build_command_line->add_flag("--watch", build.watch,
+                                 "Build again whenever the project or a source changes");
+
+    fs::path init_folder = ".";
+    CLI::App* init_command =
+        app.add_subcommand("init", "Write a skin.toml for a folder of numbered BMPs, taking each as it is");
+    init_command->add_option("DIR", init_folder, "The skin folder (default: here)")
+        ->check(CLI::ExistingDirectory);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -110,5 +135,9 @@ int main(int argc, char** argv)
     }
     if (*index_command)
         return run_index(index_folder, index_output, index_format);
+    if (*build_command_line)
+        return run_build(build);
+    if (*init_command)
+        return run_init(init_folder);
     return run_unpack(unpack_skin, unpack_folder, unpack_output);
 }

@@ -1,6 +1,7 @@
 // skinview check: the diagnosis of a whole skin folder, as a table on stdout.
 #include "view/commands/check.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "skin/skin.h"
@@ -71,4 +72,14 @@ int print_check(const skin_folder& scan, const fs::path& folder, std::FILE* out)
     else
         std::fprintf(out, "; %s is out of date: run skinpack\n", skin_file_name);
     return scan.warnings.empty() ? status_ok : status_problems;
+}
+
+bool packable_or_explained(const skin_folder& scan, const fs::path& folder)
+{
+    const bool refused = std::any_of(scan.images.begin(), scan.images.end(),
+                                     [](const folder_image& image) { return !image.problem.empty(); });
+    if (!scan.images.empty() && !refused)
+        return true;
+    print_check(scan, folder, stderr);
+    return false;
 }

@@ -11,3 +11,7 @@ int run_check(const std::filesystem::path& folder);
 
 // Prints the diagnosis of a scanned folder to `out`, with the status run_check gives.
 int print_check(const skin_folder& scan, const std::filesystem::path& folder, std::FILE* out);
+
+// For the commands that need a folder skinpack packs: false, with the diagnosis on stderr, when
+// it has no images or skinpack would refuse one.
+bool packable_or_explained(const skin_folder& scan, const std::filesystem::path& folder);

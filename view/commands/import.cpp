@@ -7,7 +7,7 @@
 
 #include "skin/skin.h"
 #include "support/file_io.h"
-#include "view/common/render.h"
+#include "view/common/convert.h"
 #include "view/common/skin_folder.h"
 #include "view/common/status.h"
 #include "view/decode/decode_image.h"
@@ -16,95 +16,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Sources larger than this are refused unread; a real 128x128 source is far smaller.
-constexpr std::uintmax_t max_source_bytes = std::uintmax_t{256} << 20;
-
-bool parse_colour(std::string text, rgb_colour& colour)
-{
-    if (text.starts_with('#'))
-        text.erase(0, 1);
-    if (text.size() != 6 || text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
-        return false;
-    for (std::size_t c = 0; c < 3; ++c)
-        colour[c] = static_cast<std::uint8_t>(std::stoi(text.substr(2 * c, 2), nullptr, 16));
-    return true;
-}
-
-void put_le(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value, int width)
-{
-    for (int i = 0; i < width; ++i)
-        bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-// An uncompressed bottom-up 8-bit BMP whose colour-table entry b is byte b as the device shows
-// it, so that every pixel index is its own skin byte.
-std::vector<std::uint8_t> device_bmp(std::span<const std::uint8_t> block, int side)
-{
-    const auto size = static_cast<std::size_t>(side);
-    constexpr std::size_t pixel_offset = 14 + 40 + 256 * 4;
-    std::vector<std::uint8_t> bmp(pixel_offset + size * size);
-    bmp[0] = 'B';
-    bmp[1] = 'M';
-    put_le(bmp, 2, static_cast<std::uint32_t>(bmp.size()), 4);
-    put_le(bmp, 10, pixel_offset, 4);
-    put_le(bmp, 14, 40, 4);
-    put_le(bmp, 18, static_cast<std::uint32_t>(side), 4);
-    put_le(bmp, 22, static_cast<std::uint32_t>(side), 4);
-    put_le(bmp, 26, 1, 2);
-    put_le(bmp, 28, 8, 2);
-    put_le(bmp, 34, static_cast<std::uint32_t>(size * size), 4);
-    put_le(bmp, 46, 256, 4);
-    for (std::size_t b = 0; b < 256; ++b) {
-        const std::array<std::uint8_t, 3> colour = expand_332(static_cast<std::uint8_t>(b));
-        bmp[54 + 4 * b] = colour[2];
-        bmp[55 + 4 * b] = colour[1];
-        bmp[56 + 4 * b] = colour[0];
-    }
-    for (std::size_t row = 0; row < size; ++row)
-        std::copy_n(block.begin() + static_cast<std::ptrdiff_t>((size - 1 - row) * size), size,
-                    bmp.begin() + static_cast<std::ptrdiff_t>(pixel_offset + row * size));
-    return bmp;
-}
-
-struct converted {
-    std::vector<std::uint8_t> block; // 3-3-2 bytes, top row first
-    int side = 0;
-};
-
 // Reads and converts one source; on failure says why in `error`.
-converted convert_source(const fs::path& source, const import_options& options, rgb_colour background,
-                         std::string& error)
+converted_image convert_source(const fs::path& source, const convert_options& options, std::string& error)
 {
-    std::error_code code;
-    if (!fs::is_regular_file(source, code)) {
-        error = fs::exists(source, code) ? "not a file" : "no such file";
+    const std::vector<std::uint8_t> file = read_source(source, error);
+    if (file.empty())
         return {};
-    }
-    if (fs::file_size(source, code) > max_source_bytes) {
-        error = "the file is over 256 MiB";
-        return {};
-    }
-    const std::vector<std::uint8_t> file = read_file_bytes(source);
-    if (file.empty()) {
-        error = "the file is empty or cannot be read";
-        return {};
-    }
     const rgba_image image = decode_image(file, error);
     if (!image.rgba)
         return {};
-    const bool square_side = image.width == image.height && (image.width == 16 || image.width == 128);
-    if (options.size == 0 && !square_side) {
-        error = "is " + std::to_string(image.width) + "x" + std::to_string(image.height) +
-                ": give --size 16 or --size 128 to scale it to fit";
-        return {};
-    }
-    converted result;
-    result.side = options.size != 0 ? options.size : image.width;
-    std::vector<std::uint8_t> rgb = flatten(image, background);
-    if (image.width != result.side || image.height != result.side)
-        rgb = fit_square(rgb, image.width, image.height, result.side, background);
-    result.block = quantise_332(rgb, result.side, result.side, options.dither);
-    return result;
+    return convert_image(image, options, error);
 }
 
 // The first index from `from` on of a series in `folder` whose file does not exist.
@@ -120,8 +41,8 @@ unsigned first_gap(const fs::path& folder, const char* pattern, unsigned from)
 
 int run_import(const import_options& options)
 {
-    rgb_colour background{};
-    if (!parse_colour(options.background, background)) {
+    convert_options conversion{.size = options.size, .dither = options.dither};
+    if (!parse_colour(options.background, conversion.background)) {
         std::fprintf(stderr, "skinview: --background takes a colour as RRGGBB, not %s\n",
                      options.background.c_str());
         return status_usage;
@@ -139,7 +60,7 @@ int run_import(const import_options& options)
     for (const fs::path& source : options.sources) {
         const std::string name = source.string();
         std::string error;
-        const converted result = convert_source(source, options, background, error);
+        const converted_image result = convert_source(source, conversion, error);
         fs::path destination = options.output;
         if (result.block.empty()) {
             std::fprintf(stderr, "skinview: %s: %s\n", name.c_str(), error.c_str());

@@ -5,6 +5,7 @@
 #include <array>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 
 #include "support/byte_reader.h"
 
@@ -116,4 +117,52 @@ rgba_image decode_image(std::span<const std::uint8_t> file, std::string& error)
         return {};
     }
     return {width, height, byte_buffer(decoded)}; // stb's memory is the C heap's, as byte_buffer's
+}
+
+std::vector<rgba_image> decode_frames(std::span<const std::uint8_t> file, std::string& error)
+{
+    std::vector<rgba_image> frames;
+    static constexpr std::array<std::uint8_t, 3> gif_signature{'G', 'I', 'F'};
+    if (file.size() < 3 || !std::equal(gif_signature.begin(), gif_signature.end(), file.begin())) {
+        rgba_image image = decode_image(file, error);
+        if (image.rgba)
+            frames.push_back(std::move(image));
+        return frames;
+    }
+    // The first frame checks the declared size as every image is checked, before the rest.
+    const rgba_image first = decode_image(file, error);
+    if (!first.rgba)
+        return frames;
+    const auto frame_bytes =
+        static_cast<std::size_t>(first.width) * static_cast<std::size_t>(first.height) * 4;
+    // stb grows one buffer frame by frame, so its cap bounds the frames' pixels together.
+    allocation_limit = file.size() + static_cast<std::size_t>(max_image_pixels) * 4 + (std::size_t{1} << 20);
+    int width = 0;
+    int height = 0;
+    int count = 0;
+    int channels = 0;
+    stbi_uc* decoded = stbi_load_gif_from_memory(file.data(), static_cast<int>(file.size()), nullptr, &width,
+                                                 &height, &count, &channels, 4);
+    if (decoded == nullptr) {
+        error = std::string("the image is damaged or cut short (") + stbi_failure_reason() + ")";
+        return frames;
+    }
+    const byte_buffer all(decoded);
+    const std::uint64_t pixels = std::uint64_t{static_cast<unsigned>(width)} * static_cast<unsigned>(height) *
+                                 static_cast<unsigned>(count);
+    if (width != first.width || height != first.height || count <= 0 || pixels > max_image_pixels) {
+        error =
+            "its frames hold more pixels than the " + std::to_string(max_image_pixels) + " skinview takes";
+        return frames;
+    }
+    for (int frame = 0; frame < count; ++frame) {
+        byte_buffer rgba(static_cast<std::uint8_t*>(std::malloc(frame_bytes)));
+        if (!rgba) {
+            error = "out of memory";
+            return {};
+        }
+        std::memcpy(rgba.get(), all.get() + static_cast<std::size_t>(frame) * frame_bytes, frame_bytes);
+        frames.push_back({width, height, std::move(rgba)});
+    }
+    return frames;
 }

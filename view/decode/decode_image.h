@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "view/decode/bmp_decoder.h"
 
@@ -11,3 +12,7 @@
 // gives an empty image and says why in `error`. No decoder may allocate much more than the
 // pixels that the header declares, which are checked against max_image_pixels first.
 rgba_image decode_image(std::span<const std::uint8_t> file, std::string& error);
+
+// Every frame of an animated GIF, in order, all of the GIF's size; any other image as one frame.
+// The frames together may hold no more than max_image_pixels, under the same allocation cap.
+std::vector<rgba_image> decode_frames(std::span<const std::uint8_t> file, std::string& error);

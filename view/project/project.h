@@ -39,15 +39,32 @@ bool load_project(const std::filesystem::path& file, skin_project& project,
 // The project file's text for `project`, as init writes it and the studio saves its edits.
 std::string project_text(const skin_project& project);
 
+// The folder that the project's sources are relative to.
+std::filesystem::path project_folder(const skin_project& project);
+
+// Where a source as written (UTF-8, relative to the project folder, or absolute) lies.
+std::filesystem::path source_path(const skin_project& project, const std::string& source);
+
+// How messages name an entry: `icon "battery"`, or `icon` while it has no name.
+std::string entry_label(const project_entry& entry);
+
+// The name that an entry's macros carry: upper case, '-' and ' ' as '_' ("low-battery" gives
+// "LOW_BATTERY"); it must then be a C identifier.
+std::string c_name(const std::string& name);
+
+// "none", "floyd-steinberg", "ordered", as the project file and import's --dither spell them.
+const char* dither_name(dither_method method);
+std::optional<dither_method> parse_dither(const std::string& name);
+
 // One image of the built skin: an entry, or one frame of it.
 struct project_slot {
-    std::size_t entry = 0;   // index into skin_project::entries
-    unsigned frame = 0;      // within the entry
+    std::size_t entry = 0; // index into skin_project::entries
+    unsigned frame = 0;    // within the entry
     unsigned frame_count = 1;
     bool icon = false;
-    unsigned index = 0;      // within its series: bmp<index>.bmp or icon<index, 2 digits>.bmp
-    int side = 0;            // 16 or 128
-    std::string file_name;   // "bmp3.bmp"
+    unsigned index = 0;              // within its series: bmp<index>.bmp or icon<index, 2 digits>.bmp
+    int side = 0;                    // 16 or 128
+    std::string file_name;           // "bmp3.bmp"
     std::vector<std::uint8_t> block; // 3-3-2 pixels, top row first
 };
 
@@ -58,16 +75,25 @@ struct build_options {
     bool force = false;            // may replace or remove files that build did not write
 };
 
+inline constexpr const char* build_record_name = ".skinview-build"; // in the output folder
+
 struct build_result {
-    std::vector<std::string> problems; // one line each; when any, no output was changed
-    std::vector<project_slot> slots;   // in skin order
-    std::vector<std::uint8_t> skin;    // the bytes of skin.skn
-    std::uint32_t crc32 = 0;           // of `skin`
-    std::vector<std::string> written;  // outputs whose bytes changed, in the order written
-    std::vector<std::string> removed;  // numbered BMPs of an earlier build that are no longer needed
-    unsigned decoded = 0;              // sources decoded afresh rather than taken from the last build
+    std::vector<std::string> problems;         // one line each; when any, no output was changed
+    std::vector<project_slot> slots;           // in skin order
+    std::vector<std::uint8_t> skin;            // the bytes of skin.skn
+    std::uint32_t crc32 = 0;                   // of `skin`
+    std::vector<std::string> written;          // outputs whose bytes changed, in the order written
+    std::vector<std::string> removed;          // numbered BMPs of an earlier build that are no longer needed
+    unsigned decoded = 0;                      // sources decoded afresh rather than taken from the last build
+    std::vector<std::filesystem::path> inputs; // the project file and every source, for watching
 };
 
 // Imports every entry as skinview import would, then writes the numbered BMPs, skin.skn, skin.h,
 // skin.json (and skin_data.c, the depfile) into the output folder, each only if its bytes change.
 build_result build_project(const skin_project& project, const build_options& options);
+
+// The blocks of one entry, one slot per frame (side, frame, frame_count and block set, no file
+// name), converted as build would but with `dither` in place of the entry's own; nothing is
+// read from the last build nor written. Empty, with the problem lines in `problems`, on failure.
+std::vector<project_slot> convert_entry(const skin_project& project, std::size_t entry, dither_method dither,
+                                        std::vector<std::string>& problems);

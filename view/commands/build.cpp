@@ -1,0 +1,167 @@
+// skinview build: loads the project, builds it, says what changed; with --watch, polls the
+// project file and the sources and builds again on every change until Ctrl-C.
+#include "view/commands/build.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "view/common/status.h"
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+#else
+#include <thread>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int poll_milliseconds = 250;
+
+volatile std::sig_atomic_t interrupted = 0;
+
+extern "C" void on_interrupt(int)
+{
+    interrupted = 1;
+}
+
+// The mingw toolchains with win32 threads have no std::this_thread::sleep_for.
+void pause_for(int milliseconds)
+{
+#ifdef _WIN32
+    Sleep(static_cast<DWORD>(milliseconds));
+#else
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+#endif
+}
+
+std::string joined(const std::vector<std::string>& names)
+{
+    std::string text;
+    for (const std::string& name : names)
+        text += (text.empty() ? "" : " ") + name;
+    return text;
+}
+
+// "skin.skn: 12 images, 196608 bytes, crc32 1a2b3c4d; 1 decoded; wrote bmp3.bmp skin.skn ..."
+std::string summary(const build_result& result, const fs::path& out)
+{
+    char crc[16];
+    std::snprintf(crc, sizeof crc, "%08lx", static_cast<unsigned long>(result.crc32));
+    std::string text = (out / "skin.skn").lexically_normal().string() + ": " +
+                       std::to_string(result.slots.size()) + " images, " +
+                       std::to_string(result.skin.size()) + " bytes, crc32 " + crc + "; " +
+                       std::to_string(result.decoded) + " decoded; ";
+    if (result.written.empty() && result.removed.empty())
+        return text + "up to date";
+    if (!result.written.empty())
+        text += "wrote " + joined(result.written);
+    if (!result.removed.empty())
+        text += std::string(result.written.empty() ? "" : "; ") + "removed " + joined(result.removed);
+    return text;
+}
+
+// Loads and builds once; prints the problems, each after `prefix`, or gives the summary in
+// `line`. Gives the inputs to watch.
+int build_once(const build_command& command, const fs::path& file, std::vector<fs::path>& inputs,
+               const std::string& prefix, std::string& line)
+{
+    skin_project project;
+    std::vector<std::string> problems;
+    build_result result;
+    if (load_project(file, project, problems)) {
+        result = build_project(project, command.options);
+        problems = result.problems;
+        inputs = result.inputs;
+    }
+    for (const std::string& problem : problems)
+        std::fprintf(stderr, "%s%s\n", prefix.c_str(), problem.c_str());
+    if (!problems.empty())
+        return status_problems;
+    line =
+        prefix + summary(result, command.options.out.empty() ? project_folder(project) : command.options.out);
+    return status_ok;
+}
+
+struct file_stamp {
+    bool exists = false;
+    std::uintmax_t size = 0;
+    fs::file_time_type time{};
+    bool operator==(const file_stamp&) const = default;
+};
+
+std::map<fs::path, file_stamp> stamps_of(const std::vector<fs::path>& inputs)
+{
+    std::map<fs::path, file_stamp> stamps;
+    for (const fs::path& input : inputs) {
+        std::error_code code;
+        file_stamp stamp;
+        stamp.time = fs::last_write_time(input, code);
+        stamp.exists = !code;
+        stamp.size = stamp.exists ? fs::file_size(input, code) : 0;
+        stamps[input] = stamp;
+    }
+    return stamps;
+}
+
+std::string clock_text()
+{
+    const std::time_t now = std::time(nullptr);
+    char text[16];
+    std::strftime(text, sizeof text, "%H:%M:%S", std::localtime(&now));
+    return text;
+}
+
+} // namespace
+
+int run_build(const build_command& command)
+{
+    std::error_code code;
+    const fs::path file =
+        fs::is_directory(command.project, code) ? command.project / project_file_name : command.project;
+    if (!command.options.out.empty())
+        fs::create_directories(command.options.out, code);
+    std::vector<fs::path> inputs{file};
+    std::string line;
+    const int status = build_once(command, file, inputs, "", line);
+    if (status == status_ok)
+        std::printf("%s\n", line.c_str());
+    if (!command.watch)
+        return status;
+    std::printf("watching %zu files; Ctrl-C ends\n", inputs.size());
+    std::fflush(stdout);
+    std::signal(SIGINT, on_interrupt);
+    std::map<fs::path, file_stamp> stamps = stamps_of(inputs);
+    while (interrupted == 0) {
+        pause_for(poll_milliseconds);
+        const std::map<fs::path, file_stamp> now = stamps_of(inputs);
+        if (now == stamps)
+            continue;
+        std::vector<std::string> changed;
+        for (const auto& [path, stamp] : now)
+            if (stamps[path] != stamp)
+                changed.push_back(path.lexically_normal().string());
+        const auto start = std::chrono::steady_clock::now();
+        const std::string prefix = clock_text() + " " + joined(changed) + " changed: ";
+        std::vector<fs::path> next = inputs;
+        if (build_once(command, file, next, prefix, line) == status_ok) {
+            const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - start);
+            std::printf("%s (%lld ms)\n", line.c_str(), static_cast<long long>(took.count()));
+        }
+        std::fflush(stdout);
+        std::fflush(stderr);
+        inputs = next;
+        stamps = stamps_of(inputs);
+    }
+    std::printf("stopped watching\n");
+    return status_ok;
+}

@@ -1,0 +1,17 @@
+// skinview build: a skin project made into the numbered BMPs, the skin and its header, once or
+// on every change.
+#pragma once
+
+#include <filesystem>
+
+#include "view/project/project.h"
+
+struct build_command {
+    std::filesystem::path project = "."; // a folder holding skin.toml, or the project file itself
+    build_options options;
+    bool watch = false; // build again whenever the project file or a source changes
+};
+
+// Builds the project, with one line on stdout, or its problems on stderr and status_problems.
+// With watch, goes on until Ctrl-C, one line per rebuild.
+int run_build(const build_command& command);

@@ -1,0 +1,43 @@
+// skinview init: the folder's images, as skinpack reads them, listed as entries that take each
+// BMP as it is, so that building the new project changes no file.
+#include "view/commands/init.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "support/file_io.h"
+#include "view/commands/check.h"
+#include "view/common/skin_folder.h"
+#include "view/common/status.h"
+#include "view/project/project.h"
+
+namespace fs = std::filesystem;
+
+int run_init(const fs::path& folder)
+{
+    const fs::path file = folder / project_file_name;
+    const std::string shown = file.lexically_normal().string();
+    std::error_code code;
+    if (fs::exists(fs::symlink_status(file, code))) {
+        std::fprintf(stderr, "skinview: %s exists: init never replaces it\n", shown.c_str());
+        return status_problems;
+    }
+    const skin_folder scan = scan_skin_folder(folder);
+    if (!packable_or_explained(scan, folder))
+        return status_problems;
+    skin_project project{.file = file};
+    for (const folder_image& image : scan.images)
+        project.entries.push_back(
+            {.name = image_stem(image.name), .icon = image.icon, .sources = {image.name}, .as_is = true});
+    const std::string text = project_text(project);
+    if (replace_file(file, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}) !=
+        save_outcome::saved) {
+        std::fprintf(stderr, "skinview: cannot write %s\n", shown.c_str());
+        return status_problems;
+    }
+    const auto icons =
+        std::count_if(scan.images.begin(), scan.images.end(), [](const folder_image& i) { return i.icon; });
+    std::printf("%s: %zu pictures and %zu icons, each BMP taken as it is\n", shown.c_str(),
+                scan.images.size() - static_cast<std::size_t>(icons), static_cast<std::size_t>(icons));
+    return status_ok;
+}

@@ -1,0 +1,93 @@
+// The conversion of artwork: read, flatten, fit, quantise, and the device BMP that holds it.
+#include "view/common/convert.h"
+
+#include <algorithm>
+#include <array>
+
+#include "view/common/render.h"
+#include "view/common/skin_folder.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void put_le(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value, int width)
+{
+    for (int i = 0; i < width; ++i)
+        bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+} // namespace
+
+bool parse_colour(std::string text, rgb_colour& colour)
+{
+    if (text.starts_with('#'))
+        text.erase(0, 1);
+    if (text.size() != 6 || text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+        return false;
+    for (std::size_t c = 0; c < 3; ++c)
+        colour[c] = static_cast<std::uint8_t>(std::stoi(text.substr(2 * c, 2), nullptr, 16));
+    return true;
+}
+
+std::vector<std::uint8_t> read_source(const fs::path& source, std::string& error)
+{
+    std::error_code code;
+    if (!fs::is_regular_file(source, code)) {
+        error = fs::exists(source, code) ? "not a file" : "no such file";
+        return {};
+    }
+    if (fs::file_size(source, code) > max_source_bytes) {
+        error = "the file is over 256 MiB";
+        return {};
+    }
+    std::vector<std::uint8_t> file = read_file_bytes(source);
+    if (file.empty())
+        error = "the file is empty or cannot be read";
+    return file;
+}
+
+converted_image convert_image(const rgba_image& image, const convert_options& options, std::string& error)
+{
+    const bool square_side = image.width == image.height && (image.width == 16 || image.width == 128);
+    if (options.size == 0 && !square_side) {
+        error = "is " + std::to_string(image.width) + "x" + std::to_string(image.height) +
+                ": give --size 16 or --size 128 to scale it to fit";
+        return {};
+    }
+    converted_image result;
+    result.side = options.size != 0 ? options.size : image.width;
+    std::vector<std::uint8_t> rgb = flatten(image, options.background);
+    if (image.width != result.side || image.height != result.side)
+        rgb = fit_square(rgb, image.width, image.height, result.side, options.background);
+    result.block = quantise_332(rgb, result.side, result.side, options.dither);
+    return result;
+}
+
+std::vector<std::uint8_t> device_bmp(std::span<const std::uint8_t> block, int side)
+{
+    const auto size = static_cast<std::size_t>(side);
+    constexpr std::size_t pixel_offset = 14 + 40 + 256 * 4;
+    std::vector<std::uint8_t> bmp(pixel_offset + size * size);
+    bmp[0] = 'B';
+    bmp[1] = 'M';
+    put_le(bmp, 2, static_cast<std::uint32_t>(bmp.size()), 4);
+    put_le(bmp, 10, pixel_offset, 4);
+    put_le(bmp, 14, 40, 4);
+    put_le(bmp, 18, static_cast<std::uint32_t>(side), 4);
+    put_le(bmp, 22, static_cast<std::uint32_t>(side), 4);
+    put_le(bmp, 26, 1, 2);
+    put_le(bmp, 28, 8, 2);
+    put_le(bmp, 34, static_cast<std::uint32_t>(size * size), 4);
+    put_le(bmp, 46, 256, 4);
+    for (std::size_t b = 0; b < 256; ++b) {
+        const std::array<std::uint8_t, 3> colour = expand_332(static_cast<std::uint8_t>(b));
+        bmp[54 + 4 * b] = colour[2];
+        bmp[55 + 4 * b] = colour[1];
+        bmp[56 + 4 * b] = colour[0];
+    }
+    for (std::size_t row = 0; row < size; ++row)
+        std::copy_n(block.begin() + static_cast<std::ptrdiff_t>((size - 1 - row) * size), size,
+                    bmp.begin() + static_cast<std::ptrdiff_t>(pixel_offset + row * size));
+    return bmp;
+}

@@ -1,0 +1,39 @@
+// Artwork made into a skin image: the one conversion that import and project builds share.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "view/common/quantise.h"
+#include "view/decode/bmp_decoder.h"
+
+struct convert_options {
+    int size = 0; // 16 or 128: scale other sizes to fit; 0: the image must be 16x16 or 128x128
+    dither_method dither = dither_method::none;
+    rgb_colour background{};
+};
+
+struct converted_image {
+    std::vector<std::uint8_t> block; // 3-3-2 bytes, top row first; empty on failure
+    int side = 0;
+};
+
+// Sources larger than this are refused unread; a real 128x128 source is far smaller.
+inline constexpr std::uintmax_t max_source_bytes = std::uintmax_t{256} << 20;
+
+// A colour written RRGGBB, with or without a leading '#'.
+bool parse_colour(std::string text, rgb_colour& colour);
+
+// The whole of an artwork file; empty with the reason in `error` when it is missing, not a
+// file, over max_source_bytes, empty or unreadable.
+std::vector<std::uint8_t> read_source(const std::filesystem::path& source, std::string& error);
+
+// A decoded image flattened on the background, fitted to its square and quantised.
+converted_image convert_image(const rgba_image& image, const convert_options& options, std::string& error);
+
+// An uncompressed bottom-up 8-bit BMP whose colour-table entry b is byte b as the device shows
+// it, so that every pixel index is its own skin byte.
+std::vector<std::uint8_t> device_bmp(std::span<const std::uint8_t> block, int side);

@@ -1,0 +1,113 @@
+// The C header and JSON of a skin's table of contents.
+#include "view/common/skin_header.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+namespace {
+
+std::string literal(std::uint64_t value)
+{
+    return std::to_string(value) + "u";
+}
+
+std::string define(const std::string& name, const std::string& value)
+{
+    return "#define " + name + " " + value + "\n";
+}
+
+} // namespace
+
+std::uint64_t lay_out_images(std::vector<header_image>& images)
+{
+    unsigned pictures = 0;
+    unsigned icons = 0;
+    std::uint64_t size = 0;
+    for (header_image& image : images) {
+        image.index = image.icon ? icons++ : pictures++;
+        image.offset = size;
+        size += std::uint64_t{image.side} * image.side;
+    }
+    return size;
+}
+
+std::string macro_stem(const std::string& file_name)
+{
+    std::string stem = file_name.substr(0, file_name.rfind('.'));
+    std::transform(stem.begin(), stem.end(), stem.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return stem;
+}
+
+std::string skin_c_header(const skin_contents& contents, const std::string& guard, const std::string& made_by)
+{
+    const std::vector<header_image>& images = contents.images;
+    const auto icons = static_cast<std::size_t>(
+        std::count_if(images.begin(), images.end(), [](const header_image& image) { return image.icon; }));
+    char crc[16];
+    std::snprintf(crc, sizeof crc, "0x%08lXul", static_cast<unsigned long>(contents.crc32));
+    std::string text =
+        "/* Where each image lies in skin.skn, as skinpack packs the images of its folder.\n   " + made_by +
+        " */\n#ifndef " + guard + "\n#define " + guard + "\n\n" +
+        "/* The whole file in bytes, and its images: pictures first, then icons. */\n" +
+        define("SKIN_SIZE", literal(contents.size)) + define("SKIN_IMAGE_COUNT", literal(images.size())) +
+        define("SKIN_PICTURE_COUNT", literal(images.size() - icons)) +
+        define("SKIN_ICON_COUNT", literal(icons)) +
+        "\n/* The CRC-32 (zlib's) of the whole of skin.skn, to check the skin that was loaded. */\n" +
+        define("SKIN_CRC32", crc) + "\n";
+    text += "/* Each image's block: its first byte in the file, and its side. A block holds side * side\n"
+            "   bytes, one 3-3-2 pixel (red in bits 7-5, green 4-2, blue 1-0) each, top row first. */\n";
+    std::string offsets;
+    std::string sides;
+    for (const header_image& image : images) {
+        const std::string stem = "SKIN_" + macro_stem(image.file_name);
+        text += define(stem + "_OFFSET", literal(image.offset)) + define(stem + "_SIDE", literal(image.side));
+        offsets += (offsets.empty() ? "" : ", ") + literal(image.offset);
+        sides += (sides.empty() ? "" : ", ") + literal(image.side);
+    }
+    if (!contents.names.empty())
+        text +=
+            "\n/* The project's names. The frames of an animation are consecutive blocks of one side. */\n";
+    for (const header_name& name : contents.names) {
+        const header_image& first = images[name.first];
+        const std::string stem = "SKIN_" + name.c_name;
+        if (name.c_name != macro_stem(first.file_name))
+            text +=
+                define(stem + "_OFFSET", literal(first.offset)) + define(stem + "_SIDE", literal(first.side));
+        if (name.frames)
+            text += define(stem + "_FRAME_COUNT", literal(name.frame_count));
+    }
+    text += "\n/* The same in skin order, to initialise arrays, for example\n"
+            "   static const unsigned long skin_offsets[SKIN_IMAGE_COUNT] = SKIN_OFFSETS; */\n" +
+            define("SKIN_OFFSETS", "{ " + offsets + " }") + define("SKIN_SIDES", "{ " + sides + " }") +
+            "\n#endif\n";
+    return text;
+}
+
+std::string skin_json(const skin_contents& contents)
+{
+    // Which name each image belongs to, and which of its frames it is.
+    std::vector<const header_name*> owner(contents.images.size(), nullptr);
+    for (const header_name& name : contents.names)
+        for (unsigned frame = 0; frame < name.frame_count; ++frame)
+            owner[name.first + frame] = &name;
+    std::string text = "{\n  \"size\": " + std::to_string(contents.size) +
+                       ",\n  \"crc32\": " + std::to_string(contents.crc32) + ",\n  \"images\": [";
+    for (std::size_t i = 0; i < contents.images.size(); ++i) {
+        const header_image& image = contents.images[i];
+        text += std::string(i == 0 ? "\n" : ",\n") + "    {\"name\": \"" + image.file_name +
+                "\", \"series\": \"" + (image.icon ? "icon" : "picture") +
+                "\", \"index\": " + std::to_string(image.index) +
+                ", \"side\": " + std::to_string(image.side) +
+                ", \"offset\": " + std::to_string(image.offset) +
+                ", \"size\": " + std::to_string(std::uint64_t{image.side} * image.side);
+        if (const header_name* name = owner[i]; name != nullptr) {
+            text += ", \"entry\": \"" + name->name + "\""; // names hold no quotes or backslashes
+            if (name->frames)
+                text += ", \"frame\": " + std::to_string(i - name->first);
+        }
+        text += "}";
+    }
+    return text + "\n  ]\n}\n";
+}

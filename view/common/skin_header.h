@@ -1,0 +1,45 @@
+// The skin's table of contents for firmware, as a C header or JSON: what skinview index and
+// skinview build both write.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct header_image {
+    std::string file_name; // "bmp3.bmp"
+    bool icon = false;
+    unsigned index = 0; // within its series
+    unsigned side = 0;
+    std::uint64_t offset = 0;
+};
+
+// A project's name for a run of images: one, or the frames of an animation.
+struct header_name {
+    std::string name;      // as written
+    std::string c_name;    // its upper-case C form, for SKIN_<C_NAME>_OFFSET
+    std::size_t first = 0; // index of its first image
+    unsigned frame_count = 1;
+    bool frames = false; // an animation, which also gets SKIN_<C_NAME>_FRAME_COUNT
+};
+
+struct skin_contents {
+    std::vector<header_image> images; // in skin order
+    std::vector<header_name> names;   // none for a plain folder
+    std::uint64_t size = 0;
+    std::uint32_t crc32 = 0;
+};
+
+// Gives images whose name, series and side are set their index and offset, laid out one after
+// another from 0 in the order given; returns the skin's size.
+std::uint64_t lay_out_images(std::vector<header_image>& images);
+
+// "BMP3" for "bmp3.bmp": the stem that names an image's macros.
+std::string macro_stem(const std::string& file_name);
+
+// Plain C89 that C++ takes too: macros only, so that any number of files may include it.
+// `made_by` ends the opening comment, saying what generated it and when to again.
+std::string skin_c_header(const skin_contents& contents, const std::string& guard,
+                          const std::string& made_by);
+
+std::string skin_json(const skin_contents& contents);

@@ -1,0 +1,643 @@
+// skinview build's core: every entry converted (or taken from the last build), laid out as
+// skinpack packs the folder, checked against what is on disk, and only then written.
+#include "view/project/project.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "skin/bitmap.h"
+#include "skin/skin.h"
+#include "support/file_io.h"
+#include "view/common/checksum.h"
+#include "view/common/convert.h"
+#include "view/common/skin_folder.h"
+#include "view/common/skin_header.h"
+#include "view/decode/decode_image.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* record_header = "skinview build record 1";
+constexpr std::size_t device_bmp_header = 14 + 40 + 256 * 4; // where device_bmp puts the pixels
+
+// What the last build knew about a source, so that an unchanged one need not be read.
+struct source_stamp {
+    std::uint64_t hash = 0;
+    std::uintmax_t size = 0;
+    long long time = 0;
+};
+
+// The build record: the files build wrote, the sources it read, and what each conversion gave.
+struct build_record {
+    std::map<std::string, std::uint64_t> files;  // output name -> hash of the bytes written
+    std::map<std::string, source_stamp> sources; // source path -> stamp
+    std::map<std::uint64_t, std::vector<std::uint64_t>> conversions; // key -> hash of each frame's BMP
+};
+
+// One image of the skin to be: its block and the bytes of its numbered BMP.
+struct planned_slot {
+    project_slot slot;
+    std::vector<std::uint8_t> bmp;
+    fs::path source;    // what it came from
+    bool as_is = false; // bmp is the source's own bytes
+};
+
+struct build_state {
+    const skin_project& project;
+    fs::path out;
+    std::string shown_file; // the project file as messages name it
+    build_record last;
+    build_record next;
+    std::map<std::uint64_t, std::string> written_by_hash;                 // last build's files
+    std::map<std::string, std::optional<std::vector<std::uint8_t>>> disk; // output files read so far
+    build_result& result;
+};
+
+build_state start_state(const skin_project& project, const fs::path& out, build_result& result)
+{
+    return {.project = project,
+            .out = out,
+            .shown_file = project.file.lexically_normal().string(),
+            .last = {},
+            .next = {},
+            .written_by_hash = {},
+            .disk = {},
+            .result = result};
+}
+
+std::string path_text(const fs::path& path)
+{
+    const std::u8string text = path.lexically_normal().generic_u8string();
+    return {text.begin(), text.end()};
+}
+
+std::string shown(const fs::path& path)
+{
+    return path.lexically_normal().string();
+}
+
+std::uint64_t hash_of(std::span<const std::uint8_t> bytes)
+{
+    return fnv1a(bytes);
+}
+
+std::uint64_t hash_value(std::uint64_t hash, std::uint64_t value)
+{
+    std::uint8_t bytes[8];
+    for (std::size_t i = 0; i < 8; ++i)
+        bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
+    return fnv1a(bytes, hash);
+}
+
+build_record read_record(const fs::path& path)
+{
+    build_record record;
+    const std::vector<std::uint8_t> bytes = read_file_bytes(path);
+    std::istringstream in(std::string(bytes.begin(), bytes.end()));
+    std::string line;
+    if (!std::getline(in, line) || line != record_header)
+        return record; // none, or of another version: everything is done afresh
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string kind;
+        std::uint64_t hash = 0;
+        fields >> kind >> std::hex >> hash >> std::dec;
+        if (kind == "file" || kind == "source") {
+            source_stamp stamp{.hash = hash};
+            if (kind == "source")
+                fields >> stamp.size >> stamp.time;
+            std::string name;
+            fields.get(); // the one space before a name, which may itself hold spaces
+            std::getline(fields, name);
+            if (fields.fail() || name.empty())
+                continue;
+            if (kind == "file")
+                record.files[name] = hash;
+            else
+                record.sources[name] = stamp;
+        } else if (kind == "convert") {
+            std::vector<std::uint64_t>& frames = record.conversions[hash];
+            for (std::uint64_t frame = 0; fields >> std::hex >> frame;)
+                frames.push_back(frame);
+        }
+    }
+    return record;
+}
+
+std::string hex(std::uint64_t value)
+{
+    char text[20];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+std::string record_text(const build_record& record)
+{
+    std::string text = std::string(record_header) + "\n";
+    for (const auto& [name, hash] : record.files)
+        text += "file " + hex(hash) + " " + name + "\n";
+    for (const auto& [path, stamp] : record.sources)
+        text += "source " + hex(stamp.hash) + " " + std::to_string(stamp.size) + " " +
+                std::to_string(stamp.time) + " " + path + "\n";
+    for (const auto& [key, frames] : record.conversions) {
+        text += "convert " + hex(key);
+        for (const std::uint64_t frame : frames)
+            text += " " + hex(frame);
+        text += "\n";
+    }
+    return text;
+}
+
+// The bytes of an output file as they are now, read once; null when there is no such file.
+const std::vector<std::uint8_t>* on_disk(build_state& state, const std::string& name)
+{
+    auto [at, fresh] = state.disk.try_emplace(name);
+    if (fresh) {
+        std::error_code code;
+        if (fs::is_regular_file(state.out / name, code))
+            at->second = read_file_bytes(state.out / name);
+    }
+    return at->second ? &*at->second : nullptr;
+}
+
+void report(build_state& state, const project_entry& entry, const std::string& text)
+{
+    state.result.problems.push_back(state.shown_file + ":" + std::to_string(entry.line) + ": " +
+                                    entry_label(entry) + ": " + text);
+}
+
+// The hash of a source's bytes: the last build's, when its size and time are as they were.
+// Sources are known by their name as written, which stays when the build runs from elsewhere.
+std::uint64_t source_hash(build_state& state, const std::string& key, const fs::path& path,
+                          std::vector<std::uint8_t>& bytes, std::string& error)
+{
+    std::error_code code;
+    const std::uintmax_t size = fs::file_size(path, code);
+    const auto time = static_cast<long long>(fs::last_write_time(path, code).time_since_epoch().count());
+    if (const auto known = state.last.sources.find(key); !code && known != state.last.sources.end() &&
+                                                         known->second.size == size &&
+                                                         known->second.time == time) {
+        state.next.sources[key] = known->second;
+        return known->second.hash;
+    }
+    bytes = read_source(path, error);
+    if (bytes.empty())
+        return 0;
+    const source_stamp stamp{.hash = hash_of(bytes), .size = size, .time = time};
+    if (!code)
+        state.next.sources[key] = stamp;
+    return stamp.hash;
+}
+
+// The block that a BMP written by device_bmp holds, or empty if it is not one.
+converted_image device_block(std::span<const std::uint8_t> bmp)
+{
+    for (const int side : {16, 128}) {
+        const auto size = static_cast<std::size_t>(side);
+        if (bmp.size() != device_bmp_header + size * size)
+            continue;
+        converted_image image{.block = std::vector<std::uint8_t>(size * size), .side = side};
+        for (std::size_t row = 0; row < size; ++row)
+            std::memcpy(image.block.data() + (size - 1 - row) * size,
+                        bmp.data() + device_bmp_header + row * size, size);
+        return image;
+    }
+    return {};
+}
+
+// The frames of a conversion that the last build made, read back from the BMPs it wrote; empty
+// when any of them is gone or changed.
+std::vector<converted_image> cached_frames(build_state& state, std::uint64_t key)
+{
+    const auto known = state.last.conversions.find(key);
+    if (known == state.last.conversions.end() || known->second.empty())
+        return {};
+    std::vector<converted_image> frames;
+    for (const std::uint64_t hash : known->second) {
+        const auto name = state.written_by_hash.find(hash);
+        if (name == state.written_by_hash.end())
+            return {};
+        const std::vector<std::uint8_t>* bytes = on_disk(state, name->second);
+        if (bytes == nullptr || hash_of(*bytes) != hash)
+            return {};
+        frames.push_back(device_block(*bytes));
+        if (frames.back().block.empty())
+            return {};
+    }
+    return frames;
+}
+
+// Every frame of one source, converted as skinview import would with the entry's options.
+std::vector<converted_image> convert_frames(std::span<const std::uint8_t> file, const project_entry& entry,
+                                            const convert_options& look, std::string& error)
+{
+    std::vector<converted_image> frames;
+    for (const rgba_image& image : decode_frames(file, error)) {
+        const bool own_side = image.width == image.height && (image.width == 16 || image.width == 128);
+        convert_options options = look;
+        options.size = entry.size != 0 ? entry.size : own_side ? 0 : entry.icon ? 16 : 128;
+        frames.push_back(convert_image(image, options, error));
+        if (frames.back().block.empty())
+            return {};
+    }
+    return frames;
+}
+
+// A BMP that skinpack takes, as skinpack converts it.
+converted_image as_is_block(std::span<const std::uint8_t> file, const std::string& source, bool icon,
+                            std::string& error)
+{
+    const bitmap_layout layout = describe_bitmap(file);
+    if (layout.problem != bitmap_problem::none) {
+        error = explain_problem(layout, source, icon) + ", or drop as_is to import it";
+        return {};
+    }
+    auto length = static_cast<std::int32_t>(file.size()); // read_source keeps files far below 2 GiB
+    byte_buffer copy = alloc_zeroed_or_die(file.size());
+    std::memcpy(copy.get(), file.data(), file.size());
+    const byte_buffer block = convert_bitmap(std::move(copy), length, source.c_str());
+    return {.block = std::vector<std::uint8_t>(block.get(), block.get() + length), .side = layout.side};
+}
+
+convert_options entry_look(const skin_project& project, const project_entry& entry)
+{
+    return {.dither = entry.dither.value_or(project.dither),
+            .background = entry.background.value_or(project.background)};
+}
+
+// The key under which a conversion is remembered: the source's content and every option.
+std::uint64_t conversion_key(std::uint64_t source, const project_entry& entry, const convert_options& look)
+{
+    std::uint64_t key = hash_value(fnv_start, source);
+    key = hash_value(key, (entry.icon ? 1u : 0u) | static_cast<unsigned>(entry.size) << 1);
+    key = hash_value(key, static_cast<std::uint64_t>(look.dither));
+    return hash_value(key, std::uint64_t{look.background[0]} << 16 | std::uint64_t{look.background[1]} << 8 |
+                               look.background[2]);
+}
+
+// The slots of one entry, from the last build where it can, else decoded; false on a problem.
+bool plan_entry(build_state& state, std::size_t index, std::vector<planned_slot>& slots)
+{
+    const project_entry& entry = state.project.entries[index];
+    const convert_options look = entry_look(state.project, entry);
+    std::vector<planned_slot> planned;
+    for (const std::string& source : entry.sources) {
+        const fs::path path = source_path(state.project, source);
+        std::string error;
+        std::vector<std::uint8_t> bytes;
+        std::vector<converted_image> frames;
+        if (entry.as_is) {
+            bytes = read_source(path, error);
+            if (!bytes.empty())
+                frames.push_back(as_is_block(bytes, source, entry.icon, error));
+        } else {
+            const std::uint64_t hash = source_hash(state, source, path, bytes, error);
+            const std::uint64_t key = conversion_key(hash, entry, look);
+            if (error.empty())
+                frames = cached_frames(state, key);
+            if (error.empty() && frames.empty()) {
+                if (bytes.empty())
+                    bytes = read_source(path, error);
+                if (!bytes.empty()) {
+                    frames = convert_frames(bytes, entry, look, error);
+                    ++state.result.decoded;
+                }
+            }
+            std::vector<std::uint64_t>& remembered = state.next.conversions[key];
+            remembered.clear();
+            for (const converted_image& frame : frames)
+                remembered.push_back(hash_of(device_bmp(frame.block, frame.side)));
+        }
+        if (frames.empty() || frames.front().block.empty()) {
+            report(state, entry, source + ": " + error);
+            return false;
+        }
+        for (converted_image& frame : frames) {
+            planned_slot slot{.source = path, .as_is = entry.as_is};
+            slot.slot.side = frame.side;
+            slot.bmp = entry.as_is ? bytes : device_bmp(frame.block, frame.side);
+            slot.slot.block = std::move(frame.block);
+            planned.push_back(std::move(slot));
+        }
+    }
+    for (std::size_t frame = 0; frame < planned.size(); ++frame) {
+        project_slot& slot = planned[frame].slot;
+        if (slot.side != planned.front().slot.side) {
+            report(state, entry,
+                   "its frames are of different sides (" + std::to_string(planned.front().slot.side) +
+                       " and " + std::to_string(slot.side) + "): give size = 16 or size = 128");
+            return false;
+        }
+        slot.entry = index;
+        slot.frame = static_cast<unsigned>(frame);
+        slot.frame_count = static_cast<unsigned>(planned.size());
+        slot.icon = entry.icon;
+    }
+    std::move(planned.begin(), planned.end(), std::back_inserter(slots));
+    return true;
+}
+
+// Pictures first, then icons, each numbered in file order.
+void number_slots(std::vector<planned_slot>& slots)
+{
+    std::stable_partition(slots.begin(), slots.end(), [](const planned_slot& s) { return !s.slot.icon; });
+    unsigned pictures = 0;
+    unsigned icons = 0;
+    for (planned_slot& planned : slots) {
+        project_slot& slot = planned.slot;
+        slot.index = slot.icon ? icons++ : pictures++;
+        slot.file_name = series_name(slot.icon ? icon_pattern : picture_pattern, slot.index);
+    }
+}
+
+// A name whose macros another entry's numbered image defines too ("bmp3" for the image in bmp3.bmp).
+void check_macro_clashes(build_state& state, const std::vector<planned_slot>& slots)
+{
+    std::map<std::string, const project_slot*> stems;
+    for (const planned_slot& planned : slots)
+        stems[macro_stem(planned.slot.file_name)] = &planned.slot;
+    for (const planned_slot& planned : slots) {
+        const project_entry& entry = state.project.entries[planned.slot.entry];
+        const auto clash = stems.find(c_name(entry.name));
+        if (planned.slot.frame == 0 && clash != stems.end() && clash->second != &planned.slot)
+            report(state, entry,
+                   "its macros SKIN_" + clash->first + "_... would also be those of " +
+                       clash->second->file_name + ", another image: choose another name");
+    }
+}
+
+skin_contents contents_of(const skin_project& project, const std::vector<planned_slot>& slots)
+{
+    skin_contents contents;
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+        const project_slot& slot = slots[i].slot;
+        contents.images.push_back(
+            {.file_name = slot.file_name, .icon = slot.icon, .side = static_cast<unsigned>(slot.side)});
+        const project_entry& entry = project.entries[slot.entry];
+        if (slot.frame == 0)
+            contents.names.push_back({.name = entry.name,
+                                      .c_name = c_name(entry.name),
+                                      .first = i,
+                                      .frame_count = slot.frame_count,
+                                      .frames = entry.sources.size() > 1 || slot.frame_count > 1});
+    }
+    contents.size = lay_out_images(contents.images);
+    return contents;
+}
+
+std::vector<std::uint8_t> text_bytes(const std::string& text)
+{
+    return {text.begin(), text.end()};
+}
+
+// The skin as a C array, for devices without a file system.
+std::string skin_data_text(std::span<const std::uint8_t> skin)
+{
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string text =
+        "/* skin.skn as a C array. Generated by skinview build with the skin. */\n#include \"skin.h\"\n\n"
+        "const unsigned char skin_data[SKIN_SIZE] = {\n";
+    text.reserve(text.size() + skin.size() * 5 + skin.size() / 16 + 8);
+    for (std::size_t i = 0; i < skin.size(); ++i) {
+        const char byte[] = {'0', 'x', digits[skin[i] >> 4], digits[skin[i] & 15], ','};
+        text.append(byte, sizeof byte);
+        text += i % 16 == 15 || i + 1 == skin.size() ? '\n' : ' ';
+    }
+    return text + "};\n";
+}
+
+// A path in Makefile syntax.
+std::string make_escaped(const fs::path& path)
+{
+    std::string text;
+    for (const char c : path_text(fs::absolute(path))) {
+        if (c == ' ' || c == '#' || c == '\\')
+            text += '\\';
+        if (c == '$')
+            text += '$';
+        text += c;
+    }
+    return text;
+}
+
+struct planned_output {
+    std::string name; // in the output folder
+    std::vector<std::uint8_t> bytes;
+    bool write = false;
+};
+
+// Whether the output may take its new bytes: unchanged, absent, or as build last wrote it.
+void check_output(build_state& state, planned_output& output, const build_options& options,
+                  const std::map<std::string, const project_entry*>& sources)
+{
+    const fs::path path = state.out / output.name;
+    std::error_code code;
+    if (fs::is_directory(path, code)) {
+        state.result.problems.push_back(shown(path) + ": is a folder: move it away");
+        return;
+    }
+    const std::vector<std::uint8_t>* now = on_disk(state, output.name);
+    if (now != nullptr && *now == output.bytes) {
+        state.next.files[output.name] = hash_of(output.bytes);
+        return;
+    }
+    if (now != nullptr) {
+        if (const auto source = sources.find(path_text(fs::absolute(path))); source != sources.end()) {
+            state.result.problems.push_back(shown(path) + ": is the source of " +
+                                            entry_label(*source->second) +
+                                            ": move that source elsewhere and name it there first");
+            return;
+        }
+        const auto known = state.last.files.find(output.name);
+        const bool ours = known != state.last.files.end() && known->second == hash_of(*now);
+        if (!ours && !options.force) {
+            state.result.problems.push_back(shown(path) +
+                                            (known == state.last.files.end()
+                                                 ? ": not written by skinview build"
+                                                 : ": changed since skinview build wrote it") +
+                                            ": move it away, or give --force to replace it");
+            return;
+        }
+    }
+    output.write = true;
+}
+
+// The numbered BMPs that must go: those of the last build the project no longer needs, and any
+// file that skinpack would read after the last picture or icon.
+std::vector<std::string> plan_removals(build_state& state, const std::vector<planned_slot>& slots,
+                                       const build_options& options,
+                                       const std::map<std::string, const project_entry*>& sources)
+{
+    std::set<std::string> needed;
+    unsigned pictures = 0;
+    unsigned icons = 0;
+    for (const planned_slot& planned : slots) {
+        needed.insert(planned.slot.file_name);
+        (planned.slot.icon ? icons : pictures) = planned.slot.index + 1;
+    }
+    std::vector<std::string> removals;
+    const auto remove = [&](const std::string& name, const char* why) {
+        const std::vector<std::uint8_t>* now = on_disk(state, name);
+        const fs::path path = state.out / name;
+        if (now == nullptr)
+            return;
+        const auto known = state.last.files.find(name);
+        const bool ours = known != state.last.files.end() && known->second == hash_of(*now);
+        if (const auto source = sources.find(path_text(fs::absolute(path))); source != sources.end())
+            state.result.problems.push_back(shown(path) + ": is the source of " +
+                                            entry_label(*source->second) + ", and skinpack would read it " +
+                                            why + ": move it elsewhere");
+        else if (ours || options.force)
+            removals.push_back(name);
+        else
+            state.result.problems.push_back(
+                shown(path) +
+                (known == state.last.files.end() ? ": not written by skinview build"
+                                                 : ": changed since skinview build wrote it") +
+                ", and skinpack would read it " + why + ": move it away, or give --force to remove it");
+    };
+    for (const auto& [name, hash] : state.last.files)
+        if (name.ends_with(".bmp") && !needed.contains(name))
+            remove(name, "as part of the skin");
+    for (const auto& [pattern, next] :
+         {std::pair{picture_pattern, pictures}, std::pair{icon_pattern, icons}}) {
+        const std::string name = series_name(pattern, next);
+        if (!state.last.files.contains(name))
+            remove(name, "after the project's last image");
+    }
+    return removals;
+}
+
+// Replaces `path` with `bytes` unless it already holds them.
+bool save_if_changed(const fs::path& path, std::span<const std::uint8_t> bytes)
+{
+    std::error_code code;
+    if (fs::is_regular_file(path, code) && std::ranges::equal(read_file_bytes(path), bytes))
+        return true;
+    return replace_file(path, bytes) == save_outcome::saved;
+}
+
+} // namespace
+
+build_result build_project(const skin_project& project, const build_options& options)
+{
+    build_result result;
+    build_state state =
+        start_state(project, options.out.empty() ? project_folder(project) : options.out, result);
+    state.last = read_record(state.out / build_record_name);
+    for (const auto& [name, hash] : state.last.files)
+        state.written_by_hash.emplace(hash, name);
+    result.inputs.push_back(project.file);
+    std::map<std::string, const project_entry*> sources; // every source, by where it lies
+    for (const project_entry& entry : project.entries)
+        for (const std::string& source : entry.sources) {
+            result.inputs.push_back(source_path(project, source));
+            sources.emplace(path_text(fs::absolute(source_path(project, source))), &entry);
+        }
+
+    std::vector<planned_slot> slots;
+    for (std::size_t entry = 0; entry < project.entries.size(); ++entry)
+        plan_entry(state, entry, slots);
+    number_slots(slots);
+    check_macro_clashes(state, slots);
+    if (slots.empty() && result.problems.empty())
+        result.problems.push_back(state.shown_file + ": lists no images: add a [[picture]] or an [[icon]]");
+    if (!result.problems.empty())
+        return result;
+
+    for (const planned_slot& planned : slots)
+        result.skin.insert(result.skin.end(), planned.slot.block.begin(), planned.slot.block.end());
+    if (result.skin.size() > max_buffer_length) {
+        result.problems.push_back(state.shown_file + ": the skin would pass 2 GiB, more than skinpack takes");
+        return result;
+    }
+    result.crc32 = crc32(result.skin);
+    skin_contents contents = contents_of(project, slots);
+    contents.crc32 = result.crc32;
+
+    // Every output in the order written: the images before the skin made of them.
+    std::vector<planned_output> outputs;
+    for (const planned_slot& planned : slots) {
+        std::error_code code;
+        const fs::path path = state.out / planned.slot.file_name;
+        if (planned.as_is && fs::equivalent(planned.source, path, code))
+            continue; // the source is that very file, left as it is
+        outputs.push_back({planned.slot.file_name, planned.bmp});
+    }
+    outputs.push_back({skin_file_name, result.skin});
+    const std::string made_by = "Generated by skinview build from " + project.file.filename().string() +
+                                ", with the skin; it is remade whenever the skin changes.";
+    outputs.push_back({"skin.h", text_bytes(skin_c_header(contents, "SKIN_H", made_by))});
+    outputs.push_back({"skin.json", text_bytes(skin_json(contents))});
+    if (options.embed)
+        outputs.push_back({"skin_data.c", text_bytes(skin_data_text(result.skin))});
+    for (planned_output& output : outputs)
+        check_output(state, output, options, sources);
+    const std::vector<std::string> removals = plan_removals(state, slots, options, sources);
+    for (const auto& [name, hash] : state.last.files) // other files of earlier builds stay known
+        if (!name.ends_with(".bmp") && !state.next.files.contains(name) &&
+            std::none_of(outputs.begin(), outputs.end(),
+                         [&](const planned_output& o) { return o.name == name; }))
+            state.next.files.insert({name, hash});
+    if (!result.problems.empty())
+        return result;
+
+    // Everything is decided: now the writes.
+    for (const std::string& name : removals) {
+        std::error_code code;
+        fs::remove(state.out / name, code);
+        result.removed.push_back(name);
+    }
+    for (const planned_output& output : outputs) // still known as build's should a write fail
+        if (const auto known = state.last.files.find(output.name);
+            output.write && known != state.last.files.end())
+            state.next.files.insert(*known);
+    for (const planned_output& output : outputs) {
+        if (!output.write)
+            continue;
+        if (replace_file(state.out / output.name, output.bytes) != save_outcome::saved) {
+            result.problems.push_back(shown(state.out / output.name) + ": cannot write it");
+            break;
+        }
+        state.next.files[output.name] = hash_of(output.bytes);
+        result.written.push_back(output.name);
+    }
+    if (!options.depfile.empty() && result.problems.empty()) {
+        std::string rule;
+        for (const planned_output& output : outputs)
+            if (!output.name.ends_with(".bmp"))
+                rule += (rule.empty() ? "" : " ") + make_escaped(state.out / output.name);
+        rule += ":";
+        for (const fs::path& input : result.inputs)
+            rule += " " + make_escaped(input);
+        if (!save_if_changed(options.depfile, text_bytes(rule + "\n")))
+            result.problems.push_back(shown(options.depfile) + ": cannot write it");
+    }
+    if (!save_if_changed(state.out / build_record_name, text_bytes(record_text(state.next))))
+        result.problems.push_back(shown(state.out / build_record_name) + ": cannot write it");
+    for (planned_slot& planned : slots)
+        result.slots.push_back(std::move(planned.slot));
+    return result;
+}
+
+std::vector<project_slot> convert_entry(const skin_project& project, std::size_t entry, dither_method dither,
+                                        std::vector<std::string>& problems)
+{
+    skin_project alone = project;
+    project_entry& chosen = alone.entries.at(entry);
+    if (!chosen.as_is)
+        chosen.dither = dither;
+    build_result result;
+    build_state state = start_state(alone, {}, result);
+    std::vector<planned_slot> slots;
+    plan_entry(state, entry, slots);
+    problems.insert(problems.end(), result.problems.begin(), result.problems.end());
+    std::vector<project_slot> converted;
+    for (planned_slot& planned : slots)
+        converted.push_back(std::move(planned.slot));
+    return converted;
+}
