@@ -24,7 +24,7 @@ cp "$project/art/bmp1.png" "$work/changed.png"
     for source in "$project"/art/*.png; do
         name=$(basename "$source" .png)
         if [[ $name == bmp* ]]; then table=picture; else table=icon; fi
-        printf '\n[[%s]]\nname = "%s"\nsource = "art/%s.png"\n' "$table" "$name" "$name"
+        printf '\n[[%s]]\nname = "art_%s"\nsource = "art/%s.png"\n' "$table" "$name" "$name"
     done
 } >"$project/skin.toml"
 
