@@ -51,6 +51,11 @@ function(skinpack_add_skin name)
     list(APPEND outputs "${out}/skin_data.c")
     set(embed --embed)
   endif()
+  get_property(languages GLOBAL PROPERTY ENABLED_LANGUAGES)
+  if(arg_EMBED AND NOT C IN_LIST languages)
+    message(FATAL_ERROR "skinpack_add_skin(${name}): EMBED gives skin_data.c, a C source: "
+                        "enable C first (project(... C) or enable_language(C))")
+  endif()
   set(depfile "${CMAKE_CURRENT_BINARY_DIR}/${name}.skin.d")
   add_custom_command(
     OUTPUT ${outputs}
