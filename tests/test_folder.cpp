@@ -119,7 +119,16 @@ run_result run_program(const std::vector<std::string>& command, const fs::path& 
         exec_program(command, folder, out, err, options);
     run_result result;
     int status = 0;
-    if (child < 0 || ::waitpid(child, &status, 0) != child)
+    pid_t ended = 0;
+    if (child > 0 && options.while_running) {
+        options.while_running();
+        ::kill(child, SIGINT);
+        for (int wait = 0; wait < 50 && (ended = ::waitpid(child, &status, WNOHANG)) == 0; ++wait)
+            ::usleep(100000);
+        if (ended == 0)
+            ::kill(child, SIGKILL);
+    }
+    if (child < 0 || (ended != child && ::waitpid(child, &status, 0) != child))
         return result;
     if (WIFEXITED(status))
         result.status = WEXITSTATUS(status);

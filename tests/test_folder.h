@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,9 @@ struct run_options {
     std::vector<std::string> arguments;
     long file_size_limit = -1; // bytes the process may write to one file; -1: no limit
     bool unprivileged = false; // run as "nobody" when the tests run as root, so permissions count
+    // Runs while the program does; then the program gets SIGINT, as from Ctrl-C, and SIGKILL if
+    // it has not ended a few seconds later.
+    std::function<void()> while_running;
 };
 
 // Runs the built skinpack with `folder` as its working directory. SKINPACK_TEST_EXE may name

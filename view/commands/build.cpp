@@ -14,7 +14,6 @@
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
 #include <windows.h>
 #else
 #include <thread>
@@ -25,6 +24,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int poll_milliseconds = 250;
+constexpr int max_settle_polls = 20;
 
 volatile std::sig_atomic_t interrupted = 0;
 
@@ -142,9 +142,17 @@ int run_build(const build_command& command)
     std::map<fs::path, file_stamp> stamps = stamps_of(inputs);
     while (interrupted == 0) {
         pause_for(poll_milliseconds);
-        const std::map<fs::path, file_stamp> now = stamps_of(inputs);
+        std::map<fs::path, file_stamp> now = stamps_of(inputs);
         if (now == stamps)
             continue;
+        // A save still going on shows as a second change: wait until one poll sees none.
+        for (int poll = 0; poll < max_settle_polls && interrupted == 0; ++poll) {
+            pause_for(poll_milliseconds);
+            std::map<fs::path, file_stamp> later = stamps_of(inputs);
+            if (later == now)
+                break;
+            now = std::move(later);
+        }
         std::vector<std::string> changed;
         for (const auto& [path, stamp] : now)
             if (stamps[path] != stamp)

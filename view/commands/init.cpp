@@ -35,9 +35,6 @@ int run_init(const fs::path& folder)
         std::fprintf(stderr, "skinview: cannot write %s\n", shown.c_str());
         return status_problems;
     }
-    const auto icons =
-        std::count_if(scan.images.begin(), scan.images.end(), [](const folder_image& i) { return i.icon; });
-    std::printf("%s: %zu pictures and %zu icons, each BMP taken as it is\n", shown.c_str(),
-                scan.images.size() - static_cast<std::size_t>(icons), static_cast<std::size_t>(icons));
+    std::printf("%s: %zu entries, each taking its BMP as it is\n", shown.c_str(), project.entries.size());
     return status_ok;
 }

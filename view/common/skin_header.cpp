@@ -66,18 +66,20 @@ std::string skin_c_header(const skin_contents& contents, const std::string& guar
         offsets += (offsets.empty() ? "" : ", ") + literal(image.offset);
         sides += (sides.empty() ? "" : ", ") + literal(image.side);
     }
-    if (!contents.names.empty())
-        text +=
-            "\n/* The project's names. The frames of an animation are consecutive blocks of one side. */\n";
+    std::string named;
     for (const header_name& name : contents.names) {
         const header_image& first = images[name.first];
         const std::string stem = "SKIN_" + name.c_name;
-        if (name.c_name != macro_stem(first.file_name))
-            text +=
+        if (name.c_name != macro_stem(first.file_name)) // else the image's own macros say it
+            named +=
                 define(stem + "_OFFSET", literal(first.offset)) + define(stem + "_SIDE", literal(first.side));
         if (name.frames)
-            text += define(stem + "_FRAME_COUNT", literal(name.frame_count));
+            named += define(stem + "_FRAME_COUNT", literal(name.frame_count));
     }
+    if (!named.empty())
+        text +=
+            "\n/* The project's names. The frames of an animation are consecutive blocks of one side. */\n" +
+            named;
     text += "\n/* The same in skin order, to initialise arrays, for example\n"
             "   static const unsigned long skin_offsets[SKIN_IMAGE_COUNT] = SKIN_OFFSETS; */\n" +
             define("SKIN_OFFSETS", "{ " + offsets + " }") + define("SKIN_SIDES", "{ " + sides + " }") +

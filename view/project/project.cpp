@@ -17,19 +17,32 @@ namespace {
 
 constexpr const char* entry_keys = "name, source, size, dither, background, as_is";
 
-// Collects the problems of one file, each as "FILE:LINE: TEXT".
+// The problems of one file, told in the order of their lines once all are found.
 struct problem_list {
     std::string shown; // the project file as messages name it
-    std::vector<std::string>& lines;
+    std::vector<std::pair<std::uint32_t, std::string>> found;
 };
 
 void report(problem_list& problems, std::uint32_t line, const std::string& text)
 {
-    problems.lines.push_back(problems.shown + ":" + std::to_string(line) + ": " + text);
+    problems.found.emplace_back(line, text);
 }
 
-const char* dither_choices = "must be \"none\", \"floyd-steinberg\" or \"ordered\"";
-const char* colour_choice = "must be a colour written \"#RRGGBB\"";
+// Each problem as "FILE:LINE: TEXT", by line; false if there was any.
+bool tell(problem_list& problems, std::vector<std::string>& lines)
+{
+    std::stable_sort(problems.found.begin(), problems.found.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& [line, text] : problems.found)
+        lines.push_back(problems.shown + ":" + std::to_string(line) + ": " + text);
+    return problems.found.empty();
+}
+
+constexpr const char* not_a_c_name =
+    ": the name must give a C name: letters, digits, '_', '-' or ' ', not a digit first";
+
+constexpr const char* dither_choices = "must be \"none\", \"floyd-steinberg\" or \"ordered\"";
+constexpr const char* colour_choice = "must be a colour written \"#RRGGBB\"";
 
 // Reads the dither and background keys that [defaults] and every entry may hold; false if
 // `key` is neither.
@@ -108,6 +121,9 @@ project_entry read_entry(const toml::node& node, bool icon, problem_list& proble
     if (const toml::node* name = table->get("name"); name != nullptr && name->is_string())
         entry.name = *name->value<std::string>();
     const std::string where = entry_label(entry) + ": ";
+    if (const toml::node* name = table->get("name");
+        name != nullptr && name->is_string() && entry.name.empty())
+        report(problems, name->source().begin.line, entry_label(entry) + not_a_c_name);
     bool has_source = false;
     bool look = false; // a key that as_is leaves no room for
     for (const auto& [key, value] : *table) {
@@ -167,9 +183,7 @@ void check_names(const skin_project& project, problem_list& problems)
         const std::string name = c_name(entry.name);
         const auto line = static_cast<std::uint32_t>(entry.line);
         if (!is_c_identifier(name)) {
-            report(problems, line,
-                   entry_label(entry) +
-                       ": the name must give a C name: letters, digits, '_', '-' or ' ', not a digit first");
+            report(problems, line, entry_label(entry) + not_a_c_name);
             continue;
         }
         const auto [other, fresh] = taken.emplace(name, &entry);
@@ -272,8 +286,7 @@ std::string entry_label(const project_entry& entry)
 bool load_project(const fs::path& file, skin_project& project, std::vector<std::string>& problems)
 {
     project = {.file = file};
-    const std::size_t before = problems.size();
-    problem_list list{file.lexically_normal().string(), problems};
+    problem_list list{file.lexically_normal().string(), {}};
     std::error_code code;
     if (!fs::is_regular_file(file, code)) {
         problems.push_back(list.shown +
@@ -289,7 +302,7 @@ bool load_project(const fs::path& file, skin_project& project, std::vector<std::
                                list.shown);
     } catch (const toml::parse_error& error) {
         report(list, error.source().begin.line, std::string(error.description()));
-        return false;
+        return tell(list, problems);
     }
     for (const auto& [key, node] : document) {
         const std::uint32_t line = key.source().begin.line;
@@ -317,7 +330,7 @@ bool load_project(const fs::path& file, skin_project& project, std::vector<std::
                      [](const project_entry& a, const project_entry& b) { return a.line < b.line; });
     check_names(project, list);
     check_sources(project, list);
-    return problems.size() == before;
+    return tell(list, problems);
 }
 
 std::string project_text(const skin_project& project)

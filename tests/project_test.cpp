@@ -1,0 +1,571 @@
+// Skin projects end to end: skinview build and init in fresh folders, against what skinpack packs
+// there, the header compiled as firmware would, every refusal, the incremental and safe rewrites,
+// and --watch.
+#include <gtest/gtest.h>
+
+#include <stb/stb_image_write.h>
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <map>
+#include <thread>
+
+#include "tests/bmp_writer.h"
+#include "tests/test_folder.h"
+#include "view/common/render.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void write_bytes(const fs::path& path, const std::vector<std::uint8_t>& bytes)
+{
+    fs::create_directories(path.parent_path());
+    std::FILE* file = std::fopen(path.string().c_str(), "wb");
+    ASSERT_NE(file, nullptr) << path;
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+}
+
+void write_text(const fs::path& path, const std::string& text)
+{
+    write_bytes(path, {text.begin(), text.end()});
+}
+
+// The device byte of pixel (x, y) in the test pictures: a sweep shifted by `seed`.
+std::uint8_t sweep(int x, int y, unsigned seed)
+{
+    return static_cast<std::uint8_t>(static_cast<unsigned>(x + 7 * y) + seed);
+}
+
+// A PNG whose every pixel is a device colour, so that it converts to sweep()'s bytes exactly.
+void write_png(const fs::path& path, int width, int height, unsigned seed)
+{
+    std::vector<std::uint8_t> rgb;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const std::array<std::uint8_t, 3> colour = expand_332(sweep(x, y, seed));
+            rgb.insert(rgb.end(), colour.begin(), colour.end());
+        }
+    std::vector<std::uint8_t> png;
+    stbi_write_png_to_func(
+        [](void* context, void* data, int size) {
+            auto* out = static_cast<std::vector<std::uint8_t>*>(context);
+            out->insert(out->end(), static_cast<std::uint8_t*>(data),
+                        static_cast<std::uint8_t*>(data) + size);
+        },
+        &png, width, height, 3, rgb.data(), width * 3);
+    write_bytes(path, png);
+}
+
+// An animated GIF of `side` x `side` frames over the 256 device colours, one frame per seed.
+// Its LZW stream holds literal codes only, 9 bits each, with a clear code before the table grows.
+std::vector<std::uint8_t> gif_bytes(int side, const std::vector<unsigned>& seeds)
+{
+    const auto le16 = [](std::vector<std::uint8_t>& out, int value) {
+        out.push_back(static_cast<std::uint8_t>(value));
+        out.push_back(static_cast<std::uint8_t>(value >> 8));
+    };
+    std::vector<std::uint8_t> gif{'G', 'I', 'F', '8', '9', 'a'};
+    le16(gif, side);
+    le16(gif, side);
+    gif.insert(gif.end(), {0xF7, 0, 0}); // a global table of 256 colours
+    for (unsigned b = 0; b < 256; ++b) {
+        const std::array<std::uint8_t, 3> colour = expand_332(static_cast<std::uint8_t>(b));
+        gif.insert(gif.end(), colour.begin(), colour.end());
+    }
+    for (const unsigned seed : seeds) {
+        gif.push_back(0x2C);
+        le16(gif, 0);
+        le16(gif, 0);
+        le16(gif, side);
+        le16(gif, side);
+        gif.push_back(0);
+        gif.push_back(8); // LZW minimum code size
+        std::vector<std::uint8_t> stream;
+        std::uint32_t bits = 0;
+        int held = 0;
+        const auto put = [&](unsigned code) {
+            bits |= code << held;
+            for (held += 9; held >= 8; held -= 8, bits >>= 8)
+                stream.push_back(static_cast<std::uint8_t>(bits));
+        };
+        constexpr unsigned clear = 256;
+        for (int i = 0; i < side * side; ++i) {
+            if (i % 200 == 0)
+                put(clear);
+            put(sweep(i % side, i / side, seed));
+        }
+        put(257); // end of information
+        if (held > 0)
+            stream.push_back(static_cast<std::uint8_t>(bits));
+        for (std::size_t at = 0; at < stream.size(); at += 255) {
+            const std::size_t length = std::min<std::size_t>(255, stream.size() - at);
+            gif.push_back(static_cast<std::uint8_t>(length));
+            gif.insert(gif.end(), stream.begin() + static_cast<std::ptrdiff_t>(at),
+                       stream.begin() + static_cast<std::ptrdiff_t>(at + length));
+        }
+        gif.push_back(0);
+    }
+    gif.push_back(0x3B);
+    return gif;
+}
+
+std::vector<std::uint8_t> sweep_block(int side, unsigned seed)
+{
+    std::vector<std::uint8_t> block;
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x)
+            block.push_back(sweep(x, y, seed));
+    return block;
+}
+
+std::vector<std::uint8_t> slice(const std::vector<std::uint8_t>& bytes, std::size_t at, std::size_t length)
+{
+    if (at + length > bytes.size())
+        return {};
+    return {bytes.begin() + static_cast<std::ptrdiff_t>(at),
+            bytes.begin() + static_cast<std::ptrdiff_t>(at + length)};
+}
+
+// Every file below `folder` with its bytes and time stamp.
+struct file_state {
+    std::vector<std::uint8_t> bytes;
+    fs::file_time_type time;
+    bool operator==(const file_state&) const = default;
+};
+
+std::map<std::string, file_state> snapshot(const fs::path& folder)
+{
+    std::map<std::string, file_state> files;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder))
+        if (entry.is_regular_file())
+            files[fs::relative(entry.path(), folder).generic_string()] = {read_file(entry.path()),
+                                                                          entry.last_write_time()};
+    return files;
+}
+
+// The names whose files were added, changed or removed between two snapshots.
+std::vector<std::string> changed(const std::map<std::string, file_state>& before,
+                                 const std::map<std::string, file_state>& after)
+{
+    std::vector<std::string> names;
+    for (const auto& [name, state] : after)
+        if (!before.contains(name) || before.at(name) != state)
+            names.push_back(name);
+    for (const auto& [name, state] : before)
+        if (!after.contains(name))
+            names.push_back(name);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Lets the clock move past the last write, so that a rewrite shows in the time stamps.
+void tick()
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+using project_test = folder_test;
+
+// A project of every kind of entry: the skin is the one skinpack packs from the folder it leaves,
+// and firmware finds every name, frame count and the CRC in the header.
+TEST_F(project_test, builds_the_skin_skinpack_packs_and_a_header_that_names_it)
+{
+    write_png(folder / "art/splash.png", 200, 150, 1);
+    write_png(folder / "art/battery.png", 16, 16, 3);
+    write_bytes(folder / "art/spinner.gif", gif_bytes(128, {10, 20, 30}));
+    write_png(folder / "art/wifi 0.png", 16, 16, 5);
+    write_png(folder / "art/wifi 1.png", 16, 16, 6);
+    write_text(folder / "skin.toml", R"([defaults]
+background = "#102030"
+
+[[picture]]
+name = "splash"
+source = "art/splash.png"
+dither = "floyd-steinberg"
+
+[[icon]]
+name = "battery"
+source = "art/battery.png"
+
+[[picture]]
+name = "spinner"
+source = "art/spinner.gif"
+
+[[icon]]
+name = "wi-fi"
+source = ["art/wifi 0.png", "art/wifi 1.png"]
+dither = "ordered"
+)");
+    run_result result = run_skinview(folder, {.arguments = {"build", "--embed", "--depfile", "skin.d"}});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out.substr(0, result.out.find(", crc32")), "skin.skn: 7 images, 66304 bytes");
+    const std::vector<std::uint8_t> built = read_file(folder / "skin.skn");
+    fs::remove(folder / "skin.skn");
+    ASSERT_EQ(run_skinpack(folder).status, 0);
+    EXPECT_EQ(read_file(folder / "skin.skn"), built);
+    for (unsigned frame = 0; frame < 3; ++frame)
+        EXPECT_EQ(slice(built, 16384 * (1 + frame), 16384), sweep_block(128, 10 * (frame + 1))) << frame;
+    EXPECT_EQ(slice(built, 65536, 256), sweep_block(16, 3));
+
+    const nlohmann::json index = nlohmann::json::parse(read_file(folder / "skin.json"));
+    EXPECT_EQ(index["images"][3]["entry"], "spinner");
+    EXPECT_EQ(index["images"][3]["frame"], 2);
+    EXPECT_EQ(index["images"][6]["entry"], "wi-fi");
+    const std::string depfile(reinterpret_cast<const char*>(read_file(folder / "skin.d").data()));
+    EXPECT_NE(depfile.find("skin_data.c: "), std::string::npos) << depfile;
+    EXPECT_NE(depfile.find("/art/wifi\\ 1.png\n"), std::string::npos) << depfile;
+    if (testing_windows_build())
+        return; // the C compilers here make Linux programs
+    write_text(folder / "check.c", R"(#include <stdio.h>
+#include "skin.h"
+extern const unsigned char skin_data[SKIN_SIZE];
+static const unsigned long offsets[SKIN_IMAGE_COUNT] = SKIN_OFFSETS;
+int main(void)
+{
+    unsigned long crc = 0xFFFFFFFFul, length = 0;
+    int c, k;
+    FILE *skin = fopen("skin.skn", "rb");
+    while (skin != NULL && (c = getc(skin)) != EOF) {
+        if (length < SKIN_SIZE && (unsigned char)c != skin_data[length])
+            return 2;
+        ++length;
+        crc ^= (unsigned long)c;
+        for (k = 0; k < 8; ++k)
+            crc = (crc & 1ul) ? 0xEDB88320ul ^ (crc >> 1) : crc >> 1;
+    }
+    crc ^= 0xFFFFFFFFul;
+    printf("%lu %lu %lu %lu %lu %lu %lu\n", (unsigned long)SKIN_SPLASH_OFFSET, (unsigned long)SKIN_SPINNER_OFFSET,
+           (unsigned long)SKIN_SPINNER_FRAME_COUNT, (unsigned long)SKIN_BATTERY_OFFSET,
+           (unsigned long)SKIN_BATTERY_SIDE, (unsigned long)SKIN_WI_FI_OFFSET, (unsigned long)SKIN_WI_FI_FRAME_COUNT);
+    printf("%lu %lu %d\n", offsets[6], length, crc == SKIN_CRC32 && length == SKIN_SIZE);
+    return 0;
+}
+)");
+    const std::string expected = "0 16384 3 65536 16 65792 2\n66048 66304 1\n";
+    for (const std::string compiler : {"cc -std=c89", "c++ -x c++ -std=c++98"}) {
+        const std::string command =
+            "cd '" + folder.string() + "' && " + compiler +
+            " -Wall -Wextra -pedantic -Werror check.c skin_data.c -o check && ./check > checked.txt";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        EXPECT_EQ(read_file(folder / "checked.txt"),
+                  std::vector<std::uint8_t>(expected.begin(), expected.end()));
+    }
+}
+
+struct refusal_case {
+    const char* name;
+    std::string project;
+    std::string err;
+};
+
+void PrintTo(const refusal_case& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class project_refusals : public folder_test, public ::testing::WithParamInterface<refusal_case> {};
+
+// Each mistake is one line naming the file, the line and the entry, all are reported, and
+// nothing at all is written.
+TEST_P(project_refusals, say_where_and_write_nothing)
+{
+    write_png(folder / "a.png", 16, 16, 0);
+    write_png(folder / "b.png", 128, 128, 0);
+    write_text(folder / "notes.png", "not a picture");
+    write_text(folder / "skin.toml", GetParam().project);
+    const auto before = snapshot(folder);
+    const run_result result = run_skinview(folder, {.arguments = {"build"}});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, GetParam().err);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(changed(before, snapshot(folder)), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    every_mistake, project_refusals,
+    ::testing::Values(
+        refusal_case{
+            "unknown_entry_key", "[[icon]]\nname = \"a\"\nsource = \"a.png\"\nsizes = 16\n",
+            "skin.toml:4: icon \"a\": unknown key \"sizes\": the keys are name, source, size, dither, "
+            "background, as_is\n"},
+        refusal_case{
+            "unknown_table", "[[pictures]]\nname = \"a\"\n",
+            "skin.toml:1: unknown key \"pictures\": the tables are [defaults], [[picture]], [[icon]]\n"},
+        refusal_case{"sizes_of_wrong_type_and_value",
+                     "[[icon]]\nname = \"a\"\nsource = \"a.png\"\nsize = \"16\"\n\n"
+                     "[[icon]]\nname = \"b\"\nsource = \"a.png\"\nsize = 64\n",
+                     "skin.toml:4: icon \"a\": size must be 16 or 128\n"
+                     "skin.toml:9: icon \"b\": size must be 16 or 128\n"},
+        refusal_case{"missing_source", "[[icon]]\nname = \"battery\"\nsource = \"art/battery.png\"\n",
+                     "skin.toml:1: icon \"battery\": art/battery.png: no such file\n"},
+        refusal_case{"folder_as_source", "[[icon]]\nname = \"a\"\nsource = \".\"\n",
+                     "skin.toml:1: icon \"a\": .: not a file\n"},
+        refusal_case{
+            "undecodable_source", "[[icon]]\nname = \"a\"\nsource = \"notes.png\"\n",
+            "skin.toml:1: icon \"a\": notes.png: not an image skinview can read (BMP, PNG, JPEG, GIF "
+            "or TGA)\n"},
+        refusal_case{
+            "one_c_name_twice",
+            "[[icon]]\nname = \"Battery\"\nsource = \"a.png\"\n[[icon]]\nname = \"battery\"\nsource = "
+            "\"a.png\"\n[[picture]]\nname = \"a-b\"\nsource = \"b.png\"\n[[picture]]\nname = \"a_b\"\n"
+            "source = \"b.png\"\n",
+            "skin.toml:4: icon \"battery\": its C name BATTERY is also that of icon \"Battery\" (line 1)\n"
+            "skin.toml:10: picture \"a_b\": its C name A_B is also that of picture \"a-b\" (line 7)\n"},
+        refusal_case{
+            "names_that_are_no_c_names",
+            "[[icon]]\nname = \"9lives\"\nsource = \"a.png\"\n[[icon]]\nname = \"caf\xc3\xa9\"\nsource "
+            "= \"a.png\"\n[[icon]]\nname = \"\"\nsource = \"a.png\"\n",
+            "skin.toml:1: icon \"9lives\": the name must give a C name: letters, digits, '_', '-' or ' "
+            "', not a digit first\n"
+            "skin.toml:4: icon \"caf\xc3\xa9\": the name must give a C name: letters, digits, '_', '-' "
+            "or ' ', not a digit first\n"
+            "skin.toml:8: icon: the name must give a C name: letters, digits, '_', '-' or ' ', not a "
+            "digit first\n"},
+        refusal_case{"no_frames", "[[picture]]\nname = \"spinner\"\nsource = []\n",
+                     "skin.toml:3: picture \"spinner\": source lists no frames\n"},
+        refusal_case{"frames_of_two_sides",
+                     "[[picture]]\nname = \"spinner\"\nsource = [\"b.png\", \"a.png\"]\n",
+                     "skin.toml:1: picture \"spinner\": its frames are of different sides (128 and 16): give "
+                     "size = 16 or size = 128\n"},
+        refusal_case{"no_name_nor_source", "[[icon]]\nsize = 16\n",
+                     "skin.toml:1: icon: has no name: add name = \"...\"\n"
+                     "skin.toml:1: icon: has no source: add source = \"PATH\"\n"},
+        refusal_case{"unknown_dither_and_bad_backgrounds",
+                     "[defaults]\nbackground = \"red\"\ndither = 2\n\n[[icon]]\nname = \"a\"\nsource = "
+                     "\"a.png\"\ndither = \"fs\"\nbackground = \"#12345\"\n",
+                     "skin.toml:2: defaults: background must be a colour written \"#RRGGBB\"\n"
+                     "skin.toml:3: defaults: dither must be \"none\", \"floyd-steinberg\" or \"ordered\"\n"
+                     "skin.toml:8: icon \"a\": dither must be \"none\", \"floyd-steinberg\" or \"ordered\"\n"
+                     "skin.toml:9: icon \"a\": background must be a colour written \"#RRGGBB\"\n"},
+        refusal_case{"as_is_with_options",
+                     "[[icon]]\nname = \"a\"\nsource = \"a.png\"\nas_is = true\nsize = 16\n",
+                     "skin.toml:1: icon \"a\": as_is takes the BMP as it is: size, dither and background do "
+                     "not apply\n"},
+        refusal_case{"as_is_of_a_refused_bmp",
+                     "[[icon]]\nname = \"a\"\nsource = \"a.png\"\nas_is = \"yes\"\n",
+                     "skin.toml:4: icon \"a\": as_is must be true or false\n"},
+        refusal_case{
+            "name_of_another_numbered_image",
+            "[[picture]]\nname = \"bmp1\"\nsource = \"b.png\"\n[[picture]]\nname = \"bmp0\"\n"
+            "source = \"b.png\"\n",
+            "skin.toml:1: picture \"bmp1\": its macros SKIN_BMP1_... would also be those of bmp1.bmp, "
+            "another image: choose another name\n"
+            "skin.toml:4: picture \"bmp0\": its macros SKIN_BMP0_... would also be those of bmp0.bmp, "
+            "another image: choose another name\n"},
+        refusal_case{"not_toml", "[[icon]\nname = \"a\"\n",
+                     "skin.toml:1: Error while parsing table header: expected ']', saw '\\n'\n"},
+        refusal_case{"no_images", "[defaults]\ndither = \"ordered\"\n",
+                     "skin.toml: lists no images: add a [[picture]] or an [[icon]]\n"}));
+
+// Build rewrites what changed and nothing else, and decodes only the sources that changed.
+TEST_F(project_test, rebuilds_only_what_changed)
+{
+    write_png(folder / "one.png", 128, 128, 1);
+    write_png(folder / "two.png", 128, 128, 2);
+    write_png(folder / "icon.png", 16, 16, 3);
+    const std::string project =
+        "[[picture]]\nname = \"one\"\nsource = \"one.png\"\n\n[[picture]]\nname = \"two\"\nsource = "
+        "\"two.png\"\n\n[[icon]]\nname = \"icon\"\nsource = \"icon.png\"\n";
+    write_text(folder / "skin.toml", project);
+    run_result result = run_skinview(folder, {.arguments = {"build"}});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("; 3 decoded; wrote bmp0.bmp bmp1.bmp icon00.bmp skin.skn skin.h skin.json\n"),
+              std::string::npos)
+        << result.out;
+    const std::vector<std::uint8_t> first = read_file(folder / "skin.skn");
+
+    struct step {
+        const char* name;
+        std::function<void()> change;
+        const char* says; // the end of the output line
+        std::vector<std::string> changed;
+    };
+    const std::vector<step> steps{
+        {"nothing", [] {}, "; 0 decoded; up to date\n", {}},
+        {"a time stamp",
+         [&] {
+             fs::last_write_time(folder / "two.png",
+                                 fs::last_write_time(folder / "two.png") + std::chrono::seconds(5));
+         },
+         "; 0 decoded; up to date\n",
+         {".skinview-build", "two.png"}},
+        {"one source",
+         [&] { write_png(folder / "icon.png", 16, 16, 9); },
+         "; 1 decoded; wrote icon00.bmp skin.skn skin.h skin.json\n",
+         {".skinview-build", "icon.png", "icon00.bmp", "skin.h", "skin.json", "skin.skn"}},
+        {"the order",
+         [&] {
+             write_text(
+                 folder / "skin.toml",
+                 "[[picture]]\nname = \"two\"\nsource = \"two.png\"\n\n[[picture]]\nname = \"one\"\nsource = "
+                 "\"one.png\"\n\n[[icon]]\nname = \"icon\"\nsource = \"icon.png\"\n");
+         },
+         "; 0 decoded; wrote bmp0.bmp bmp1.bmp skin.skn skin.h skin.json\n",
+         {".skinview-build", "bmp0.bmp", "bmp1.bmp", "skin.h", "skin.json", "skin.skn", "skin.toml"}},
+    };
+    for (const step& s : steps) {
+        tick();
+        const auto before = snapshot(folder);
+        s.change();
+        result = run_skinview(folder, {.arguments = {"build"}});
+        ASSERT_EQ(result.status, 0) << s.name << ": " << result.err;
+        EXPECT_TRUE(result.out.ends_with(s.says)) << s.name << ": " << result.out;
+        EXPECT_EQ(changed(before, snapshot(folder)), s.changed) << s.name;
+    }
+    const std::vector<std::uint8_t> swapped = read_file(folder / "skin.skn");
+    EXPECT_EQ(slice(swapped, 0, 16384), slice(first, 16384, 16384));
+    EXPECT_EQ(slice(swapped, 16384, 16384), slice(first, 0, 16384));
+    EXPECT_EQ(slice(swapped, 32768, 256), sweep_block(16, 9));
+}
+
+struct foreign_case {
+    const char* name;
+    std::function<void(const fs::path&)> meddle; // after a first build
+    std::string project;                         // then built from this
+    std::string err;                             // without --force
+    std::vector<std::string> forced;             // what --force then changes
+};
+
+void PrintTo(const foreign_case& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class foreign_files : public folder_test, public ::testing::WithParamInterface<foreign_case> {};
+
+const std::string two_pictures =
+    "[[picture]]\nname = \"one\"\nsource = \"one.png\"\n[[picture]]\nname = \"two\"\nsource = \"two.png\"\n";
+const std::string first_picture = "[[picture]]\nname = \"one\"\nsource = \"one.png\"\n";
+
+// A file that build did not write, or that changed since, is neither replaced nor removed
+// without --force; then the folder packs to the skin that build wrote.
+TEST_P(foreign_files, are_kept_unless_forced)
+{
+    const foreign_case& c = GetParam();
+    write_png(folder / "one.png", 128, 128, 1);
+    write_png(folder / "two.png", 128, 128, 2);
+    write_text(folder / "skin.toml", first_picture);
+    ASSERT_EQ(run_skinview(folder, {.arguments = {"build"}}).status, 0);
+    c.meddle(folder);
+    write_text(folder / "skin.toml", c.project);
+    tick();
+    const auto before = snapshot(folder);
+    run_result result = run_skinview(folder, {.arguments = {"build"}});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(changed(before, snapshot(folder)), std::vector<std::string>{});
+    result = run_skinview(folder, {.arguments = {"build", "--force"}});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(changed(before, snapshot(folder)), c.forced);
+    const std::vector<std::uint8_t> built = read_file(folder / "skin.skn");
+    ASSERT_EQ(run_skinpack(folder).status, 0);
+    EXPECT_EQ(read_file(folder / "skin.skn"), built);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    in_the_way, foreign_files,
+    ::testing::Values(
+        foreign_case{
+            "own_file_edited",
+            [](const fs::path& f) { write_text(f / "bmp0.bmp", "edited"); },
+            first_picture,
+            "bmp0.bmp: changed since skinview build wrote it: move it away, or give --force to replace it\n",
+            {"bmp0.bmp"}},
+        foreign_case{"file_of_its_own",
+                     [](const fs::path& f) { write_text(f / "bmp1.bmp", "mine"); },
+                     two_pictures,
+                     "bmp1.bmp: not written by skinview build: move it away, or give --force to replace it\n",
+                     {".skinview-build", "bmp1.bmp", "skin.h", "skin.json", "skin.skn"}},
+        foreign_case{
+            "file_skinpack_would_read",
+            [](const fs::path& f) { write_bytes(f / "bmp1.bmp", bmp_bytes(sample_image(16, 1))); },
+            first_picture,
+            "bmp1.bmp: not written by skinview build, and skinpack would read it after the project's "
+            "last image: move it away, or give --force to remove it\n",
+            {"bmp1.bmp"}},
+        foreign_case{"removed_entry_edited",
+                     [](const fs::path& f) {
+                         write_text(f / "skin.toml", two_pictures);
+                         ASSERT_EQ(run_skinview(f, {.arguments = {"build"}}).status, 0);
+                         write_text(f / "bmp1.bmp", "edited");
+                     },
+                     first_picture,
+                     "bmp1.bmp: changed since skinview build wrote it, and skinpack would read it as part of "
+                     "the skin: move it away, or give --force to remove it\n",
+                     {".skinview-build", "bmp1.bmp", "skin.h", "skin.json", "skin.skn"}}));
+
+// An entry taken away takes its numbered BMP with it, so the folder still packs to the skin.
+TEST_F(project_test, removes_the_image_of_a_removed_entry)
+{
+    write_png(folder / "one.png", 128, 128, 1);
+    write_png(folder / "two.png", 128, 128, 2);
+    write_text(folder / "skin.toml", two_pictures);
+    ASSERT_EQ(run_skinview(folder, {.arguments = {"build"}}).status, 0);
+    write_text(folder / "skin.toml", first_picture);
+    const run_result result = run_skinview(folder, {.arguments = {"build"}});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(result.out.ends_with("; 0 decoded; wrote skin.skn skin.h skin.json; removed bmp1.bmp\n"))
+        << result.out;
+    EXPECT_FALSE(fs::exists(folder / "bmp1.bmp"));
+    EXPECT_EQ(read_file(folder / "skin.skn").size(), 16384u);
+}
+
+// A folder of numbered BMPs becomes a project without a file changing, and builds to the
+// skin that skinpack packed before, however its BMPs were written.
+TEST_F(project_test, init_then_build_changes_nothing)
+{
+    bmp_image large = sample_image(128, 1);
+    large.header_size = 124;
+    large.gap = 3;
+    write_bytes(folder / "bmp0.bmp", bmp_bytes(large));
+    write_bytes(folder / "bmp1.bmp", bmp_bytes(sample_image(16, 2)));
+    write_bytes(folder / "icon00.bmp", bmp_bytes(bmp_image{.palette = {{200, 10, 70}}}));
+    ASSERT_EQ(run_skinpack(folder).status, 0);
+    tick();
+    const auto packed = snapshot(folder);
+    run_result result = run_skinview(folder, {.arguments = {"init"}});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "skin.toml: 3 entries, each taking its BMP as it is\n");
+    result = run_skinview(folder, {.arguments = {"build"}});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(result.out.ends_with("; 0 decoded; wrote skin.h skin.json\n")) << result.out;
+    EXPECT_EQ(changed(packed, snapshot(folder)),
+              (std::vector<std::string>{".skinview-build", "skin.h", "skin.json", "skin.toml"}));
+    result = run_skinview(folder, {.arguments = {"init"}});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "skinview: skin.toml exists: init never replaces it\n");
+}
+
+// --watch builds again when a source changes, keeps the last good skin through a broken
+// project file, and ends on Ctrl-C.
+TEST_F(project_test, watch_rebuilds_on_change)
+{
+    write_png(folder / "icon.png", 16, 16, 1);
+    write_text(folder / "skin.toml", "[[icon]]\nname = \"icon\"\nsource = \"icon.png\"\n");
+    const run_result result = run_skinview(
+        folder,
+        {.arguments = {"build", "--watch"}, .while_running = [&] {
+             std::this_thread::sleep_for(std::chrono::milliseconds(testing_windows_build() ? 4000 : 800));
+             write_text(folder / "skin.toml", "[[icon]\n");
+             std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+             write_text(folder / "skin.toml", "[[icon]]\nname = \"icon\"\nsource = \"icon.png\"\n");
+             write_png(folder / "icon.png", 16, 16, 7);
+             std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+         }});
+    EXPECT_NE(result.out.find("icon.png skin.toml changed: skin.skn: 1 images, 256 bytes"), std::string::npos)
+        << result.out;
+    EXPECT_NE(result.err.find("skin.toml changed: skin.toml:1: Error while parsing table header"),
+              std::string::npos)
+        << result.err;
+    EXPECT_EQ(read_file(folder / "skin.skn"), sweep_block(16, 7));
+    if (!testing_windows_build()) {
+        EXPECT_EQ(result.status, 0);
+        EXPECT_TRUE(result.out.ends_with("stopped watching\n")) << result.out;
+    }
+}
+
+} // namespace
