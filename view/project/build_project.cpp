@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <initializer_list>
 #include <map>
 #include <set>
@@ -43,8 +44,9 @@ struct build_record {
 struct planned_slot {
     project_slot slot;
     std::vector<std::uint8_t> bmp;
-    fs::path source;    // what it came from
-    bool as_is = false; // bmp is the source's own bytes
+    std::uint64_t hash = 0; // of bmp
+    fs::path source;        // what it came from
+    bool as_is = false;     // bmp is the source's own bytes
 };
 
 struct build_state {
@@ -83,7 +85,21 @@ std::string shown(const fs::path& path)
 
 std::uint64_t hash_of(std::span<const std::uint8_t> bytes)
 {
-    return fnv1a(bytes);
+    return content_hash(bytes);
+}
+
+// The whole file in one read, as a no-change build reads every output; empty when it cannot be.
+std::vector<std::uint8_t> whole_file(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : -1;
+    if (size <= 0 || static_cast<std::uintmax_t>(size) > max_buffer_length)
+        return {};
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    in.seekg(0);
+    if (!in.read(reinterpret_cast<char*>(bytes.data()), size))
+        return {};
+    return bytes;
 }
 
 std::uint64_t hash_value(std::uint64_t hash, std::uint64_t value)
@@ -91,13 +107,13 @@ std::uint64_t hash_value(std::uint64_t hash, std::uint64_t value)
     std::uint8_t bytes[8];
     for (std::size_t i = 0; i < 8; ++i)
         bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
-    return fnv1a(bytes, hash);
+    return content_hash(bytes, hash);
 }
 
 build_record read_record(const fs::path& path)
 {
     build_record record;
-    const std::vector<std::uint8_t> bytes = read_file_bytes(path);
+    const std::vector<std::uint8_t> bytes = whole_file(path);
     std::istringstream in(std::string(bytes.begin(), bytes.end()));
     std::string line;
     if (!std::getline(in, line) || line != record_header)
@@ -172,7 +188,7 @@ const std::vector<std::uint8_t>* on_disk(build_state& state, const std::string& 
     if (fresh) {
         std::error_code code;
         if (fs::is_regular_file(state.out / name, code))
-            at->second = read_file_bytes(state.out / name);
+            at->second = whole_file(state.out / name);
     }
     return at->second ? &*at->second : nullptr;
 }
@@ -285,7 +301,7 @@ convert_options entry_look(const skin_project& project, const project_entry& ent
 // The key under which a conversion is remembered: the source's content and every option.
 std::uint64_t conversion_key(std::uint64_t source, const project_entry& entry, const convert_options& look)
 {
-    std::uint64_t key = hash_value(fnv_start, source);
+    std::uint64_t key = hash_value(hash_start, source);
     key = hash_value(key, (entry.icon ? 1u : 0u) | static_cast<unsigned>(entry.size) << 1);
     key = hash_value(key, static_cast<std::uint64_t>(look.dither));
     return hash_value(key, std::uint64_t{look.background[0]} << 16 | std::uint64_t{look.background[1]} << 8 |
@@ -303,6 +319,8 @@ bool plan_entry(build_state& state, std::size_t index, std::vector<planned_slot>
         std::string error;
         std::vector<std::uint8_t> bytes;
         std::vector<converted_image> frames;
+        const std::vector<std::uint64_t>* known = nullptr; // the BMPs' hashes, when taken back
+        std::vector<std::uint64_t>* remembered = nullptr;
         if (entry.as_is) {
             bytes = read_source(path, error);
             if (!bytes.empty())
@@ -312,6 +330,8 @@ bool plan_entry(build_state& state, std::size_t index, std::vector<planned_slot>
             const std::uint64_t key = conversion_key(hash, entry, look);
             if (error.empty())
                 frames = cached_frames(state, key);
+            if (!frames.empty())
+                known = &state.last.conversions[key];
             if (error.empty() && frames.empty()) {
                 if (bytes.empty())
                     bytes = read_source(path, error);
@@ -320,22 +340,23 @@ bool plan_entry(build_state& state, std::size_t index, std::vector<planned_slot>
                     ++state.result.decoded;
                 }
             }
-            std::vector<std::uint64_t>& remembered = state.next.conversions[key];
-            remembered.clear();
-            for (const converted_image& frame : frames)
-                remembered.push_back(hash_of(device_bmp(frame.block, frame.side)));
+            remembered = &state.next.conversions[key];
+            remembered->clear();
         }
         if (frames.empty() || frames.front().block.empty()) {
             report(state, entry, source + ": " + error);
             return false;
         }
-        for (converted_image& frame : frames) {
+        for (std::size_t frame = 0; frame < frames.size(); ++frame) {
             planned_slot slot;
             slot.source = path;
             slot.as_is = entry.as_is;
-            slot.slot.side = frame.side;
-            slot.bmp = entry.as_is ? bytes : device_bmp(frame.block, frame.side);
-            slot.slot.block = std::move(frame.block);
+            slot.slot.side = frames[frame].side;
+            slot.bmp = entry.as_is ? bytes : device_bmp(frames[frame].block, frames[frame].side);
+            slot.hash = known != nullptr ? (*known)[frame] : hash_of(slot.bmp);
+            slot.slot.block = std::move(frames[frame].block);
+            if (remembered != nullptr)
+                remembered->push_back(slot.hash);
             planned.push_back(std::move(slot));
         }
     }
@@ -444,8 +465,15 @@ std::string make_escaped(const fs::path& path)
 struct planned_output {
     std::string name; // in the output folder
     std::vector<std::uint8_t> bytes;
+    std::uint64_t hash = 0; // of bytes
     bool write = false;
 };
+
+planned_output output_of(std::string name, std::vector<std::uint8_t> bytes)
+{
+    const std::uint64_t hash = hash_of(bytes);
+    return {std::move(name), std::move(bytes), hash};
+}
 
 // Whether the output may take its new bytes: unchanged, absent, or as build last wrote it.
 void check_output(build_state& state, planned_output& output, const build_options& options,
@@ -459,7 +487,7 @@ void check_output(build_state& state, planned_output& output, const build_option
     }
     const std::vector<std::uint8_t>* now = on_disk(state, output.name);
     if (now != nullptr && *now == output.bytes) {
-        state.next.files[output.name] = hash_of(output.bytes);
+        state.next.files[output.name] = output.hash;
         return;
     }
     if (now != nullptr) {
@@ -533,7 +561,7 @@ std::vector<std::string> plan_removals(build_state& state, const std::vector<pla
 bool save_if_changed(const fs::path& path, std::span<const std::uint8_t> bytes)
 {
     std::error_code code;
-    if (fs::is_regular_file(path, code) && std::ranges::equal(read_file_bytes(path), bytes))
+    if (fs::is_regular_file(path, code) && std::ranges::equal(whole_file(path), bytes))
         return true;
     return replace_file(path, bytes) == save_outcome::saved;
 }
@@ -583,15 +611,15 @@ build_result build_project(const skin_project& project, const build_options& opt
         const fs::path path = state.out / planned.slot.file_name;
         if (planned.as_is && fs::equivalent(planned.source, path, code))
             continue; // the source is that very file, left as it is
-        outputs.push_back({planned.slot.file_name, planned.bmp});
+        outputs.push_back({planned.slot.file_name, planned.bmp, planned.hash});
     }
-    outputs.push_back({skin_file_name, result.skin});
+    outputs.push_back(output_of(skin_file_name, result.skin));
     const std::string made_by = "Generated by skinview build from " + project.file.filename().string() +
                                 ", with the skin; it is remade whenever the skin changes.";
-    outputs.push_back({"skin.h", text_bytes(skin_c_header(contents, "SKIN_H", made_by))});
-    outputs.push_back({"skin.json", text_bytes(skin_json(contents))});
+    outputs.push_back(output_of("skin.h", text_bytes(skin_c_header(contents, "SKIN_H", made_by))));
+    outputs.push_back(output_of("skin.json", text_bytes(skin_json(contents))));
     if (options.embed)
-        outputs.push_back({"skin_data.c", text_bytes(skin_data_text(result.skin))});
+        outputs.push_back(output_of("skin_data.c", text_bytes(skin_data_text(result.skin))));
     for (planned_output& output : outputs)
         check_output(state, output, options, sources);
     const std::vector<std::string> removals = plan_removals(state, slots, options, sources);
@@ -620,7 +648,7 @@ build_result build_project(const skin_project& project, const build_options& opt
             result.problems.push_back(shown(state.out / output.name) + ": cannot write it");
             break;
         }
-        state.next.files[output.name] = hash_of(output.bytes);
+        state.next.files[output.name] = output.hash;
         result.written.push_back(output.name);
     }
     if (!options.depfile.empty() && result.problems.empty()) {
