@@ -14,6 +14,7 @@
 #include "tests/bmp_writer.h"
 #include "tests/test_folder.h"
 #include "view/common/render.h"
+#include "view/project/project.h"
 
 namespace fs = std::filesystem;
 
@@ -39,6 +40,19 @@ std::uint8_t sweep(int x, int y, unsigned seed)
     return static_cast<std::uint8_t>(static_cast<unsigned>(x + 7 * y) + seed);
 }
 
+std::vector<std::uint8_t> png_bytes(int width, int height, const std::vector<std::uint8_t>& rgb)
+{
+    std::vector<std::uint8_t> png;
+    stbi_write_png_to_func(
+        [](void* context, void* data, int size) {
+            auto* out = static_cast<std::vector<std::uint8_t>*>(context);
+            out->insert(out->end(), static_cast<std::uint8_t*>(data),
+                        static_cast<std::uint8_t*>(data) + size);
+        },
+        &png, width, height, 3, rgb.data(), width * 3);
+    return png;
+}
+
 // A PNG whose every pixel is a device colour, so that it converts to sweep()'s bytes exactly.
 void write_png(const fs::path& path, int width, int height, unsigned seed)
 {
@@ -48,15 +62,7 @@ void write_png(const fs::path& path, int width, int height, unsigned seed)
             const std::array<std::uint8_t, 3> colour = expand_332(sweep(x, y, seed));
             rgb.insert(rgb.end(), colour.begin(), colour.end());
         }
-    std::vector<std::uint8_t> png;
-    stbi_write_png_to_func(
-        [](void* context, void* data, int size) {
-            auto* out = static_cast<std::vector<std::uint8_t>*>(context);
-            out->insert(out->end(), static_cast<std::uint8_t*>(data),
-                        static_cast<std::uint8_t*>(data) + size);
-        },
-        &png, width, height, 3, rgb.data(), width * 3);
-    write_bytes(path, png);
+    write_bytes(path, png_bytes(width, height, rgb));
 }
 
 // An animated GIF of `side` x `side` frames over the 256 device colours, one frame per seed.
@@ -538,6 +544,37 @@ TEST_F(project_test, init_then_build_changes_nothing)
     result = run_skinview(folder, {.arguments = {"init"}});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "skinview: skin.toml exists: init never replaces it\n");
+}
+
+// What the studio shows: an entry converted with each dither, frame by frame, writing nothing.
+TEST_F(project_test, converts_one_entry_with_a_chosen_dither_and_writes_nothing)
+{
+    write_png(folder / "icon.png", 16, 16, 3);
+    write_bytes(folder / "spinner.gif", gif_bytes(16, {4, 5}));
+    write_text(folder / "skin.toml", "[[icon]]\nname = \"icon\"\nsource = \"icon.png\"\n[[icon]]\nname = "
+                                     "\"spinner\"\nsource = \"spinner.gif\"\ndither = \"ordered\"\n");
+    skin_project project;
+    std::vector<std::string> problems;
+    ASSERT_TRUE(load_project(folder / "skin.toml", project, problems));
+    const auto before = snapshot(folder);
+    const std::vector<project_slot> frames = convert_entry(project, 1, dither_method::none, problems);
+    EXPECT_EQ(problems, std::vector<std::string>{});
+    ASSERT_EQ(frames.size(), 2u);
+    for (unsigned frame = 0; frame < 2; ++frame) {
+        EXPECT_EQ(frames[frame].frame, frame);
+        EXPECT_EQ(frames[frame].frame_count, 2u);
+        EXPECT_EQ(frames[frame].side, 16);
+        EXPECT_EQ(frames[frame].block, sweep_block(16, 4 + frame));
+    }
+    // A flat mid-grey that no device colour matches: the dithers must differ from the nearest colour.
+    write_bytes(folder / "icon.png", png_bytes(16, 16, std::vector<std::uint8_t>(16 * 16 * 3, 100)));
+    const auto blocks = [&](dither_method dither) {
+        return convert_entry(project, 0, dither, problems).at(0).block;
+    };
+    EXPECT_EQ(blocks(dither_method::none), std::vector<std::uint8_t>(256, 0x6D)) << "the levels 109, 109, 85";
+    EXPECT_NE(blocks(dither_method::ordered), blocks(dither_method::none));
+    EXPECT_NE(blocks(dither_method::floyd_steinberg), blocks(dither_method::none));
+    EXPECT_EQ(changed(before, snapshot(folder)), std::vector<std::string>{"icon.png"});
 }
 
 // --watch builds again when a source changes, keeps the last good skin through a broken

@@ -355,7 +355,8 @@ TEST_F(skinview_test, folders_may_be_given_as_windows_paths)
 }
 
 // What a firmware author does with the index: compile against the header (as C89 and as C++,
-// warnings as errors) or read the JSON, and find every image's block in the skin.
+// warnings as errors) or read the JSON, find every image's block in the skin, and check the
+// skin against SKIN_CRC32.
 TEST_F(skinview_test, index_locates_every_image_as_c_and_as_json)
 {
     const std::vector<std::pair<std::string, std::int32_t>> images{
@@ -376,7 +377,13 @@ static const unsigned long offsets[SKIN_IMAGE_COUNT] = SKIN_OFFSETS;
 static const unsigned long sides[SKIN_IMAGE_COUNT] = SKIN_SIDES;
 int main(void)
 {
-    unsigned long i;
+    unsigned long i, crc = 0xFFFFFFFFul;
+    int c, k;
+    FILE *skin = fopen("skin.skn", "rb");
+    while (skin != NULL && (c = getc(skin)) != EOF)
+        for (crc ^= (unsigned long)c, k = 0; k < 8; ++k)
+            crc = (crc & 1ul) ? 0xEDB88320ul ^ (crc >> 1) : crc >> 1;
+    printf("%d\n", (crc ^ 0xFFFFFFFFul) == SKIN_CRC32);
     printf("%lu %lu %lu %lu\n", (unsigned long)SKIN_SIZE, (unsigned long)SKIN_IMAGE_COUNT,
            (unsigned long)SKIN_PICTURE_COUNT, (unsigned long)SKIN_ICON_COUNT);
     printf("%lu %lu %lu %lu\n", (unsigned long)SKIN_BMP1_OFFSET, (unsigned long)SKIN_BMP1_SIDE,
@@ -388,7 +395,7 @@ int main(void)
 )";
         return std::vector<std::uint8_t>(program.begin(), program.end());
     }());
-    const std::string expected = "33280 4 2 2\n16384 16 16896 128\n0:128 16384:16 16640:16 16896:128 ";
+    const std::string expected = "1\n33280 4 2 2\n16384 16 16896 128\n0:128 16384:16 16640:16 16896:128 ";
     for (const std::string compiler : {"cc -std=c89", "c++ -x c++ -std=c++98"}) {
         const std::string command = "cd " + folder.string() + " && " + compiler +
                                     " -Wall -Wextra -pedantic -Werror find.c -o find && ./find > found.txt";

@@ -77,10 +77,18 @@ int build_once(const build_command& command, const fs::path& file, std::vector<f
     skin_project project;
     std::vector<std::string> problems;
     build_result result;
-    if (load_project(file, project, problems)) {
+    const bool loaded = load_project(file, project, problems);
+    // Every source named is watched even when the project has problems, so that a missing one
+    // is seen when it comes; a project file that is no TOML at all keeps the last ones.
+    if (loaded || !project.entries.empty()) {
+        inputs = {file};
+        for (const project_entry& entry : project.entries)
+            for (const std::string& source : entry.sources)
+                inputs.push_back(source_path(project, source));
+    }
+    if (loaded) {
         result = build_project(project, command.options);
         problems = result.problems;
-        inputs = result.inputs;
     }
     for (const std::string& problem : problems)
         std::fprintf(stderr, "%s%s\n", prefix.c_str(), problem.c_str());

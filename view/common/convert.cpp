@@ -67,12 +67,11 @@ converted_image convert_image(const rgba_image& image, const convert_options& op
 std::vector<std::uint8_t> device_bmp(std::span<const std::uint8_t> block, int side)
 {
     const auto size = static_cast<std::size_t>(side);
-    constexpr std::size_t pixel_offset = 14 + 40 + 256 * 4;
-    std::vector<std::uint8_t> bmp(pixel_offset + size * size);
+    std::vector<std::uint8_t> bmp(device_bmp_pixels + size * size);
     bmp[0] = 'B';
     bmp[1] = 'M';
     put_le(bmp, 2, static_cast<std::uint32_t>(bmp.size()), 4);
-    put_le(bmp, 10, pixel_offset, 4);
+    put_le(bmp, 10, device_bmp_pixels, 4);
     put_le(bmp, 14, 40, 4);
     put_le(bmp, 18, static_cast<std::uint32_t>(side), 4);
     put_le(bmp, 22, static_cast<std::uint32_t>(side), 4);
@@ -88,6 +87,6 @@ std::vector<std::uint8_t> device_bmp(std::span<const std::uint8_t> block, int si
     }
     for (std::size_t row = 0; row < size; ++row)
         std::copy_n(block.begin() + static_cast<std::ptrdiff_t>((size - 1 - row) * size), size,
-                    bmp.begin() + static_cast<std::ptrdiff_t>(pixel_offset + row * size));
+                    bmp.begin() + static_cast<std::ptrdiff_t>(device_bmp_pixels + row * size));
     return bmp;
 }

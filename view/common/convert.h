@@ -34,6 +34,9 @@ std::vector<std::uint8_t> read_source(const std::filesystem::path& source, std::
 // A decoded image flattened on the background, fitted to its square and quantised.
 converted_image convert_image(const rgba_image& image, const convert_options& options, std::string& error);
 
+// Where device_bmp puts the pixels: behind the file and information headers and 256 colours.
+inline constexpr std::size_t device_bmp_pixels = 14 + 40 + 256 * 4;
+
 // An uncompressed bottom-up 8-bit BMP whose colour-table entry b is byte b as the device shows
 // it, so that every pixel index is its own skin byte.
 std::vector<std::uint8_t> device_bmp(std::span<const std::uint8_t> block, int side);

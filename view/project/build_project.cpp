@@ -24,7 +24,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* record_header = "skinview build record 1";
-constexpr std::size_t device_bmp_header = 14 + 40 + 256 * 4; // where device_bmp puts the pixels
 
 // What the last build knew about a source, so that an unchanged one need not be read.
 struct source_stamp {
@@ -36,7 +35,7 @@ struct source_stamp {
 // The build record: the files build wrote, the sources it read, and what each conversion gave.
 struct build_record {
     std::map<std::string, std::uint64_t> files;  // output name -> hash of the bytes written
-    std::map<std::string, source_stamp> sources; // source path -> stamp
+    std::map<std::string, source_stamp> sources; // source as written -> stamp
     std::map<std::uint64_t, std::vector<std::uint64_t>> conversions; // key -> hash of each frame's BMP
 };
 
@@ -60,6 +59,7 @@ struct build_state {
     build_result& result;
 };
 
+// A build with nothing known yet of the last one.
 build_state start_state(const skin_project& project, const fs::path& out, build_result& result)
 {
     return {.project = project,
@@ -72,20 +72,17 @@ build_state start_state(const skin_project& project, const fs::path& out, build_
             .result = result};
 }
 
+// A path as the record and the depfile spell it: UTF-8, forward slashes.
 std::string path_text(const fs::path& path)
 {
     const std::u8string text = path.lexically_normal().generic_u8string();
     return {text.begin(), text.end()};
 }
 
+// A path as messages name it.
 std::string shown(const fs::path& path)
 {
     return path.lexically_normal().string();
-}
-
-std::uint64_t hash_of(std::span<const std::uint8_t> bytes)
-{
-    return content_hash(bytes);
 }
 
 // The whole file in one read, as a no-change build reads every output; empty when it cannot be.
@@ -102,6 +99,7 @@ std::vector<std::uint8_t> whole_file(const fs::path& path)
     return bytes;
 }
 
+// `hash` continued over the eight bytes of `value`.
 std::uint64_t hash_value(std::uint64_t hash, std::uint64_t value)
 {
     std::uint8_t bytes[8];
@@ -110,6 +108,7 @@ std::uint64_t hash_value(std::uint64_t hash, std::uint64_t value)
     return content_hash(bytes, hash);
 }
 
+// The record of the last build; empty when there is none, or it is of another version.
 build_record read_record(const fs::path& path)
 {
     build_record record;
@@ -145,6 +144,7 @@ build_record read_record(const fs::path& path)
     return record;
 }
 
+// Sixteen hexadecimal digits.
 std::string hex(std::uint64_t value)
 {
     char text[20];
@@ -193,6 +193,7 @@ const std::vector<std::uint8_t>* on_disk(build_state& state, const std::string& 
     return at->second ? &*at->second : nullptr;
 }
 
+// A problem of an entry, as "skin.toml:LINE: icon \"NAME\": TEXT".
 void report(build_state& state, const project_entry& entry, const std::string& text)
 {
     state.result.problems.push_back(state.shown_file + ":" + std::to_string(entry.line) + ": " +
@@ -216,7 +217,7 @@ std::uint64_t source_hash(build_state& state, const std::string& key, const fs::
     bytes = read_source(path, error);
     if (bytes.empty())
         return 0;
-    const source_stamp stamp{.hash = hash_of(bytes), .size = size, .time = time};
+    const source_stamp stamp{.hash = content_hash(bytes), .size = size, .time = time};
     if (!code)
         state.next.sources[key] = stamp;
     return stamp.hash;
@@ -227,12 +228,12 @@ converted_image device_block(std::span<const std::uint8_t> bmp)
 {
     for (const int side : {16, 128}) {
         const auto size = static_cast<std::size_t>(side);
-        if (bmp.size() != device_bmp_header + size * size)
+        if (bmp.size() != device_bmp_pixels + size * size)
             continue;
         converted_image image{.block = std::vector<std::uint8_t>(size * size), .side = side};
         for (std::size_t row = 0; row < size; ++row)
             std::memcpy(image.block.data() + (size - 1 - row) * size,
-                        bmp.data() + device_bmp_header + row * size, size);
+                        bmp.data() + device_bmp_pixels + row * size, size);
         return image;
     }
     return {};
@@ -251,7 +252,7 @@ std::vector<converted_image> cached_frames(build_state& state, std::uint64_t key
         if (name == state.written_by_hash.end())
             return {};
         const std::vector<std::uint8_t>* bytes = on_disk(state, name->second);
-        if (bytes == nullptr || hash_of(*bytes) != hash)
+        if (bytes == nullptr || content_hash(*bytes) != hash)
             return {};
         frames.push_back(device_block(*bytes));
         if (frames.back().block.empty())
@@ -292,6 +293,7 @@ converted_image as_is_block(std::span<const std::uint8_t> file, const std::strin
     return {.block = std::vector<std::uint8_t>(block.get(), block.get() + length), .side = layout.side};
 }
 
+// The entry's dither and background, else the project's.
 convert_options entry_look(const skin_project& project, const project_entry& entry)
 {
     return {.dither = entry.dither.value_or(project.dither),
@@ -353,7 +355,7 @@ bool plan_entry(build_state& state, std::size_t index, std::vector<planned_slot>
             slot.as_is = entry.as_is;
             slot.slot.side = frames[frame].side;
             slot.bmp = entry.as_is ? bytes : device_bmp(frames[frame].block, frames[frame].side);
-            slot.hash = known != nullptr ? (*known)[frame] : hash_of(slot.bmp);
+            slot.hash = known != nullptr ? (*known)[frame] : content_hash(slot.bmp);
             slot.slot.block = std::move(frames[frame].block);
             if (remembered != nullptr)
                 remembered->push_back(slot.hash);
@@ -406,6 +408,7 @@ void check_macro_clashes(build_state& state, const std::vector<planned_slot>& sl
     }
 }
 
+// The table of contents for skin.h and skin.json, with every entry's name.
 skin_contents contents_of(const skin_project& project, const std::vector<planned_slot>& slots)
 {
     skin_contents contents;
@@ -425,6 +428,7 @@ skin_contents contents_of(const skin_project& project, const std::vector<planned
     return contents;
 }
 
+// The bytes of a text file.
 std::vector<std::uint8_t> text_bytes(const std::string& text)
 {
     return {text.begin(), text.end()};
@@ -469,9 +473,10 @@ struct planned_output {
     bool write = false;
 };
 
+// An output named and hashed.
 planned_output output_of(std::string name, std::vector<std::uint8_t> bytes)
 {
-    const std::uint64_t hash = hash_of(bytes);
+    const std::uint64_t hash = content_hash(bytes);
     return {std::move(name), std::move(bytes), hash};
 }
 
@@ -498,7 +503,7 @@ void check_output(build_state& state, planned_output& output, const build_option
             return;
         }
         const auto known = state.last.files.find(output.name);
-        const bool ours = known != state.last.files.end() && known->second == hash_of(*now);
+        const bool ours = known != state.last.files.end() && known->second == content_hash(*now);
         if (!ours && !options.force) {
             state.result.problems.push_back(shown(path) +
                                             (known == state.last.files.end()
@@ -531,7 +536,7 @@ std::vector<std::string> plan_removals(build_state& state, const std::vector<pla
         if (now == nullptr)
             return;
         const auto known = state.last.files.find(name);
-        const bool ours = known != state.last.files.end() && known->second == hash_of(*now);
+        const bool ours = known != state.last.files.end() && known->second == content_hash(*now);
         if (const auto source = sources.find(path_text(fs::absolute(path))); source != sources.end())
             state.result.problems.push_back(shown(path) + ": is the source of " +
                                             entry_label(*source->second) + ", and skinpack would read it " +
@@ -564,6 +569,79 @@ bool save_if_changed(const fs::path& path, std::span<const std::uint8_t> bytes)
     if (fs::is_regular_file(path, code) && std::ranges::equal(whole_file(path), bytes))
         return true;
     return replace_file(path, bytes) == save_outcome::saved;
+}
+
+// Every output in the order written, the images before the skin made of them, each checked
+// against what is on disk.
+std::vector<planned_output> plan_outputs(build_state& state, const build_options& options,
+                                         const std::vector<planned_slot>& slots,
+                                         const std::map<std::string, const project_entry*>& sources)
+{
+    const build_result& result = state.result;
+    std::vector<planned_output> outputs;
+    for (const planned_slot& planned : slots) {
+        std::error_code code;
+        if (planned.as_is && fs::equivalent(planned.source, state.out / planned.slot.file_name, code))
+            continue; // the source is that very file, left as it is
+        outputs.push_back({planned.slot.file_name, planned.bmp, planned.hash});
+    }
+    skin_contents contents = contents_of(state.project, slots);
+    contents.crc32 = result.crc32;
+    const std::string made_by = "Generated by skinview build from " + state.project.file.filename().string() +
+                                ", with the skin; it is remade whenever the skin changes.";
+    outputs.push_back(output_of(skin_file_name, result.skin));
+    outputs.push_back(output_of("skin.h", text_bytes(skin_c_header(contents, "SKIN_H", made_by))));
+    outputs.push_back(output_of("skin.json", text_bytes(skin_json(contents))));
+    if (options.embed)
+        outputs.push_back(output_of("skin_data.c", text_bytes(skin_data_text(result.skin))));
+    for (planned_output& output : outputs)
+        check_output(state, output, options, sources);
+    for (const auto& [name, hash] : state.last.files) // other files of earlier builds stay known
+        if (!name.ends_with(".bmp") && !state.next.files.contains(name) &&
+            std::none_of(outputs.begin(), outputs.end(),
+                         [&](const planned_output& o) { return o.name == name; }))
+            state.next.files.insert({name, hash});
+    return outputs;
+}
+
+// Once everything is decided: the removals, then every output whose bytes change.
+void write_outputs(build_state& state, const std::vector<planned_output>& outputs,
+                   const std::vector<std::string>& removals)
+{
+    for (const std::string& name : removals) {
+        std::error_code code;
+        fs::remove(state.out / name, code);
+        state.result.removed.push_back(name);
+    }
+    for (const planned_output& output : outputs) // still known as build's should a write fail
+        if (const auto known = state.last.files.find(output.name);
+            output.write && known != state.last.files.end())
+            state.next.files.insert(*known);
+    for (const planned_output& output : outputs) {
+        if (!output.write)
+            continue;
+        if (replace_file(state.out / output.name, output.bytes) != save_outcome::saved) {
+            state.result.problems.push_back(shown(state.out / output.name) + ": cannot write it");
+            return;
+        }
+        state.next.files[output.name] = output.hash;
+        state.result.written.push_back(output.name);
+    }
+}
+
+// The Makefile rule: the skin and its companions depend on the project file and every source.
+// The numbered BMPs are left out, as a build system declares only the fixed outputs.
+std::string depfile_rule(const fs::path& out, const std::vector<planned_output>& outputs,
+                         const std::vector<fs::path>& inputs)
+{
+    std::string rule;
+    for (const planned_output& output : outputs)
+        if (!output.name.ends_with(".bmp"))
+            rule += (rule.empty() ? "" : " ") + make_escaped(out / output.name);
+    rule += ":";
+    for (const fs::path& input : inputs)
+        rule += " " + make_escaped(input);
+    return rule + "\n";
 }
 
 } // namespace
@@ -601,67 +679,15 @@ build_result build_project(const skin_project& project, const build_options& opt
         return result;
     }
     result.crc32 = crc32(result.skin);
-    skin_contents contents = contents_of(project, slots);
-    contents.crc32 = result.crc32;
 
-    // Every output in the order written: the images before the skin made of them.
-    std::vector<planned_output> outputs;
-    for (const planned_slot& planned : slots) {
-        std::error_code code;
-        const fs::path path = state.out / planned.slot.file_name;
-        if (planned.as_is && fs::equivalent(planned.source, path, code))
-            continue; // the source is that very file, left as it is
-        outputs.push_back({planned.slot.file_name, planned.bmp, planned.hash});
-    }
-    outputs.push_back(output_of(skin_file_name, result.skin));
-    const std::string made_by = "Generated by skinview build from " + project.file.filename().string() +
-                                ", with the skin; it is remade whenever the skin changes.";
-    outputs.push_back(output_of("skin.h", text_bytes(skin_c_header(contents, "SKIN_H", made_by))));
-    outputs.push_back(output_of("skin.json", text_bytes(skin_json(contents))));
-    if (options.embed)
-        outputs.push_back(output_of("skin_data.c", text_bytes(skin_data_text(result.skin))));
-    for (planned_output& output : outputs)
-        check_output(state, output, options, sources);
+    const std::vector<planned_output> outputs = plan_outputs(state, options, slots, sources);
     const std::vector<std::string> removals = plan_removals(state, slots, options, sources);
-    for (const auto& [name, hash] : state.last.files) // other files of earlier builds stay known
-        if (!name.ends_with(".bmp") && !state.next.files.contains(name) &&
-            std::none_of(outputs.begin(), outputs.end(),
-                         [&](const planned_output& o) { return o.name == name; }))
-            state.next.files.insert({name, hash});
     if (!result.problems.empty())
         return result;
-
-    // Everything is decided: now the writes.
-    for (const std::string& name : removals) {
-        std::error_code code;
-        fs::remove(state.out / name, code);
-        result.removed.push_back(name);
-    }
-    for (const planned_output& output : outputs) // still known as build's should a write fail
-        if (const auto known = state.last.files.find(output.name);
-            output.write && known != state.last.files.end())
-            state.next.files.insert(*known);
-    for (const planned_output& output : outputs) {
-        if (!output.write)
-            continue;
-        if (replace_file(state.out / output.name, output.bytes) != save_outcome::saved) {
-            result.problems.push_back(shown(state.out / output.name) + ": cannot write it");
-            break;
-        }
-        state.next.files[output.name] = output.hash;
-        result.written.push_back(output.name);
-    }
-    if (!options.depfile.empty() && result.problems.empty()) {
-        std::string rule;
-        for (const planned_output& output : outputs)
-            if (!output.name.ends_with(".bmp"))
-                rule += (rule.empty() ? "" : " ") + make_escaped(state.out / output.name);
-        rule += ":";
-        for (const fs::path& input : result.inputs)
-            rule += " " + make_escaped(input);
-        if (!save_if_changed(options.depfile, text_bytes(rule + "\n")))
-            result.problems.push_back(shown(options.depfile) + ": cannot write it");
-    }
+    write_outputs(state, outputs, removals);
+    if (!options.depfile.empty() && result.problems.empty() &&
+        !save_if_changed(options.depfile, text_bytes(depfile_rule(state.out, outputs, result.inputs))))
+        result.problems.push_back(shown(options.depfile) + ": cannot write it");
     if (!save_if_changed(state.out / build_record_name, text_bytes(record_text(state.next))))
         result.problems.push_back(shown(state.out / build_record_name) + ": cannot write it");
     for (planned_slot& planned : slots)
