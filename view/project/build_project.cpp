@@ -97,7 +97,7 @@ std::vector<std::uint8_t> whole_file(const fs::path& path)
         return {};
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
     in.seekg(0);
-    if (!in.read(reinterpret_cast<char*>(bytes.data()), size))
+    if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size)))
         return {};
     return bytes;
 }
@@ -639,12 +639,18 @@ std::string depfile_rule(const fs::path& out, const std::vector<planned_output>&
 {
     std::string rule;
     for (const planned_output& output : outputs)
-        if (!output.name.ends_with(".bmp"))
-            rule += (rule.empty() ? "" : " ") + make_escaped(out / output.name);
-    rule += ":";
-    for (const fs::path& input : inputs)
-        rule += " " + make_escaped(input);
-    return rule + "\n";
+        if (!output.name.ends_with(".bmp")) {
+            if (!rule.empty())
+                rule += ' ';
+            rule += make_escaped(out / output.name);
+        }
+    rule += ':';
+    for (const fs::path& input : inputs) {
+        rule += ' ';
+        rule += make_escaped(input);
+    }
+    rule += '\n';
+    return rule;
 }
 
 } // namespace

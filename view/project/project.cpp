@@ -54,7 +54,7 @@ bool read_look(const toml::key& key, const toml::node& node, std::optional<dithe
 {
     const std::uint32_t line = key.source().begin.line;
     if (key.str() == "dither") {
-        const std::optional<std::string> text = node.value<std::string>();
+        const std::optional<std::string> text = node.is_string() ? node.value<std::string>() : std::nullopt;
         dither = text ? parse_dither(*text) : std::nullopt;
         if (!dither)
             report(problems, line, where + "dither " + dither_choices);
@@ -72,6 +72,7 @@ bool read_look(const toml::key& key, const toml::node& node, std::optional<dithe
     return false;
 }
 
+// The [defaults] table.
 void read_defaults(const toml::node& node, skin_project& project, problem_list& problems)
 {
     const toml::table* table = node.as_table();
@@ -111,6 +112,7 @@ void read_sources(const toml::node& node, project_entry& entry, std::uint32_t li
         report(problems, line, entry_label(entry) + ": source lists no frames");
 }
 
+// One [[picture]] or [[icon]] table, every key checked.
 project_entry read_entry(const toml::node& node, bool icon, problem_list& problems)
 {
     project_entry entry{.icon = icon, .line = static_cast<int>(node.source().begin.line)};
@@ -121,11 +123,11 @@ project_entry read_entry(const toml::node& node, bool icon, problem_list& proble
                    "]])");
         return entry;
     }
-    if (const toml::node* name = table->get("name"); name != nullptr && name->is_string())
+    const toml::node* name = table->get("name");
+    if (name != nullptr && name->is_string())
         entry.name = *name->value<std::string>();
     const std::string where = entry_label(entry) + ": ";
-    if (const toml::node* name = table->get("name");
-        name != nullptr && name->is_string() && entry.name.empty())
+    if (name != nullptr && name->is_string() && entry.name.empty())
         report(problems, name->source().begin.line, entry_label(entry) + not_a_c_name);
     bool has_source = false;
     bool look = false; // a key that as_is leaves no room for
@@ -158,7 +160,7 @@ project_entry read_entry(const toml::node& node, bool icon, problem_list& proble
         }
     }
     const auto line = static_cast<std::uint32_t>(entry.line);
-    if (table->get("name") == nullptr)
+    if (name == nullptr)
         report(problems, line, where + "has no name: add name = \"...\"");
     if (!has_source)
         report(problems, line, where + "has no source: add source = \"PATH\"");
@@ -168,6 +170,7 @@ project_entry read_entry(const toml::node& node, bool icon, problem_list& proble
     return entry;
 }
 
+// ASCII letters, digits and '_', not a digit first.
 bool is_c_identifier(const std::string& name)
 {
     return !name.empty() && std::isdigit(static_cast<unsigned char>(name[0])) == 0 &&
@@ -197,6 +200,7 @@ void check_names(const skin_project& project, problem_list& problems)
     }
 }
 
+// Sources that are missing or not files; what they hold is judged when they are built.
 void check_sources(const skin_project& project, problem_list& problems)
 {
     for (const project_entry& entry : project.entries)
@@ -230,6 +234,7 @@ std::string quoted(const std::string& text)
     return out + "\"";
 }
 
+// "#RRGGBB", quoted.
 std::string colour_text(rgb_colour colour)
 {
     char text[8];
