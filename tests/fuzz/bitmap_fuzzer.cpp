@@ -1,6 +1,6 @@
 // libFuzzer target: any bytes through the import decoders (ours for BMP, stb's behind the size
-// limit for the rest), then the skin's checked conversion, and where it accepts them the reading
-// of the image's own colours and skinpack's fatal form of the conversion.
+// limit for the rest, every frame of a GIF too), then the skin's checked conversion, and where it
+// accepts them the reading of the image's own colours and skinpack's fatal form of the conversion.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -14,7 +14,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const rgba_image image = decode_image({data, size}, error);
     const auto pixels = static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height);
     if (rgba_bytes(image).size() != pixels * 4 || !image.rgba == error.empty() || pixels > max_image_pixels)
-        std::abort(); // an image must come whole and within the limit, or with a reason alone
+        std::abort();             // an image must come whole and within the limit, or with a reason alone
+    std::uint64_t all_frames = 0; // an animation's frames each whole, and together within the limit
+    for (const rgba_image& frame : decode_frames({data, size}, error)) {
+        const auto frame_pixels =
+            static_cast<std::size_t>(frame.width) * static_cast<std::size_t>(frame.height);
+        if (rgba_bytes(frame).size() != frame_pixels * 4)
+            std::abort();
+        all_frames += frame_pixels;
+    }
+    if (all_frames > max_image_pixels)
+        std::abort();
 
     // An exact-size heap copy, as the tools hold a loaded file, so any overread is caught.
     byte_buffer file(static_cast<std::uint8_t*>(std::malloc(std::max<std::size_t>(size, 1))));

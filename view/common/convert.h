@@ -24,6 +24,10 @@ struct converted_image {
 // Sources larger than this are refused unread; a real 128x128 source is far smaller.
 inline constexpr std::uintmax_t max_source_bytes = std::uintmax_t{256} << 20;
 
+// Changes whenever convert_image gives other blocks for the same image and options, so that
+// images kept from a build by an older skinview are made again.
+inline constexpr unsigned conversion_revision = 1;
+
 // A colour written RRGGBB, with or without a leading '#'.
 bool parse_colour(std::string text, rgb_colour& colour);
 

@@ -143,16 +143,18 @@ std::vector<rgba_image> decode_frames(std::span<const std::uint8_t> file, std::s
     int channels = 0;
     stbi_uc* decoded = stbi_load_gif_from_memory(file.data(), static_cast<int>(file.size()), nullptr, &width,
                                                  &height, &count, &channels, 4);
+    const std::string too_many =
+        "its frames hold more pixels than the " + std::to_string(max_image_pixels) + " skinview takes";
     if (decoded == nullptr) {
-        error = std::string("the image is damaged or cut short (") + stbi_failure_reason() + ")";
+        const std::string reason = stbi_failure_reason();
+        error = reason == "outofmem" ? too_many : "the image is damaged or cut short (" + reason + ")";
         return frames;
     }
     const byte_buffer all(decoded);
     const std::uint64_t pixels = std::uint64_t{static_cast<unsigned>(width)} * static_cast<unsigned>(height) *
                                  static_cast<unsigned>(count);
     if (width != first.width || height != first.height || count <= 0 || pixels > max_image_pixels) {
-        error =
-            "its frames hold more pixels than the " + std::to_string(max_image_pixels) + " skinview takes";
+        error = too_many;
         return frames;
     }
     for (int frame = 0; frame < count; ++frame) {

@@ -306,7 +306,7 @@ convert_options entry_look(const skin_project& project, const project_entry& ent
 // The key under which a conversion is remembered: the source's content and every option.
 std::uint64_t conversion_key(std::uint64_t source, const project_entry& entry, const convert_options& look)
 {
-    std::uint64_t key = hash_value(hash_start, source);
+    std::uint64_t key = hash_value(hash_value(hash_start, conversion_revision), source);
     key = hash_value(key, (entry.icon ? 1u : 0u) | static_cast<unsigned>(entry.size) << 1);
     key = hash_value(key, static_cast<std::uint64_t>(look.dither));
     return hash_value(key, std::uint64_t{look.background[0]} << 16 | std::uint64_t{look.background[1]} << 8 |
