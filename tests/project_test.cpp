@@ -222,7 +222,8 @@ dither = "ordered"
     EXPECT_EQ(index["images"][3]["entry"], "spinner");
     EXPECT_EQ(index["images"][3]["frame"], 2);
     EXPECT_EQ(index["images"][6]["entry"], "wi-fi");
-    const std::string depfile(reinterpret_cast<const char*>(read_file(folder / "skin.d").data()));
+    const std::vector<std::uint8_t> depfile_bytes = read_file(folder / "skin.d");
+    const std::string depfile(depfile_bytes.begin(), depfile_bytes.end());
     EXPECT_NE(depfile.find("skin_data.c: "), std::string::npos) << depfile;
     EXPECT_NE(depfile.find("/art/wifi\\ 1.png\n"), std::string::npos) << depfile;
     if (testing_windows_build())
