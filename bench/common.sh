@@ -1,8 +1,7 @@
 # Sourced by the benchmarks with the release targets they need: builds them, and gives `root`,
 # `bin` (the release build), a scratch folder `work` removed on exit, and two timing helpers.
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-cmake --preset release >/dev/null
-cmake --build --preset release --target "$@" >/dev/null
+(cd "$root" && cmake --preset release >/dev/null && cmake --build --preset release --target "$@" >/dev/null)
 bin=$root/build/release
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

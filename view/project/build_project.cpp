@@ -1,19 +1,16 @@
 // skinview build's core: every entry converted (or taken from the last build), laid out as
 // skinpack packs the folder, checked against what is on disk, and only then written.
-#include "skin/colour_332.h"
-#include "skin/skin.h"
-#include "support/file_io.h"
 #include "view/project/project.h"
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <initializer_list>
 #include <map>
 #include <set>
 #include <sstream>
 
 #include "skin/bitmap.h"
+#include "skin/colour_332.h"
 #include "skin/skin.h"
 #include "support/file_io.h"
 #include "view/common/checksum.h"
@@ -88,20 +85,6 @@ std::string shown(const fs::path& path)
     return path.lexically_normal().string();
 }
 
-// The whole file in one read, as a no-change build reads every output; empty when it cannot be.
-std::vector<std::uint8_t> whole_file(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : -1;
-    if (size <= 0 || static_cast<std::uintmax_t>(size) > max_buffer_length)
-        return {};
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-    in.seekg(0);
-    if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size)))
-        return {};
-    return bytes;
-}
-
 // `hash` continued over the eight bytes of `value`.
 std::uint64_t hash_value(std::uint64_t hash, std::uint64_t value)
 {
@@ -115,7 +98,7 @@ std::uint64_t hash_value(std::uint64_t hash, std::uint64_t value)
 build_record read_record(const fs::path& path)
 {
     build_record record;
-    const std::vector<std::uint8_t> bytes = whole_file(path);
+    const std::vector<std::uint8_t> bytes = read_file_bytes(path);
     std::istringstream in(std::string(bytes.begin(), bytes.end()));
     std::string line;
     if (!std::getline(in, line) || line != record_header)
@@ -191,7 +174,7 @@ const std::vector<std::uint8_t>* on_disk(build_state& state, const std::string& 
     if (fresh) {
         std::error_code code;
         if (fs::is_regular_file(state.out / name, code))
-            at->second = whole_file(state.out / name);
+            at->second = read_file_bytes(state.out / name);
     }
     return at->second ? &*at->second : nullptr;
 }
@@ -569,7 +552,7 @@ std::vector<std::string> plan_removals(build_state& state, const std::vector<pla
 bool save_if_changed(const fs::path& path, std::span<const std::uint8_t> bytes)
 {
     std::error_code code;
-    if (fs::is_regular_file(path, code) && std::ranges::equal(whole_file(path), bytes))
+    if (fs::is_regular_file(path, code) && std::ranges::equal(read_file_bytes(path), bytes))
         return true;
     return replace_file(path, bytes) == save_outcome::saved;
 }

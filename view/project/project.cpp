@@ -170,15 +170,6 @@ project_entry read_entry(const toml::node& node, bool icon, problem_list& proble
     return entry;
 }
 
-// ASCII letters, digits and '_', not a digit first.
-bool is_c_identifier(const std::string& name)
-{
-    return !name.empty() && std::isdigit(static_cast<unsigned char>(name[0])) == 0 &&
-           std::all_of(name.begin(), name.end(),
-                       [](unsigned char c) { return c == '_' || std::isalnum(c) != 0; }) &&
-           std::all_of(name.begin(), name.end(), [](unsigned char c) { return c < 0x80; });
-}
-
 // Names that are no C name, and two names with one C name.
 void check_names(const skin_project& project, problem_list& problems)
 {
@@ -243,6 +234,15 @@ std::string colour_text(rgb_colour colour)
 }
 
 } // namespace
+
+// ASCII letters, digits and '_', not a digit first.
+bool is_c_identifier(const std::string& name)
+{
+    return !name.empty() && std::isdigit(static_cast<unsigned char>(name[0])) == 0 &&
+           std::all_of(name.begin(), name.end(),
+                       [](unsigned char c) { return c == '_' || std::isalnum(c) != 0; }) &&
+           std::all_of(name.begin(), name.end(), [](unsigned char c) { return c < 0x80; });
+}
 
 const char* dither_name(dither_method method)
 {

@@ -52,6 +52,9 @@ std::string entry_label(const project_entry& entry);
 // "LOW_BATTERY"); it must then be a C identifier.
 std::string c_name(const std::string& name);
 
+// ASCII letters, digits and '_', not a digit first.
+bool is_c_identifier(const std::string& name);
+
 // "none", "floyd-steinberg", "ordered", as the project file and import's --dither spell them.
 const char* dither_name(dither_method method);
 std::optional<dither_method> parse_dither(const std::string& name);

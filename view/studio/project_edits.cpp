@@ -27,17 +27,10 @@ fs::path from_utf8(const std::string& text)
     return fs::path(std::u8string(text.begin(), text.end()));
 }
 
-bool is_c_name(const std::string& name)
-{
-    return !name.empty() && std::isdigit(static_cast<unsigned char>(name[0])) == 0 &&
-           std::all_of(name.begin(), name.end(),
-                       [](char c) { return c == '_' || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); });
-}
-
 // Whether `name` may name entry `except` (or a new one): a C name unlike every other entry's.
 std::string name_problem(const skin_project& project, const std::string& name, std::size_t except)
 {
-    if (!is_c_name(c_name(name)))
+    if (!is_c_identifier(c_name(name)))
         return "\"" + name + "\" gives no C name: use letters, digits, '_', '-' or ' ', not a digit first";
     for (std::size_t e = 0; e < project.entries.size(); ++e)
         if (e != except && c_name(project.entries[e].name) == c_name(name))
