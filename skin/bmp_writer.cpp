@@ -76,7 +76,7 @@ std::vector<std::uint8_t> encode_bmp(const std::vector<std::uint8_t>& rgba, int 
 {
     const auto w = static_cast<std::size_t>(width);
     const auto h = static_cast<std::size_t>(height);
-    const bool core = form.header_size == 12;
+    const bool core = form.header_size == bmp_core_header_size;
     const bool palettised = form.bit_count <= 8;
     std::vector<std::array<std::uint8_t, 4>> palette;
     std::vector<std::uint8_t> indices(w * h);
@@ -97,16 +97,16 @@ std::vector<std::uint8_t> encode_bmp(const std::vector<std::uint8_t>& rgba, int 
         form.bit_count == 16
             ? std::array<std::uint32_t, 4>{0xF800, 0x07E0, 0x001F, 0}
             : std::array<std::uint32_t, 4>{0xFF0000, 0xFF00, 0xFF, form.alpha ? 0xFF000000 : 0};
-    const bool fields = form.compression == 3 || form.compression == 6;
+    const bool fields = form.compression == bmp_bit_fields || form.compression == bmp_alpha_bit_fields;
 
     std::vector<std::uint8_t> pixels;
     const std::size_t stride = (w * form.bit_count + 31) / 32 * 4;
     for (std::size_t stored = 0; stored < h; ++stored) {
         const std::size_t y = form.top_down ? stored : h - 1 - stored;
-        if (form.compression == 1 || form.compression == 2) {
+        if (form.compression == bmp_rle8 || form.compression == bmp_rle4) {
             const std::vector<std::uint8_t> row(indices.begin() + static_cast<std::ptrdiff_t>(y * w),
                                                 indices.begin() + static_cast<std::ptrdiff_t>((y + 1) * w));
-            push_rle_row(pixels, row, form.compression == 2, stored % 2 == 1);
+            push_rle_row(pixels, row, form.compression == bmp_rle4, stored % 2 == 1);
             continue;
         }
         std::vector<std::uint8_t> row(stride);
@@ -137,7 +137,7 @@ std::vector<std::uint8_t> encode_bmp(const std::vector<std::uint8_t>& rgba, int 
         }
         pixels.insert(pixels.end(), row.begin(), row.end());
     }
-    if (form.compression == 1 || form.compression == 2) {
+    if (form.compression == bmp_rle8 || form.compression == bmp_rle4) {
         pixels.push_back(0);
         pixels.push_back(1);
     }
@@ -152,7 +152,7 @@ std::vector<std::uint8_t> encode_bmp(const std::vector<std::uint8_t>& rgba, int 
         // Masks sit right behind the 40 bytes, inside a larger header or after a 40-byte one.
         const bool masks_follow = fields || form.header_size > bmp_info_header_size;
         const std::size_t mask_count = !masks_follow ? 0
-                                       : form.compression == bmp_alpha_bit_fields || form.header_size > 40
+                                       : form.compression == bmp_alpha_bit_fields || form.header_size > bmp_info_header_size
                                            ? 4
                                            : 3;
         out.resize(std::max<std::size_t>(out.size(), bmp_channel_masks_at + 4 * mask_count));

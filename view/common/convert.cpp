@@ -71,22 +71,23 @@ std::vector<std::uint8_t> device_bmp(std::span<const std::uint8_t> block, int si
 {
     const auto size = static_cast<std::size_t>(side);
     std::vector<std::uint8_t> bmp(device_bmp_pixels + size * size);
-    bmp[0] = 'B';
-    bmp[1] = 'M';
-    put_le(bmp, 2, static_cast<std::uint32_t>(bmp.size()), 4);
-    put_le(bmp, 10, device_bmp_pixels, 4);
-    put_le(bmp, 14, 40, 4);
-    put_le(bmp, 18, static_cast<std::uint32_t>(side), 4);
-    put_le(bmp, 22, static_cast<std::uint32_t>(side), 4);
-    put_le(bmp, 26, 1, 2);
-    put_le(bmp, 28, 8, 2);
-    put_le(bmp, 34, static_cast<std::uint32_t>(size * size), 4);
-    put_le(bmp, 46, 256, 4);
+    bmp[bmp_signature_at] = 'B';
+    bmp[bmp_signature_at + 1] = 'M';
+    put_le(bmp, bmp_file_size_at, static_cast<std::uint32_t>(bmp.size()), 4);
+    put_le(bmp, bmp_pixel_offset_at, device_bmp_pixels, 4);
+    put_le(bmp, bmp_header_size_at, bmp_info_header_size, 4);
+    put_le(bmp, bmp_width_at, static_cast<std::uint32_t>(side), 4);
+    put_le(bmp, bmp_height_at, static_cast<std::uint32_t>(side), 4);
+    put_le(bmp, bmp_planes_at, 1, 2);
+    put_le(bmp, bmp_bit_count_at, 8, 2);
+    put_le(bmp, bmp_image_size_at, static_cast<std::uint32_t>(size * size), 4);
+    put_le(bmp, bmp_colours_used_at, 256, 4);
     for (std::size_t b = 0; b < 256; ++b) {
         const std::array<std::uint8_t, 3> colour = expand_332(static_cast<std::uint8_t>(b));
-        bmp[54 + 4 * b] = colour[2];
-        bmp[55 + 4 * b] = colour[1];
-        bmp[56 + 4 * b] = colour[0];
+        std::uint8_t* entry = bmp.data() + device_bmp_table + b * bmp_colour_entry_size;
+        entry[0] = colour[2];
+        entry[1] = colour[1];
+        entry[2] = colour[0];
     }
     for (std::size_t row = 0; row < size; ++row)
         std::copy_n(block.begin() + static_cast<std::ptrdiff_t>((size - 1 - row) * size), size,

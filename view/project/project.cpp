@@ -240,8 +240,7 @@ bool is_c_identifier(const std::string& name)
 {
     return !name.empty() && std::isdigit(static_cast<unsigned char>(name[0])) == 0 &&
            std::all_of(name.begin(), name.end(),
-                       [](unsigned char c) { return c == '_' || std::isalnum(c) != 0; }) &&
-           std::all_of(name.begin(), name.end(), [](unsigned char c) { return c < 0x80; });
+                       [](unsigned char c) { return c < 0x80 && (c == '_' || std::isalnum(c) != 0); });
 }
 
 const char* dither_name(dither_method method)
