@@ -8,7 +8,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <map>
+#include <thread>
 
 #include "skin/bmp_writer.h"
 #include "tests/test_folder.h"
@@ -362,4 +364,33 @@ TEST_F(studio_test, makes_a_project_of_a_plain_skin_folder_that_packs_as_before)
     EXPECT_EQ(read_file(folder / "art" / "bmp0.bmp"), bmp_bytes(sample_image(128, 3)));
     EXPECT_NE(read_file(folder / "skin.skn"), packed);
     expect_packs_to_the_built_skin();
+
+    // A dither for an adopted BMP imports it: it too moves into art/ first.
+    const http_reply dithered = post("/api/options?entry=1&dither=ordered", "");
+    EXPECT_EQ(dithered.status, 200) << dithered.body;
+    EXPECT_EQ(read_file(folder / "art" / "icon00.bmp"), bmp_bytes(sample_image(16, 4)));
+    EXPECT_NE(text_of(read_file(folder / "skin.toml")).find("source = \"art/icon00.bmp\"\n"),
+              std::string::npos);
+    expect_packs_to_the_built_skin();
+}
+
+TEST_F(studio_test, an_empty_folder_becomes_a_project_that_takes_its_first_artwork)
+{
+    ASSERT_NO_FATAL_FAILURE(start());
+    EXPECT_EQ(post("/api/init", "").status, 200);
+    const http_reply added = post("/api/add?kind=icon&name=dot.bmp", text_of(solid_bmp(16, 200, 0, 0)));
+    EXPECT_EQ(added.status, 200) << added.body;
+    expect_packs_to_the_built_skin();
+
+    // skin.toml deleted by hand: the page no longer shows its entries.
+    fs::remove(folder / "skin.toml");
+    const auto gone = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    std::string state;
+    do {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        state = http_exchange(port, from_page("GET", "/api/state", "")).body;
+    } while (state.find("\"has_project\":false") == std::string::npos &&
+             std::chrono::steady_clock::now() < gone);
+    EXPECT_NE(state.find("\"has_project\":false"), std::string::npos) << state;
+    EXPECT_NE(state.find("\"entries\":[]"), std::string::npos) << state;
 }

@@ -109,29 +109,39 @@ std::optional<std::string> save_upload(const fs::path& folder, const http_reques
 }
 
 // A source that init took as it is, a numbered BMP at the top of the folder, is moved into art/
-// before a new source replaces it: build would otherwise refuse to replace a file it did not
-// write, and the artist's old image is kept.
-void keep_adopted_bmp(const fs::path& folder, const project_entry& entry)
+// once it is to be imported or replaced: build would otherwise refuse to replace a file it did
+// not write, and the artist's old image is kept. Gives the entry's source after the move (the
+// same when nothing had to move), or nothing with `error` set.
+std::optional<std::string> move_adopted_bmp(const fs::path& folder, const project_entry& entry,
+                                            std::string& error)
 {
     if (!entry.as_is || entry.sources.size() != 1 || entry.sources[0].find('/') != std::string::npos)
-        return;
+        return entry.sources.empty() ? std::string() : entry.sources[0];
     const fs::path old = folder / from_utf8(entry.sources[0]);
-    std::error_code error;
+    std::error_code code;
     for (int n = 1; n < max_name_tries; ++n) {
         std::string name = old.stem().string();
         if (n != 1) {
             name += '-';
             name += std::to_string(n);
         }
-        const fs::path kept = folder / art_folder / (name + old.extension().string());
-        if (!fs::exists(fs::symlink_status(kept, error))) {
-            fs::rename(old, kept, error);
-            return;
+        name += old.extension().string();
+        if (fs::exists(fs::symlink_status(folder / art_folder / name, code)))
+            continue;
+        fs::create_directories(folder / art_folder, code);
+        fs::rename(old, folder / art_folder / name, code);
+        if (code) {
+            error = entry.sources[0] + ": cannot be moved into " + art_folder + ": " + code.message();
+            return std::nullopt;
         }
+        return std::string(art_folder) + "/" + name;
     }
+    error = entry.sources[0] + ": no free name for it in " + art_folder;
+    return std::nullopt;
 }
 
-bool set_options(const http_request& request, project_entry& entry, std::string& error)
+bool set_options(const fs::path& folder, const http_request& request, project_entry& entry,
+                 std::string& error)
 {
     const std::string dither = query_value(request, "dither");
     const std::string background = query_value(request, "background");
@@ -155,8 +165,13 @@ bool set_options(const http_request& request, project_entry& entry, std::string&
         entry.background = colour;
     }
     // Dither and background do not apply to a BMP taken as it is: choosing one imports it.
-    if (!dither.empty() || !background.empty())
+    if (entry.as_is && (!dither.empty() || !background.empty())) {
+        const std::optional<std::string> moved = move_adopted_bmp(folder, entry, error);
+        if (!moved)
+            return false;
+        entry.sources = {*moved};
         entry.as_is = false;
+    }
     return true;
 }
 
@@ -188,7 +203,7 @@ bool apply_edit(const fs::path& folder, const http_request& request, skin_projec
     }
     project_entry& entry = project.entries[*e];
     if (path == "/api/options")
-        return set_options(request, entry, error);
+        return set_options(folder, request, entry, error);
     if (path == "/api/rename") {
         const std::string name = query_value(request, "name");
         error = name_problem(project, name, *e);
@@ -215,7 +230,8 @@ bool apply_edit(const fs::path& folder, const http_request& request, skin_projec
         const std::optional<std::string> source = save_upload(folder, request, &entry, error);
         if (!source)
             return false;
-        keep_adopted_bmp(folder, entry);
+        if (!move_adopted_bmp(folder, entry, error))
+            return false;
         entry.sources = {*source};
         entry.as_is = false;
         return true;

@@ -10,7 +10,7 @@
 
 // Applies the edit that the request names (/api/options, /api/rename, /api/move, /api/remove,
 // /api/source, /api/add) to `project`. False, with `error` for the page, when it cannot be
-// made; then nothing was changed on disk either.
+// made; then nothing was changed on disk but an upload saved into art/ before a later step failed.
 bool apply_edit(const std::filesystem::path& folder, const http_request& request, skin_project& project,
                 std::string& error);
 

@@ -130,8 +130,15 @@ void load_and_build(studio_state& state)
 {
     state.problems.clear();
     state.has_project = fs::exists(state.folder / project_file_name);
+    state.loaded = false;
+    if (!state.has_project) {
+        state.project = {}; // a deleted skin.toml leaves nothing of it on the page
+        state.build = {};
+    }
     std::vector<fs::path> inputs;
-    if (state.has_project && load_project(state.folder / project_file_name, state.project, state.problems)) {
+    state.loaded =
+        state.has_project && load_project(state.folder / project_file_name, state.project, state.problems);
+    if (state.loaded) {
         build_result result = build_project(state.project, {});
         inputs = result.inputs;
         if (result.problems.empty())
@@ -143,12 +150,13 @@ void load_and_build(studio_state& state)
     ++state.version;
 }
 
-// Whether edits may be saved: the file was read whole, at most some sources are missing, which
-// an upload may mend. Any other problem would make project_text drop what it could not read.
+// Whether edits may be saved: the file was read whole (a build's problems are mended by edits),
+// or at most some sources are missing, which an upload may mend. Any other problem would make
+// project_text drop what it could not read.
 bool editable(const studio_state& state)
 {
-    if (!state.has_project)
-        return false;
+    if (!state.has_project || state.loaded)
+        return state.loaded;
     std::size_t missing = 0;
     for (const project_entry& entry : state.project.entries)
         for (const std::string& source : entry.sources)
@@ -219,6 +227,8 @@ http_response source_png(const studio_state& state, const http_request& request)
     if (!e)
         return text_response(404, "no such entry\n");
     const project_entry& entry = state.project.entries[*e];
+    if (entry.sources.empty()) // an entry of a skin.toml that could not be read whole
+        return text_response(404, "the entry names no source\n");
     const std::size_t frame = query_index(request, "frame", 1u << 16).value_or(0);
     const std::string& source =
         entry.sources[entry.sources.size() > 1 ? std::min(frame, entry.sources.size() - 1) : 0];

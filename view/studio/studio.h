@@ -25,6 +25,7 @@ struct studio_state {
     studio_door door;
     skin_project project;
     bool has_project = false;          // skin.toml was read, with or without problems
+    bool loaded = false;               // and read whole, without problems of its own
     std::vector<std::string> problems; // of the last load and build; none when all is well
     build_result build;                // the last build that succeeded: what the folder holds
     std::uint64_t version = 1;         // bumped by every change, the page's and the disk's
