@@ -267,16 +267,19 @@ std::vector<converted_image> convert_frames(std::span<const std::uint8_t> file, 
 converted_image as_is_block(std::span<const std::uint8_t> file, const std::string& source, bool icon,
                             std::string& error)
 {
-    const bitmap_layout layout = describe_bitmap(file);
+    const bitmap_conversion converted = try_convert_bitmap(file);
+    const bitmap_layout& layout = converted.layout;
     if (layout.problem != bitmap_problem::none) {
         error = explain_problem(layout, source, icon) + ", or drop as_is to import it";
         return {};
     }
-    auto length = static_cast<std::int32_t>(file.size()); // read_source keeps files far below 2 GiB
-    byte_buffer copy = alloc_zeroed_or_die(file.size());
-    std::memcpy(copy.get(), file.data(), file.size());
-    const byte_buffer block = convert_bitmap(std::move(copy), length, source.c_str());
-    return {.block = std::vector<std::uint8_t>(block.get(), block.get() + length), .side = layout.side};
+    if (!converted.block) {
+        error = source + ": not enough memory to convert it";
+        return {};
+    }
+    const auto size = static_cast<std::size_t>(layout.side) * static_cast<std::size_t>(layout.side);
+    return {.block = std::vector<std::uint8_t>(converted.block.get(), converted.block.get() + size),
+            .side = layout.side};
 }
 
 // The entry's dither and background, else the project's.
@@ -596,8 +599,14 @@ void write_outputs(build_state& state, const std::vector<planned_output>& output
 {
     for (const std::string& name : removals) {
         std::error_code code;
-        fs::remove(state.out / name, code);
-        state.result.removed.push_back(name);
+        if (fs::remove(state.out / name, code) || !code) {
+            state.result.removed.push_back(name);
+            continue;
+        }
+        // Still build's own, to be removed by the next build; skinpack would pack it meanwhile.
+        state.result.problems.push_back(shown(state.out / name) + ": cannot remove it: " + code.message());
+        if (const auto known = state.last.files.find(name); known != state.last.files.end())
+            state.next.files.insert(*known);
     }
     for (const planned_output& output : outputs) // still known as build's should a write fail
         if (const auto known = state.last.files.find(output.name);

@@ -302,7 +302,13 @@ bool load_project(const fs::path& file, skin_project& project, std::vector<std::
                                 : ": no such file (skinview init writes one for a skin folder)"));
         return false;
     }
-    const std::vector<std::uint8_t> bytes = read_file_bytes(file);
+    // A file that cannot be read (locked while a program saves it) must not pass for an empty one.
+    const whole_file whole = read_whole_file(file);
+    if (whole.outcome != read_outcome::read && (fs::file_size(file, code) != 0 || code)) {
+        problems.push_back(list.shown + ": cannot be read");
+        return false;
+    }
+    const std::span<const std::uint8_t> bytes(whole.bytes.get(), static_cast<std::size_t>(whole.length));
     toml::table document;
     try {
         document = toml::parse(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
