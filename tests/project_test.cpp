@@ -506,6 +506,22 @@ INSTANTIATE_TEST_SUITE_P(
                      "the skin: move it away, or give --force to remove it\n",
                      {".skinview-build", "bmp1.bmp", "skin.h", "skin.json", "skin.skn"}}));
 
+// A source reached through a link to a numbered BMP is still that file: never replaced, even forced.
+TEST_F(project_test, never_replaces_a_source_under_another_name)
+{
+    write_png(folder / "one.png", 128, 128, 1);
+    write_png(folder / "bmp1.bmp", 128, 128, 2);
+    fs::create_symlink("bmp1.bmp", folder / "two.png");
+    write_text(folder / "skin.toml", two_pictures);
+    const std::vector<std::uint8_t> art = read_file(folder / "bmp1.bmp");
+    const run_result result = run_skinview(folder, {.arguments = {"build", "--force"}});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err,
+              "bmp1.bmp: is the source of picture \"two\": move that source elsewhere and name it "
+              "there first\n");
+    EXPECT_EQ(read_file(folder / "bmp1.bmp"), art);
+}
+
 // An entry taken away takes its numbered BMP with it, so the folder still packs to the skin.
 TEST_F(project_test, removes_the_image_of_a_removed_entry)
 {

@@ -469,6 +469,20 @@ planned_output output_of(std::string name, std::vector<std::uint8_t> bytes)
     return {std::move(name), std::move(bytes), hash};
 }
 
+// The entry whose source is the file at `path`, however it is spelt: another case on a file system
+// that ignores case, or a link, still names the same file.
+const project_entry* source_at(const std::map<std::string, const project_entry*>& sources,
+                               const fs::path& path)
+{
+    if (const auto found = sources.find(path_text(fs::absolute(path))); found != sources.end())
+        return found->second;
+    std::error_code code;
+    for (const auto& [text, entry] : sources)
+        if (fs::equivalent(fs::path(std::u8string(text.begin(), text.end())), path, code))
+            return entry;
+    return nullptr;
+}
+
 // Whether the output may take its new bytes: unchanged, absent, or as build last wrote it.
 void check_output(build_state& state, planned_output& output, const build_options& options,
                   const std::map<std::string, const project_entry*>& sources)
@@ -485,9 +499,8 @@ void check_output(build_state& state, planned_output& output, const build_option
         return;
     }
     if (now != nullptr) {
-        if (const auto source = sources.find(path_text(fs::absolute(path))); source != sources.end()) {
-            state.result.problems.push_back(shown(path) + ": is the source of " +
-                                            entry_label(*source->second) +
+        if (const project_entry* source = source_at(sources, path)) {
+            state.result.problems.push_back(shown(path) + ": is the source of " + entry_label(*source) +
                                             ": move that source elsewhere and name it there first");
             return;
         }
@@ -526,10 +539,9 @@ std::vector<std::string> plan_removals(build_state& state, const std::vector<pla
             return;
         const auto known = state.last.files.find(name);
         const bool ours = known != state.last.files.end() && known->second == content_hash(*now);
-        if (const auto source = sources.find(path_text(fs::absolute(path))); source != sources.end())
-            state.result.problems.push_back(shown(path) + ": is the source of " +
-                                            entry_label(*source->second) + ", and skinpack would read it " +
-                                            why + ": move it elsewhere");
+        if (const project_entry* source = source_at(sources, path))
+            state.result.problems.push_back(shown(path) + ": is the source of " + entry_label(*source) +
+                                            ", and skinpack would read it " + why + ": move it elsewhere");
         else if (ours || options.force)
             removals.push_back(name);
         else
