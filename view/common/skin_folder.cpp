@@ -81,12 +81,17 @@ std::string scan_series(const fs::path& folder, const char* pattern, bool icon,
     }
 }
 
+std::string lower_case(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
 // The digits of a name like "bmp12.bmp" or "ICON7.BMP" (any case), or "" for any other name.
 std::string series_digits(const std::string& name, bool& icon)
 {
-    std::string lower = name;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string lower = lower_case(name);
     icon = lower.starts_with("icon");
     const std::size_t prefix = icon ? 4 : 3;
     if (!(icon || lower.starts_with("bmp")) || !lower.ends_with(".bmp") || lower.size() < prefix + 5)
@@ -111,16 +116,16 @@ std::string unreached_reason(const fs::path& folder, const std::string& name, sk
     // Where the file system matches names in any case (Windows), opening the proper name opens
     // this very file, "BMP1.BMP" for bmp1.bmp, so the series reads it; elsewhere it would not.
     std::error_code error;
-    if (name != proper) {
-        if (!fs::equivalent(folder / name, folder / proper, error))
-            return name + " will never be read: the name must be " + proper;
-        scan.notes.push_back(name + " is read as " + proper +
-                             " here, but not where names must match exactly (Linux): rename it " + proper);
-    }
+    const bool same_file = name == proper || fs::equivalent(folder / name, folder / proper, error);
+    if (!same_file)
+        return name + " will never be read: the name must be " + proper;
     const std::string& end = icon ? scan.icon_end : scan.picture_end;
     const unsigned long end_index = std::strtoul(end.c_str() + (icon ? 4 : 3), nullptr, 10);
     if (index > end_index)
         return name + " will never be read: " + end + " is missing";
+    if (name != proper && lower_case(name) == proper) // not a link to it ("bmp01.bmp"): the same name
+        scan.notes.push_back(name + " is read as " + proper +
+                             " here, but not where names must match exactly (Linux): rename it " + proper);
     return "";
 }
 
