@@ -36,18 +36,17 @@ bool parse_colour(std::string text, rgb_colour& colour)
 std::vector<std::uint8_t> read_source(const fs::path& source, std::string& error)
 {
     std::error_code code;
-    if (!fs::is_regular_file(source, code)) {
+    if (!fs::is_regular_file(source, code)) { // nor opened: a pipe or a device could block
         error = fs::exists(source, code) ? "not a file" : "no such file";
         return {};
     }
-    if (fs::file_size(source, code) > max_source_bytes) {
-        error = "the file is over 256 MiB";
-        return {};
-    }
-    std::vector<std::uint8_t> file = read_file_bytes(source);
-    if (file.empty())
-        error = "the file is empty or cannot be read";
-    return file;
+    const whole_file file = read_whole_file(source, max_source_bytes);
+    if (file.outcome == read_outcome::read)
+        return {file.bytes.get(), file.bytes.get() + file.length};
+    // The size is checked as the file is read, so one that grew meanwhile is still refused.
+    error = file.outcome == read_outcome::too_large ? "the file is over 256 MiB"
+                                                    : "the file is empty or cannot be read";
+    return {};
 }
 
 converted_image convert_image(const rgba_image& image, const convert_options& options, std::string& error)
