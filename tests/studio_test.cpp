@@ -304,6 +304,14 @@ TEST_F(studio_test, each_edit_leaves_a_folder_that_skinpack_packs_to_the_skin_sh
     const http_reply state = http_exchange(port, from_page("GET", "/api/state", ""));
     EXPECT_NE(state.body.find("\"skin\":{\"size\":16640,"), std::string::npos) << state.body;
     expect_packs_to_the_built_skin();
+    // An image of this version may be kept by the browser; one of another version may not.
+    for (const auto& [v, cache] : {std::pair{version(), "private, max-age=31536000, immutable"},
+                                   std::pair{std::string("0"), "no-store"}}) {
+        const http_reply image = http_exchange(port, from_page("GET", "/api/slot.png?slot=0&v=" + v, ""));
+        EXPECT_EQ(image.status, 200);
+        EXPECT_NE(image.head.find(std::string("Cache-Control: ") + cache + "\r\n"), std::string::npos)
+            << image.head;
+    }
 
     struct edit_case {
         const char* what;

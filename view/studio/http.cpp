@@ -351,7 +351,8 @@ std::string response_bytes(const http_response& response)
         "HTTP/1.1 " + std::to_string(response.status) + " " + reason(response.status) + "\r\n";
     bytes += "Content-Type: " + response.type + "\r\n";
     bytes += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
-    bytes += "Connection: close\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n";
+    bytes +=
+        "Connection: close\r\nCache-Control: " + response.cache + "\r\nX-Content-Type-Options: nosniff\r\n";
     for (const auto& [name, value] : response.headers)
         bytes += name + ": " + value + "\r\n";
     bytes += "\r\n";

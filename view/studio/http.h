@@ -23,6 +23,7 @@ struct http_request {
 struct http_response {
     int status = 200;
     std::string type = "text/plain; charset=utf-8";
+    std::string cache = "no-store";                           // Cache-Control
     std::vector<std::pair<std::string, std::string>> headers; // besides the type and length
     std::string body;
 };

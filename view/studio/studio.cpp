@@ -260,6 +260,23 @@ http_response dither_png(const studio_state& state, const http_request& request)
     return block_png(slots[frame].block, slots[frame].side);
 }
 
+// The device's pixels of a slot, an entry's artwork, or an entry under another dither.
+http_response image_response(const studio_state& state, const http_request& request)
+{
+    const std::string& path = request.path;
+    if (path == "/api/slot.png") {
+        const std::size_t count = state.problems.empty() ? state.build.slots.size() : 0;
+        const std::optional<std::size_t> s = query_index(request, "slot", count);
+        return s ? block_png(state.build.slots[*s].block, state.build.slots[*s].side)
+                 : text_response(404, "no such slot\n");
+    }
+    if (path == "/api/source.png")
+        return source_png(state, request);
+    if (path == "/api/dither.png")
+        return dither_png(state, request);
+    return text_response(404, "not found\n");
+}
+
 http_response page_file_response(std::string_view name)
 {
     for (const page_file& file : page_files()) {
@@ -366,16 +383,14 @@ http_response answer_request(studio_state& state, const http_request& request)
         return json_response(state_json(state));
     if (path == "/api/version")
         return json_response("{\"version\":" + std::to_string(state.version) + "}");
-    if (path == "/api/slot.png") {
-        const std::size_t count = state.problems.empty() ? state.build.slots.size() : 0;
-        const std::optional<std::size_t> s = query_index(request, "slot", count);
-        return s ? block_png(state.build.slots[*s].block, state.build.slots[*s].side)
-                 : text_response(404, "no such slot\n");
+    if (path.ends_with(".png")) {
+        http_response image = image_response(state, request);
+        // Every change bumps the version, so an image asked for at this one never changes: the
+        // page's redraws (a zoom, another tab) then decode nothing again.
+        if (image.status == 200 && query_value(request, "v") == std::to_string(state.version))
+            image.cache = "private, max-age=31536000, immutable";
+        return image;
     }
-    if (path == "/api/source.png")
-        return source_png(state, request);
-    if (path == "/api/dither.png")
-        return dither_png(state, request);
     if (path == "/download/skin.skn" || path == "/download/skin.h")
         return download(state, path.substr(std::string_view("/download/").size()));
     return text_response(404, "not found\n");
