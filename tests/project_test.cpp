@@ -584,6 +584,12 @@ TEST_F(project_test, converts_one_entry_with_a_chosen_dither_and_writes_nothing)
         EXPECT_EQ(frames[frame].side, 16);
         EXPECT_EQ(frames[frame].block, sweep_block(16, 4 + frame));
     }
+    write_bytes(folder / "still.gif", gif_bytes(16, {6})); // one frame: one slot, not an animation
+    project.entries[1].sources = {"still.gif"};
+    const std::vector<project_slot> still = convert_entry(project, 1, dither_method::none, problems);
+    ASSERT_EQ(still.size(), 1u);
+    EXPECT_EQ(still[0].frame_count, 1u);
+    EXPECT_EQ(still[0].block, sweep_block(16, 6));
     // A flat mid-grey that no device colour matches: the dithers must differ from the nearest colour.
     write_bytes(folder / "icon.png", png_bytes(16, 16, std::vector<std::uint8_t>(16 * 16 * 3, 100)));
     const auto blocks = [&](dither_method dither) {
@@ -592,7 +598,7 @@ TEST_F(project_test, converts_one_entry_with_a_chosen_dither_and_writes_nothing)
     EXPECT_EQ(blocks(dither_method::none), std::vector<std::uint8_t>(256, 0x6D)) << "the levels 109, 109, 85";
     EXPECT_NE(blocks(dither_method::ordered), blocks(dither_method::none));
     EXPECT_NE(blocks(dither_method::floyd_steinberg), blocks(dither_method::none));
-    EXPECT_EQ(changed(before, snapshot(folder)), std::vector<std::string>{"icon.png"});
+    EXPECT_EQ(changed(before, snapshot(folder)), (std::vector<std::string>{"icon.png", "still.gif"}));
 }
 
 // --watch builds again when a source changes, keeps the last good skin through a broken

@@ -77,41 +77,54 @@ bool png_starts_with_empty_data(std::span<const std::uint8_t> file)
 #pragma GCC diagnostic pop
 #endif
 
-rgba_image decode_image(std::span<const std::uint8_t> file, std::string& error)
+namespace {
+
+// What stb must know before it decodes: the image's declared size, checked against
+// max_image_pixels with nothing decoded yet. False, with `error` set, when it is refused.
+bool stb_size_checked(std::span<const std::uint8_t> file, int& width, int& height, std::string& error)
 {
-    if (looks_like_bmp(file))
-        return decode_bmp(file, error);
     if (file.size() > INT_MAX) {
         error = "the file is too large";
-        return {};
+        return false;
     }
     if (png_starts_with_empty_data(file)) {
         error = "the image is damaged (its first data chunk is empty)";
-        return {};
+        return false;
     }
-    const auto* bytes = file.data();
-    const auto length = static_cast<int>(file.size());
-    int width = 0;
-    int height = 0;
     int channels = 0;
     allocation_limit = file.size() + (std::size_t{1} << 20);
-    if (stbi_info_from_memory(bytes, length, &width, &height, &channels) == 0) {
+    if (stbi_info_from_memory(file.data(), static_cast<int>(file.size()), &width, &height, &channels) == 0) {
         error =
             std::string(stbi_failure_reason()) == "too large"
                 ? "it declares more pixels than the " + std::to_string(max_image_pixels) + " skinview takes"
                 : "not an image skinview can read (BMP, PNG, JPEG, GIF or TGA)";
-        return {};
+        return false;
     }
     const auto pixels = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
     if (width <= 0 || height <= 0 || pixels > max_image_pixels) {
         error = "it declares " + std::to_string(width) + "x" + std::to_string(height) +
                 " pixels, more than the " + std::to_string(max_image_pixels) + " skinview takes";
-        return {};
+        return false;
     }
+    return true;
+}
+
+} // namespace
+
+rgba_image decode_image(std::span<const std::uint8_t> file, std::string& error)
+{
+    if (looks_like_bmp(file))
+        return decode_bmp(file, error);
+    int width = 0;
+    int height = 0;
+    if (!stb_size_checked(file, width, height, error))
+        return {};
+    const auto pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     // The largest honest need: the compressed data, and 16-bit RGBA rows with a filter byte each.
-    allocation_limit = file.size() + static_cast<std::size_t>(pixels) * 8 + static_cast<std::size_t>(height) +
-                       (std::size_t{1} << 20);
-    stbi_uc* decoded = stbi_load_from_memory(bytes, length, &width, &height, &channels, 4);
+    allocation_limit = file.size() + pixels * 8 + static_cast<std::size_t>(height) + (std::size_t{1} << 20);
+    int channels = 0;
+    stbi_uc* decoded =
+        stbi_load_from_memory(file.data(), static_cast<int>(file.size()), &width, &height, &channels, 4);
     if (decoded == nullptr) {
         error = std::string("the image is damaged or cut short (") + stbi_failure_reason() + ")";
         return {};
@@ -129,12 +142,13 @@ std::vector<rgba_image> decode_frames(std::span<const std::uint8_t> file, std::s
             frames.push_back(std::move(image));
         return frames;
     }
-    // The first frame checks the declared size as every image is checked, before the rest.
-    const rgba_image first = decode_image(file, error);
-    if (!first.rgba)
+    // The declared size is checked as every image's is, before any frame is decoded.
+    int declared_width = 0;
+    int declared_height = 0;
+    if (!stb_size_checked(file, declared_width, declared_height, error))
         return frames;
     const auto frame_bytes =
-        static_cast<std::size_t>(first.width) * static_cast<std::size_t>(first.height) * 4;
+        static_cast<std::size_t>(declared_width) * static_cast<std::size_t>(declared_height) * 4;
     // stb grows one buffer frame by frame, so its cap bounds the frames' pixels together.
     allocation_limit = file.size() + static_cast<std::size_t>(max_image_pixels) * 4 + (std::size_t{1} << 20);
     int width = 0;
@@ -150,11 +164,15 @@ std::vector<rgba_image> decode_frames(std::span<const std::uint8_t> file, std::s
         error = reason == "outofmem" ? too_many : "the image is damaged or cut short (" + reason + ")";
         return frames;
     }
-    const byte_buffer all(decoded);
+    byte_buffer all(decoded);
     const std::uint64_t pixels = std::uint64_t{static_cast<unsigned>(width)} * static_cast<unsigned>(height) *
                                  static_cast<unsigned>(count);
-    if (width != first.width || height != first.height || count <= 0 || pixels > max_image_pixels) {
+    if (width != declared_width || height != declared_height || count <= 0 || pixels > max_image_pixels) {
         error = too_many;
+        return frames;
+    }
+    if (count == 1) { // a still GIF: stb's buffer is the frame
+        frames.push_back({width, height, std::move(all)});
         return frames;
     }
     for (int frame = 0; frame < count; ++frame) {
