@@ -151,10 +151,10 @@ std::vector<std::uint8_t> encode_bmp(const std::vector<std::uint8_t>& rgba, int 
     } else {
         // Masks sit right behind the 40 bytes, inside a larger header or after a 40-byte one.
         const bool masks_follow = fields || form.header_size > bmp_info_header_size;
-        const std::size_t mask_count = !masks_follow ? 0
-                                       : form.compression == bmp_alpha_bit_fields || form.header_size > bmp_info_header_size
-                                           ? 4
-                                           : 3;
+        const std::size_t mask_count =
+            !masks_follow                                                                         ? 0
+            : form.compression == bmp_alpha_bit_fields || form.header_size > bmp_info_header_size ? 4
+                                                                                                  : 3;
         out.resize(std::max<std::size_t>(out.size(), bmp_channel_masks_at + 4 * mask_count));
         put_le(out, bmp_width_at, static_cast<std::uint32_t>(width), 4);
         put_le(out, bmp_height_at, static_cast<std::uint32_t>(form.top_down ? -height : height), 4);
