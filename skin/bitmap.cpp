@@ -45,7 +45,12 @@ bitmap_layout describe_bitmap(std::span<const std::uint8_t> file)
         return layout;
     }
 
-    if (layout.width == 16 && layout.height == 16)
+    // A shorter header (the 12- and 16-byte OS/2 forms) ends before the compression field, and its
+    // colour table starts where that field is read: judged by those bytes, the image would pass
+    // with every colour wrong.
+    if (layout.header_size < bmp_info_header_size)
+        layout.problem = bitmap_problem::short_header;
+    else if (layout.width == 16 && layout.height == 16)
         layout.side = 16;
     else if (layout.width == 128 && layout.height == 128)
         layout.side = 128;
@@ -58,10 +63,8 @@ bitmap_layout describe_bitmap(std::span<const std::uint8_t> file)
     if (layout.problem != bitmap_problem::none)
         return layout;
 
-    // Writers with a larger information header put the colour table behind it; the classic
-    // 40-byte header (and anything claiming less) has it at byte 54.
-    layout.table_offset =
-        bmp_file_header_size + std::max<std::uint64_t>(layout.header_size, bmp_info_header_size);
+    // Writers with a larger information header put the colour table behind it.
+    layout.table_offset = bmp_file_header_size + std::uint64_t{layout.header_size};
     // An entry counts once its blue, green and red bytes are inside; the reserved byte is unused.
     if (layout.table_offset < file.size()) {
         const std::uint64_t entries = (file.size() - layout.table_offset + 1) / colour_entry_size;
@@ -117,6 +120,7 @@ byte_buffer convert_bitmap(byte_buffer file, std::int32_t& length, const char* n
     case bitmap_problem::pixels_cut_short:
     case bitmap_problem::colours_cut_short:
         fatal_exit("Truncated image file: %s", name);
+    case bitmap_problem::short_header:
     case bitmap_problem::wrong_dimensions:
     case bitmap_problem::wrong_bit_count:
     case bitmap_problem::compressed:

@@ -10,6 +10,7 @@
 enum class bitmap_problem : std::uint8_t {
     none,
     header_cut_short,  // the file ends inside the header fields that are read
+    short_header,      // an information header under 40 bytes: the fields read are not its own
     wrong_dimensions,  // not 16x16 or 128x128; a top-down image has a negative height
     wrong_bit_count,   // not 8 bits per pixel
     compressed,        // not stored uncompressed

@@ -45,4 +45,6 @@ inline constexpr std::uint32_t bmp_uncompressed = 0;
 inline constexpr std::uint32_t bmp_rle8 = 1;
 inline constexpr std::uint32_t bmp_rle4 = 2;
 inline constexpr std::uint32_t bmp_bit_fields = 3;
+inline constexpr std::uint32_t bmp_jpeg = 4; // the pixels are a JPEG file; 24-bit RLE in OS/2's forms
+inline constexpr std::uint32_t bmp_png = 5;  // the pixels are a PNG file
 inline constexpr std::uint32_t bmp_alpha_bit_fields = 6;

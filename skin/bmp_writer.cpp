@@ -89,7 +89,8 @@ std::vector<std::uint8_t> encode_bmp(const std::vector<std::uint8_t>& rgba, int 
     }
     if (palette.size() > (std::size_t{1} << form.bit_count))
         throw std::invalid_argument("too many colours for the form");
-    if (core && palettised)
+    // Headers without a count of colours used (the OS/2 forms) carry a full table.
+    if (form.header_size < bmp_info_header_size && palettised)
         palette.resize(std::size_t{1} << form.bit_count);
 
     // Bit fields: 5-6-5 for 16 bits, and an alpha mask in the top byte for 32 with alpha.
@@ -167,6 +168,9 @@ std::vector<std::uint8_t> encode_bmp(const std::vector<std::uint8_t>& rgba, int 
         put_le(out, bmp_colours_used_at, static_cast<std::uint32_t>(palette.size()), 4);
         for (std::size_t c = 0; c < mask_count; ++c)
             put_le(out, bmp_channel_masks_at + 4 * c, fields ? masks[c] : 0, 4);
+        // A shorter header (the 16-byte OS/2 form) keeps only the fields that fit in it.
+        if (form.header_size < bmp_info_header_size)
+            out.resize(bmp_file_header_size + form.header_size);
     }
     for (const std::array<std::uint8_t, 4>& colour : palette) {
         out.push_back(colour[2]);

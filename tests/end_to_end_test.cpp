@@ -130,13 +130,32 @@ TEST_F(folder_test, two_large_pictures_and_three_icons_make_33536_bytes)
     EXPECT_EQ(fs::file_size(folder / "skin.skn"), 33536u);
 }
 
-TEST_F(folder_test, large_header_images_take_their_colours_from_behind_the_header)
+// One pure red image under each information header: the colour table lies right behind the header,
+// and a header under 40 bytes, whose colour table starts where the compression field is read, is
+// refused rather than packed in wrong colours.
+TEST_F(folder_test, colours_come_from_behind_the_header_and_short_headers_are_refused)
 {
-    bmp_image image{.header_size = 124, .palette = {{0, 0, 0}, {0, 255, 0}}};
-    image.pixels.assign(256, 1);
-    write_file(folder / "bmp0.bmp", bmp_bytes(image));
-    ASSERT_EQ(run_skinpack(folder).status, 0);
-    EXPECT_EQ(read_file(folder / "skin.skn"), std::vector<std::uint8_t>(256, 0x1C));
+    // Black first, so that a 16-byte header's table reads as "uncompressed" where compression is read.
+    std::vector<std::uint8_t> red;
+    for (int i = 0; i < 16 * 16; ++i)
+        red.insert(red.end(), {static_cast<std::uint8_t>(i == 0 ? 0 : 255), 0, 0, 255});
+    const struct {
+        std::uint32_t header_size;
+        const char* err; // "" where the image is packed
+    } cases[] = {{16, "Wrong image format\n"}, {40, ""}, {108, ""}, {124, ""}};
+    std::vector<std::uint8_t> black_then_red(256, 0xE0);
+    black_then_red[0] = 0x00;
+    for (const auto& c : cases) {
+        fs::remove(folder / "skin.skn");
+        write_file(folder / "bmp0.bmp", encode_bmp(red, 16, 16, {"red", 8, 0, c.header_size}));
+        const run_result result = run_skinpack(folder);
+        EXPECT_EQ(result.err, c.err) << c.header_size;
+        EXPECT_EQ(result.status, *c.err ? 1 : 0) << c.header_size;
+        EXPECT_EQ(fs::exists(folder / "skin.skn") ? read_file(folder / "skin.skn")
+                                                  : std::vector<std::uint8_t>{},
+                  *c.err ? std::vector<std::uint8_t>{} : black_then_red)
+            << c.header_size;
+    }
 }
 
 // Inputs that crash a careless reader: each must be converted or refused in one line.

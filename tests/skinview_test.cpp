@@ -89,6 +89,8 @@ std::function<void(const fs::path&)> first_picture(bmp_image bad)
 
 const std::string good_second = "bmp1.bmp     16x16     ok";
 const std::string repair = "run skinview import bmp0.bmp -o bmp0.bmp --force";
+const std::string cannot_import =
+    "skinview import cannot read it either: open it in a paint program and save it as PNG or as an 8-bit BMP";
 
 INSTANTIATE_TEST_SUITE_P(
     skinview_folders, check,
@@ -105,8 +107,16 @@ INSTANTIATE_TEST_SUITE_P(
                    {"bmp0.bmp     16x16     RLE8-compressed: " + repair, good_second},
                    1},
         check_case{"rle4",
+                   [](const fs::path& f) {
+                       write_file(f / "bmp0.bmp",
+                                  encode_bmp(std::vector<std::uint8_t>(16 * 16 * 4), 16, 16, {"rle4", 4, 2}));
+                   },
+                   {"bmp0.bmp     16x16     4 bits per pixel, not 8: " + repair},
+                   1},
+        // An 8-bit file that claims RLE4 is beyond import too: no command is offered for it.
+        check_case{"rle4_claimed_by_8_bits",
                    first_picture(bmp_image{.compression = 2}),
-                   {"bmp0.bmp     16x16     RLE4-compressed: " + repair, good_second},
+                   {"bmp0.bmp     16x16     RLE4-compressed: " + cannot_import, good_second},
                    1},
         check_case{"four_bits",
                    first_picture(bmp_image{.bit_count = 4}),
@@ -125,8 +135,15 @@ INSTANTIATE_TEST_SUITE_P(
                     "icon00.bmp -o icon00.bmp --force"},
                    1},
         check_case{"true_colour",
+                   [](const fs::path& f) {
+                       write_file(f / "bmp0.bmp",
+                                  encode_bmp(std::vector<std::uint8_t>(16 * 16 * 4), 16, 16, {"24-bit", 24}));
+                   },
+                   {"bmp0.bmp     16x16     24-bit colour: " + repair},
+                   1},
+        check_case{"true_colour_cut_short",
                    first_picture(bmp_image{.bit_count = 24}),
-                   {"bmp0.bmp     16x16     24-bit colour: " + repair, good_second},
+                   {"bmp0.bmp     16x16     24-bit colour: " + cannot_import, good_second},
                    1},
         check_case{"top_down",
                    first_picture(bmp_image{.height = -16}),

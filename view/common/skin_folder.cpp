@@ -9,6 +9,7 @@
 
 #include "skin/bmp_format.h"
 #include "skin/skin.h"
+#include "view/decode/decode_image.h"
 
 namespace fs = std::filesystem;
 
@@ -62,7 +63,8 @@ void diagnose(const fs::path& folder, folder_image& image)
     image.block = std::move(converted.block);
     if (image.layout.problem != bitmap_problem::none)
         image.problem =
-            explain_problem(image.layout, (folder / image.name).lexically_normal().string(), image.icon);
+            explain_problem(file_bytes(image), image.layout,
+                            (folder / image.name).lexically_normal().string(), image.icon, mend_at::in_place);
     else if (!image.block)
         image.problem = "not enough memory to convert it";
 }
@@ -131,44 +133,76 @@ std::string unreached_reason(const fs::path& folder, const std::string& name, sk
 
 } // namespace
 
-std::string explain_problem(const bitmap_layout& layout, const std::string& path, bool icon)
+std::string explain_problem(std::span<const std::uint8_t> file, const bitmap_layout& layout,
+                            const std::string& path, bool icon, mend_at mend)
 {
-    // The command that mends the file in place, with any options it needs.
-    const auto import_fix = [&path](const std::string& options) {
-        return "run skinview import " + path + " -o " + path + options + " --force";
-    };
-    const std::string repair = import_fix("");
-    const std::string size = std::to_string(layout.width) + "x" + std::to_string(layout.height);
-    // The old OS/2 header puts 16-bit sizes where the fields are read, so every check misreads it.
-    if (layout.header_size == bmp_core_header_size && layout.problem != bitmap_problem::header_cut_short)
-        return "old OS/2 bitmap (12-byte header): " + repair;
-    switch (layout.problem) {
-    case bitmap_problem::none:
-        return "";
-    case bitmap_problem::header_cut_short:
-        return "file ends inside its header: the file is damaged";
-    case bitmap_problem::wrong_dimensions:
-        if ((layout.width == 16 || layout.width == 128) && layout.height == -layout.width)
-            return "top-down rows: " + repair;
-        return "is " + size +
-               ": must be 16x16 or 128x128: " + import_fix(icon ? " --size 16" : " --size 128");
-    case bitmap_problem::wrong_bit_count:
-        if (layout.bit_count > 8)
-            return std::to_string(layout.bit_count) + "-bit colour: " + repair;
-        return std::to_string(layout.bit_count) + (layout.bit_count == 1 ? " bit" : " bits") +
-               " per pixel, not 8: " + repair;
-    case bitmap_problem::compressed:
-        if (layout.compression == 1)
-            return "RLE8-compressed: " + repair;
-        if (layout.compression == 2)
-            return "RLE4-compressed: " + repair;
-        return "compressed (method " + std::to_string(layout.compression) + "): save it uncompressed";
-    case bitmap_problem::pixels_cut_short:
-        return "file ends before its pixels: the file is damaged";
-    case bitmap_problem::colours_cut_short:
-        return "file ends before the colours its pixels use: the file is damaged";
+    const char* format = image_format_name(file);
+    const bool bmp = format == nullptr || std::string_view(format) == "BMP";
+    const auto damaged = [](const char* what) { return std::string(what) + ": the file is damaged"; };
+    std::string diagnosis;
+    if (!bmp) {
+        diagnosis = std::string("a ") + format + " image, not a BMP";
+    } else if (layout.compression == bmp_jpeg || layout.compression == bmp_png) {
+        diagnosis = layout.bit_count == 24 && layout.compression == bmp_jpeg
+                        ? "24-bit RLE-compressed"
+                        : std::string("a ") + (layout.compression == bmp_png ? "PNG" : "JPEG") +
+                              " inside a BMP (compression " + std::to_string(layout.compression) + ")";
+    } else {
+        switch (layout.problem) {
+        case bitmap_problem::none:
+            return "";
+        case bitmap_problem::header_cut_short:
+            return damaged("file ends inside its header");
+        case bitmap_problem::pixels_cut_short:
+            return damaged("file ends before its pixels");
+        case bitmap_problem::colours_cut_short:
+            return damaged("file ends before the colours its pixels use");
+        case bitmap_problem::short_header:
+            diagnosis = layout.header_size == bmp_core_header_size || layout.header_size == 16
+                            ? "old OS/2 bitmap (" + std::to_string(layout.header_size) + "-byte header)"
+                            : "unknown " + std::to_string(layout.header_size) + "-byte header";
+            break;
+        case bitmap_problem::wrong_dimensions:
+            if ((layout.width == 16 || layout.width == 128) && layout.height == -layout.width)
+                diagnosis = "top-down rows";
+            else
+                diagnosis = "is " + std::to_string(layout.width) + "x" + std::to_string(layout.height) +
+                            ": must be 16x16 or 128x128";
+            break;
+        case bitmap_problem::wrong_bit_count:
+            diagnosis = layout.bit_count > 8
+                            ? std::to_string(layout.bit_count) + "-bit colour"
+                            : std::to_string(layout.bit_count) + (layout.bit_count == 1 ? " bit" : " bits") +
+                                  " per pixel, not 8";
+            break;
+        case bitmap_problem::compressed:
+            diagnosis = layout.compression == bmp_rle8 ? "RLE8-compressed"
+                        : layout.compression == bmp_rle4
+                            ? "RLE4-compressed"
+                            : "compressed (method " + std::to_string(layout.compression) + ")";
+            break;
+        }
     }
-    return "";
+
+    // Only a fix that import can carry out is offered; the file is decoded to know.
+    std::string error;
+    const rgba_image decoded = decode_image(file, error);
+    if (!decoded.rgba)
+        return diagnosis + ": skinview import cannot read it either: open it in a paint program and save it "
+                           "as PNG or as an 8-bit BMP";
+    if (mend == mend_at::build)
+        return diagnosis + ": drop as_is to import it";
+    const bool own_side = decoded.width == decoded.height && (decoded.width == 16 || decoded.width == 128);
+    const std::string size = own_side ? "" : icon ? " --size 16" : " --size 128";
+    if (bmp)
+        return diagnosis + ": run skinview import " + path + " -o " + path + size + " --force";
+    // Other artwork under a BMP's name keeps its own bytes: renamed, it is the import's source.
+    std::string format_name = format;
+    std::transform(format_name.begin(), format_name.end(), format_name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string renamed = image_stem(path) + (format_name == "jpeg" ? ".jpg" : "." + format_name);
+    return diagnosis + ": rename it " + renamed + ", then run skinview import " + renamed + " -o " + path +
+           size;
 }
 
 skin_folder scan_skin_folder(const fs::path& folder)
@@ -185,6 +219,15 @@ skin_folder scan_skin_folder(const fs::path& folder)
             scan.warnings.push_back(std::move(reason));
     }
     return scan;
+}
+
+bool is_series_name(const std::string& name)
+{
+    bool icon = false;
+    const std::string digits = series_digits(name, icon);
+    return !digits.empty() &&
+           name == series_name(icon ? icon_pattern : picture_pattern,
+                               static_cast<unsigned>(std::strtoul(digits.c_str(), nullptr, 10)));
 }
 
 std::string image_stem(const std::string& name)

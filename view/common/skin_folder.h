@@ -37,9 +37,20 @@ struct skin_folder {
 // Walks both series of `folder` as skinpack does, but reads on past refused images.
 skin_folder scan_skin_folder(const std::filesystem::path& folder);
 
-// The plain-words diagnosis of a refused bitmap at `path`, with the fix: where skinview import
-// can mend it, the command that does.
-std::string explain_problem(const bitmap_layout& layout, const std::string& path, bool icon);
+// Where the mend of a refused bitmap may write.
+enum class mend_at : std::uint8_t {
+    in_place, // a numbered BMP, which skinview import may replace
+    build,    // a project's as-is source, left as it is: build imports it once as_is is dropped
+};
+
+// The plain-words diagnosis of the refused bitmap `file` at `path`, with a fix that works when
+// followed: a command only where skinview import can read the file, and never one that writes
+// over the file it reads, but for a numbered BMP mended in place.
+std::string explain_problem(std::span<const std::uint8_t> file, const bitmap_layout& layout,
+                            const std::string& path, bool icon, mend_at mend);
+
+// Whether a series reads a file of this name: "bmp3.bmp" or "icon07.bmp", exactly so spelt.
+bool is_series_name(const std::string& name);
 
 // "bmp3" for "bmp3.bmp": the name without its extension.
 std::string image_stem(const std::string& name);

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "support/byte_reader.h"
 
@@ -185,4 +186,31 @@ std::vector<rgba_image> decode_frames(std::span<const std::uint8_t> file, std::s
         frames.push_back({width, height, std::move(rgba)});
     }
     return frames;
+}
+
+const char* image_format_name(std::span<const std::uint8_t> file)
+{
+    using namespace std::string_view_literals;
+    struct signature {
+        std::size_t at;
+        std::string_view bytes;
+        const char* name;
+    };
+    static constexpr std::array<signature, 8> signatures{{
+        {0, "BM"sv, "BMP"},
+        {0, "\x89PNG\r\n\x1A\n"sv, "PNG"},
+        {0, "\xFF\xD8\xFF"sv, "JPEG"},
+        {0, "GIF87a"sv, "GIF"},
+        {0, "GIF89a"sv, "GIF"},
+        {0, "II*\0"sv, "TIFF"},
+        {0, "MM\0*"sv, "TIFF"},
+        {8, "WEBP"sv, "WebP"},
+    }};
+    for (const signature& s : signatures) {
+        if (file.size() >= s.at + s.bytes.size() &&
+            std::equal(s.bytes.begin(), s.bytes.end(), file.begin() + static_cast<std::ptrdiff_t>(s.at),
+                       [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; }))
+            return s.name;
+    }
+    return nullptr;
 }

@@ -265,12 +265,12 @@ std::vector<converted_image> convert_frames(std::span<const std::uint8_t> file, 
 
 // A BMP that skinpack takes, as skinpack converts it.
 converted_image as_is_block(std::span<const std::uint8_t> file, const std::string& source, bool icon,
-                            std::string& error)
+                            mend_at mend, std::string& error)
 {
     const bitmap_conversion converted = try_convert_bitmap(file);
     const bitmap_layout& layout = converted.layout;
     if (layout.problem != bitmap_problem::none) {
-        error = explain_problem(layout, source, icon) + ", or drop as_is to import it";
+        error = explain_problem(file, layout, source, icon, mend);
         return {};
     }
     if (!converted.block) {
@@ -314,8 +314,15 @@ bool plan_entry(build_state& state, std::size_t index, std::vector<planned_slot>
         std::vector<std::uint64_t>* remembered = nullptr;
         if (entry.as_is) {
             bytes = read_source(path, error);
+            // A numbered BMP of the folder (one that init adopted) may be mended where it is;
+            // any other source is the artist's own and is never written over.
+            std::error_code code;
+            const mend_at mend = is_series_name(path.filename().string()) &&
+                                         fs::equivalent(path.parent_path(), state.out, code)
+                                     ? mend_at::in_place
+                                     : mend_at::build;
             if (!bytes.empty())
-                frames.push_back(as_is_block(bytes, source, entry.icon, error));
+                frames.push_back(as_is_block(bytes, source, entry.icon, mend, error));
         } else {
             const std::uint64_t hash = source_hash(state, source, path, bytes, error);
             const std::uint64_t key = conversion_key(hash, entry, look);
