@@ -306,8 +306,20 @@ INSTANTIATE_TEST_SUITE_P(
         refusal_case{"sizes_of_wrong_type_and_value",
                      "[[icon]]\nname = \"a\"\nsource = \"a.png\"\nsize = \"16\"\n\n"
                      "[[icon]]\nname = \"b\"\nsource = \"a.png\"\nsize = 64\n",
-                     "skin.toml:4: icon \"a\": size must be 16 or 128\n"
+                     "skin.toml:4: icon \"a\": size must be 16 or 128: write it without quotes (16)\n"
                      "skin.toml:9: icon \"b\": size must be 16 or 128\n"},
+        // Paths written the Windows way: "\b" in double quotes is a backspace, and in single quotes
+        // a backslash is no separator on Linux.
+        refusal_case{
+            "paths_with_backslashes",
+            "[[icon]]\nname = \"battery\"\nsource = \"art\\battery.png\"\n"
+            "[[icon]]\nname = \"wifi\"\nsource = 'art\\wifi.png'\n",
+            "skin.toml:1: icon \"battery\": art\\x08attery.png: no such file: write the path with '/' "
+            "between folders (art/icon.png), which works on every system\n"
+            "skin.toml:4: icon \"wifi\": art\\wifi.png: no such file: write the path with '/' between "
+            "folders (art/icon.png), which works on every system\n"},
+        refusal_case{"saved_as_utf16", std::string("\xFF\xFE[\0[\0i\0c\0o\0n\0]\0]\0", 18),
+                     "skin.toml:1: the file is UTF-16: save it as UTF-8\n"},
         refusal_case{"missing_source", "[[icon]]\nname = \"battery\"\nsource = \"art/battery.png\"\n",
                      "skin.toml:1: icon \"battery\": art/battery.png: no such file\n"},
         refusal_case{"folder_as_source", "[[icon]]\nname = \"a\"\nsource = \".\"\n",
@@ -356,6 +368,9 @@ INSTANTIATE_TEST_SUITE_P(
         refusal_case{"as_is_of_a_refused_bmp",
                      "[[icon]]\nname = \"a\"\nsource = \"a.png\"\nas_is = \"yes\"\n",
                      "skin.toml:4: icon \"a\": as_is must be true or false\n"},
+        refusal_case{
+            "as_is_quoted", "[[icon]]\nname = \"a\"\nsource = \"a.png\"\nas_is = \"true\"\n",
+            "skin.toml:4: icon \"a\": as_is must be true or false: write it without quotes (true)\n"},
         refusal_case{
             "name_of_another_numbered_image",
             "[[picture]]\nname = \"bmp1\"\nsource = \"b.png\"\n[[picture]]\nname = \"bmp0\"\n"
@@ -617,7 +632,7 @@ TEST_F(project_test, watch_rebuilds_on_change)
              write_png(folder / "icon.png", 16, 16, 7);
              std::this_thread::sleep_for(std::chrono::milliseconds(1500));
          }});
-    EXPECT_NE(result.out.find("icon.png skin.toml changed: skin.skn: 1 images, 256 bytes"), std::string::npos)
+    EXPECT_NE(result.out.find("icon.png skin.toml changed: skin.skn: 1 image, 256 bytes"), std::string::npos)
         << result.out;
     EXPECT_NE(result.err.find("skin.toml changed: skin.toml:1: Error while parsing table header"),
               std::string::npos)

@@ -277,14 +277,14 @@ TEST_F(skinview_test, check_matches_names_as_skinpack_does)
                   "note: Icon00.Bmp is read as icon00.bmp here, but not where names must match exactly "
                   "(Linux): "
                   "rename it icon00.bmp\n"
-                  "summary: 3 images, 0 with problems, 1 warnings; skin of 768 bytes; skin.skn is up to "
+                  "summary: 3 images, 0 with problems, 1 warning; skin of 768 bytes; skin.skn is up to "
                   "date\n"
             : "bmp0.bmp     16x16     ok\npictures: 1, the series ends at bmp1.bmp (missing)\n"
               "icons: 0, the series ends at icon00.bmp (missing)\n"
               "warning: BMP1.BMP will never be read: the name must be bmp1.bmp\n" +
                   never +
                   "warning: Icon00.Bmp will never be read: the name must be icon00.bmp\n"
-                  "summary: 1 images, 0 with problems, 3 warnings; skin of 256 bytes; skin.skn is up to "
+                  "summary: 1 image, 0 with problems, 3 warnings; skin of 256 bytes; skin.skn is up to "
                   "date\n";
     EXPECT_EQ(result.out, expected);
     EXPECT_EQ(result.status, 1);
@@ -346,7 +346,7 @@ TEST_F(skinview_test, unpack_refuses_a_skin_that_does_not_fit_the_images)
     const run_result result = run_skinview(folder, {.arguments = {"unpack", "skin.skn"}});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err,
-              "skinview: skin.skn has 300 bytes, but the 1 images in . make 256: it was not built "
+              "skinview: skin.skn has 300 bytes, but the images in . make 256 (1 image): it was not built "
               "from these images\n");
     EXPECT_FALSE(fs::exists(folder / "skin-unpacked"));
 }
@@ -539,7 +539,7 @@ TEST_F(skinview_test, preview_pages_a_large_sheet)
         write_file(folder / name, bmp_bytes(sample_image(128, 0)));
     const run_result result = run_skinview(folder, {.arguments = {"preview", "--scale", "16"}});
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.out, "skin-preview-1.png: 4 images\nskin-preview-2.png: 1 images\n");
+    EXPECT_EQ(result.out, "skin-preview-1.png: 4 images\nskin-preview-2.png: 1 image\n");
     EXPECT_EQ(load_png(folder / "skin-preview-2.png").width, 16 * (128 + 4 + 4));
     EXPECT_FALSE(fs::exists(folder / "skin-preview.png"));
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "view/common/status.h"
+#include "view/common/wording.h"
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
@@ -57,9 +58,8 @@ std::string summary(const build_result& result, const fs::path& out)
     char crc[16];
     std::snprintf(crc, sizeof crc, "%08lx", static_cast<unsigned long>(result.crc32));
     std::string text = (out / "skin.skn").lexically_normal().string() + ": " +
-                       std::to_string(result.slots.size()) + " images, " +
-                       std::to_string(result.skin.size()) + " bytes, crc32 " + crc + "; " +
-                       std::to_string(result.decoded) + " decoded; ";
+                       counted(result.slots.size(), "image") + ", " + std::to_string(result.skin.size()) +
+                       " bytes, crc32 " + crc + "; " + std::to_string(result.decoded) + " decoded; ";
     if (result.written.empty() && result.removed.empty())
         return text + "up to date";
     if (!result.written.empty())

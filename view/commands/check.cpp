@@ -9,6 +9,7 @@
 #include "support/byte_reader.h"
 #include "view/common/skin_folder.h"
 #include "view/common/status.h"
+#include "view/common/wording.h"
 
 namespace fs = std::filesystem;
 
@@ -56,8 +57,8 @@ int print_check(const skin_folder& scan, const fs::path& folder, std::FILE* out)
     for (const std::string& note : scan.notes)
         std::fprintf(out, "note: %s\n", note.c_str());
 
-    std::fprintf(out, "summary: %zu images, %d with problems, %zu warnings", scan.images.size(), refused,
-                 scan.warnings.size());
+    std::fprintf(out, "summary: %s, %d with problems, %s", counted(scan.images.size(), "image").c_str(),
+                 refused, counted(scan.warnings.size(), "warning").c_str());
     if (scan.images.empty()) {
         std::fprintf(out, "; no images: skinpack would write no skin\n");
         return status_problems;

@@ -9,6 +9,7 @@
 #include "view/common/skin_folder.h"
 #include "view/common/skin_header.h"
 #include "view/common/status.h"
+#include "view/common/wording.h"
 
 namespace fs = std::filesystem;
 
@@ -40,7 +41,8 @@ int run_index(const fs::path& folder, const fs::path& output, std::string format
         std::fprintf(stderr, "skinview: cannot write %s\n", output.string().c_str());
         return status_problems;
     }
-    std::printf("%s: %zu images, %llu bytes (%s)\n", output.string().c_str(), contents.images.size(),
+    std::printf("%s: %s, %llu bytes (%s)\n", output.string().c_str(),
+                counted(contents.images.size(), "image").c_str(),
                 static_cast<unsigned long long>(contents.size), format.c_str());
     return status_ok;
 }

@@ -9,6 +9,7 @@
 #include "view/commands/check.h"
 #include "view/common/skin_folder.h"
 #include "view/common/status.h"
+#include "view/common/wording.h"
 #include "view/project/project.h"
 
 namespace fs = std::filesystem;
@@ -35,6 +36,7 @@ int run_init(const fs::path& folder)
         std::fprintf(stderr, "skinview: cannot write %s\n", shown.c_str());
         return status_problems;
     }
-    std::printf("%s: %zu entries, each taking its BMP as it is\n", shown.c_str(), project.entries.size());
+    std::printf("%s: %s, each taking its BMP as it is\n", shown.c_str(),
+                counted(project.entries.size(), "entry", "entries").c_str());
     return status_ok;
 }

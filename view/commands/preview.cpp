@@ -10,6 +10,7 @@
 #include "view/common/render.h"
 #include "view/common/skin_folder.h"
 #include "view/common/status.h"
+#include "view/common/wording.h"
 
 namespace fs = std::filesystem;
 
@@ -138,7 +139,7 @@ int run_preview(const preview_options& options)
         for (const row* r : pages[i].rows)
             images += r->cells.size();
         shown += images;
-        std::printf("%s: %zu images", path.string().c_str(), images);
+        std::printf("%s: %s", path.string().c_str(), counted(images, "image").c_str());
         if (i + 1 == pages.size() && shown < scan.images.size())
             std::printf(", %zu with problems left out (see skinview check)", scan.images.size() - shown);
         std::printf("\n");

@@ -6,6 +6,7 @@
 #include "view/common/render.h"
 #include "view/common/skin_folder.h"
 #include "view/common/status.h"
+#include "view/common/wording.h"
 
 namespace fs = std::filesystem;
 
@@ -29,10 +30,10 @@ int run_unpack(const fs::path& skin_path, const fs::path& folder, const fs::path
     }
     if (skin.size() != expected) {
         std::fprintf(stderr,
-                     "skinview: %s has %zu bytes, but the %zu images in %s make %zu: it was not built "
+                     "skinview: %s has %zu bytes, but the images in %s make %zu (%s): it was not built "
                      "from these images\n",
-                     skin_path.string().c_str(), skin.size(), scan.images.size(), folder.string().c_str(),
-                     expected);
+                     skin_path.string().c_str(), skin.size(), folder.string().c_str(), expected,
+                     counted(scan.images.size(), "image").c_str());
         return status_problems;
     }
     fs::create_directories(output, error);
@@ -47,6 +48,6 @@ int run_unpack(const fs::path& skin_path, const fs::path& folder, const fs::path
             return status_problems;
         }
     }
-    std::printf("%s: %zu images\n", output.string().c_str(), scan.images.size());
+    std::printf("%s: %s\n", output.string().c_str(), counted(scan.images.size(), "image").c_str());
     return status_ok;
 }

@@ -41,6 +41,15 @@ bool tell(problem_list& problems, std::vector<std::string>& lines)
     return problems.found.empty();
 }
 
+// ": write it without quotes" where a value that must be bare was written as a string of one.
+std::string unquote_hint(const toml::node& value, std::initializer_list<std::string_view> bare)
+{
+    const std::optional<std::string> text = value.is_string() ? value.value<std::string>() : std::nullopt;
+    return text && std::find(bare.begin(), bare.end(), *text) != bare.end()
+               ? ": write it without quotes (" + *text + ")"
+               : "";
+}
+
 constexpr const char* not_a_c_name =
     ": the name must give a C name: letters, digits, '_', '-' or ' ', not a digit first";
 
@@ -146,12 +155,13 @@ project_entry read_entry(const toml::node& node, bool icon, problem_list& proble
             if (size == 16 || size == 128)
                 entry.size = static_cast<int>(*size);
             else
-                report(problems, line, where + "size must be 16 or 128");
+                report(problems, line, where + "size must be 16 or 128" + unquote_hint(value, {"16", "128"}));
         } else if (key.str() == "as_is") {
             if (value.is_boolean())
                 entry.as_is = *value.value<bool>();
             else
-                report(problems, line, where + "as_is must be true or false");
+                report(problems, line,
+                       where + "as_is must be true or false" + unquote_hint(value, {"true", "false"}));
         } else if (read_look(key, value, entry.dither, entry.background, where, problems)) {
             look = true;
         } else {
@@ -198,10 +208,17 @@ void check_sources(const skin_project& project, problem_list& problems)
         for (const std::string& source : entry.sources) {
             std::error_code code;
             const fs::path path = source_path(project, source);
-            if (!fs::is_regular_file(path, code))
-                report(problems, static_cast<std::uint32_t>(entry.line),
-                       entry_label(entry) + ": " + source + ": " +
-                           (fs::exists(path, code) ? "not a file" : "no such file"));
+            if (fs::is_regular_file(path, code))
+                continue;
+            std::string text = entry_label(entry) + ": " + printable(source) + ": " +
+                               (fs::exists(path, code) ? "not a file" : "no such file");
+            // "art\battery.png" in double quotes holds a backspace; in single quotes, on Linux, a
+            // backslash that is no separator. A '/' works on every system.
+            if (std::any_of(source.begin(), source.end(),
+                            [](unsigned char c) { return c == '\\' || c < 0x20 || c == 0x7F; }))
+                text +=
+                    ": write the path with '/' between folders (art/icon.png), which works on every system";
+            report(problems, static_cast<std::uint32_t>(entry.line), text);
         }
 }
 
@@ -284,6 +301,22 @@ fs::path source_path(const skin_project& project, const std::string& source)
     return project_folder(project) / fs::path(std::u8string(source.begin(), source.end()));
 }
 
+std::string printable(std::string_view text)
+{
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            out += c;
+            continue;
+        }
+        char escape[8];
+        std::snprintf(escape, sizeof escape, "\\x%02X", byte);
+        out += escape;
+    }
+    return out;
+}
+
 std::string entry_label(const project_entry& entry)
 {
     const char* kind = entry.icon ? "icon" : "picture";
@@ -309,6 +342,13 @@ bool load_project(const fs::path& file, skin_project& project, std::vector<std::
         return false;
     }
     const std::span<const std::uint8_t> bytes(whole.bytes.get(), static_cast<std::size_t>(whole.length));
+    // Notepad's "Unicode" is UTF-16: a byte-order mark, or a zero byte beside every ASCII letter.
+    if (bytes.size() >= 2 &&
+        (((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF)) ||
+         bytes[0] == 0 || bytes[1] == 0)) {
+        problems.push_back(list.shown + ":1: the file is UTF-16: save it as UTF-8");
+        return false;
+    }
     toml::table document;
     try {
         document = toml::parse(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
