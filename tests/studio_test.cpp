@@ -504,6 +504,7 @@ TEST(studio_door, judges_each_request_on_its_head_alone)
          "POST /api/add HTTP/1.1\r\nTransfer-Encoding: chunked\r\nTransfer-Encoding: gzip\r\n\r\n", 400},
         {"a folded header", "GET / HTTP/1.1\r\n" + host + " folded\r\n\r\n", 400},
         {"a bare LF, before the head has ended", "GET / HTTP/1.1\nHost: 127.0.0.1:4321", 400},
+        {"a lone CR just before the blank line", "GET / HTTP/1.1\r\r\n\r\n", 400},
         {"a lone CR in a header", "GET / HTTP/1.1\r\n" + host + "X-Note: a\rb\r\n\r\n", 400},
         {"a head too long", "GET / HTTP/1.1\r\nX-Fill: " + std::string(max_header_bytes, 'x'), 431},
     };

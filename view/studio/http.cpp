@@ -23,6 +23,7 @@ namespace {
 
 #ifdef _WIN32
 using native_socket = SOCKET;
+using io_size = int; // what send and recv take as a length
 constexpr int send_flags = 0;
 constexpr int shut_write = SD_SEND;
 int poll_sockets(pollfd* sockets, std::size_t count, int milliseconds)
@@ -45,6 +46,7 @@ bool would_block()
 constexpr native_socket no_socket = INVALID_SOCKET;
 #else
 using native_socket = int;
+using io_size = std::size_t;
 constexpr int send_flags = MSG_NOSIGNAL; // a peer that went away is an error, not a signal
 constexpr int shut_write = SHUT_WR;
 int poll_sockets(pollfd* sockets, std::size_t count, int milliseconds)
@@ -275,7 +277,7 @@ void send_some(http_connection& connection)
 {
     while (connection.sent < connection.output.size()) {
         const std::size_t left = connection.output.size() - connection.sent;
-        const int chunk = static_cast<int>(std::min<std::size_t>(left, 1 << 20));
+        const auto chunk = static_cast<io_size>(std::min<std::size_t>(left, 1 << 20));
         const auto sent =
             ::send(native(connection.socket), connection.output.data() + connection.sent, chunk, send_flags);
         if (sent <= 0) {
@@ -301,7 +303,7 @@ void send_some(http_connection& connection)
 void drain_some(http_connection& connection)
 {
     char buffer[65536];
-    const auto got = ::recv(native(connection.socket), buffer, static_cast<int>(sizeof buffer), 0);
+    const auto got = ::recv(native(connection.socket), buffer, static_cast<io_size>(sizeof buffer), 0);
     if (got < 0 && would_block())
         return;
     connection.drained += got > 0 ? static_cast<std::size_t>(got) : 0;
@@ -345,8 +347,9 @@ void read_some(http_connection& connection, const head_judge& judge)
         connection.stage == connection_stage::head
             ? max_header_bytes + 1 - connection.received.size()
             : connection.head_size + connection.request.length - connection.received.size();
-    const auto got = ::recv(native(connection.socket), buffer,
-                            static_cast<int>(std::min(sizeof buffer, std::max<std::size_t>(wanted, 1))), 0);
+    const auto got =
+        ::recv(native(connection.socket), buffer,
+               static_cast<io_size>(std::min(sizeof buffer, std::max<std::size_t>(wanted, 1))), 0);
     if (got < 0 && would_block())
         return;
     if (got <= 0) {
@@ -477,7 +480,9 @@ parse_outcome parse_head(std::string_view received, http_request& request, std::
 {
     const std::size_t head_end = received.find("\r\n\r\n");
     const std::string_view head = received.substr(0, std::min({head_end, received.size(), max_header_bytes}));
-    if (bare_line_end(head) != std::string_view::npos) {
+    // The blank line's CR LF CR LF too, so a CR just before it is seen standing alone.
+    if (bare_line_end(received.substr(0, std::min(head_end, max_header_bytes) + 4)) !=
+        std::string_view::npos) {
         refusal = text_response(400, "every line of a request must end in CR LF\n");
         return parse_outcome::refused;
     }
