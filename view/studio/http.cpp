@@ -608,14 +608,19 @@ std::optional<pending_request> next_request(http_server& server, std::chrono::mi
     if (std::optional<pending_request> ready = hand_out(server))
         return ready;
 
+    // Only connections with something to wait for are polled; `polled` says which each is.
     std::vector<pollfd> sockets{{native(server.listener), POLLIN, 0}};
-    for (const http_connection& connection : server.connections)
-        sockets.push_back({native(connection.socket), wanted_events(connection.stage), 0});
+    std::vector<std::size_t> polled{0};
+    for (std::size_t i = 0; i < server.connections.size(); ++i)
+        if (const short events = wanted_events(server.connections[i].stage); events != 0) {
+            sockets.push_back({native(server.connections[i].socket), events, 0});
+            polled.push_back(i);
+        }
     if (poll_sockets(sockets.data(), sockets.size(), static_cast<int>(wait.count())) <= 0)
         return std::nullopt;
     for (std::size_t i = 1; i < sockets.size(); ++i) {
-        http_connection& connection = server.connections[i - 1];
-        if ((sockets[i].revents & (POLLIN | POLLOUT | POLLHUP | POLLERR)) == 0 || sockets[i].events == 0)
+        http_connection& connection = server.connections[polled[i]];
+        if ((sockets[i].revents & (POLLIN | POLLOUT | POLLHUP | POLLERR)) == 0)
             continue;
         switch (connection.stage) {
         case connection_stage::head:
