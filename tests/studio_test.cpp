@@ -628,3 +628,41 @@ TEST_F(studio_test, idle_strangers_cannot_lock_the_page_out)
     for (const int connection : held)
         ::close(connection);
 }
+
+// A client that asks for a large download and never reads it holds up no other client.
+TEST(studio_server, a_download_not_taken_stalls_no_one)
+{
+    http_server server;
+    std::string error;
+    ASSERT_TRUE(open_server(server, 0, error)) << error;
+    const head_judge pass_all = [](const http_request&) { return head_verdict{}; };
+    const auto serve_next = [&](const std::string& body) {
+        const auto until = std::chrono::steady_clock::now() + 5s;
+        while (std::chrono::steady_clock::now() < until)
+            if (std::optional<pending_request> pending = next_request(server, 10ms, pass_all)) {
+                send_response(server, pending->connection, text_response(200, body));
+                return true;
+            }
+        return false;
+    };
+    const std::string request = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    const int stalled = connect_to(server.port, {5, 0});
+    ::send(stalled, request.data(), request.size(), MSG_NOSIGNAL);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_TRUE(serve_next(std::string(std::size_t{16} << 20, 'x'))); // as large as a skin may be
+
+    const int next = connect_to(server.port, {5, 0});
+    ::send(next, request.data(), request.size(), MSG_NOSIGNAL);
+    EXPECT_TRUE(serve_next("small"));
+    for (int round = 0; round < 10; ++round)
+        next_request(server, 10ms, pass_all); // sends what the sockets take
+    char reply[256] = {};
+    const auto got = ::recv(next, reply, sizeof reply - 1, MSG_WAITALL);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
+    EXPECT_TRUE(std::string_view(reply, static_cast<std::size_t>(std::max<ssize_t>(got, 0)))
+                    .ends_with("\r\n\r\nsmall"))
+        << reply;
+    ::close(stalled);
+    ::close(next);
+    close_server(server);
+}
