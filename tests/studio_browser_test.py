@@ -1,10 +1,14 @@
 #!/usr/bin/env python3
 """skinview studio in a real browser: Debian's chromium, headless, driven through chromedriver.
 
-Opens the studio on a small project, sees every slot, drops a PNG on a slot, compares and
-switches a dither, reorders two slots by dragging, and after each checks skin.toml and that
-skin.skn is what skinpack packs from the folder; then changes a source on disk and sees the page
-follow without a reload, and takes a screenshot.
+Opens the studio on a small project through the private page it hands the browser opener (a
+stand-in xdg-open that records it), sees the token leave the address bar and no cookie set, sees
+every slot, drops a PNG on a slot, compares and switches a dither, reorders two slots by dragging,
+and after each checks skin.toml and that skin.skn is what skinpack packs from the folder; then
+changes a source on disk and sees the page follow without a reload, and takes a screenshot.
+
+Drags are driven as a browser drives them: dragenter and dragover first, and the drop only when
+the page cancelled dragover without refusing it (a drop effect of "none").
 
 Usage: studio_browser_test.py SKINVIEW SKINPACK SCREENSHOT.png
 Exits 77 (skipped) when chromium, chromedriver or selenium is missing.
@@ -143,17 +147,26 @@ def main():
         "[[icon]]\nname = \"heart\"\nsource = \"art/heart.png\"\n\n"
         "[[icon]]\nname = \"battery\"\nsource = \"art/battery.png\"\n").encode())
 
-    studio = subprocess.Popen([SKINVIEW, "studio", "--no-browser", folder], stdout=subprocess.PIPE, text=True)
+    # The studio opens the browser through xdg-open: a stand-in records the file it is given.
+    bin_folder = os.path.join(work, "bin")
+    os.makedirs(bin_folder)
+    opened_record = os.path.join(work, "opened")
+    write(os.path.join(bin_folder, "xdg-open"), f'#!/bin/sh\nprintf "%s" "$1" > "{opened_record}"\n'.encode())
+    os.chmod(os.path.join(bin_folder, "xdg-open"), 0o700)
+    environment = dict(os.environ, PATH=bin_folder + os.pathsep + os.environ.get("PATH", ""), TMPDIR=work)
+    studio = subprocess.Popen([SKINVIEW, "studio", folder], stdout=subprocess.PIPE, text=True, env=environment)
     driver = None
     profile = tempfile.mkdtemp(prefix="skinview-chromium-")
     try:
-        address = None
+        port = None
         until = time.monotonic() + WAIT
-        while address is None and time.monotonic() < until:
-            line = studio.stdout.readline()
-            found = re.search(r"http://127\.0\.0\.1:\d+/\?token=[0-9a-f]{32}", line)
-            address = found.group(0) if found else None
-        check(address, "the studio printed its address")
+        while port is None and time.monotonic() < until:
+            found = re.search(r"http://127\.0\.0\.1:(\d+)/ ", studio.stdout.readline())
+            port = found.group(1) if found else None
+        check(port, "the studio printed its address")
+        opened = wait_until("the browser opener", lambda: os.path.exists(opened_record) and read(opened_record))
+        opened = opened.decode()
+        check(os.stat(opened).st_mode & 0o777 == 0o600, "the private page is the user's alone")
 
         options = webdriver.ChromeOptions()
         options.binary_location = CHROMIUM
@@ -164,7 +177,32 @@ def main():
         driver = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
         driver.set_page_load_timeout(WAIT)
         driver.set_script_timeout(WAIT)
-        driver.get(address)
+        driver.get("file://" + opened)
+
+        # The token goes from the address bar, and no cookie carries it.
+        wait_until("the page", lambda: driver.current_url.startswith(f"http://127.0.0.1:{port}/"))
+        wait_until("the token out of the address bar", lambda: driver.current_url == f"http://127.0.0.1:{port}/")
+        check(driver.get_cookies() == [], "no cookie set")
+        check("token" not in driver.execute_script("return history.state + location.href"),
+              "no token in the history entry")
+
+        def drag(target):
+            """Drives the drag of window.transfer onto `target` as a browser does; false if the page
+            took no drop there. The page refuses drops elsewhere by cancelling dragover at the
+            window with a drop effect of "none", which a made-up drag cannot carry: so whether the
+            target or its elements cancelled it is read before it reaches the window."""
+            return driver.execute_script("""
+                const [target, transfer] = [arguments[0], window.transfer];
+                const options = {dataTransfer: transfer, bubbles: true, cancelable: true};
+                let taken = false;
+                const look = (event) => (taken = event.defaultPrevented);
+                document.addEventListener('dragover', look);
+                target.dispatchEvent(new DragEvent('dragenter', options));
+                target.dispatchEvent(new DragEvent('dragover', options));
+                document.removeEventListener('dragover', look);
+                if (taken) target.dispatchEvent(new DragEvent('drop', options));
+                return taken;
+            """, target)
 
         def saved(what, condition):
             """Waits for skin.toml to hold the edit and for the page to have the studio's answer, which
@@ -186,17 +224,18 @@ def main():
               "the slots in skin order")
         check("33280 bytes" in driver.find_element(By.ID, "skin-info").text, "the skin's size")
         check(packs_to_the_built_skin(folder), "skin.skn is what skinpack packs at the start")
+        check(not os.path.exists(opened), "the private page removed once the page came")
         driver.execute_script("window.not_reloaded = true")
 
         # Dropping a PNG on the heart's slot replaces its artwork.
         bell = base64.b64encode(png(16, 16, icon(ring, (250, 200, 40)))).decode()
         driver.execute_script("""
             const bytes = Uint8Array.from(atob(arguments[0]), c => c.charCodeAt(0));
-            const transfer = new DataTransfer();
+            window.transfer = new DataTransfer();
             transfer.items.add(new File([bytes], 'bell ring.png', {type: 'image/png'}));
-            const card = document.querySelector('.card[data-name="heart"]');
-            card.dispatchEvent(new DragEvent('drop', {dataTransfer: transfer, bubbles: true, cancelable: true}));
         """, bell)
+        check(not drag(driver.find_element(By.TAG_NAME, "h1")), "no drop taken beside the targets")
+        check(drag(driver.find_element(By.CSS_SELECTOR, '.card[data-name="heart"]')), "the slot takes the drop")
         saved("the dropped artwork in skin.toml", lambda: 'source = "art/bell_ring.png"' in project_text(folder))
         check(read(os.path.join(folder, "art", "bell_ring.png")) == base64.b64decode(bell), "the upload saved whole")
         check(packs_to_the_built_skin(folder), "skin.skn after the drop")
@@ -212,12 +251,11 @@ def main():
 
         # Dragging the battery onto the heart's place reorders the icons.
         driver.execute_script("""
-            const transfer = new DataTransfer();
+            window.transfer = new DataTransfer();
             const from = document.querySelector('.card[data-name="battery"]');
-            const to = document.querySelector('.card[data-name="heart"]');
             from.dispatchEvent(new DragEvent('dragstart', {dataTransfer: transfer, bubbles: true}));
-            to.dispatchEvent(new DragEvent('drop', {dataTransfer: transfer, bubbles: true, cancelable: true}));
         """)
+        check(drag(driver.find_element(By.CSS_SELECTOR, '.card[data-name="heart"]')), "the slot takes the moved one")
         saved("the new order in skin.toml",
               lambda: names_in_order(folder) == ["sunset", "waves", "battery", "heart"])
         wait_until("the new order on the page",
@@ -231,7 +269,7 @@ def main():
         started = time.monotonic()
         wait_until("the page to follow the saved source", lambda: driver.execute_script(
             "return state.version > arguments[0] && document.querySelector('.card[data-name=\"battery\"] .frames img')"
-            ".src.includes('v=' + state.version)", before))
+            ".dataset.source.includes('v=' + state.version)", before))
         followed = time.monotonic() - started
         check(followed < 2, f"the page followed the disk in {followed:.2f} s")
         check(driver.execute_script("return window.not_reloaded === true"), "the page was not reloaded")

@@ -9,11 +9,14 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <map>
 #include <thread>
 
 #include "skin/bmp_writer.h"
 #include "tests/test_folder.h"
+#include "view/studio/door.h"
+#include "view/studio/http.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -25,27 +28,37 @@ constexpr auto start_limit = 60s;
 constexpr auto stop_limit = 20s;
 
 struct http_reply {
+    bool sent_whole = false; // the server took the whole request, rather than resetting it
     int status = 0;
     std::string head;
     std::string body;
 };
 
-// Sends `request` as it is to 127.0.0.1:`port` and reads the reply until the server closes.
-http_reply http_exchange(int port, const std::string& request)
+// A socket connected to 127.0.0.1:`port`, with `limit` on each receive and send; -1 if none.
+int connect_to(int port, timeval limit)
 {
     const int connection = ::socket(AF_INET, SOCK_STREAM, 0);
-    const timeval limit{20, 0};
     ::setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    ::setsockopt(connection, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (::connect(connection, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+        return connection;
+    ::close(connection);
+    return -1;
+}
+
+// Sends `request` as it is to 127.0.0.1:`port` and reads the reply until the server closes.
+http_reply http_exchange(int port, const std::string& request)
+{
     http_reply reply;
-    if (::connect(connection, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        ::close(connection);
+    const int connection = connect_to(port, {20, 0});
+    if (connection < 0)
         return reply;
-    }
-    ::send(connection, request.data(), request.size(), MSG_NOSIGNAL);
+    reply.sent_whole = ::send(connection, request.data(), request.size(), MSG_NOSIGNAL) ==
+                       static_cast<ssize_t>(request.size());
     std::string received;
     char buffer[65536];
     for (ssize_t got; (got = ::recv(connection, buffer, sizeof buffer, 0)) > 0;)
@@ -101,7 +114,7 @@ class studio_test : public folder_test {
         program = start_skinview(folder, {.arguments = {"studio", "--no-browser"}});
         const std::string line = wait_for_line(program, "http://127.0.0.1:", start_limit);
         const std::string port_text = digits_after(line, "127.0.0.1:");
-        const std::size_t token_at = line.find("/?token=");
+        const std::size_t token_at = line.find("/#token=");
         ASSERT_TRUE(!port_text.empty() && token_at != std::string::npos) << "no address printed: " << line;
         token = line.substr(token_at + 8, 32);
         ASSERT_EQ(token.size(), 32u) << "no whole token printed: " << line;
@@ -120,14 +133,13 @@ class studio_test : public folder_test {
         folder_test::TearDown();
     }
 
-    // A request from the studio's own page: the right Host, the token's cookie, its Origin.
+    // A request from the studio's own page: the right Host, the token's header, its Origin.
     std::string from_page(const std::string& method, const std::string& target, const std::string& body,
                           const std::string& extra = "")
     {
         return method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
-               "\r\nCookie: skinview_studio_" + std::to_string(port) + "=" + token +
-               "\r\nOrigin: http://127.0.0.1:" + std::to_string(port) + "\r\n" + extra +
-               "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+               "\r\nX-Studio-Token: " + token + "\r\nOrigin: http://127.0.0.1:" + std::to_string(port) +
+               "\r\n" + extra + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
     }
 
     std::string version()
@@ -166,8 +178,14 @@ void write_project(const fs::path& folder, bool outside)
     if (outside) {
         write_file(folder.parent_path() / "outside.bmp", solid_bmp(16, 1, 2, 3));
         fs::create_symlink("../../outside.bmp", folder / "art" / "link.bmp");
+        // A sibling whose name begins with the folder's: outside, though its path begins alike.
+        const fs::path sibling = folder.parent_path() / (folder.filename().string() + "-evil");
+        fs::create_directories(sibling);
+        write_file(sibling / "evil.bmp", solid_bmp(16, 4, 5, 6));
+        fs::create_symlink(sibling / "evil.bmp", folder / "art" / "evil.bmp");
         project += "\n[[icon]]\nname = \"away\"\nsource = \"../outside.bmp\"\n"
-                   "\n[[icon]]\nname = \"linked\"\nsource = \"art/link.bmp\"\n";
+                   "\n[[icon]]\nname = \"linked\"\nsource = \"art/link.bmp\"\n"
+                   "\n[[icon]]\nname = \"evil\"\nsource = \"art/evil.bmp\"\n";
     }
     write_file(folder / "skin.toml", {project.begin(), project.end()});
 }
@@ -205,21 +223,50 @@ TEST_F(studio_test, refuses_every_request_that_is_not_its_own_page_and_changes_n
 {
     write_project(folder, true);
     ASSERT_NO_FATAL_FAILURE(start());
+    // skin.h made a link out of the folder once built: its download must not follow it.
+    write_file(root / "secret.h", {'s', 'e', 'c', 'r', 'e', 't'});
+    fs::remove(folder / "skin.h");
+    fs::create_symlink(root / "secret.h", folder / "skin.h");
     const std::string cut_short = text_of(solid_bmp(16, 1, 2, 3)).substr(0, 300);
     const std::string get = " HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\n\r\n";
-    const std::string with_token = "?token={token} HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\n";
-    const std::string change =
-        " HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nCookie: skinview_studio_{port}={token}\r\n";
+    const std::string with_token = " HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nX-Studio-Token: {token}\r\n";
+    const std::string change = with_token;
+    const std::string from_here = change + "Origin: http://127.0.0.1:{port}\r\n";
     const refusal_case cases[] = {
         {"no token", "GET /api/state" + get, 403},
-        {"a wrong token", "GET /api/state?token=00000000000000000000000000000000" + get, 403},
-        {"the token of a cookie for another port",
-         "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nCookie: skinview_studio_1={token}\r\n\r\n",
+        {"a wrong token",
+         "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nX-Studio-Token: "
+         "00000000000000000000000000000000\r\n\r\n",
+         403},
+        {"the token in the address", "GET /api/state?token={token}" + get, 403},
+        {"the token in a cookie",
+         "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nCookie: "
+         "skinview_studio_{port}={token}\r\n\r\n",
          403},
         {"another host name (DNS rebinding)",
-         "GET /api/state?token={token} HTTP/1.1\r\nHost: skins.example:{port}\r\n\r\n", 403},
-        {"another port", "GET /api/state?token={token} HTTP/1.1\r\nHost: 127.0.0.1:1\r\n\r\n", 403},
-        {"no Host", "GET /api/state?token={token} HTTP/1.0\r\n\r\n", 403},
+         "GET /api/state HTTP/1.1\r\nHost: skins.example:{port}\r\nX-Studio-Token: {token}\r\n\r\n", 403},
+        {"another port", "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1:1\r\nX-Studio-Token: {token}\r\n\r\n",
+         403},
+        {"no Host", "GET /api/state HTTP/1.0\r\nX-Studio-Token: {token}\r\n\r\n", 403},
+        {"two Hosts, this one first",
+         "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nHost: skins.example\r\n"
+         "X-Studio-Token: {token}\r\n\r\n",
+         400},
+        {"two different lengths",
+         "POST /api/remove?entry=0&version={version}" + from_here +
+             "Content-Length: 0\r\nContent-Length: 5\r\n\r\nhello",
+         400},
+        {"lines ended by LF alone, answered at once",
+         "GET /api/state HTTP/1.1\nHost: 127.0.0.1:{port}\nX-Studio-Token: {token}\n\n", 400},
+        {"a body where the route takes none",
+         "POST /api/remove?entry=0&version={version}" + from_here + "Content-Length: 5\r\n\r\nhello", 413},
+        {"an upload over 16 MiB, its body on the way",
+         "POST /api/add?kind=icon&name=a.png&version={version}" + from_here +
+             "Content-Length: 16777217\r\n\r\n" + std::string(std::size_t{4} << 20, 'x'),
+         413},
+        {"skin.h linked out of the folder", "GET /download/skin.h" + with_token + "\r\n", 404},
+        {"a source linked into a sibling that begins like the folder",
+         "GET /api/source.png?entry=4" + with_token + "\r\n", 403},
         {"a change without an Origin",
          "POST /api/remove?entry=0&version={version}" + change + "Content-Length: 0\r\n\r\n", 403},
         {"a change from another site",
@@ -236,9 +283,8 @@ TEST_F(studio_test, refuses_every_request_that_is_not_its_own_page_and_changes_n
          403},
         {"a path out of the page", "GET /../skin.toml" + with_token + "\r\n", 404},
         {"an escaped path out", "GET /download/..%2F..%2Foutside.bmp" + with_token + "\r\n", 404},
-        {"a source outside the folder", "GET /api/source.png?entry=2&" + with_token.substr(1) + "\r\n", 403},
-        {"a source linked out of the folder", "GET /api/source.png?entry=3&" + with_token.substr(1) + "\r\n",
-         403},
+        {"a source outside the folder", "GET /api/source.png?entry=2" + with_token + "\r\n", 403},
+        {"a source linked out of the folder", "GET /api/source.png?entry=3" + with_token + "\r\n", 403},
         {"an edit made against an older version",
          "POST /api/remove?entry=0&version=1" + change +
              "Origin: http://127.0.0.1:{port}\r\nContent-Length: 0\r\n\r\n",
@@ -276,6 +322,7 @@ TEST_F(studio_test, refuses_every_request_that_is_not_its_own_page_and_changes_n
             fill(c.request, {{"{port}", std::to_string(port)}, {"{token}", token}, {"{version}", version()}});
         const http_reply reply = http_exchange(port, request);
         EXPECT_EQ(reply.status, c.status) << c.what << "\n" << reply.body;
+        EXPECT_TRUE(reply.sent_whole) << c.what << ": reset while sending";
         EXPECT_EQ(snapshot(folder), before) << c.what << " changed the folder";
     }
     EXPECT_NE(
@@ -292,15 +339,22 @@ TEST_F(studio_test, each_edit_leaves_a_folder_that_skinpack_packs_to_the_skin_sh
     write_project(folder, false);
     ASSERT_NO_FATAL_FAILURE(start());
 
-    // The first load: the page, with the token turned into a cookie of this port alone.
-    const http_reply page = http_exchange(
-        port, "GET /?token=" + token + " HTTP/1.1\r\nHost: localhost:" + std::to_string(port) + "\r\n\r\n");
+    // The page's own files come without the token, which no response ever sets as a cookie.
+    const http_reply page =
+        http_exchange(port, "GET / HTTP/1.1\r\nHost: localhost:" + std::to_string(port) + "\r\n\r\n");
     EXPECT_EQ(page.status, 200);
-    EXPECT_NE(page.head.find("Set-Cookie: skinview_studio_" + std::to_string(port) + "=" + token +
-                             "; Path=/; HttpOnly; SameSite=Strict"),
-              std::string::npos)
-        << page.head;
     EXPECT_NE(page.body.find("<title>skinview studio</title>"), std::string::npos);
+    for (const char* target :
+         {"/", "/studio.js", "/api/state", "/api/slot.png?slot=0", "/download/skin.skn"}) {
+        const http_reply reply = http_exchange(port, from_page("GET", target, ""));
+        EXPECT_EQ(reply.status, 200) << target;
+        EXPECT_EQ(reply.head.find("Set-Cookie"), std::string::npos) << target << "\n" << reply.head;
+    }
+    // A HEAD is answered as the GET, without the body.
+    const http_reply head = http_exchange(port, from_page("HEAD", "/download/skin.skn", ""));
+    EXPECT_EQ(head.status, 200);
+    EXPECT_NE(head.head.find("Content-Length: 16640\r\n"), std::string::npos) << head.head;
+    EXPECT_EQ(head.body, "");
     const http_reply state = http_exchange(port, from_page("GET", "/api/state", ""));
     EXPECT_NE(state.body.find("\"skin\":{\"size\":16640,"), std::string::npos) << state.body;
     expect_packs_to_the_built_skin();
@@ -401,4 +455,214 @@ TEST_F(studio_test, an_empty_folder_becomes_a_project_that_takes_its_first_artwo
              std::chrono::steady_clock::now() < gone);
     EXPECT_NE(state.find("\"has_project\":false"), std::string::npos) << state;
     EXPECT_NE(state.find("\"entries\":[]"), std::string::npos) << state;
+}
+
+TEST(studio_door, judges_each_request_on_its_head_alone)
+{
+    const studio_door door{std::string(32, 'a'), 4321};
+    const std::string host = "Host: 127.0.0.1:4321\r\n";
+    const std::string token = "X-Studio-Token: " + std::string(32, 'a') + "\r\n";
+    const std::string origin = "Origin: http://127.0.0.1:4321\r\n";
+    struct head_case {
+        const char* what;
+        std::string head; // up to the blank line, which may not have come
+        int status;       // 0: passes
+        std::size_t max_body = 0;
+    };
+    const head_case cases[] = {
+        {"the page, without the token", "GET / HTTP/1.1\r\nHost: localhost:4321\r\n\r\n", 0},
+        {"the script, as a HEAD", "HEAD /studio.js HTTP/1.1\r\n" + host + "\r\n", 0},
+        {"the state with the token", "GET /api/state HTTP/1.1\r\n" + host + token + "\r\n", 0},
+        {"the state without it", "GET /api/state HTTP/1.1\r\n" + host + "\r\n", 403},
+        {"the token in the query",
+         "GET /api/state?token=" + std::string(32, 'a') + " HTTP/1.1\r\n" + host + "\r\n", 403},
+        {"the token in a cookie",
+         "GET /api/state HTTP/1.1\r\n" + host + "Cookie: skinview_studio_4321=" + std::string(32, 'a') +
+             "\r\n\r\n",
+         403},
+        {"a token one digit short",
+         "GET /api/state HTTP/1.1\r\n" + host + "X-Studio-Token: " + std::string(31, 'a') + "\r\n\r\n", 403},
+        {"the page for another name", "GET / HTTP/1.1\r\nHost: skins.example:4321\r\n\r\n", 403},
+        {"a POST to the page's address", "POST / HTTP/1.1\r\n" + host + origin + "\r\n", 403},
+        {"an edit from this page", "POST /api/remove HTTP/1.1\r\n" + host + token + origin + "\r\n", 0},
+        {"an edit without an Origin", "POST /api/remove HTTP/1.1\r\n" + host + token + "\r\n", 403},
+        {"an upload", "POST /api/add HTTP/1.1\r\n" + host + token + origin + "Content-Length: 9\r\n\r\n", 0,
+         std::size_t{16} << 20},
+        {"new artwork", "POST /api/source HTTP/1.1\r\n" + host + token + origin + "\r\n", 0,
+         std::size_t{16} << 20},
+        {"PUT", "PUT /api/state HTTP/1.1\r\n" + host + token + "\r\n", 405},
+        {"OPTIONS from a stranger", "OPTIONS / HTTP/1.1\r\n\r\n", 405},
+        {"two Hosts", "GET / HTTP/1.1\r\n" + host + "Host: skins.example\r\n\r\n", 400},
+        {"two equal lengths", "POST /api/add HTTP/1.1\r\nContent-Length: 1\r\nContent-Length: 1\r\n\r\n",
+         400},
+        {"two different lengths", "POST /api/add HTTP/1.1\r\nContent-Length: 1\r\ncontent-length: 2\r\n\r\n",
+         400},
+        {"a length that is no number", "POST /api/add HTTP/1.1\r\nContent-Length: 1e3\r\n\r\n", 400},
+        {"a negative length", "POST /api/add HTTP/1.1\r\nContent-Length: -1\r\n\r\n", 400},
+        {"a chunked body", "POST /api/add HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", 411},
+        {"two transfer codings",
+         "POST /api/add HTTP/1.1\r\nTransfer-Encoding: chunked\r\nTransfer-Encoding: gzip\r\n\r\n", 400},
+        {"a folded header", "GET / HTTP/1.1\r\n" + host + " folded\r\n\r\n", 400},
+        {"a bare LF, before the head has ended", "GET / HTTP/1.1\nHost: 127.0.0.1:4321", 400},
+        {"a lone CR just before the blank line", "GET / HTTP/1.1\r\r\n\r\n", 400},
+        {"a lone CR in a header", "GET / HTTP/1.1\r\n" + host + "X-Note: a\rb\r\n\r\n", 400},
+        {"a head too long", "GET / HTTP/1.1\r\nX-Fill: " + std::string(max_header_bytes, 'x'), 431},
+    };
+    for (const head_case& c : cases) {
+        http_request request;
+        http_response refusal;
+        std::size_t head_size = 0;
+        const parse_outcome outcome = parse_head(c.head, request, head_size, refusal);
+        int status = outcome == parse_outcome::refused ? refusal.status : -1;
+        std::size_t max_body = 0;
+        if (outcome == parse_outcome::complete) {
+            const head_verdict verdict = judge_head(request, door);
+            status = verdict.refusal ? verdict.refusal->status : 0;
+            max_body = verdict.max_body;
+        }
+        EXPECT_EQ(status, c.status) << c.what;
+        EXPECT_EQ(max_body, c.max_body) << c.what;
+    }
+    // A whole request: its body, or 413 for one over the limit before any of it has come.
+    http_request request;
+    http_response refusal;
+    const std::string post = "POST /api/add HTTP/1.1\r\nContent-Length: 5\r\n\r\n";
+    EXPECT_EQ(parse_request(post + "hel", 5, request, refusal), parse_outcome::incomplete);
+    EXPECT_EQ(parse_request(post + "hello", 5, request, refusal), parse_outcome::complete);
+    EXPECT_EQ(request.body, "hello");
+    EXPECT_EQ(parse_request(post, 4, request, refusal), parse_outcome::refused);
+    EXPECT_EQ(refusal.status, 413);
+}
+
+// The browser is opened on a private file, never on an address with the token: a stand-in
+// xdg-open first on the PATH records what it was given.
+TEST_F(studio_test, opens_the_browser_on_a_private_file_that_goes_once_the_page_came)
+{
+    if (testing_windows_build())
+        GTEST_SKIP() << "the Windows build opens the browser with ShellExecute";
+    write_project(folder, false);
+    const fs::path bin = root / "bin";
+    fs::create_directories(bin);
+    const std::string opener = "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"" + (root / "arguments").string() +
+                               "\"\nstat -c '%a' \"$1\" \"$(dirname \"$1\")\" > \"" +
+                               (root / "modes").string() + "\"\ncat \"$1\" > \"" + (root / "page").string() +
+                               "\"\n";
+    write_file(bin / "xdg-open", {opener.begin(), opener.end()});
+    fs::permissions(bin / "xdg-open", fs::perms::owner_all);
+    const std::string path = getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin";
+    const std::string temporary = getenv("TMPDIR") ? getenv("TMPDIR") : "";
+    ::setenv("PATH", (bin.string() + ":" + path).c_str(), 1);
+    ::setenv("TMPDIR", root.c_str(), 1);
+    program = start_skinview(folder, {.arguments = {"studio"}});
+    ::setenv("PATH", path.c_str(), 1);
+    temporary.empty() ? ::unsetenv("TMPDIR") : ::setenv("TMPDIR", temporary.c_str(), 1);
+    port =
+        std::stoi("0" + digits_after(wait_for_line(program, "http://127.0.0.1:", start_limit), "127.0.0.1:"));
+    ASSERT_NE(port, 0);
+    const auto until = std::chrono::steady_clock::now() + start_limit;
+    while (!fs::exists(root / "page") && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the stand-in's last line
+    const std::string arguments = text_of(read_file(root / "arguments"));
+    const std::string seen = text_of(read_file(root / "page")) + arguments;
+    const std::size_t at = seen.find("/#token=");
+    ASSERT_NE(at, std::string::npos) << seen;
+    token = seen.substr(at + 8, 32);
+    EXPECT_EQ(arguments.find(token), std::string::npos) << "the token on the opener's command line";
+    ASSERT_TRUE(arguments.starts_with(root.string() + "/skinview-studio-")) << arguments;
+    EXPECT_TRUE(arguments.ends_with("/open.html\n")) << arguments;
+    EXPECT_EQ(text_of(read_file(root / "modes")), "600\n700\n");
+    EXPECT_EQ(text_of(read_file(program.out)).find(token), std::string::npos) << "the token printed";
+    const fs::path opened = arguments.substr(0, arguments.size() - 1);
+    EXPECT_TRUE(fs::exists(opened));
+    EXPECT_EQ(http_exchange(port, from_page("GET", "/api/version", "")).status, 200);
+    EXPECT_FALSE(fs::exists(opened.parent_path())) << "the private page outlived the first request";
+}
+
+// Strangers who open connections and send nothing, or bodies to a wrong Host, neither keep the
+// page out nor fill the studio's memory.
+TEST_F(studio_test, idle_strangers_cannot_lock_the_page_out)
+{
+    ASSERT_NO_FATAL_FAILURE(start());
+    const auto resident_kib = [&] {
+        std::ifstream status("/proc/" + std::to_string(program.pid) + "/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.starts_with("VmRSS:"))
+                return std::stol(line.substr(6));
+        return 0L;
+    };
+    const long before = resident_kib();
+    std::vector<int> held;
+    const std::string body(std::size_t{1} << 20, 'x');
+    for (int i = 0; i < 16; ++i) {
+        held.push_back(connect_to(port, {2, 0}));
+        const std::string head =
+            "POST /api/add HTTP/1.1\r\nHost: evil.example\r\nContent-Length: 16777216\r\n\r\n";
+        ::send(held.back(), head.data(), head.size(), MSG_NOSIGNAL);
+        for (int mebibyte = 0; mebibyte < 2; ++mebibyte)
+            ::send(held.back(), body.data(), body.size(), MSG_NOSIGNAL);
+    }
+    // More than the studio has room for, so some must give way.
+    for (int i = 0; i < 96; ++i) {
+        held.push_back(connect_to(port, {2, 0}));
+        ::send(held.back(), "G", i % 2, MSG_NOSIGNAL); // half send nothing, half one byte
+    }
+    const auto asked = std::chrono::steady_clock::now();
+    const http_reply reply = http_exchange(port, from_page("GET", "/api/version", ""));
+    const auto answered_in = std::chrono::steady_clock::now() - asked;
+    EXPECT_EQ(reply.status, 200) << reply.body;
+    EXPECT_LT(answered_in, 1s);
+    if (!testing_windows_build()) {
+        // The largest it grows to while the studio takes what the strangers sent.
+        long peak = 0;
+        for (int look = 0; look < 20; ++look, std::this_thread::sleep_for(50ms))
+            peak = std::max(peak, resident_kib());
+        EXPECT_LT(peak - before, 16 * 1024) << peak - before << " KiB more, with the strangers' bodies sent";
+        // A sanitized build carries its shadow memory; the bound is the plain build's.
+        std::ifstream maps("/proc/" + std::to_string(program.pid) + "/maps");
+        const std::string mapped{std::istreambuf_iterator<char>(maps), {}};
+        if (mapped.find("asan") == std::string::npos) {
+            EXPECT_LT(peak, 64 * 1024);
+        }
+    }
+    for (const int connection : held)
+        ::close(connection);
+}
+
+// A client that asks for a large download and never reads it holds up no other client.
+TEST(studio_server, a_download_not_taken_stalls_no_one)
+{
+    http_server server;
+    std::string error;
+    ASSERT_TRUE(open_server(server, 0, error)) << error;
+    const head_judge pass_all = [](const http_request&) { return head_verdict{}; };
+    const auto serve_next = [&](const std::string& body) {
+        const auto until = std::chrono::steady_clock::now() + 5s;
+        while (std::chrono::steady_clock::now() < until)
+            if (std::optional<pending_request> pending = next_request(server, 10ms, pass_all)) {
+                send_response(server, pending->connection, text_response(200, body));
+                return true;
+            }
+        return false;
+    };
+    const std::string request = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    const int stalled = connect_to(server.port, {5, 0});
+    ::send(stalled, request.data(), request.size(), MSG_NOSIGNAL);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_TRUE(serve_next(std::string(std::size_t{16} << 20, 'x'))); // as large as a skin may be
+
+    const int next = connect_to(server.port, {5, 0});
+    ::send(next, request.data(), request.size(), MSG_NOSIGNAL);
+    EXPECT_TRUE(serve_next("small"));
+    for (int round = 0; round < 10; ++round)
+        next_request(server, 10ms, pass_all); // sends what the sockets take
+    char reply[256] = {};
+    const auto got = ::recv(next, reply, sizeof reply - 1, MSG_WAITALL);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
+    EXPECT_TRUE(std::string_view(reply, static_cast<std::size_t>(std::max<ssize_t>(got, 0)))
+                    .ends_with("\r\n\r\nsmall"))
+        << reply;
+    ::close(stalled);
+    ::close(next);
+    close_server(server);
 }

@@ -35,11 +35,12 @@ void note_interrupt(int)
     interrupted = 1;
 }
 
-// Opens the default browser at `address`, without a shell between.
-void open_browser(const std::string& address)
+// Opens the default browser on the private page `file`, without a shell between. The page holds
+// the token, so that no command line, which any local user may read, ever does.
+void open_browser(const fs::path& file)
 {
 #ifdef _WIN32
-    ShellExecuteA(nullptr, "open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    ShellExecuteW(nullptr, L"open", file.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 #else
     // The grandchild runs xdg-open, so no child of the studio is left to reap.
     const pid_t child = ::fork();
@@ -48,7 +49,7 @@ void open_browser(const std::string& address)
             const int quiet = ::open("/dev/null", O_WRONLY);
             ::dup2(quiet, 1);
             ::dup2(quiet, 2);
-            ::execlp("xdg-open", "xdg-open", address.c_str(), static_cast<char*>(nullptr));
+            ::execlp("xdg-open", "xdg-open", file.c_str(), static_cast<char*>(nullptr));
         }
         ::_exit(0);
     }
@@ -68,7 +69,7 @@ int run_studio(const studio_options& options)
     }
     http_server server;
     std::string problem;
-    if (!open_server(server, options.port, max_upload_bytes, problem)) {
+    if (!open_server(server, options.port, problem)) {
         std::cerr << "skinview studio: " << problem << "\n";
         return status_problems;
     }
@@ -76,19 +77,26 @@ int run_studio(const studio_options& options)
     state.door = {make_token(), server.port};
     open_studio(state, options.folder);
 
-    const std::string address =
-        "http://127.0.0.1:" + std::to_string(server.port) + "/?token=" + state.door.token;
-    std::cout << "skinview studio: " << state.folder.string() << "\n"
-              << "open " << address << "\n"
-              << "stop it with Ctrl-C or the page's Stop button" << std::endl;
-    if (options.open_browser)
-        open_browser(address);
+    // The token goes to the browser through a private file, or to this terminal alone when the
+    // person opens the page themselves.
+    std::cout << "skinview studio: " << state.folder.string() << "\n";
+    if (options.open_browser && write_opener(state.door, problem)) {
+        std::cout << "opening http://127.0.0.1:" << server.port << "/ in your browser through "
+                  << state.door.opener.string() << "\n";
+        open_browser(state.door.opener);
+    } else {
+        if (options.open_browser)
+            std::cout << problem << "\n";
+        std::cout << "open " << tokened_address(state.door) << "\n";
+    }
+    std::cout << "stop it with Ctrl-C or the page's Stop button" << std::endl;
 
     std::signal(SIGINT, note_interrupt);
     std::signal(SIGTERM, note_interrupt);
+    const head_judge judge = [&state](const http_request& head) { return judge_head(head, state.door); };
     auto last_look = std::chrono::steady_clock::now();
     while (!state.stop && interrupted == 0) {
-        if (std::optional<pending_request> pending = next_request(server, request_wait))
+        if (std::optional<pending_request> pending = next_request(server, request_wait, judge))
             send_response(server, pending->connection, answer_request(state, pending->request));
         if (const auto now = std::chrono::steady_clock::now(); now - last_look >= disk_poll_interval) {
             if (follow_disk(state))
@@ -98,6 +106,7 @@ int run_studio(const studio_options& options)
         }
     }
     close_server(server);
+    remove_opener(state.door);
     std::cout << "skinview studio stopped" << std::endl;
     return status_ok;
 }

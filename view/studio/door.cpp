@@ -5,6 +5,14 @@
 #include <cctype>
 #include <random>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -26,21 +34,6 @@ bool equal_ignoring_case(std::string_view a, std::string_view b)
                return std::tolower(static_cast<unsigned char>(x)) ==
                       std::tolower(static_cast<unsigned char>(y));
            });
-}
-
-// The value of cookie `name` in a Cookie header, or "".
-std::string cookie_value(std::string_view header, std::string_view name)
-{
-    while (!header.empty()) {
-        const std::size_t end = std::min(header.find(';'), header.size());
-        std::string_view pair = header.substr(0, end);
-        header.remove_prefix(std::min(end + 1, header.size()));
-        while (pair.starts_with(' '))
-            pair.remove_prefix(1);
-        if (pair.size() > name.size() && pair.starts_with(name) && pair[name.size()] == '=')
-            return std::string(pair.substr(name.size() + 1));
-    }
-    return {};
 }
 
 // Whether `authority` ("host:port") names this server by its loopback address or localhost.
@@ -98,24 +91,93 @@ std::string make_token()
     return token;
 }
 
-std::string token_cookie(const studio_door& door)
+std::string tokened_address(const studio_door& door)
 {
-    return "skinview_studio_" + std::to_string(door.port);
+    return "http://127.0.0.1:" + std::to_string(door.port) + "/#token=" + door.token;
 }
 
-std::string door_refusal(const http_request& request, const studio_door& door)
+bool carries_token(const http_request& request, const studio_door& door)
 {
-    if (!names_this_server(header_value(request, "host"), door.port))
-        return "this server answers only to 127.0.0.1:" + std::to_string(door.port);
-    const bool has_token =
-        same_secret(query_value(request, "token"), door.token) ||
-        same_secret(header_value(request, "x-studio-token"), door.token) ||
-        same_secret(cookie_value(header_value(request, "cookie"), token_cookie(door)), door.token);
-    if (!has_token)
-        return "open the address that skinview studio printed, with its token";
-    if (request.method != "GET" && request.method != "HEAD" && !from_this_origin(request, door.port))
-        return "changes are taken only from the studio's own page";
-    return {};
+    return same_secret(header_value(request, "x-studio-token"), door.token);
+}
+
+head_verdict judge_head(const http_request& head, const studio_door& door)
+{
+    const auto refused = [](int status, std::string why) {
+        return head_verdict{text_response(status, why + "\n")};
+    };
+    const bool changing = head.method == "POST";
+    if (!changing && head.method != "GET" && head.method != "HEAD")
+        return refused(405, "only GET, HEAD and POST");
+    if (!names_this_server(header_value(head, "host"), door.port))
+        return refused(403, "this server answers only to 127.0.0.1:" + std::to_string(door.port));
+    const bool page_file = head.path == "/" || head.path == "/studio.js" || head.path == "/studio.css";
+    if (!changing && page_file)
+        return {};
+    if (!carries_token(head, door))
+        return refused(403, "open the page that skinview studio opened or printed, with its token");
+    if (changing && !from_this_origin(head, door.port))
+        return refused(403, "changes are taken only from the studio's own page");
+    const bool upload = changing && (head.path == "/api/add" || head.path == "/api/source");
+    return {std::nullopt, upload ? max_upload_bytes : 0};
+}
+
+bool write_opener(studio_door& door, std::string& error)
+{
+    const std::string address = tokened_address(door);
+    const std::string page = "<!doctype html>\n<meta charset=\"utf-8\">\n<meta http-equiv=\"refresh\" "
+                             "content=\"0; url=" +
+                             address + "\">\n<title>skinview studio</title>\n<p><a href=\"" + address +
+                             "\">Open skinview studio</a></p>\n";
+    std::error_code failure;
+    const fs::path temporary = fs::temp_directory_path(failure);
+    error = "cannot write the page that opens the browser in the temporary folder";
+    if (failure)
+        return false;
+#ifdef _WIN32
+    // The user's own temporary folder, which other users cannot read, and in it a new folder.
+    const fs::path folder = temporary / ("skinview-studio-" + make_token().substr(0, 12));
+    if (!fs::create_directory(folder, failure))
+        return false;
+    const fs::path file = folder / "open.html";
+    const HANDLE handle =
+        CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    const bool whole = handle != INVALID_HANDLE_VALUE &&
+                       WriteFile(handle, page.data(), static_cast<DWORD>(page.size()), &written, nullptr) &&
+                       written == page.size();
+    if (handle != INVALID_HANDLE_VALUE)
+        CloseHandle(handle);
+#else
+    // A folder only this user may enter (mkdtemp makes it 0700), and in it a file only they read.
+    std::string pattern = (temporary / "skinview-studio-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        return false;
+    const fs::path folder = pattern;
+    const fs::path file = folder / "open.html";
+    const int handle = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const bool whole =
+        handle >= 0 && ::write(handle, page.data(), page.size()) == static_cast<ssize_t>(page.size());
+    if (handle >= 0)
+        ::close(handle);
+#endif
+    door.opener = file;
+    if (!whole) {
+        remove_opener(door);
+        return false;
+    }
+    error.clear();
+    return true;
+}
+
+void remove_opener(studio_door& door)
+{
+    if (door.opener.empty())
+        return;
+    std::error_code ignored;
+    fs::remove(door.opener, ignored);
+    fs::remove(door.opener.parent_path(), ignored);
+    door.opener.clear();
 }
 
 std::optional<fs::path> path_inside(const fs::path& root, std::string_view relative)

@@ -1,4 +1,5 @@
-// The studio's HTTP server: BSD sockets on Linux, Winsock on Windows, polled from one thread.
+// The studio's HTTP server: BSD sockets on Linux, Winsock on Windows, non-blocking, polled from
+// one thread.
 #include "view/studio/http.h"
 
 #include <algorithm>
@@ -10,6 +11,8 @@
 #include <ws2tcpip.h>
 #else
 #include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -20,7 +23,9 @@ namespace {
 
 #ifdef _WIN32
 using native_socket = SOCKET;
+using io_size = int; // what send and recv take as a length
 constexpr int send_flags = 0;
+constexpr int shut_write = SD_SEND;
 int poll_sockets(pollfd* sockets, std::size_t count, int milliseconds)
 {
     return WSAPoll(sockets, static_cast<ULONG>(count), milliseconds);
@@ -29,9 +34,21 @@ void close_socket(native_socket handle)
 {
     closesocket(handle);
 }
+bool make_non_blocking(native_socket handle)
+{
+    u_long on = 1;
+    return ioctlsocket(handle, FIONBIO, &on) == 0;
+}
+bool would_block()
+{
+    return WSAGetLastError() == WSAEWOULDBLOCK;
+}
+constexpr native_socket no_socket = INVALID_SOCKET;
 #else
 using native_socket = int;
+using io_size = std::size_t;
 constexpr int send_flags = MSG_NOSIGNAL; // a peer that went away is an error, not a signal
+constexpr int shut_write = SHUT_WR;
 int poll_sockets(pollfd* sockets, std::size_t count, int milliseconds)
 {
     return ::poll(sockets, count, milliseconds);
@@ -40,6 +57,16 @@ void close_socket(native_socket handle)
 {
     ::close(handle);
 }
+bool make_non_blocking(native_socket handle)
+{
+    const int flags = ::fcntl(handle, F_GETFL, 0);
+    return flags >= 0 && ::fcntl(handle, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+bool would_block()
+{
+    return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+}
+constexpr native_socket no_socket = -1;
 #endif
 
 native_socket native(std::intptr_t handle)
@@ -47,12 +74,22 @@ native_socket native(std::intptr_t handle)
     return static_cast<native_socket>(handle);
 }
 
-// Enough for the studio's page and a few tabs; more are turned away until some close.
-constexpr std::size_t max_connections = 16;
-// A connection that has not sent a whole request by then is closed.
-constexpr auto request_time_limit = std::chrono::seconds(15);
+using clock_type = std::chrono::steady_clock;
+
+// Enough for the page, a few tabs and a crowd of strangers; when all are taken, the oldest
+// connection still sending its head gives way, so strangers cannot keep the page out.
+constexpr std::size_t max_connections = 64;
+// A head that has not come whole by then is dropped: a browser sends it at once.
+constexpr auto head_time_limit = std::chrono::seconds(3);
+// An admitted body, from a page that holds the token, may take longer.
+constexpr auto body_time_limit = std::chrono::seconds(15);
+// A response the client does not take within this is dropped, freeing its memory.
+constexpr auto send_time_limit = std::chrono::seconds(30);
+// After an early refusal, what the client still sends is read and dropped for this long and up
+// to this much, so that the refusal reaches it rather than a reset.
+constexpr auto drain_time_limit = std::chrono::seconds(2);
+constexpr std::size_t max_drained_bytes = std::size_t{64} << 20;
 constexpr std::size_t max_headers = 64;
-constexpr int send_time_limit_ms = 5000;
 
 std::string lower_case(std::string_view text)
 {
@@ -69,6 +106,15 @@ std::string_view trimmed(std::string_view text)
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
         text.remove_suffix(1);
     return text;
+}
+
+// A header name: letters, digits and the few marks a token may have; no blank, so no folding.
+bool plain_name(std::string_view name)
+{
+    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) ||
+               std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
+    });
 }
 
 int hex_digit(char c)
@@ -123,7 +169,7 @@ bool parse_query(std::string_view text, http_request& request)
 }
 
 // The request line and the headers, without the blank line that ends them.
-bool parse_head(std::string_view head, http_request& request)
+bool parse_lines(std::string_view head, http_request& request)
 {
     const std::size_t line_end = std::min(head.find("\r\n"), head.size());
     const std::string_view line = head.substr(0, line_end);
@@ -146,7 +192,8 @@ bool parse_head(std::string_view head, http_request& request)
         const std::string_view header = rest.substr(0, end);
         rest.remove_prefix(std::min(end + 2, rest.size()));
         const std::size_t colon = header.find(':');
-        if (colon == std::string_view::npos || colon == 0 || request.headers.size() == max_headers)
+        if (colon == std::string_view::npos || !plain_name(header.substr(0, colon)) ||
+            request.headers.size() == max_headers)
             return false;
         request.headers.emplace_back(lower_case(header.substr(0, colon)),
                                      std::string(trimmed(header.substr(colon + 1))));
@@ -154,23 +201,22 @@ bool parse_head(std::string_view head, http_request& request)
     return true;
 }
 
-// The declared body length: 0 without Content-Length; nullopt when unusable.
-std::optional<std::size_t> body_length(const http_request& request)
+std::size_t header_count(const http_request& request, std::string_view name)
 {
-    std::optional<std::size_t> length;
-    for (const auto& [name, value] : request.headers) {
-        if (name == "transfer-encoding")
-            return std::nullopt; // no chunked bodies: their length is not known up front
-        if (name != "content-length")
-            continue;
-        std::size_t parsed = 0;
-        const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), parsed);
-        if (error != std::errc{} || end != value.data() + value.size() || value.empty() ||
-            (length && *length != parsed))
-            return std::nullopt;
-        length = parsed;
+    return static_cast<std::size_t>(std::count_if(request.headers.begin(), request.headers.end(),
+                                                  [&](const auto& header) { return header.first == name; }));
+}
+
+// Where a line of `bytes` ends in a bare LF, or a CR stands alone; npos when none does.
+std::size_t bare_line_end(std::string_view bytes)
+{
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const bool lone_lf = bytes[i] == '\n' && (i == 0 || bytes[i - 1] != '\r');
+        const bool lone_cr = bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] != '\n';
+        if (lone_lf || lone_cr)
+            return i;
     }
-    return length.value_or(0);
+    return std::string_view::npos;
 }
 
 const char* reason(int status)
@@ -205,72 +251,187 @@ const char* reason(int status)
     }
 }
 
-void send_all(std::intptr_t socket, std::string_view bytes)
+void close_connection(http_connection& connection)
 {
-    while (!bytes.empty()) {
-        const int chunk = static_cast<int>(std::min<std::size_t>(bytes.size(), 1 << 20));
-        const auto sent = ::send(native(socket), bytes.data(), chunk, send_flags);
-        if (sent <= 0)
-            return; // the peer went away or stalled past the send time limit
-        bytes.remove_prefix(static_cast<std::size_t>(sent));
-    }
-}
-
-void answer_and_close(http_connection& connection, const http_response& response)
-{
-    send_all(connection.socket, response_bytes(response));
-    close_socket(native(connection.socket));
+    if (connection.socket != -1)
+        close_socket(native(connection.socket));
     connection.socket = -1;
 }
 
-void accept_connection(http_server& server)
+// Queues `response`; with `drain_after`, the client may still be sending, so its bytes are read
+// and dropped after the response, and the connection closed only then.
+void queue_response(http_connection& connection, const http_response& response, bool drain_after)
 {
-    const native_socket accepted = ::accept(native(server.listener), nullptr, nullptr);
-#ifdef _WIN32
-    if (accepted == INVALID_SOCKET)
-        return;
-    const DWORD limit = send_time_limit_ms;
-#else
-    if (accepted < 0)
-        return;
-    const timeval limit{send_time_limit_ms / 1000, 0};
-#endif
-    ::setsockopt(accepted, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit);
-    http_connection connection{static_cast<std::intptr_t>(accepted), {}, std::chrono::steady_clock::now()};
-    if (server.connections.size() >= max_connections) {
-        answer_and_close(connection, text_response(503, "too many connections at once\n"));
-        return;
-    }
-    server.connections.push_back(std::move(connection));
+    connection.output = response_bytes(response);
+    connection.sent = 0;
+    connection.stage = connection_stage::sending;
+    connection.deadline = clock_type::now() + send_time_limit;
+    connection.drain_after = drain_after;
+    connection.received.clear();
+    connection.received.shrink_to_fit();
+    connection.request = {};
 }
 
-// Reads what has arrived; gives a request once it is whole.
-std::optional<http_request> read_from(http_server& server, http_connection& connection)
+// Sends what the socket takes now; once all is sent, closes or starts draining.
+void send_some(http_connection& connection)
 {
-    char buffer[16384];
-    const std::size_t room = max_header_bytes + server.max_body - connection.received.size() + 1;
+    while (connection.sent < connection.output.size()) {
+        const std::size_t left = connection.output.size() - connection.sent;
+        const auto chunk = static_cast<io_size>(std::min<std::size_t>(left, 1 << 20));
+        const auto sent =
+            ::send(native(connection.socket), connection.output.data() + connection.sent, chunk, send_flags);
+        if (sent <= 0) {
+            if (sent < 0 && would_block())
+                return;
+            close_connection(connection); // the peer went away
+            return;
+        }
+        connection.sent += static_cast<std::size_t>(sent);
+    }
+    connection.output.clear();
+    connection.output.shrink_to_fit();
+    if (!connection.drain_after) {
+        close_connection(connection);
+        return;
+    }
+    ::shutdown(native(connection.socket), shut_write);
+    connection.stage = connection_stage::draining;
+    connection.deadline = clock_type::now() + drain_time_limit;
+}
+
+// Reads and drops what a refused client still sends; closes once it has stopped or sent too much.
+void drain_some(http_connection& connection)
+{
+    char buffer[65536];
+    const auto got = ::recv(native(connection.socket), buffer, static_cast<io_size>(sizeof buffer), 0);
+    if (got < 0 && would_block())
+        return;
+    connection.drained += got > 0 ? static_cast<std::size_t>(got) : 0;
+    if (got <= 0 || connection.drained > max_drained_bytes)
+        close_connection(connection);
+}
+
+// Moves a connection on once its head has come: the judge's refusal, or its body awaited.
+void judge_head(http_connection& connection, const head_judge& judge)
+{
+    head_verdict verdict = judge(connection.request);
+    if (!verdict.refusal && connection.request.length > verdict.max_body)
+        verdict.refusal =
+            text_response(413, verdict.max_body == 0 ? "this request takes no body\n"
+                                                     : "too large: at most " +
+                                                           std::to_string(verdict.max_body >> 20) + " MiB\n");
+    if (verdict.refusal) {
+        queue_response(connection, *verdict.refusal, true);
+        return;
+    }
+    connection.stage = connection_stage::body;
+    connection.deadline = clock_type::now() + body_time_limit;
+}
+
+// Takes the body out of what has come, once whole.
+void take_body(http_connection& connection)
+{
+    if (connection.received.size() - connection.head_size < connection.request.length)
+        return;
+    connection.request.body = connection.received.substr(connection.head_size, connection.request.length);
+    connection.received.clear();
+    connection.received.shrink_to_fit();
+    connection.stage = connection_stage::ready;
+}
+
+// Reads what has arrived on a connection in its head or body and moves it on.
+void read_some(http_connection& connection, const head_judge& judge)
+{
+    char buffer[65536];
+    const std::size_t wanted =
+        connection.stage == connection_stage::head
+            ? max_header_bytes + 1 - connection.received.size()
+            : connection.head_size + connection.request.length - connection.received.size();
     const auto got =
-        ::recv(native(connection.socket), buffer, static_cast<int>(std::min(sizeof buffer, room)), 0);
+        ::recv(native(connection.socket), buffer,
+               static_cast<io_size>(std::min(sizeof buffer, std::max<std::size_t>(wanted, 1))), 0);
+    if (got < 0 && would_block())
+        return;
     if (got <= 0) {
-        close_socket(native(connection.socket));
-        connection.socket = -1;
-        return std::nullopt;
+        close_connection(connection);
+        return;
     }
     connection.received.append(buffer, static_cast<std::size_t>(got));
-    http_request request;
-    http_response refusal;
-    switch (parse_request(connection.received, server.max_body, request, refusal)) {
-    case parse_outcome::incomplete:
-        return std::nullopt;
-    case parse_outcome::refused:
-        answer_and_close(connection, refusal);
-        return std::nullopt;
-    case parse_outcome::complete:
+    if (connection.stage == connection_stage::head) {
+        http_response refusal;
+        switch (parse_head(connection.received, connection.request, connection.head_size, refusal)) {
+        case parse_outcome::incomplete:
+            return;
+        case parse_outcome::refused:
+            queue_response(connection, refusal, true);
+            return;
+        case parse_outcome::complete:
+            judge_head(connection, judge);
+            break;
+        }
+    }
+    if (connection.stage == connection_stage::body)
+        take_body(connection);
+}
+
+void accept_connections(http_server& server)
+{
+    for (;;) {
+        const native_socket accepted = ::accept(native(server.listener), nullptr, nullptr);
+        if (accepted == no_socket)
+            return;
+        if (!make_non_blocking(accepted)) {
+            close_socket(accepted);
+            continue;
+        }
+        if (server.connections.size() >= max_connections) {
+            // The oldest that has not passed the door gives way (still sending its head, or refused):
+            // strangers cannot keep a page that holds the token out.
+            const auto oldest = std::find_if(
+                server.connections.begin(), server.connections.end(),
+                [](const http_connection& c) { return c.stage == connection_stage::head || c.drain_after; });
+            if (oldest == server.connections.end()) {
+                http_connection turned_away{static_cast<std::intptr_t>(accepted)};
+                queue_response(turned_away, text_response(503, "too many connections at once\n"), false);
+                send_some(turned_away);
+                close_connection(turned_away);
+                continue;
+            }
+            close_connection(*oldest);
+            server.connections.erase(oldest);
+        }
+        http_connection connection{static_cast<std::intptr_t>(accepted)};
+        connection.deadline = clock_type::now() + head_time_limit;
+        server.connections.push_back(std::move(connection));
+    }
+}
+
+short wanted_events(connection_stage stage)
+{
+    switch (stage) {
+    case connection_stage::head:
+    case connection_stage::body:
+    case connection_stage::draining:
+        return POLLIN;
+    case connection_stage::sending:
+        return POLLOUT;
+    case connection_stage::ready:
+    case connection_stage::handed:
         break;
     }
-    connection.answered = true;
-    connection.received.clear();
-    return request;
+    return 0;
+}
+
+std::optional<pending_request> hand_out(http_server& server)
+{
+    for (std::size_t i = 0; i < server.connections.size(); ++i) {
+        http_connection& connection = server.connections[i];
+        if (connection.stage == connection_stage::ready) {
+            connection.stage = connection_stage::handed;
+            return pending_request{i, std::move(connection.request)};
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -314,10 +475,17 @@ http_response text_response(int status, std::string text)
     return response;
 }
 
-parse_outcome parse_request(std::string_view received, std::size_t max_body, http_request& request,
-                            http_response& refusal)
+parse_outcome parse_head(std::string_view received, http_request& request, std::size_t& head_size,
+                         http_response& refusal)
 {
     const std::size_t head_end = received.find("\r\n\r\n");
+    const std::string_view head = received.substr(0, std::min({head_end, received.size(), max_header_bytes}));
+    // The blank line's CR LF CR LF too, so a CR just before it is seen standing alone.
+    if (bare_line_end(received.substr(0, std::min(head_end, max_header_bytes) + 4)) !=
+        std::string_view::npos) {
+        refusal = text_response(400, "every line of a request must end in CR LF\n");
+        return parse_outcome::refused;
+    }
     if (head_end == std::string_view::npos || head_end + 4 > max_header_bytes) {
         if (received.size() < max_header_bytes)
             return parse_outcome::incomplete;
@@ -325,23 +493,42 @@ parse_outcome parse_request(std::string_view received, std::size_t max_body, htt
         return parse_outcome::refused;
     }
     request = {};
-    if (!parse_head(received.substr(0, head_end), request)) {
-        refusal = text_response(400, "malformed request\n");
+    refusal = text_response(400, "malformed request\n");
+    if (!parse_lines(head, request))
         return parse_outcome::refused;
-    }
-    const std::optional<std::size_t> length = body_length(request);
-    if (!length) {
+    for (const char* framing : {"host", "content-length", "transfer-encoding"})
+        if (header_count(request, framing) > 1) {
+            refusal = text_response(400, "more than one " + std::string(framing) + " header\n");
+            return parse_outcome::refused;
+        }
+    if (header_count(request, "transfer-encoding") != 0) {
+        // No chunked bodies: their length is not known up front.
         refusal = text_response(411, "a body needs one plain Content-Length\n");
         return parse_outcome::refused;
     }
-    if (*length > max_body) {
+    const std::string length = header_value(request, "content-length");
+    const auto [end, error] = std::from_chars(length.data(), length.data() + length.size(), request.length);
+    if (header_count(request, "content-length") != 0 &&
+        (length.empty() || error != std::errc{} || end != length.data() + length.size()))
+        return parse_outcome::refused;
+    head_size = head_end + 4;
+    return parse_outcome::complete;
+}
+
+parse_outcome parse_request(std::string_view received, std::size_t max_body, http_request& request,
+                            http_response& refusal)
+{
+    std::size_t head_size = 0;
+    if (const parse_outcome head = parse_head(received, request, head_size, refusal);
+        head != parse_outcome::complete)
+        return head;
+    if (request.length > max_body) {
         refusal = text_response(413, "too large: at most " + std::to_string(max_body >> 20) + " MiB\n");
         return parse_outcome::refused;
     }
-    const std::size_t body_start = head_end + 4;
-    if (received.size() - body_start < *length)
+    if (received.size() - head_size < request.length)
         return parse_outcome::incomplete;
-    request.body = std::string(received.substr(body_start, *length));
+    request.body = std::string(received.substr(head_size, request.length));
     return parse_outcome::complete;
 }
 
@@ -356,11 +543,12 @@ std::string response_bytes(const http_response& response)
     for (const auto& [name, value] : response.headers)
         bytes += name + ": " + value + "\r\n";
     bytes += "\r\n";
-    bytes += response.body;
+    if (!response.head_only)
+        bytes += response.body;
     return bytes;
 }
 
-bool open_server(http_server& server, int port, std::size_t max_body, std::string& error)
+bool open_server(http_server& server, int port, std::string& error)
 {
 #ifdef _WIN32
     WSADATA data;
@@ -385,7 +573,7 @@ bool open_server(http_server& server, int port, std::size_t max_body, std::strin
     address.sin_port = htons(static_cast<std::uint16_t>(port));
     socklen_t length = sizeof address;
     if (!made || ::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener, 16) != 0 ||
+        ::listen(listener, 128) != 0 || !make_non_blocking(listener) ||
         ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         error = port == 0 ? "cannot listen on 127.0.0.1"
                           : "cannot listen on 127.0.0.1:" + std::to_string(port) + " (is it in use?)";
@@ -395,49 +583,72 @@ bool open_server(http_server& server, int port, std::size_t max_body, std::strin
     }
     server.listener = static_cast<std::intptr_t>(listener);
     server.port = ntohs(address.sin_port);
-    server.max_body = max_body;
     return true;
 }
 
 void close_server(http_server& server)
 {
     for (http_connection& connection : server.connections)
-        if (connection.socket != -1)
-            close_socket(native(connection.socket));
+        close_connection(connection);
     server.connections.clear();
     if (server.listener != -1)
         close_socket(native(server.listener));
     server.listener = -1;
 }
 
-std::optional<pending_request> next_request(http_server& server, std::chrono::milliseconds wait)
+std::optional<pending_request> next_request(http_server& server, std::chrono::milliseconds wait,
+                                            const head_judge& judge)
 {
-    const auto now = std::chrono::steady_clock::now();
+    const auto now = clock_type::now();
     for (http_connection& connection : server.connections)
-        if (connection.socket != -1 && !connection.answered && now - connection.opened > request_time_limit) {
-            close_socket(native(connection.socket));
-            connection.socket = -1;
-        }
+        if (connection.stage != connection_stage::ready && connection.stage != connection_stage::handed &&
+            now > connection.deadline)
+            close_connection(connection);
     std::erase_if(server.connections, [](const http_connection& c) { return c.socket == -1; });
+    if (std::optional<pending_request> ready = hand_out(server))
+        return ready;
 
+    // Only connections with something to wait for are polled; `polled` says which each is.
     std::vector<pollfd> sockets{{native(server.listener), POLLIN, 0}};
-    for (const http_connection& connection : server.connections)
-        sockets.push_back({native(connection.socket), POLLIN, 0});
+    std::vector<std::size_t> polled{0};
+    for (std::size_t i = 0; i < server.connections.size(); ++i)
+        if (const short events = wanted_events(server.connections[i].stage); events != 0) {
+            sockets.push_back({native(server.connections[i].socket), events, 0});
+            polled.push_back(i);
+        }
     if (poll_sockets(sockets.data(), sockets.size(), static_cast<int>(wait.count())) <= 0)
         return std::nullopt;
     for (std::size_t i = 1; i < sockets.size(); ++i) {
-        http_connection& connection = server.connections[i - 1];
-        if ((sockets[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0 || connection.answered)
+        http_connection& connection = server.connections[polled[i]];
+        if ((sockets[i].revents & (POLLIN | POLLOUT | POLLHUP | POLLERR)) == 0)
             continue;
-        if (std::optional<http_request> request = read_from(server, connection))
-            return pending_request{i - 1, std::move(*request)};
+        switch (connection.stage) {
+        case connection_stage::head:
+        case connection_stage::body:
+            read_some(connection, judge);
+            break;
+        case connection_stage::sending:
+            send_some(connection);
+            break;
+        case connection_stage::draining:
+            drain_some(connection);
+            break;
+        case connection_stage::ready:
+        case connection_stage::handed:
+            break;
+        }
+        if (connection.stage == connection_stage::sending && connection.socket != -1)
+            send_some(connection); // a refusal goes out at once when the socket takes it
     }
+    // Closed connections stay in place until the next call, so the indexes handed out hold.
     if ((sockets[0].revents & POLLIN) != 0)
-        accept_connection(server);
-    return std::nullopt;
+        accept_connections(server);
+    return hand_out(server);
 }
 
 void send_response(http_server& server, std::size_t connection, const http_response& response)
 {
-    answer_and_close(server.connections[connection], response);
+    http_connection& answered = server.connections[connection];
+    queue_response(answered, response, false);
+    send_some(answered);
 }

@@ -346,37 +346,12 @@ http_response edit(studio_state& state, const http_request& request)
     return save_and_build(state, edited);
 }
 
-} // namespace
-
-void open_studio(studio_state& state, const fs::path& folder)
+// The answer to a GET (or HEAD) that passed the door.
+http_response read_only_answer(const studio_state& state, const http_request& request)
 {
-    state.folder = fs::canonical(folder);
-    load_and_build(state);
-}
-
-http_response answer_request(studio_state& state, const http_request& request)
-{
-    if (const std::string refusal = door_refusal(request, state.door); !refusal.empty())
-        return text_response(403, refusal + "\n");
     const std::string& path = request.path;
-    if (request.method == "POST") {
-        if (path == "/api/stop") {
-            state.stop = true;
-            return text_response(200, "stopped\n");
-        }
-        if (path.starts_with("/api/"))
-            return edit(state, request);
-        return text_response(404, "not found\n");
-    }
-    if (request.method != "GET")
-        return text_response(405, "only GET and POST\n");
-    if (path == "/") {
-        http_response page = page_file_response("page.html");
-        // From the address's token on, the browser shows the cookie instead.
-        page.headers.emplace_back("Set-Cookie", token_cookie(state.door) + "=" + state.door.token +
-                                                    "; Path=/; HttpOnly; SameSite=Strict");
-        return page;
-    }
+    if (path == "/")
+        return page_file_response("page.html");
     if (path == "/studio.js" || path == "/studio.css")
         return page_file_response(path.substr(1));
     if (path == "/api/state")
@@ -394,6 +369,35 @@ http_response answer_request(studio_state& state, const http_request& request)
     if (path == "/download/skin.skn" || path == "/download/skin.h")
         return download(state, path.substr(std::string_view("/download/").size()));
     return text_response(404, "not found\n");
+}
+
+} // namespace
+
+void open_studio(studio_state& state, const fs::path& folder)
+{
+    state.folder = fs::canonical(folder);
+    load_and_build(state);
+}
+
+http_response answer_request(studio_state& state, const http_request& request)
+{
+    if (std::optional<http_response> refusal = judge_head(request, state.door).refusal)
+        return *refusal;
+    if (carries_token(request, state.door))
+        remove_opener(state.door);
+    const std::string& path = request.path;
+    if (request.method == "POST") {
+        if (path == "/api/stop") {
+            state.stop = true;
+            return text_response(200, "stopped\n");
+        }
+        if (path.starts_with("/api/"))
+            return edit(state, request);
+        return text_response(404, "not found\n");
+    }
+    http_response response = read_only_answer(state, request);
+    response.head_only = request.method == "HEAD";
+    return response;
 }
 
 bool follow_disk(studio_state& state)

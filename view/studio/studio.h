@@ -10,9 +10,6 @@
 #include "view/studio/door.h"
 #include "view/studio/http.h"
 
-// Uploads larger than this are refused before their body is read.
-inline constexpr std::size_t max_upload_bytes = std::size_t{16} << 20;
-
 struct watched_file {
     std::filesystem::path path;
     std::filesystem::file_time_type time{};
@@ -36,7 +33,8 @@ struct studio_state {
 // Reads and builds the project in `folder` (which may have no skin.toml yet).
 void open_studio(studio_state& state, const std::filesystem::path& folder);
 
-// The answer to one request that passed the door.
+// The answer to one request, judged again by the door; a HEAD is answered as a GET without its
+// body. The first request with the token removes the private page that brought it.
 http_response answer_request(studio_state& state, const http_request& request);
 
 // Reloads and rebuilds when the project file or a source changed on disk; true if it did.

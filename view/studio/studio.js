@@ -6,6 +6,11 @@ const max_upload_bytes = 16 * 1024 * 1024;
 const poll_interval_ms = 250;
 const dithers = ['none', 'floyd-steinberg', 'ordered'];
 
+// The token reaches the page after '#' in its first address, which no server sees. It is kept in
+// this tab's session storage (never a cookie, which every server on this host would be sent), taken
+// out of the address bar and the history, and sent with each request as a header.
+const token = take_token();
+
 let state = null;
 let busy = false; // an edit is on its way: the poll waits for its answer
 let stopped = false;
@@ -28,8 +33,20 @@ function show_message(text) {
   box.hidden = !text;
 }
 
+function take_token() {
+  const found = /(?:^#|&)token=([0-9a-f]{32})(?:&|$)/.exec(location.hash);
+  if (found) sessionStorage.setItem('skinview-studio-token', found[1]);
+  if (location.hash || location.search) history.replaceState(null, '', '/');
+  return sessionStorage.getItem('skinview-studio-token') || '';
+}
+
+// A request to the studio, with the token.
+function api(path, options = {}) {
+  return fetch(path, {...options, headers: {...options.headers, 'X-Studio-Token': token}});
+}
+
 async function load_state() {
-  const response = await fetch('/api/state');
+  const response = await api('/api/state');
   if (!response.ok) throw new Error(await response.text());
   state = await response.json();
   render();
@@ -41,7 +58,7 @@ async function edit(path, parameters, body) {
   busy = true;
   try {
     const query = new URLSearchParams({...parameters, version: state.version});
-    const response = await fetch(path + '?' + query, {
+    const response = await api(path + '?' + query, {
       method: 'POST',
       body: body || '',
       headers: {'Content-Type': 'application/octet-stream'},
@@ -73,10 +90,42 @@ function zoom() {
   return Number(element('zoom').value);
 }
 
+// An image of the studio's: fetched with the token, shown from a blob address of this page's own.
 function pixels(source, side, title) {
-  const image = make('img', {class: 'pixels', src: source, alt: title, title});
+  const image = make('img', {class: 'pixels', alt: title, title, 'data-source': source});
   image.style.width = side * zoom() + 'px';
+  show_image(image, source);
   return image;
+}
+
+async function show_image(image, source) {
+  try {
+    const response = await api(source);
+    if (!response.ok) throw new Error(response.statusText);
+    const address = URL.createObjectURL(await response.blob());
+    image.addEventListener('load', () => URL.revokeObjectURL(address), {once: true});
+    image.addEventListener('error', () => URL.revokeObjectURL(address), {once: true});
+    image.src = address;
+  } catch (error) {
+    image.dispatchEvent(new Event('error'));
+  }
+}
+
+// A download fetched with the token and handed to the browser as a file.
+async function download(event) {
+  event.preventDefault();
+  const link = event.currentTarget;
+  const response = await api(link.getAttribute('href')).catch(() => null);
+  if (!response || !response.ok) {
+    show_message(response ? await response.text() : 'The studio does not answer.');
+    return;
+  }
+  const address = URL.createObjectURL(await response.blob());
+  const save = make('a', {href: address, download: link.getAttribute('download')});
+  document.body.append(save);
+  save.click();
+  save.remove();
+  setTimeout(() => URL.revokeObjectURL(address), 60000);
 }
 
 function slot_label(slot) {
@@ -172,10 +221,12 @@ function card(entry_index, entry) {
   return node;
 }
 
-// Marks `node` while something is dragged over it and hands the drop to `on_drop`.
+// Marks `node` while something is dragged over it and hands the drop to `on_drop`. Cancelling
+// dragover is what tells the browser that a drop is welcome here.
 function accept_drops(node, on_drop) {
   node.addEventListener('dragover', (event) => {
     event.preventDefault();
+    event.dataTransfer.dropEffect = event.dataTransfer.types.includes('Files') ? 'copy' : 'move';
     node.classList.add('over');
   });
   node.addEventListener('dragleave', () => node.classList.remove('over'));
@@ -215,7 +266,7 @@ function render() {
 async function poll() {
   if (stopped || busy || !state) return;
   try {
-    const response = await fetch('/api/version');
+    const response = await api('/api/version');
     const {version} = await response.json();
     if (version !== state.version && !busy) await load_state();
   } catch (error) {
@@ -224,8 +275,6 @@ async function poll() {
 }
 
 function start() {
-  // The token has become a cookie: take it out of the address bar and the history.
-  history.replaceState(null, '', '/');
   for (const zone of document.querySelectorAll('.add')) {
     const kind = zone.dataset.kind;
     accept_drops(zone, (event) => event.dataTransfer.files.length &&
@@ -233,14 +282,20 @@ function start() {
     const input = zone.querySelector('input');
     input.addEventListener('change', () => input.files.length && upload('/api/add', {kind}, input.files[0]));
   }
-  // A file dropped beside the targets must not replace the page with itself.
-  window.addEventListener('dragover', (event) => event.preventDefault());
+  // A file dropped beside the targets must not replace the page with itself: the browser is told
+  // that no drop is taken there.
+  window.addEventListener('dragover', (event) => {
+    if (event.defaultPrevented) return;
+    event.preventDefault();
+    event.dataTransfer.dropEffect = 'none';
+  });
   window.addEventListener('drop', (event) => event.preventDefault());
   element('zoom').addEventListener('change', render);
+  for (const link of document.querySelectorAll('.download')) link.addEventListener('click', download);
   element('init-button').addEventListener('click', () => edit('/api/init', {}));
   element('stop').addEventListener('click', async () => {
     stopped = true;
-    await fetch('/api/stop', {method: 'POST'}).catch(() => {});
+    await api('/api/stop', {method: 'POST'}).catch(() => {});
     document.querySelector('main').hidden = true;
     element('stopped').hidden = false;
   });
