@@ -195,6 +195,17 @@ INSTANTIATE_TEST_SUITE_P(
                     "the GIF declares no pixels (0x1): save it again", 0},
         gif_refusal{"too_many_pixels", edited(one_pixel, [](auto& b) { b[7] = b[9] = 0x20; }),
                     "the GIF is 8193x8193 pixels, more than the 33554432 skinview takes: scale it down", 0},
+        // 4097 x 8193 declared in a 1x1 picture, each pixel decoded to find where it goes.
+        gif_refusal{
+            "frame_far_outside",
+            edited(one_pixel,
+                   [](auto& b) {
+                       b[b.size() - 10] = 0x10;
+                       b[b.size() - 8] = 0x20;
+                   }),
+            "the GIF's frames reach far outside its 1x1 pixels, more than the 33554432 skinview takes: "
+            "save it again",
+            0},
         gif_refusal{"frames_hold_too_many_pixels",
                     gif_bytes({.width = 4096,
                                .height = 4096,
@@ -242,6 +253,9 @@ TEST(describe, says_what_is_wrong_and_what_to_do)
          "the GIF has a frame without colours: save it again"},
         {{.failure = decode_failure::gif_bad_code_size},
          "the GIF is damaged (a frame's code size is impossible): save it again"},
+        {{.failure = decode_failure::gif_frames_too_large, .format = "GIF", .width = 4, .height = 4},
+         "the GIF's frames reach far outside its 4x4 pixels, more than the 33554432 skinview takes: save it "
+         "again"},
         {{.failure = decode_failure::bmp_unknown_header, .bmp_header = 20},
          "the BMP has a header of 20 bytes, which skinview does not know: save it again as PNG"},
         {{.failure = decode_failure::bmp_unsupported_form, .bits = 24, .compression = 1},

@@ -15,7 +15,7 @@ struct failure_text {
 };
 
 // clang-format off
-constexpr std::array<failure_text, 37> failure_texts{{
+constexpr std::array<failure_text, 38> failure_texts{{
     {decode_failure::not_an_image, nullptr, "not an image skinview can read: save it as PNG, BMP, JPEG, GIF or TGA"},
     {decode_failure::file_too_large, nullptr, "the file is larger than the 2 GiB skinview reads"},
     {decode_failure::no_pixels, nullptr, "the {format} declares no pixels ({size}): save it again"},
@@ -31,6 +31,9 @@ constexpr std::array<failure_text, 37> failure_texts{{
     {decode_failure::gif_no_frames, nullptr, "the GIF holds no frames: save it again"},
     {decode_failure::gif_no_colour_table, nullptr, "the GIF has a frame without colours: save it again"},
     {decode_failure::gif_bad_code_size, nullptr, "the GIF is damaged (a frame's code size is impossible): save it again"},
+    {decode_failure::gif_frames_too_large, nullptr,
+     "the GIF's frames reach far outside its {size} pixels, more than the {limit} skinview takes: "
+     "save it again"},
     {decode_failure::bmp_unknown_header, nullptr,
      "the BMP has a header of {header} bytes, which skinview does not know: save it again as PNG"},
     {decode_failure::bmp_unsupported_form, nullptr,

@@ -18,6 +18,7 @@ enum class decode_failure : std::uint8_t {
     gif_no_frames,
     gif_no_colour_table,
     gif_bad_code_size,
+    gif_frames_too_large,
     bmp_unknown_header,
     bmp_unsupported_form,
     bmp_ends_in_header,

@@ -291,6 +291,15 @@ std::vector<rgba_image> decode_gif(std::span<const std::uint8_t> file, std::size
         problem.failure = decode_failure::frames_too_many_pixels;
         return {};
     }
+    // Frames are decoded pixel by pixel even where they lie outside the canvas; their declared
+    // areas together are held to the same limit, so that a small file cannot make long work.
+    std::uint64_t areas = 0;
+    for (const gif_frame& frame : layout.frames)
+        areas += static_cast<std::uint64_t>(frame.width * frame.height);
+    if (areas > max_image_pixels) {
+        problem.failure = decode_failure::gif_frames_too_large;
+        return {};
+    }
     const std::size_t bytes = static_cast<std::size_t>(pixels) * 4;
     std::vector<std::uint8_t> canvas(bytes);
     std::vector<std::uint8_t> saved; // the canvas before a frame that is to be undone
