@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "skin/bmp_writer.h"
 #include "tests/gif_writer.h"
 #include "tests/test_folder.h"
 #include "view/decode/decode_image.h"
@@ -215,6 +216,35 @@ INSTANTIATE_TEST_SUITE_P(
                     "fewer or smaller frames",
                     0}),
     [](const auto& test) { return std::string(test.param.name); });
+
+// `bytes` cut to its first `size`.
+std::vector<std::uint8_t> cut(std::vector<std::uint8_t> bytes, std::size_t size)
+{
+    bytes.resize(size);
+    return bytes;
+}
+
+// Our BMP decoder's failures, each with what its sentence names.
+TEST(decode_image, names_what_is_wrong_with_a_bmp)
+{
+    const std::vector<std::pair<std::vector<std::uint8_t>, std::string>> cases{
+        {bmp_bytes({.bit_count = 24, .compression = 1}), "the BMP is of 24 bits a pixel with compression 1, "
+                                                         "which skinview cannot read: save it again as PNG"},
+        {bmp_bytes({.header_size = 14}),
+         "the BMP has a header of 14 bytes, which skinview does not know: save it again as PNG"},
+        {cut(bmp_bytes({}), 30), "the BMP ends inside its header: save it again"},
+        {cut(bmp_bytes({}), 60), "the BMP ends inside its colour table: save it again"},
+        {cut(bmp_bytes({}), 300), "the BMP ends before all its pixels: save it again"},
+        {bmp_bytes({.width = 0}), "the BMP declares no pixels (0x16): save it again"},
+        {cut(bmp_bytes({.width = 9000, .height = 4000}), 2000),
+         "the BMP is 9000x4000 pixels, more than the 33554432 skinview takes: scale it down"},
+    };
+    for (const auto& [file, text] : cases) {
+        std::string error;
+        EXPECT_FALSE(decode_image(file, error).rgba);
+        EXPECT_EQ(error, text);
+    }
+}
 
 struct message_case {
     decode_problem problem;

@@ -354,6 +354,8 @@ TEST_P(png_files, decode_or_are_refused_as_they_should)
     EXPECT_EQ(error, GetParam().error);
     const std::vector<std::uint8_t> grey_pixel{7, 7, 7, 255};
     EXPECT_EQ(bytes_of(image), GetParam().error.empty() ? grey_pixel : std::vector<std::uint8_t>{});
+    std::string frames_error; // a PNG, animated or not, is one frame
+    EXPECT_EQ(decode_frames(GetParam().file, frames_error).size(), GetParam().error.empty() ? 1u : 0u);
 }
 
 const std::vector<std::uint8_t> gamma{0, 0, 0xB1, 0x8F};
@@ -362,6 +364,10 @@ INSTANTIATE_TEST_SUITE_P(
     literal, png_files,
     ::testing::Values(
         png_refusal{"chunks_before_the_data", png_with({{"gAMA", gamma}, {"tEXt", {'a', 0, 'b'}}}), ""},
+        // An animation's control chunks are passed over: its default image is its one frame.
+        png_refusal{
+            "animated_png",
+            png_with({{"acTL", {0, 0, 0, 2, 0, 0, 0, 0}}, {"fcTL", std::vector<std::uint8_t>(26, 1)}}), ""},
         // The guard must find the empty chunk behind others, each with its checksum.
         png_refusal{"empty_first_data_chunk_behind_others", png_with({{"gAMA", gamma}, {"IDAT", {}}}),
                     "the PNG is damaged (its first data chunk is empty): save it again"},
