@@ -276,6 +276,8 @@ TEST(describe, says_what_is_wrong_and_what_to_do)
         {{.failure = decode_failure::out_of_memory, .format = "BMP"},
          "there is not enough memory to decode the BMP: close other programs and try again"},
         {{.failure = decode_failure::ends_early, .format = "GIF"}, "the GIF ends early: save it again"},
+        {{.failure = decode_failure::damaged_header, .format = "JPEG"},
+         "the JPEG is damaged or cut short: save it again"},
         {{.failure = decode_failure::png_empty_data},
          "the PNG is damaged (its first data chunk is empty): save it again"},
         {{.failure = decode_failure::gif_no_frames}, "the GIF holds no frames: save it again"},

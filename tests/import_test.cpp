@@ -368,6 +368,13 @@ INSTANTIATE_TEST_SUITE_P(
         png_refusal{
             "animated_png",
             png_with({{"acTL", {0, 0, 0, 2, 0, 0, 0, 0}}, {"fcTL", std::vector<std::uint8_t>(26, 1)}}), ""},
+        png_refusal{"cut_inside_its_header",
+                    [] {
+                        std::vector<std::uint8_t> png = png_with({});
+                        png.resize(20);
+                        return png;
+                    }(),
+                    "the PNG is damaged or cut short: save it again"},
         // The guard must find the empty chunk behind others, each with its checksum.
         png_refusal{"empty_first_data_chunk_behind_others", png_with({{"gAMA", gamma}, {"IDAT", {}}}),
                     "the PNG is damaged (its first data chunk is empty): save it again"},

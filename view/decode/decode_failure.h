@@ -14,6 +14,7 @@ enum class decode_failure : std::uint8_t {
     frames_too_many_pixels,
     out_of_memory,
     ends_early,
+    damaged_header,
     png_empty_data,
     gif_no_frames,
     gif_no_colour_table,

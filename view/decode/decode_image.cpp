@@ -106,13 +106,13 @@ bool stb_size_checked(std::span<const std::uint8_t> file, int& width, int& heigh
     int channels = 0;
     allocation_limit = file.size() + (std::size_t{1} << 20);
     if (stbi_info_from_memory(file.data(), static_cast<int>(file.size()), &width, &height, &channels) == 0) {
-        const std::string reason = stbi_failure_reason();
-        if (reason == "too large") {
-            problem.failure = decode_failure::stb;
-            problem.stb_reason = "too large";
-        } else {
-            problem.failure = decode_failure::not_an_image;
-        }
+        // A file that starts as a PNG or JPEG does is one, damaged; anything else, taken for a
+        // TGA, which has no signature, is most likely no image at all.
+        const bool too_large = std::strcmp(stbi_failure_reason(), "too large") == 0;
+        problem.failure = too_large                                 ? decode_failure::stb
+                          : std::strcmp(problem.format, "TGA") != 0 ? decode_failure::damaged_header
+                                                                    : decode_failure::not_an_image;
+        problem.stb_reason = stbi_failure_reason();
         return false;
     }
     problem.width = static_cast<std::uint64_t>(std::max(width, 0));
