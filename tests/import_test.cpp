@@ -182,8 +182,8 @@ INSTANTIATE_TEST_SUITE_P(
             {0, 0, 0, 255, 200, 10, 90, 255, 0, 0, 0, 255, 5, 250, 30, 255}}),
     [](const auto& test) { return std::string(test.param.name); });
 
-// Inputs that once crashed a decoder, or would crash a careless one: each decodes whole or is
-// refused with a reason (the sanitizer build catches any bad access).
+// Inputs that once crashed a decoder, or would crash a careless one: each decodes whole, every
+// frame too, or is refused with a reason (the sanitizer build catches any bad access).
 TEST(decode_image, regression_inputs_decode_or_are_refused)
 {
     int files = 0;
@@ -191,6 +191,9 @@ TEST(decode_image, regression_inputs_decode_or_are_refused)
         std::string error;
         const rgba_image image = decode_image(read_file(entry.path()), error);
         EXPECT_NE(!image.rgba, error.empty()) << entry.path().filename();
+        std::string frames_error;
+        const bool no_frames = decode_frames(read_file(entry.path()), frames_error).empty();
+        EXPECT_NE(no_frames, frames_error.empty()) << entry.path().filename();
         ++files;
     }
     EXPECT_GT(files, 0);
@@ -351,6 +354,8 @@ TEST_P(png_files, decode_or_are_refused_as_they_should)
     EXPECT_EQ(error, GetParam().error);
     const std::vector<std::uint8_t> grey_pixel{7, 7, 7, 255};
     EXPECT_EQ(bytes_of(image), GetParam().error.empty() ? grey_pixel : std::vector<std::uint8_t>{});
+    std::string frames_error; // a PNG, animated or not, is one frame
+    EXPECT_EQ(decode_frames(GetParam().file, frames_error).size(), GetParam().error.empty() ? 1u : 0u);
 }
 
 const std::vector<std::uint8_t> gamma{0, 0, 0xB1, 0x8F};
@@ -359,12 +364,23 @@ INSTANTIATE_TEST_SUITE_P(
     literal, png_files,
     ::testing::Values(
         png_refusal{"chunks_before_the_data", png_with({{"gAMA", gamma}, {"tEXt", {'a', 0, 'b'}}}), ""},
+        // An animation's control chunks are passed over: its default image is its one frame.
+        png_refusal{
+            "animated_png",
+            png_with({{"acTL", {0, 0, 0, 2, 0, 0, 0, 0}}, {"fcTL", std::vector<std::uint8_t>(26, 1)}}), ""},
+        png_refusal{"cut_inside_its_header",
+                    [] {
+                        std::vector<std::uint8_t> png = png_with({});
+                        png.resize(20);
+                        return png;
+                    }(),
+                    "the PNG is damaged or cut short: save it again"},
         // The guard must find the empty chunk behind others, each with its checksum.
         png_refusal{"empty_first_data_chunk_behind_others", png_with({{"gAMA", gamma}, {"IDAT", {}}}),
-                    "the image is damaged (its first data chunk is empty)"},
+                    "the PNG is damaged (its first data chunk is empty): save it again"},
         // A pixel that inflates to 4 MiB: cut off when the inflater grows its buffer.
         png_refusal{"decompression_bomb", png_bytes(1, 1, 8, 0, std::vector<std::uint8_t>(4 << 20, 7)),
-                    "the image is damaged or cut short (outofmem)"}),
+                    "the PNG is damaged or cut short (its data does not fit its size): save it again"}),
     [](const auto& test) { return std::string(test.param.name); });
 
 // The levels that the device shows for a channel's bits: eight for red and green, four for blue.
@@ -620,28 +636,29 @@ INSTANTIATE_TEST_SUITE_P(
                     "",
                     "skinview: a.png: bmp0.bmp exists: give --force to replace it\n",
                     {"bmp0.bmp"}},
-        import_case{"refusals_write_nothing_but_the_rest_goes_on",
-                    [](const fs::path& f) {
-                        file(f / "text.src", {'h', 'e', 'l', 'l', 'o'});
-                        std::vector<std::uint8_t> cut = png_of(16, 16, pattern(16, 16, rich));
-                        cut.resize(cut.size() / 2);
-                        file(f / "cut.png", cut);
-                        file(f / "wide.png", png_of(20, 10, pattern(20, 10, rich)));
-                        std::vector<std::uint8_t> huge = png_of(1, 1, pattern(1, 1, rich));
-                        huge[18] = huge[22] = 0x1F; // 8000x8000
-                        huge[19] = huge[23] = 0x40;
-                        file(f / "huge.png", huge);
-                    },
-                    {"text.src", "cut.png", "wide.png", "huge.png", "missing.png", "a.png"},
-                    1,
-                    "a.png -> icon00.bmp (16x16, 1 colours)\n",
-                    "skinview: text.src: not an image skinview can read (BMP, PNG, JPEG, GIF or TGA)\n"
-                    "skinview: cut.png: the image is damaged or cut short (outofdata)\n"
-                    "skinview: wide.png: is 20x10: give --size 16 or --size 128 to scale it to fit\n"
-                    "skinview: huge.png: it declares 8000x8000 pixels, more than the 33554432 skinview "
-                    "takes\n"
-                    "skinview: missing.png: no such file\n",
-                    {"icon00.bmp"}},
+        import_case{
+            "refusals_write_nothing_but_the_rest_goes_on",
+            [](const fs::path& f) {
+                file(f / "text.src", {'h', 'e', 'l', 'l', 'o'});
+                std::vector<std::uint8_t> cut = png_of(16, 16, pattern(16, 16, rich));
+                cut.resize(cut.size() / 2);
+                file(f / "cut.png", cut);
+                file(f / "wide.png", png_of(20, 10, pattern(20, 10, rich)));
+                std::vector<std::uint8_t> huge = png_of(1, 1, pattern(1, 1, rich));
+                huge[18] = huge[22] = 0x1F; // 8000x8000
+                huge[19] = huge[23] = 0x40;
+                file(f / "huge.png", huge);
+            },
+            {"text.src", "cut.png", "wide.png", "huge.png", "missing.png", "a.png"},
+            1,
+            "a.png -> icon00.bmp (16x16, 1 colours)\n",
+            "skinview: text.src: not an image skinview can read: save it as PNG, BMP, JPEG, GIF or TGA\n"
+            "skinview: cut.png: the PNG ends early: save it again\n"
+            "skinview: wide.png: is 20x10: give --size 16 or --size 128 to scale it to fit\n"
+            "skinview: huge.png: the PNG is 8000x8000 pixels, more than the 33554432 skinview takes: "
+            "scale it down\n"
+            "skinview: missing.png: no such file\n",
+            {"icon00.bmp"}},
         import_case{"usage_errors",
                     [](const fs::path&) {},
                     {"a.png", "a.png", "-o", "x.bmp"},

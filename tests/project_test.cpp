@@ -13,6 +13,7 @@
 
 #include "skin/bmp_writer.h"
 #include "skin/colour_332.h"
+#include "tests/gif_writer.h"
 #include "tests/test_folder.h"
 #include "view/common/render.h"
 #include "view/project/project.h"
@@ -67,56 +68,18 @@ void write_png(const fs::path& path, int width, int height, unsigned seed)
 }
 
 // An animated GIF of `side` x `side` frames over the 256 device colours, one frame per seed.
-// Its LZW stream holds literal codes only, 9 bits each, with a clear code before the table grows.
-std::vector<std::uint8_t> gif_bytes(int side, const std::vector<unsigned>& seeds)
+std::vector<std::uint8_t> sweep_gif(int side, const std::vector<unsigned>& seeds)
 {
-    const auto le16 = [](std::vector<std::uint8_t>& out, int value) {
-        out.push_back(static_cast<std::uint8_t>(value));
-        out.push_back(static_cast<std::uint8_t>(value >> 8));
-    };
-    std::vector<std::uint8_t> gif{'G', 'I', 'F', '8', '9', 'a'};
-    le16(gif, side);
-    le16(gif, side);
-    gif.insert(gif.end(), {0xF7, 0, 0}); // a global table of 256 colours
-    for (unsigned b = 0; b < 256; ++b) {
-        const std::array<std::uint8_t, 3> colour = expand_332(static_cast<std::uint8_t>(b));
-        gif.insert(gif.end(), colour.begin(), colour.end());
-    }
+    gif_file gif{.width = side, .height = side};
+    for (unsigned b = 0; b < 256; ++b)
+        gif.palette.push_back(expand_332(static_cast<std::uint8_t>(b)));
     for (const unsigned seed : seeds) {
-        gif.push_back(0x2C);
-        le16(gif, 0);
-        le16(gif, 0);
-        le16(gif, side);
-        le16(gif, side);
-        gif.push_back(0);
-        gif.push_back(8); // LZW minimum code size
-        std::vector<std::uint8_t> stream;
-        std::uint32_t bits = 0;
-        int held = 0;
-        const auto put = [&](unsigned code) {
-            bits |= code << held;
-            for (held += 9; held >= 8; held -= 8, bits >>= 8)
-                stream.push_back(static_cast<std::uint8_t>(bits));
-        };
-        constexpr unsigned clear = 256;
-        for (int i = 0; i < side * side; ++i) {
-            if (i % 200 == 0)
-                put(clear);
-            put(sweep(i % side, i / side, seed));
-        }
-        put(257); // end of information
-        if (held > 0)
-            stream.push_back(static_cast<std::uint8_t>(bits));
-        for (std::size_t at = 0; at < stream.size(); at += 255) {
-            const std::size_t length = std::min<std::size_t>(255, stream.size() - at);
-            gif.push_back(static_cast<std::uint8_t>(length));
-            gif.insert(gif.end(), stream.begin() + static_cast<std::ptrdiff_t>(at),
-                       stream.begin() + static_cast<std::ptrdiff_t>(at + length));
-        }
-        gif.push_back(0);
+        gif_picture frame{.width = side, .height = side};
+        for (int i = 0; i < side * side; ++i)
+            frame.indices.push_back(static_cast<std::uint8_t>(sweep(i % side, i / side, seed)));
+        gif.frames.push_back(frame);
     }
-    gif.push_back(0x3B);
-    return gif;
+    return gif_bytes(gif);
 }
 
 std::vector<std::uint8_t> sweep_block(int side, unsigned seed)
@@ -182,7 +145,7 @@ TEST_F(project_test, builds_the_skin_skinpack_packs_and_a_header_that_names_it)
 {
     write_png(folder / "art/splash.png", 200, 150, 1);
     write_png(folder / "art/battery.png", 16, 16, 3);
-    write_bytes(folder / "art/spinner.gif", gif_bytes(128, {10, 20, 30}));
+    write_bytes(folder / "art/spinner.gif", sweep_gif(128, {10, 20, 30}));
     write_png(folder / "art/wifi 0.png", 16, 16, 5);
     write_png(folder / "art/wifi 1.png", 16, 16, 6);
     write_text(folder / "skin.toml", R"([defaults]
@@ -326,8 +289,8 @@ INSTANTIATE_TEST_SUITE_P(
                      "skin.toml:1: icon \"a\": .: not a file\n"},
         refusal_case{
             "undecodable_source", "[[icon]]\nname = \"a\"\nsource = \"notes.png\"\n",
-            "skin.toml:1: icon \"a\": notes.png: not an image skinview can read (BMP, PNG, JPEG, GIF "
-            "or TGA)\n"},
+            "skin.toml:1: icon \"a\": notes.png: not an image skinview can read: save it as PNG, BMP, "
+            "JPEG, GIF or TGA\n"},
         refusal_case{
             "one_c_name_twice",
             "[[icon]]\nname = \"Battery\"\nsource = \"a.png\"\n[[icon]]\nname = \"battery\"\nsource = "
@@ -583,7 +546,7 @@ TEST_F(project_test, init_then_build_changes_nothing)
 TEST_F(project_test, converts_one_entry_with_a_chosen_dither_and_writes_nothing)
 {
     write_png(folder / "icon.png", 16, 16, 3);
-    write_bytes(folder / "spinner.gif", gif_bytes(16, {4, 5}));
+    write_bytes(folder / "spinner.gif", sweep_gif(16, {4, 5}));
     write_text(folder / "skin.toml", "[[icon]]\nname = \"icon\"\nsource = \"icon.png\"\n[[icon]]\nname = "
                                      "\"spinner\"\nsource = \"spinner.gif\"\ndither = \"ordered\"\n");
     skin_project project;
@@ -599,7 +562,7 @@ TEST_F(project_test, converts_one_entry_with_a_chosen_dither_and_writes_nothing)
         EXPECT_EQ(frames[frame].side, 16);
         EXPECT_EQ(frames[frame].block, sweep_block(16, 4 + frame));
     }
-    write_bytes(folder / "still.gif", gif_bytes(16, {6})); // one frame: one slot, not an animation
+    write_bytes(folder / "still.gif", sweep_gif(16, {6})); // one frame: one slot, not an animation
     project.entries[1].sources = {"still.gif"};
     const std::vector<project_slot> still = convert_entry(project, 1, dither_method::none, problems);
     ASSERT_EQ(still.size(), 1u);

@@ -1,5 +1,6 @@
 // Writes the fuzzer's seed corpus: small valid and nearly valid BMPs of every layout, BMPs of
-// the other forms that import reads, and PNG, JPEG and TGA images.
+// the other forms that import reads, PNG, JPEG and TGA images, and animated GIFs that use every
+// disposal method, interlacing, transparency and frames outside the canvas.
 #include <stb/stb_image_write.h>
 
 #include <cstdio>
@@ -7,6 +8,7 @@
 #include <string>
 
 #include "skin/bmp_writer.h"
+#include "tests/gif_writer.h"
 
 int main(int argc, char** argv)
 {
@@ -65,5 +67,7 @@ int main(int argc, char** argv)
     stbi_write_jpg_to_func(save_encoded, &path, 16, 16, 4, rgba.data(), 90);
     path = folder / "rgba.tga";
     stbi_write_tga_to_func(save_encoded, &path, 16, 16, 4, rgba.data());
+    for (const auto& [name, bytes] : sample_gifs())
+        write_file(folder / name, bytes);
     return 0;
 }

@@ -48,7 +48,7 @@ struct bmp_header {
 };
 
 // Reads and checks every header field; the pixels are then read without further checks.
-bool read_header(byte_reader& reader, bmp_header& h, std::string& error)
+bool read_header(byte_reader& reader, bmp_header& h, decode_problem& problem)
 {
     h.pixel_offset = read_u32(reader, bmp_pixel_offset_at);
     h.header_size = read_u32(reader, bmp_header_size_at);
@@ -71,22 +71,24 @@ bool read_header(byte_reader& reader, bmp_header& h, std::string& error)
             holds_field(bmp_compression_at, 4) ? read_u32(reader, bmp_compression_at) : bmp_uncompressed;
         colours_used = holds_field(bmp_colours_used_at, 4) ? read_u32(reader, bmp_colours_used_at) : 0;
     } else {
-        error = "unknown BMP header of " + std::to_string(h.header_size) + " bytes";
+        problem.failure = decode_failure::bmp_unknown_header;
+        problem.bmp_header = h.header_size;
         return false;
     }
     if (reader.overrun) {
-        error = "the file ends inside its header";
+        problem.failure = decode_failure::bmp_ends_in_header;
         return false;
     }
     h.top_down = h.height < 0;
     h.height = h.top_down ? -h.height : h.height;
-    if (h.width <= 0 || h.height <= 0) {
-        error = "it declares no pixels";
+    problem.width = static_cast<std::uint64_t>(std::max<std::int64_t>(h.width, 0));
+    problem.height = static_cast<std::uint64_t>(std::max<std::int64_t>(h.height, 0));
+    if (problem.width == 0 || problem.height == 0) {
+        problem.failure = decode_failure::no_pixels;
         return false;
     }
-    if (static_cast<std::uint64_t>(h.width) * static_cast<std::uint64_t>(h.height) > max_image_pixels) {
-        error = "it declares " + std::to_string(h.width) + "x" + std::to_string(h.height) +
-                " pixels, more than the " + std::to_string(max_image_pixels) + " skinview takes";
+    if (problem.width * problem.height > max_image_pixels) {
+        problem.failure = decode_failure::too_many_pixels;
         return false;
     }
 
@@ -97,8 +99,9 @@ bool read_header(byte_reader& reader, bmp_header& h, std::string& error)
                        (h.compression == bmp_rle8 && bits == 8) || (h.compression == bmp_rle4 && bits == 4) ||
                        (fields && (bits == 16 || bits == 32));
     if (!known) {
-        error = std::to_string(bits) + "-bit BMP with compression " + std::to_string(h.compression) +
-                " is not supported";
+        problem.failure = decode_failure::bmp_unsupported_form;
+        problem.bits = bits;
+        problem.compression = h.compression;
         return false;
     }
 
@@ -124,7 +127,7 @@ bool read_header(byte_reader& reader, bmp_header& h, std::string& error)
             h.palette.push_back({table[at + 2], table[at + 1], table[at], 255});
     }
     if (reader.overrun) {
-        error = "the file ends inside its colour masks or colour table";
+        problem.failure = decode_failure::bmp_ends_in_table;
         return false;
     }
     return true;
@@ -191,7 +194,7 @@ void decode_plain(byte_reader& reader, const bmp_header& h, rgba_image& image)
 }
 
 // Run-length pixels: pairs of (count, index) and escapes for line ends, jumps and literal runs.
-bool decode_run_lengths(byte_reader& reader, const bmp_header& h, rgba_image& image, std::string& error)
+bool decode_run_lengths(byte_reader& reader, const bmp_header& h, rgba_image& image, decode_problem& problem)
 {
     const bool four = h.compression == bmp_rle4;
     std::int64_t x = 0;
@@ -240,7 +243,7 @@ bool decode_run_lengths(byte_reader& reader, const bmp_header& h, rgba_image& im
     }
     if (y >= h.height)
         return true;
-    error = "the file ends inside its compressed pixels";
+    problem.failure = decode_failure::bmp_ends_in_pixels;
     return false;
 }
 
@@ -251,15 +254,16 @@ bool looks_like_bmp(std::span<const std::uint8_t> file)
     return file.size() >= 2 && file[0] == 'B' && file[1] == 'M';
 }
 
-rgba_image decode_bmp(std::span<const std::uint8_t> file, std::string& error)
+rgba_image decode_bmp(std::span<const std::uint8_t> file, decode_problem& problem)
 {
     byte_reader reader{file};
     bmp_header h;
-    if (!read_header(reader, h, error))
+    problem.format = "BMP";
+    if (!read_header(reader, h, problem))
         return {};
     const bool run_lengths = h.compression == bmp_rle8 || h.compression == bmp_rle4;
     if (!run_lengths && !plain_pixels_fit(reader, h)) {
-        error = "the file ends before its pixels";
+        problem.failure = decode_failure::bmp_ends_in_pixels;
         return {};
     }
     rgba_image image{static_cast<int>(h.width), static_cast<int>(h.height), nullptr};
@@ -267,12 +271,12 @@ rgba_image decode_bmp(std::span<const std::uint8_t> file, std::string& error)
     image.rgba.reset(
         static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(h.width * h.height), 4)));
     if (!image.rgba) {
-        error = "not enough memory for its pixels";
+        problem.failure = decode_failure::out_of_memory;
         return {};
     }
     if (!run_lengths)
         decode_plain(reader, h, image);
-    else if (!decode_run_lengths(reader, h, image, error))
+    else if (!decode_run_lengths(reader, h, image, problem))
         return {};
     return image;
 }

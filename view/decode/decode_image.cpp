@@ -1,4 +1,5 @@
-// Image decoding: stb's decoders with every allocation held to the declared image's needs.
+// Image decoding: our own BMP and GIF decoders, and stb's others with every allocation held to
+// the declared image's needs.
 #include "view/decode/decode_image.h"
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <string_view>
 
 #include "support/byte_reader.h"
+#include "view/decode/gif_decoder.h"
 
 namespace {
 
@@ -58,7 +60,6 @@ bool png_starts_with_empty_data(std::span<const std::uint8_t> file)
 #define STBI_NO_STDIO
 #define STBI_ONLY_PNG
 #define STBI_ONLY_JPEG
-#define STBI_ONLY_GIF
 #define STBI_ONLY_TGA
 // Sizes are judged here against max_image_pixels, so stb should report them rather than refuse.
 #define STBI_MAX_DIMENSIONS 0x7FFFFFFF
@@ -80,45 +81,66 @@ bool png_starts_with_empty_data(std::span<const std::uint8_t> file)
 
 namespace {
 
-// What stb must know before it decodes: the image's declared size, checked against
-// max_image_pixels with nothing decoded yet. False, with `error` set, when it is refused.
-bool stb_size_checked(std::span<const std::uint8_t> file, int& width, int& height, std::string& error)
+// The format that stb will take a file for, as the messages name it.
+const char* stb_format(std::span<const std::uint8_t> file)
 {
+    if (file.size() >= 4 && file[0] == 0x89 && file[1] == 'P' && file[2] == 'N' && file[3] == 'G')
+        return "PNG";
+    if (file.size() >= 2 && file[0] == 0xFF && file[1] == 0xD8)
+        return "JPEG";
+    return "TGA";
+}
+
+// What stb must know before it decodes: the image's declared size, checked against
+// max_image_pixels with nothing decoded yet. False, with `problem` set, when it is refused.
+bool stb_size_checked(std::span<const std::uint8_t> file, int& width, int& height, decode_problem& problem)
+{
+    problem.format = stb_format(file);
     if (file.size() > INT_MAX) {
-        error = "the file is too large";
+        problem.failure = decode_failure::file_too_large;
         return false;
     }
     if (png_starts_with_empty_data(file)) {
-        error = "the image is damaged (its first data chunk is empty)";
+        problem.failure = decode_failure::png_empty_data;
         return false;
     }
     int channels = 0;
     allocation_limit = file.size() + (std::size_t{1} << 20);
     if (stbi_info_from_memory(file.data(), static_cast<int>(file.size()), &width, &height, &channels) == 0) {
-        error =
-            std::string(stbi_failure_reason()) == "too large"
-                ? "it declares more pixels than the " + std::to_string(max_image_pixels) + " skinview takes"
-                : "not an image skinview can read (BMP, PNG, JPEG, GIF or TGA)";
+        // A file that starts as a PNG or JPEG does is one, damaged; anything else, taken for a
+        // TGA, which has no signature, is most likely no image at all.
+        const bool too_large = std::strcmp(stbi_failure_reason(), "too large") == 0;
+        problem.failure = too_large                                 ? decode_failure::stb
+                          : std::strcmp(problem.format, "TGA") != 0 ? decode_failure::damaged_header
+                                                                    : decode_failure::not_an_image;
+        problem.stb_reason = stbi_failure_reason();
         return false;
     }
-    const auto pixels = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
-    if (width <= 0 || height <= 0 || pixels > max_image_pixels) {
-        error = "it declares " + std::to_string(width) + "x" + std::to_string(height) +
-                " pixels, more than the " + std::to_string(max_image_pixels) + " skinview takes";
+    problem.width = static_cast<std::uint64_t>(std::max(width, 0));
+    problem.height = static_cast<std::uint64_t>(std::max(height, 0));
+    if (problem.width == 0 || problem.height == 0) {
+        problem.failure = decode_failure::no_pixels;
+        return false;
+    }
+    if (problem.width * problem.height > max_image_pixels) {
+        problem.failure = decode_failure::too_many_pixels;
         return false;
     }
     return true;
 }
 
-} // namespace
-
-rgba_image decode_image(std::span<const std::uint8_t> file, std::string& error)
+// The first frame of any image, or nothing with `problem` set.
+rgba_image decode_first(std::span<const std::uint8_t> file, decode_problem& problem)
 {
     if (looks_like_bmp(file))
-        return decode_bmp(file, error);
+        return decode_bmp(file, problem);
+    if (looks_like_gif(file)) {
+        std::vector<rgba_image> frames = decode_gif(file, 1, problem);
+        return frames.empty() ? rgba_image{} : std::move(frames[0]);
+    }
     int width = 0;
     int height = 0;
-    if (!stb_size_checked(file, width, height, error))
+    if (!stb_size_checked(file, width, height, problem))
         return {};
     const auto pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     // The largest honest need: the compressed data, and 16-bit RGBA rows with a filter byte each.
@@ -127,64 +149,37 @@ rgba_image decode_image(std::span<const std::uint8_t> file, std::string& error)
     stbi_uc* decoded =
         stbi_load_from_memory(file.data(), static_cast<int>(file.size()), &width, &height, &channels, 4);
     if (decoded == nullptr) {
-        error = std::string("the image is damaged or cut short (") + stbi_failure_reason() + ")";
+        problem.failure = decode_failure::stb;
+        problem.stb_reason = stbi_failure_reason();
         return {};
     }
     return {width, height, byte_buffer(decoded)}; // stb's memory is the C heap's, as byte_buffer's
 }
 
+} // namespace
+
+rgba_image decode_image(std::span<const std::uint8_t> file, std::string& error)
+{
+    decode_problem problem;
+    rgba_image image = decode_first(file, problem);
+    if (!image.rgba)
+        error = describe(problem);
+    return image;
+}
+
 std::vector<rgba_image> decode_frames(std::span<const std::uint8_t> file, std::string& error)
 {
-    std::vector<rgba_image> frames;
-    static constexpr std::array<std::uint8_t, 3> gif_signature{'G', 'I', 'F'};
-    if (file.size() < 3 || !std::equal(gif_signature.begin(), gif_signature.end(), file.begin())) {
+    if (!looks_like_gif(file)) {
+        std::vector<rgba_image> frames;
         rgba_image image = decode_image(file, error);
         if (image.rgba)
             frames.push_back(std::move(image));
         return frames;
     }
-    // The declared size is checked as every image's is, before any frame is decoded.
-    int declared_width = 0;
-    int declared_height = 0;
-    if (!stb_size_checked(file, declared_width, declared_height, error))
-        return frames;
-    const auto frame_bytes =
-        static_cast<std::size_t>(declared_width) * static_cast<std::size_t>(declared_height) * 4;
-    // stb grows one buffer frame by frame, so its cap bounds the frames' pixels together.
-    allocation_limit = file.size() + static_cast<std::size_t>(max_image_pixels) * 4 + (std::size_t{1} << 20);
-    int width = 0;
-    int height = 0;
-    int count = 0;
-    int channels = 0;
-    stbi_uc* decoded = stbi_load_gif_from_memory(file.data(), static_cast<int>(file.size()), nullptr, &width,
-                                                 &height, &count, &channels, 4);
-    const std::string too_many =
-        "its frames hold more pixels than the " + std::to_string(max_image_pixels) + " skinview takes";
-    if (decoded == nullptr) {
-        const std::string reason = stbi_failure_reason();
-        error = reason == "outofmem" ? too_many : "the image is damaged or cut short (" + reason + ")";
-        return frames;
-    }
-    byte_buffer all(decoded);
-    const std::uint64_t pixels = std::uint64_t{static_cast<unsigned>(width)} * static_cast<unsigned>(height) *
-                                 static_cast<unsigned>(count);
-    if (width != declared_width || height != declared_height || count <= 0 || pixels > max_image_pixels) {
-        error = too_many;
-        return frames;
-    }
-    if (count == 1) { // a still GIF: stb's buffer is the frame
-        frames.push_back({width, height, std::move(all)});
-        return frames;
-    }
-    for (int frame = 0; frame < count; ++frame) {
-        byte_buffer rgba(static_cast<std::uint8_t*>(std::malloc(frame_bytes)));
-        if (!rgba) {
-            error = "out of memory";
-            return {};
-        }
-        std::memcpy(rgba.get(), all.get() + static_cast<std::size_t>(frame) * frame_bytes, frame_bytes);
-        frames.push_back({width, height, std::move(rgba)});
-    }
+    decode_problem problem;
+    std::vector<rgba_image> frames = decode_gif(file, SIZE_MAX, problem);
+    if (frames.empty())
+        error = describe(problem);
     return frames;
 }
 

@@ -1,4 +1,4 @@
-// Any artwork an artist may bring, decoded to RGBA: BMP by our own decoder, the rest by stb.
+// Any artwork an artist may bring, decoded to RGBA: BMP and GIF by our own decoders, the rest by stb.
 #pragma once
 
 #include <cstdint>
@@ -13,8 +13,8 @@
 // pixels that the header declares, which are checked against max_image_pixels first.
 rgba_image decode_image(std::span<const std::uint8_t> file, std::string& error);
 
-// Every frame of an animated GIF, in order, all of the GIF's size; any other image as one frame.
-// The frames together may hold no more than max_image_pixels, under the same allocation cap.
+// Every frame of an animated GIF, in order, each the whole canvas as a browser shows it; any other
+// image as one frame. The frames together may hold no more than max_image_pixels.
 std::vector<rgba_image> decode_frames(std::span<const std::uint8_t> file, std::string& error);
 
 // What a file holds, told by its first bytes: "BMP", "PNG", "JPEG", "GIF", "TIFF", "WebP", or

@@ -1,0 +1,34 @@
+// Builds GIF files in memory, still or animated, for the tests and the fuzzer's seeds.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct gif_picture {
+    int left = 0;
+    int top = 0;
+    int width = 1;
+    int height = 1;
+    int disposal = 0;     // 0 to 3 as written in the control block
+    int transparent = -1; // the index written as transparent, or none
+    bool interlaced = false;
+    std::vector<std::uint8_t> indices; // width x height, top row first
+};
+
+struct gif_file {
+    int width = 4;
+    int height = 4;
+    std::vector<std::array<std::uint8_t, 3>> palette; // 2 to 256 entries, a power of two
+    std::vector<gif_picture> frames;
+};
+
+// The bytes of `gif`: one global colour table, a control block before every frame, and each
+// frame's indices LZW-compressed with the smallest code size its table allows (at least 2).
+std::vector<std::uint8_t> gif_bytes(const gif_file& gif);
+
+// Small animations on a 4x4 canvas of red, green, blue and white: one for each disposal method
+// with frames smaller than the canvas, and one with frames partly and wholly outside it.
+std::vector<std::pair<std::string, std::vector<std::uint8_t>>> sample_gifs();
