@@ -34,7 +34,7 @@ linear_image read_linear(const char* path)
         return {};
     }
     std::string error;
-    const rgba_image image = decode_image({file.bytes.get(), file.length}, error);
+    const rgba_image image = decode_image({file.bytes.get(), static_cast<std::size_t>(file.length)}, error);
     if (!image.rgba) {
         std::fprintf(stderr, "quality_score: %s: %s\n", path, error.c_str());
         return {};
