@@ -27,7 +27,7 @@ inline constexpr std::uintmax_t max_source_bytes = std::uintmax_t{256} << 20;
 
 // Changes whenever convert_image gives other blocks for the same image and options, so that
 // images kept from a build by an older skinview are made again.
-inline constexpr unsigned conversion_revision = 1;
+inline constexpr unsigned conversion_revision = 2;
 
 // A colour written RRGGBB, with or without a leading '#'.
 bool parse_colour(std::string text, rgb_colour& colour);
