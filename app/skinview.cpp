@@ -89,6 +89,9 @@ int main(int argc, char** argv)
         ->check(CLI::IsMember({"none", "floyd-steinberg", "ordered"}));
     import_command->add_option("--background", import.background,
                                "The colour under transparent pixels, RRGGBB (default: 000000)");
+    import_command->add_option("--key", import.key,
+                               "A device colour, RRGGBB, that fully transparent pixels take and no other "
+                               "pixel does");
     import_command->add_flag("--force", import.force, "Replace files that exist");
 
     fs::path index_folder = ".";

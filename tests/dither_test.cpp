@@ -147,6 +147,27 @@ INSTANTIATE_TEST_SUITE_P(dithers, moving_square,
                                                        908}),
                          [](const auto& test) { return std::string(test.param.name); });
 
+// A key colour is never given to a pixel, whatever the dither, even where the source is exactly
+// the key's colour or ramps through it.
+TEST(quantise_332, never_gives_the_key)
+{
+    constexpr int side = 64;
+    for (const std::uint8_t key : std::array<std::uint8_t, 5>{0x00, 0xFF, 0x92, 0x6D, 0x1C}) {
+        const rgb_colour colour = expand_332(key);
+        std::vector<std::uint8_t> rgb = flat(side * side / 2, colour);
+        for (int y = 0; y < side / 2; ++y)
+            for (int x = 0; x < side; ++x)
+                rgb.insert(rgb.end(), {static_cast<std::uint8_t>(x * 4), static_cast<std::uint8_t>(y * 8),
+                                       static_cast<std::uint8_t>(255 - x * 4)});
+        for (const dither_method method :
+             {dither_method::none, dither_method::floyd_steinberg, dither_method::ordered}) {
+            const std::vector<std::uint8_t> block = quantise_332(rgb, side, side, method, key);
+            EXPECT_EQ(std::count(block.begin(), block.end(), key), 0)
+                << "key " << +key << ", dither " << static_cast<int>(method);
+        }
+    }
+}
+
 // The map holds every rank once.
 TEST(blue_noise, holds_every_rank_once)
 {

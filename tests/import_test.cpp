@@ -508,6 +508,13 @@ INSTANTIATE_TEST_SUITE_P(
                     2,
                     "",
                     "skinview: -o names the output of one source, but 2 were given\n",
+                    {}},
+        import_case{"key_not_a_device_colour",
+                    [](const fs::path&) {},
+                    {"a.png", "--key", "808080"},
+                    2,
+                    "",
+                    "skinview: --key 808080 is not a device colour; the nearest is 9292AA\n",
                     {}}),
     [](const auto& test) { return std::string(test.param.name); });
 
@@ -543,6 +550,34 @@ TEST_F(import_test, transparency_and_scaling_use_the_background)
                 continue;
             EXPECT_EQ(skin[row * 16 + column], band && column < 6 ? 0xFF : 0xE0) << row << ", " << column;
         }
+}
+
+// With a key, fully transparent pixels take exactly the key's byte and no other pixel does, not
+// even one of the key's own colour; a half-transparent one is composed over the background.
+TEST_F(import_test, transparent_pixels_take_the_key_and_no_other_does)
+{
+    std::vector<std::uint8_t> rgba; // columns 0-7 transparent, 8 half-transparent white, 9-15 magenta
+    for (int i = 0; i < 16 * 16; ++i) {
+        const int column = i % 16;
+        rgba.insert(rgba.end(), column < 8    ? std::initializer_list<std::uint8_t>{255, 0, 255, 0}
+                                : column == 8 ? std::initializer_list<std::uint8_t>{255, 255, 255, 128}
+                                              : std::initializer_list<std::uint8_t>{255, 0, 255, 255});
+    }
+    write_file(folder / "keyed.png", png_of(16, 16, rgba));
+    for (const char* dither : {"none", "ordered", "floyd-steinberg"}) {
+        const run_result result =
+            run_skinview(folder, {.arguments = {"import", "keyed.png", "--key", "#FF00FF", "--dither", dither,
+                                                "-o", "bmp0.bmp", "--force"}});
+        ASSERT_EQ(result.status, 0) << result.err;
+        ASSERT_EQ(run_skinpack(folder).status, 0);
+        const std::vector<std::uint8_t> skin = read_file(folder / "skin.skn");
+        ASSERT_EQ(skin.size(), 256u);
+        for (std::size_t i = 0; i < skin.size(); ++i)
+            if (i % 16 < 8)
+                EXPECT_EQ(skin[i], 0xE3) << dither << " at " << i;
+            else
+                EXPECT_NE(skin[i], 0xE3) << dither << " at " << i;
+    }
 }
 
 // A refused BMP mended in place: check names the command, and after it skinpack takes the file.

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@ struct convert_options {
     int size = 0; // 16 or 128: scale other sizes to fit; 0: the image must be 16x16 or 128x128
     dither_method dither = dither_method::none;
     rgb_colour background{};
+    std::optional<std::uint8_t> key; // the byte of fully transparent pixels, which no other takes
 };
 
 struct converted_image {

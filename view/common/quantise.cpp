@@ -8,6 +8,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 #include "skin/colour_332.h"
 #include "view/common/blue_noise.h"
@@ -60,6 +61,8 @@ float to_linear(int encoded)
 
 using oklab = std::array<float, 3>;
 
+constexpr std::array<int, 3> level_byte{1 << 5, 1 << 2, 1}; // a level's worth of each channel in a byte
+
 // The eye's response to a cone's light x: its cube root, to within a few parts in a thousand,
 // which is all the choice between neighbouring colours needs (a first guess from the float's
 // exponent, then one Newton step); near black, CIELAB's straight line, without which black would
@@ -70,6 +73,13 @@ float response(float x)
         return 7.787f * x + 16.0f / 116;
     const float y = std::bit_cast<float>(std::bit_cast<std::uint32_t>(x) / 3 + 709921077u);
     return (2 * y + x / (y * y)) * (1.0f / 3);
+}
+
+// The square of the distance between two OKLab colours.
+float squared_distance(const oklab& one, const oklab& two)
+{
+    return (one[0] - two[0]) * (one[0] - two[0]) + (one[1] - two[1]) * (one[1] - two[1]) +
+           (one[2] - two[2]) * (one[2] - two[2]);
 }
 
 // A linear sRGB colour in OKLab (with the straight toe near black), where distance follows
@@ -139,16 +149,37 @@ const light_model& model()
     return built;
 }
 
+// The device colour nearest `target` among the key's neighbours (one level up or down in one
+// channel), for a pixel that would otherwise take the key.
+std::uint8_t beside_key(std::uint8_t key, const oklab& target)
+{
+    const light_model& m = model();
+    const std::array<int, 3> level{key >> 5, key >> 2 & 7, key & 3};
+    int best = -1;
+    float best_distance = 0;
+    for (std::size_t c = 0; c < 3; ++c)
+        for (const int step : {-1, 1}) {
+            if (level[c] + step < 0 || level[c] + step >= device_levels()[c].count)
+                continue;
+            const auto candidate = static_cast<std::size_t>(key + step * level_byte[c]);
+            const float distance = squared_distance(m.palette[candidate], target);
+            if (best < 0 || distance < best_distance) {
+                best = static_cast<int>(candidate);
+                best_distance = distance;
+            }
+        }
+    return static_cast<std::uint8_t>(best);
+}
+
 // Error diffusion: each pixel takes the device colour perceptually nearest (in OKLab) among the
 // eight around the light it should have, and the difference in light goes on to its neighbours,
 // rows serpentine. Light, not the encoded value, is what the eye averages, so mid-tones keep
 // their brightness; choosing perceptually keeps the noise where it shows least.
 void floyd_steinberg(std::span<const std::uint8_t> rgb, std::size_t width, std::size_t height,
-                     std::vector<std::uint8_t>& out)
+                     std::optional<std::uint8_t> key, std::vector<std::uint8_t>& out)
 {
     const light_model& m = model();
     const std::array<levels, 3>& all = device_levels();
-    constexpr std::array<int, 3> level_byte{1 << 5, 1 << 2, 1}; // a level's worth of each channel
     // A guard pixel on each side of the rows, so that error spread past an edge needs no test.
     std::vector<float> here((width + 2) * 3);
     std::vector<float> below((width + 2) * 3);
@@ -184,10 +215,7 @@ void floyd_steinberg(std::span<const std::uint8_t> rgb, std::size_t width, std::
             for (unsigned corner = 0; corner < 8; ++corner) {
                 candidate[corner] = static_cast<std::size_t>(
                     base + (corner & 1 ? up[0] : 0) + (corner & 2 ? up[1] : 0) + (corner & 4 ? up[2] : 0));
-                const oklab& colour = m.palette[candidate[corner]];
-                distance[corner] = (colour[0] - target[0]) * (colour[0] - target[0]) +
-                                   (colour[1] - target[1]) * (colour[1] - target[1]) +
-                                   (colour[2] - target[2]) * (colour[2] - target[2]);
+                distance[corner] = squared_distance(m.palette[candidate[corner]], target);
             }
             // The nearest, found pairwise so that the comparisons do not wait on one another.
             for (unsigned half = 4; half > 0; half /= 2)
@@ -196,7 +224,9 @@ void floyd_steinberg(std::span<const std::uint8_t> rgb, std::size_t width, std::
                     candidate[k] = nearer ? candidate[k + half] : candidate[k];
                     distance[k] = std::min(distance[k + half], distance[k]);
                 }
-            const std::size_t best = candidate[0];
+            std::size_t best = candidate[0];
+            if (key && best == *key)
+                best = beside_key(*key, target);
             for (std::size_t c = 0; c < 3; ++c) {
                 const float error = wanted[c] - m.palette_light[best][c];
                 here[ahead + c] += error * (7.0f / 16);
@@ -278,25 +308,33 @@ std::vector<std::uint8_t> fit_square(std::span<const std::uint8_t> rgb, int widt
 }
 
 std::vector<std::uint8_t> quantise_332(std::span<const std::uint8_t> rgb, int width, int height,
-                                       dither_method method)
+                                       dither_method method, std::optional<std::uint8_t> key)
 {
     const auto w = static_cast<std::size_t>(width);
     const auto h = static_cast<std::size_t>(height);
     std::vector<std::uint8_t> out(w * h);
     if (method == dither_method::floyd_steinberg) {
-        floyd_steinberg(rgb, w, h, out);
+        floyd_steinberg(rgb, w, h, key, out);
         return out;
     }
     if (method == dither_method::ordered) {
         ordered(rgb, w, h, out);
-        return out;
+    } else {
+        const std::array<levels, 3>& all = device_levels();
+        for (std::size_t at = 0; at < w * h; ++at) {
+            std::array<int, 3> level{};
+            for (std::size_t c = 0; c < 3; ++c)
+                level[c] = all[c].nearest[rgb[at * 3 + c]];
+            out[at] = pack(level);
+        }
     }
-    const std::array<levels, 3>& all = device_levels();
-    for (std::size_t at = 0; at < w * h; ++at) {
-        std::array<int, 3> level{};
-        for (std::size_t c = 0; c < 3; ++c)
-            level[c] = all[c].nearest[rgb[at * 3 + c]];
-        out[at] = pack(level);
+    // By the pixel's own colour, so that the choice stays positional.
+    if (key) {
+        const light_model& m = model();
+        for (std::size_t at = 0; at < w * h; ++at)
+            if (out[at] == *key)
+                out[at] = beside_key(*key, to_oklab(m.linear[rgb[at * 3]], m.linear[rgb[at * 3 + 1]],
+                                                    m.linear[rgb[at * 3 + 2]]));
     }
     return out;
 }

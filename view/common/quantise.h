@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -28,6 +29,7 @@ std::vector<std::uint8_t> fit_square(std::span<const std::uint8_t> rgb, int widt
                                      rgb_colour background);
 
 // The 3-3-2 byte of every pixel of an RGB image, among the levels that the device shows, as
-// `method` says.
+// `method` says. A `key` byte is never given: a pixel that would take it takes the nearest of the
+// key's neighbours instead.
 std::vector<std::uint8_t> quantise_332(std::span<const std::uint8_t> rgb, int width, int height,
-                                       dither_method method);
+                                       dither_method method, std::optional<std::uint8_t> key = {});
