@@ -82,10 +82,16 @@ int main(int argc, char** argv)
     import_command->add_option("--size", import.size, "Scale sources of other sizes to fit 16x16 or 128x128")
         ->check(CLI::IsMember({16, 128}));
     std::string dither = "none";
-    import_command->add_option("--dither", dither, "none (default), floyd-steinberg or ordered")
+    import_command
+        ->add_option("--dither", dither,
+                     "none (default), floyd-steinberg or ordered; none and ordered keep still pixels "
+                     "of animation frames steady, floyd-steinberg does not")
         ->check(CLI::IsMember({"none", "floyd-steinberg", "ordered"}));
     import_command->add_option("--background", import.background,
                                "The colour under transparent pixels, RRGGBB (default: 000000)");
+    import_command->add_option("--key", import.key,
+                               "A device colour, RRGGBB, that fully transparent pixels take and no other "
+                               "pixel does");
     import_command->add_flag("--force", import.force, "Replace files that exist");
 
     fs::path index_folder = ".";

@@ -383,146 +383,6 @@ INSTANTIATE_TEST_SUITE_P(
                     "the PNG is damaged or cut short (its data does not fit its size): save it again"}),
     [](const auto& test) { return std::string(test.param.name); });
 
-// The levels that the device shows for a channel's bits: eight for red and green, four for blue.
-constexpr std::array<int, 8> eight_levels{0, 36, 73, 109, 146, 182, 219, 255};
-constexpr std::array<int, 4> four_levels{0, 85, 170, 255};
-
-// The mean colour that the device shows for a block.
-std::array<double, 3> shown_mean(const std::vector<std::uint8_t>& block)
-{
-    std::array<double, 3> sum{};
-    for (const std::uint8_t pixel : block) {
-        sum[0] += eight_levels[pixel >> 5];
-        sum[1] += eight_levels[pixel >> 2 & 7];
-        sum[2] += four_levels[pixel & 3];
-    }
-    for (double& s : sum)
-        s /= static_cast<double>(block.size());
-    return sum;
-}
-
-std::vector<std::uint8_t> flat(int pixels, rgb_colour tone)
-{
-    std::vector<std::uint8_t> rgb;
-    for (int i = 0; i < pixels; ++i)
-        rgb.insert(rgb.end(), tone.begin(), tone.end());
-    return rgb;
-}
-
-// A flat tone between two levels: no dither takes the nearest level, both dithers mix the two
-// around it so that the mean stays within one level of the tone (here within a tenth of one).
-TEST(quantise_332, dithering_keeps_the_mean_of_a_flat_tone)
-{
-    constexpr int side = 64;
-    const std::vector<std::uint8_t> rgb =
-        flat(side * side, {100, 160, 120}); // red 73|109, green 146|182, blue 85|170
-    const std::vector<std::uint8_t> plain = quantise_332(rgb, side, side, dither_method::none);
-    EXPECT_EQ(plain, std::vector<std::uint8_t>(plain.size(), 3 << 5 | 4 << 2 | 1)); // 109, 146, 85
-    for (const dither_method method : {dither_method::floyd_steinberg, dither_method::ordered}) {
-        const std::array<double, 3> mean = shown_mean(quantise_332(rgb, side, side, method));
-        EXPECT_NEAR(mean[0], 100, 3.7);
-        EXPECT_NEAR(mean[1], 160, 3.7);
-        EXPECT_NEAR(mean[2], 120, 8.5);
-    }
-}
-
-// Error diffusion neither lightens nor darkens: over a large field, every grey keeps its mean.
-TEST(quantise_332, floyd_steinberg_keeps_every_grey_within_a_quarter_unit)
-{
-    constexpr int side = 128;
-    for (int grey = 0; grey < 256; ++grey) {
-        const auto v = static_cast<std::uint8_t>(grey);
-        const std::array<double, 3> mean = shown_mean(
-            quantise_332(flat(side * side, {v, v, v}), side, side, dither_method::floyd_steinberg));
-        for (const double channel : mean)
-            EXPECT_NEAR(channel, grey, 0.25) << "grey " << grey;
-    }
-}
-
-std::vector<std::uint8_t> greys(const std::vector<std::uint8_t>& values)
-{
-    std::vector<std::uint8_t> rgb;
-    for (const std::uint8_t v : values)
-        rgb.insert(rgb.end(), {v, v, v});
-    return rgb;
-}
-
-// A flat grey of 140 under the ordered dither: its nearest colour 0x92 (146, 146, 170), blue down
-// to 85 (0x91) where the Bayer threshold is low, red and green to 109 too (0x6D) where lowest.
-// clang-format off
-const std::vector<std::uint8_t> bayer_pattern_of_140{
-    0x6D, 0x92, 0x6D, 0x92, 0x6D, 0x92, 0x91, 0x92,
-    0x92, 0x91, 0x92, 0x92, 0x92, 0x91, 0x92, 0x92,
-    0x91, 0x92, 0x6D, 0x92, 0x91, 0x92, 0x6D, 0x92,
-    0x92, 0x92, 0x92, 0x91, 0x92, 0x92, 0x92, 0x92,
-    0x6D, 0x92, 0x91, 0x92, 0x6D, 0x92, 0x91, 0x92,
-    0x92, 0x91, 0x92, 0x92, 0x92, 0x91, 0x92, 0x92,
-    0x91, 0x92, 0x6D, 0x92, 0x91, 0x92, 0x6D, 0x92,
-    0x92, 0x92, 0x92, 0x92, 0x92, 0x92, 0x92, 0x91};
-// clang-format on
-
-struct quantise_case {
-    const char* name;
-    int width;
-    int height;
-    std::vector<std::uint8_t> rgb;
-    dither_method method;
-    std::vector<std::uint8_t> expected;
-};
-
-void PrintTo(const quantise_case& c, std::ostream* out)
-{
-    *out << c.name;
-}
-
-class quantise_cases : public ::testing::TestWithParam<quantise_case> {};
-
-TEST_P(quantise_cases, give_exactly_these_pixels)
-{
-    const quantise_case& c = GetParam();
-    EXPECT_EQ(quantise_332(c.rgb, c.width, c.height, c.method), c.expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    literal, quantise_cases,
-    ::testing::Values(
-        // 18, 91, 164 and 237 lie halfway between two red or green levels.
-        quantise_case{"a_tie_takes_the_lower_level",
-                      3,
-                      1,
-                      {18, 91, 42, 164, 237, 43, 19, 92, 128},
-                      dither_method::none,
-                      {0x08, 0x99, 0x2E}},
-        // Rows serpentine, errors to the neighbours by 7, 3, 5 and 1 sixteenths, negative ones
-        // rounded as positive ones: any other order, weights or rounding changes some pixel.
-        quantise_case{"floyd_steinberg",
-                      4,
-                      3,
-                      greys({10, 165, 60, 100, 255, 180, 55, 85, 105, 255, 205, 25}),
-                      dither_method::floyd_steinberg,
-                      {0x00, 0xB6, 0x25, 0x6D, 0xFF, 0xB6, 0x49, 0x49, 0x6D, 0xFF, 0xDA, 0x24}},
-        // Which pixels of a flat grey go to the next level shows the 8x8 Bayer matrix and its
-        // threshold: transposed, mirrored or shifted by one, some other pixel would.
-        quantise_case{"bayer_pattern_of_a_flat_grey", 8, 8, flat(64, {140, 140, 140}), dither_method::ordered,
-                      bayer_pattern_of_140}),
-    [](const auto& test) { return std::string(test.param.name); });
-
-// Ordered dithering treats a pixel by its colour and place alone: frames that differ elsewhere
-// keep the same pixels where they agree.
-TEST(quantise_332, ordered_dithering_depends_only_on_colour_and_place)
-{
-    constexpr int side = 16;
-    std::vector<std::uint8_t> first(side * side * 3);
-    std::iota(first.begin(), first.end(), std::uint8_t{0});
-    std::vector<std::uint8_t> second = first;
-    std::fill(second.begin(), second.begin() + side * 3 * 4, std::uint8_t{255}); // four rows changed
-    const std::vector<std::uint8_t> a = quantise_332(first, side, side, dither_method::ordered);
-    const std::vector<std::uint8_t> b = quantise_332(second, side, side, dither_method::ordered);
-    EXPECT_EQ(a, quantise_332(first, side, side, dither_method::ordered));
-    EXPECT_TRUE(std::equal(a.begin() + side * 4, a.end(), b.begin() + side * 4));
-    EXPECT_NE(a, quantise_332(first, side, side, dither_method::none)); // it does dither
-}
-
 std::vector<std::uint8_t> png_of(int width, int height, const std::vector<std::uint8_t>& rgba)
 {
     std::vector<std::uint8_t> png;
@@ -665,6 +525,13 @@ INSTANTIATE_TEST_SUITE_P(
                     2,
                     "",
                     "skinview: -o names the output of one source, but 2 were given\n",
+                    {}},
+        import_case{"key_not_a_device_colour",
+                    [](const fs::path&) {},
+                    {"a.png", "--key", "808080"},
+                    2,
+                    "",
+                    "skinview: --key 808080 is not a device colour; the nearest is 9292AA\n",
                     {}}),
     [](const auto& test) { return std::string(test.param.name); });
 
@@ -700,6 +567,34 @@ TEST_F(import_test, transparency_and_scaling_use_the_background)
                 continue;
             EXPECT_EQ(skin[row * 16 + column], band && column < 6 ? 0xFF : 0xE0) << row << ", " << column;
         }
+}
+
+// With a key, fully transparent pixels take exactly the key's byte and no other pixel does, not
+// even one of the key's own colour; a half-transparent one is composed over the background.
+TEST_F(import_test, transparent_pixels_take_the_key_and_no_other_does)
+{
+    std::vector<std::uint8_t> rgba; // columns 0-7 transparent, 8 half-transparent white, 9-15 magenta
+    for (int i = 0; i < 16 * 16; ++i) {
+        const int column = i % 16;
+        rgba.insert(rgba.end(), column < 8    ? std::initializer_list<std::uint8_t>{255, 0, 255, 0}
+                                : column == 8 ? std::initializer_list<std::uint8_t>{255, 255, 255, 128}
+                                              : std::initializer_list<std::uint8_t>{255, 0, 255, 255});
+    }
+    write_file(folder / "keyed.png", png_of(16, 16, rgba));
+    for (const char* dither : {"none", "ordered", "floyd-steinberg"}) {
+        const run_result result =
+            run_skinview(folder, {.arguments = {"import", "keyed.png", "--key", "#FF00FF", "--dither", dither,
+                                                "-o", "bmp0.bmp", "--force"}});
+        ASSERT_EQ(result.status, 0) << result.err;
+        ASSERT_EQ(run_skinpack(folder).status, 0);
+        const std::vector<std::uint8_t> skin = read_file(folder / "skin.skn");
+        ASSERT_EQ(skin.size(), 256u);
+        for (std::size_t i = 0; i < skin.size(); ++i)
+            if (i % 16 < 8)
+                EXPECT_EQ(skin[i], 0xE3) << dither << " at " << i;
+            else
+                EXPECT_NE(skin[i], 0xE3) << dither << " at " << i;
+    }
 }
 
 // A refused BMP mended in place: check names the command, and after it skinpack takes the file.

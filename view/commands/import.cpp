@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <set>
 
+#include "skin/colour_332.h"
 #include "skin/skin.h"
 #include "support/file_io.h"
 #include "view/common/convert.h"
@@ -46,6 +47,21 @@ int run_import(const import_options& options)
         std::fprintf(stderr, "skinview: --background takes a colour as RRGGBB, not %s\n",
                      options.background.c_str());
         return status_usage;
+    }
+    rgb_colour key{};
+    if (!options.key.empty() && !parse_colour(options.key, key)) {
+        std::fprintf(stderr, "skinview: --key takes a colour as RRGGBB, not %s\n", options.key.c_str());
+        return status_usage;
+    }
+    if (!options.key.empty()) {
+        const std::uint8_t nearest = quantise_332(key, 1, 1, dither_method::none)[0];
+        const rgb_colour shown = expand_332(nearest);
+        if (shown != key) {
+            std::fprintf(stderr, "skinview: --key %s is not a device colour; the nearest is %02X%02X%02X\n",
+                         options.key.c_str(), shown[0], shown[1], shown[2]);
+            return status_usage;
+        }
+        conversion.key = nearest;
     }
     if (!options.output.empty() && options.sources.size() != 1) {
         std::fprintf(stderr, "skinview: -o names the output of one source, but %zu were given\n",

@@ -17,6 +17,7 @@ struct import_options {
     int size = 0;                  // 16 or 128: scale sources of other sizes to fit
     dither_method dither = dither_method::none;
     std::string background = "000000"; // RRGGBB, with or without '#'
+    std::string key;                   // RRGGBB of a device colour for transparent pixels, or empty
     bool force = false;                // replace existing files
 };
 

@@ -60,9 +60,22 @@ converted_image convert_image(const rgba_image& image, const convert_options& op
     converted_image result;
     result.side = options.size != 0 ? options.size : image.width;
     std::vector<std::uint8_t> rgb = flatten(image, options.background);
-    if (image.width != result.side || image.height != result.side)
+    const bool scaled = image.width != result.side || image.height != result.side;
+    if (scaled)
         rgb = fit_square(rgb, image.width, image.height, result.side, options.background);
-    result.block = quantise_332(rgb, result.side, result.side, options.dither);
+    result.block = quantise_332(rgb, result.side, result.side, options.dither, options.key);
+    if (options.key) {
+        // The alpha, scaled as the colours are, with nothing around the scaled image.
+        const std::span<const std::uint8_t> rgba = rgba_bytes(image);
+        std::vector<std::uint8_t> alpha(rgba.size() / 4 * 3);
+        for (std::size_t i = 0; i < alpha.size(); ++i)
+            alpha[i] = rgba[i / 3 * 4 + 3];
+        if (scaled)
+            alpha = fit_square(alpha, image.width, image.height, result.side, {0, 0, 0});
+        for (std::size_t i = 0; i < result.block.size(); ++i)
+            if (alpha[i * 3] == 0)
+                result.block[i] = *options.key;
+    }
     return result;
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@ struct convert_options {
     int size = 0; // 16 or 128: scale other sizes to fit; 0: the image must be 16x16 or 128x128
     dither_method dither = dither_method::none;
     rgb_colour background{};
+    std::optional<std::uint8_t> key; // the byte of fully transparent pixels, which no other takes
 };
 
 struct converted_image {
@@ -27,7 +29,7 @@ inline constexpr std::uintmax_t max_source_bytes = std::uintmax_t{256} << 20;
 
 // Changes whenever convert_image gives other blocks for the same image and options, so that
 // images kept from a build by an older skinview are made again.
-inline constexpr unsigned conversion_revision = 1;
+inline constexpr unsigned conversion_revision = 2;
 
 // A colour written RRGGBB, with or without a leading '#'.
 bool parse_colour(std::string text, rgb_colour& colour);

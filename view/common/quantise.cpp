@@ -1,12 +1,17 @@
-// Colour reduction to 3-3-2: nearest device levels, Floyd-Steinberg or Bayer dithering.
+// Colour reduction to 3-3-2: nearest device levels, or dithered in light by error diffusion or
+// by a blue-noise map.
 #include "view/common/quantise.h"
 
 #include <stb/stb_image_resize.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <limits>
+#include <optional>
 
 #include "skin/colour_332.h"
+#include "view/common/blue_noise.h"
 #include "view/common/render.h"
 
 namespace {
@@ -41,47 +46,143 @@ const std::array<levels, 3>& device_levels()
     return all;
 }
 
-// The level of a value that dithering may have pushed out of range.
-int level_of(const levels& l, int value)
-{
-    return l.nearest[static_cast<std::size_t>(std::clamp(value, 0, 255))];
-}
-
 std::uint8_t pack(const std::array<int, 3>& level)
 {
     return pack_levels_332(static_cast<unsigned>(level[0]), static_cast<unsigned>(level[1]),
                            static_cast<unsigned>(level[2]));
 }
 
-// The 8x8 Bayer threshold of (x, y), from 0 to 63.
-int bayer(std::size_t x, std::size_t y)
+// The light of an 8-bit sRGB value, from 0 to 1.
+float to_linear(int encoded)
 {
-    int value = 0;
-    for (int bit = 2; bit >= 0; --bit) {
-        const std::size_t xb = x >> (2 - bit) & 1;
-        const std::size_t yb = y >> (2 - bit) & 1;
-        value |= static_cast<int>((xb ^ yb) << 1 | yb) << (2 * bit);
-    }
-    return value;
+    const double v = encoded / 255.0;
+    return static_cast<float>(v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4));
 }
 
-// `value` / `divisor` to the nearest whole, halves away from zero, so that errors of either sign
-// weigh alike: rounding negative ones toward zero would lighten every dithered tone.
-int rounded_quotient(int value, int divisor)
+using oklab = std::array<float, 3>;
+
+constexpr std::array<int, 3> level_byte{1 << 5, 1 << 2, 1}; // a level's worth of each channel in a byte
+
+// The eye's response to a cone's light x: its cube root, to within a few parts in a thousand,
+// which is all the choice between neighbouring colours needs (a first guess from the float's
+// exponent, then one Newton step); near black, CIELAB's straight line, without which black would
+// seem farther from a very dark grey than a dim red is.
+float response(float x)
 {
-    return (value >= 0 ? value + divisor / 2 : value - divisor / 2) / divisor;
+    if (x <= 0.008856f)
+        return 7.787f * x + 16.0f / 116;
+    const float y = std::bit_cast<float>(std::bit_cast<std::uint32_t>(x) / 3 + 709921077u);
+    return (2 * y + x / (y * y)) * (1.0f / 3);
 }
 
+// The square of the distance between two OKLab colours.
+float squared_distance(const oklab& one, const oklab& two)
+{
+    return (one[0] - two[0]) * (one[0] - two[0]) + (one[1] - two[1]) * (one[1] - two[1]) +
+           (one[2] - two[2]) * (one[2] - two[2]);
+}
+
+// A linear sRGB colour in OKLab (with the straight toe near black), where distance follows
+// perceived difference.
+oklab to_oklab(float r, float g, float b)
+{
+    const float l = response(0.4122214708f * r + 0.5363325363f * g + 0.0514459929f * b);
+    const float m = response(0.2119034982f * r + 0.6806995451f * g + 0.1073969566f * b);
+    const float s = response(0.0883024619f * r + 0.2817188376f * g + 0.6299787005f * b);
+    return {0.2104542553f * l + 0.7936177850f * m - 0.0040720468f * s,
+            1.9779984951f * l - 2.4285922050f * m + 0.4505937099f * s,
+            0.0259040371f * l + 0.7827717662f * m - 0.8086757660f * s};
+}
+
+constexpr std::size_t light_steps = 1024;
+
+// What the dithers need to know of the device's colours, in light and in OKLab.
+struct light_model {
+    std::array<float, 256> linear{};                   // each 8-bit value's light
+    std::array<std::array<float, 8>, 3> level_light{}; // each channel's levels' light
+    std::array<oklab, 256> palette{};                  // each pixel byte's colour in OKLab
+    // Per channel and 8-bit value: the level at or below it, and how far (0 to 1, in light) the
+    // value lies from there towards the next level.
+    std::array<std::array<std::uint8_t, 256>, 3> floor_level{};
+    std::array<std::array<float, 256>, 3> fraction{};
+    // Per channel, the level at or below each 1024th of the light, to start the search from.
+    std::array<std::array<std::uint8_t, light_steps + 1>, 3> level_near{};
+    std::array<std::array<float, 3>, 256> palette_light{}; // each pixel byte's light per channel
+};
+
+const light_model& model()
+{
+    static const light_model built = [] {
+        light_model m;
+        for (int v = 0; v < 256; ++v)
+            m.linear[static_cast<std::size_t>(v)] = to_linear(v);
+        const std::array<levels, 3>& all = device_levels();
+        for (std::size_t c = 0; c < 3; ++c) {
+            const levels& l = all[c];
+            for (std::size_t k = 0; k < static_cast<std::size_t>(l.count); ++k)
+                m.level_light[c][k] = m.linear[static_cast<std::size_t>(l.value[k])];
+            std::size_t k = 0;
+            for (int v = 0; v < 256; ++v) {
+                while (static_cast<int>(k) + 1 < l.count && l.value[k + 1] <= v)
+                    ++k;
+                const std::size_t next = std::min(k + 1, static_cast<std::size_t>(l.count - 1));
+                const float span = m.level_light[c][next] - m.level_light[c][k];
+                m.floor_level[c][static_cast<std::size_t>(v)] = static_cast<std::uint8_t>(k);
+                m.fraction[c][static_cast<std::size_t>(v)] =
+                    span > 0 ? (m.linear[static_cast<std::size_t>(v)] - m.level_light[c][k]) / span : 0;
+            }
+            k = 0;
+            for (std::size_t step = 0; step <= light_steps; ++step) {
+                while (static_cast<int>(k) + 1 < l.count &&
+                       m.level_light[c][k + 1] <= static_cast<float>(step) / light_steps)
+                    ++k;
+                m.level_near[c][step] = static_cast<std::uint8_t>(k);
+            }
+        }
+        for (std::size_t p = 0; p < 256; ++p) {
+            const rgb_colour shown = expand_332(static_cast<std::uint8_t>(p));
+            m.palette_light[p] = {m.linear[shown[0]], m.linear[shown[1]], m.linear[shown[2]]};
+            m.palette[p] = to_oklab(m.linear[shown[0]], m.linear[shown[1]], m.linear[shown[2]]);
+        }
+        return m;
+    }();
+    return built;
+}
+
+// The device colour nearest `target` among the key's neighbours (one level up or down in one
+// channel), for a pixel that would otherwise take the key.
+std::uint8_t beside_key(std::uint8_t key, const oklab& target)
+{
+    const light_model& m = model();
+    const std::array<int, 3> level{key >> 5, key >> 2 & 7, key & 3};
+    int best = -1;
+    float best_distance = 0;
+    for (std::size_t c = 0; c < 3; ++c)
+        for (const int step : {-1, 1}) {
+            if (level[c] + step < 0 || level[c] + step >= device_levels()[c].count)
+                continue;
+            const auto candidate = static_cast<std::size_t>(key + step * level_byte[c]);
+            const float distance = squared_distance(m.palette[candidate], target);
+            if (best < 0 || distance < best_distance) {
+                best = static_cast<int>(candidate);
+                best_distance = distance;
+            }
+        }
+    return static_cast<std::uint8_t>(best);
+}
+
+// Error diffusion: each pixel takes the device colour perceptually nearest (in OKLab) among the
+// eight around the light it should have, and the difference in light goes on to its neighbours,
+// rows serpentine. Light, not the encoded value, is what the eye averages, so mid-tones keep
+// their brightness; choosing perceptually keeps the noise where it shows least.
 void floyd_steinberg(std::span<const std::uint8_t> rgb, std::size_t width, std::size_t height,
-                     std::vector<std::uint8_t>& out)
+                     std::optional<std::uint8_t> key, std::vector<std::uint8_t>& out)
 {
+    const light_model& m = model();
     const std::array<levels, 3>& all = device_levels();
-    // Errors carried in 256ths of a unit, with a guard pixel on each side of the row: each error
-    // is taken in sixteenths and spread by weights in sixteenths, so that no fraction of it is
-    // dropped on the way, as whole-unit errors would drop it (by up to 0.4 of a unit on a flat tone).
-    constexpr int unit = 256;
-    std::vector<int> here((width + 2) * 3);
-    std::vector<int> below((width + 2) * 3);
+    // A guard pixel on each side of the rows, so that error spread past an edge needs no test.
+    std::vector<float> here((width + 2) * 3);
+    std::vector<float> below((width + 2) * 3);
     for (std::size_t y = 0; y < height; ++y) {
         const bool forward = y % 2 == 0;
         for (std::size_t i = 0; i < width; ++i) {
@@ -90,22 +191,83 @@ void floyd_steinberg(std::span<const std::uint8_t> rgb, std::size_t width, std::
             const std::size_t e = (x + 1) * 3; // this pixel in the error rows
             const std::size_t ahead = forward ? e + 3 : e - 3;
             const std::size_t behind = forward ? e - 3 : e + 3;
+            // The light wanted, error included, and what the device can show of it; the error is
+            // kept whole even where no colour reaches it, or a dark tone would lose the negative
+            // error of each lit pixel and lighten, but bounded, so that it cannot run away.
+            std::array<float, 3> wanted{};
+            std::array<float, 3> reach{};
+            // The colour of the levels at or below the light, and the step up from it per channel:
+            // none from the top level, nor where the light wanted is below black.
+            int base = 0;
+            std::array<int, 3> up{};
+            for (std::size_t c = 0; c < 3; ++c) {
+                wanted[c] = std::clamp(m.linear[rgb[at * 3 + c]] + here[e + c], -0.5f, 1.5f);
+                reach[c] = std::clamp(wanted[c], 0.0f, 1.0f);
+                int k = m.level_near[c][static_cast<std::size_t>(reach[c] * light_steps)];
+                if (k + 1 < all[c].count && m.level_light[c][static_cast<std::size_t>(k + 1)] <= reach[c])
+                    ++k;
+                base += k * level_byte[c];
+                up[c] = k + 1 < all[c].count && wanted[c] > 0 ? level_byte[c] : 0;
+            }
+            const oklab target = to_oklab(reach[0], reach[1], reach[2]);
+            std::array<std::size_t, 8> candidate{};
+            std::array<float, 8> distance{};
+            for (unsigned corner = 0; corner < 8; ++corner) {
+                candidate[corner] = static_cast<std::size_t>(
+                    base + (corner & 1 ? up[0] : 0) + (corner & 2 ? up[1] : 0) + (corner & 4 ? up[2] : 0));
+                distance[corner] = squared_distance(m.palette[candidate[corner]], target);
+            }
+            // The nearest, found pairwise so that the comparisons do not wait on one another.
+            for (unsigned half = 4; half > 0; half /= 2)
+                for (unsigned k = 0; k < half; ++k) {
+                    const bool nearer = distance[k + half] < distance[k];
+                    candidate[k] = nearer ? candidate[k + half] : candidate[k];
+                    distance[k] = std::min(distance[k + half], distance[k]);
+                }
+            std::size_t best = candidate[0];
+            if (key && best == *key)
+                best = beside_key(*key, target);
+            for (std::size_t c = 0; c < 3; ++c) {
+                const float error = wanted[c] - m.palette_light[best][c];
+                here[ahead + c] += error * (7.0f / 16);
+                below[behind + c] += error * (3.0f / 16);
+                below[e + c] += error * (5.0f / 16);
+                below[ahead + c] += error * (1.0f / 16);
+            }
+            out[at] = static_cast<std::uint8_t>(best);
+        }
+        // Error spread past the row's ends goes on to the pixel below instead, where the next
+        // row starts, so that little is lost and a dark tone keeps its few lit pixels.
+        const std::size_t last = width * 3; // the last pixel; its guard follows
+        for (std::size_t c = 0; c < 3; ++c) {
+            below[3 + c] += below[c] + (forward ? 0 : here[c]);
+            below[last + c] += below[last + 3 + c] + (forward ? here[last + 3 + c] : 0);
+            below[c] = below[last + 3 + c] = 0;
+        }
+        here.swap(below);
+        std::fill(below.begin(), below.end(), 0.0f);
+    }
+}
+
+// Ordered dithering by the blue-noise map: each channel goes up from the level below it where
+// its place's threshold is under how far its light lies towards the next level, so a flat tone
+// keeps its light, and a pixel's result depends on its colour and place alone.
+void ordered(std::span<const std::uint8_t> rgb, std::size_t width, std::size_t height,
+             std::vector<std::uint8_t>& out)
+{
+    const light_model& m = model();
+    constexpr float map_area = blue_noise_side * blue_noise_side;
+    for (std::size_t y = 0; y < height; ++y)
+        for (std::size_t x = 0; x < width; ++x) {
+            const std::size_t at = y * width + x;
+            const float threshold = (static_cast<float>(blue_noise_rank(x, y)) + 0.5f) / map_area;
             std::array<int, 3> level{};
             for (std::size_t c = 0; c < 3; ++c) {
-                const int wanted = std::clamp(rgb[at * 3 + c] * unit + here[e + c], 0, 255 * unit);
-                level[c] = level_of(all[c], rounded_quotient(wanted, unit));
-                const int shown = all[c].value[static_cast<std::size_t>(level[c])] * unit;
-                const int error = rounded_quotient(wanted - shown, unit / 16);
-                here[ahead + c] += error * 7;
-                below[behind + c] += error * 3;
-                below[e + c] += error * 5;
-                below[ahead + c] += error;
+                const std::uint8_t v = rgb[at * 3 + c];
+                level[c] = m.floor_level[c][v] + (m.fraction[c][v] > threshold ? 1 : 0);
             }
             out[at] = pack(level);
         }
-        here.swap(below);
-        std::fill(below.begin(), below.end(), 0);
-    }
 }
 
 } // namespace
@@ -146,28 +308,33 @@ std::vector<std::uint8_t> fit_square(std::span<const std::uint8_t> rgb, int widt
 }
 
 std::vector<std::uint8_t> quantise_332(std::span<const std::uint8_t> rgb, int width, int height,
-                                       dither_method method)
+                                       dither_method method, std::optional<std::uint8_t> key)
 {
     const auto w = static_cast<std::size_t>(width);
     const auto h = static_cast<std::size_t>(height);
     std::vector<std::uint8_t> out(w * h);
     if (method == dither_method::floyd_steinberg) {
-        floyd_steinberg(rgb, w, h, out);
+        floyd_steinberg(rgb, w, h, key, out);
         return out;
     }
-    const std::array<levels, 3>& all = device_levels();
-    for (std::size_t y = 0; y < h; ++y) {
-        for (std::size_t x = 0; x < w; ++x) {
-            const std::size_t at = y * w + x;
-            // Offsets of -1/2 to +1/2 of a level step, by the pixel's place in the pattern.
-            const int threshold = method == dither_method::ordered ? 2 * bayer(x, y) + 1 - 64 : 0;
+    if (method == dither_method::ordered) {
+        ordered(rgb, w, h, out);
+    } else {
+        const std::array<levels, 3>& all = device_levels();
+        for (std::size_t at = 0; at < w * h; ++at) {
             std::array<int, 3> level{};
-            for (std::size_t c = 0; c < 3; ++c) {
-                const int step = 255 / (all[c].count - 1);
-                level[c] = level_of(all[c], rgb[at * 3 + c] + threshold * step / 128);
-            }
+            for (std::size_t c = 0; c < 3; ++c)
+                level[c] = all[c].nearest[rgb[at * 3 + c]];
             out[at] = pack(level);
         }
+    }
+    // By the pixel's own colour, so that the choice stays positional.
+    if (key) {
+        const light_model& m = model();
+        for (std::size_t at = 0; at < w * h; ++at)
+            if (out[at] == *key)
+                out[at] = beside_key(*key, to_oklab(m.linear[rgb[at * 3]], m.linear[rgb[at * 3 + 1]],
+                                                    m.linear[rgb[at * 3 + 2]]));
     }
     return out;
 }

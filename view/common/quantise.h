@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -11,10 +12,12 @@
 
 using rgb_colour = std::array<std::uint8_t, 3>;
 
+// `none` and `ordered` are positional: a pixel's result depends on its colour and place only, so
+// a pixel that stays the same from one frame to the next stays the same on the device.
 enum class dither_method : std::uint8_t {
-    none,            // the nearest device colour, pixel by pixel
-    floyd_steinberg, // the error spread to the neighbours, serpentine
-    ordered,         // an 8x8 Bayer pattern: a pixel's result depends on its colour and place only
+    none,            // the nearest device level, channel by channel
+    floyd_steinberg, // the error in light spread to the neighbours, serpentine, colours chosen perceptually
+    ordered,         // a blue-noise threshold map, in light
 };
 
 // The image over `background`, three bytes (red, green, blue) a pixel.
@@ -25,7 +28,8 @@ std::vector<std::uint8_t> flatten(const rgba_image& image, rgb_colour background
 std::vector<std::uint8_t> fit_square(std::span<const std::uint8_t> rgb, int width, int height, int side,
                                      rgb_colour background);
 
-// The 3-3-2 byte of every pixel of an RGB image, each channel taken to the nearest of the levels
-// that the device shows, as `method` says.
+// The 3-3-2 byte of every pixel of an RGB image, among the levels that the device shows, as
+// `method` says. A `key` byte is never given: a pixel that would take it takes the nearest of the
+// key's neighbours instead.
 std::vector<std::uint8_t> quantise_332(std::span<const std::uint8_t> rgb, int width, int height,
-                                       dither_method method);
+                                       dither_method method, std::optional<std::uint8_t> key = {});
