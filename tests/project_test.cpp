@@ -11,6 +11,8 @@
 #include <map>
 #include <thread>
 
+#include <sys/stat.h>
+
 #include "skin/bmp_writer.h"
 #include "skin/colour_332.h"
 #include "tests/test_folder.h"
@@ -505,6 +507,144 @@ INSTANTIATE_TEST_SUITE_P(
                      "bmp1.bmp: changed since skinview build wrote it, and skinpack would read it as part of "
                      "the skin: move it away, or give --force to remove it\n",
                      {".skinview-build", "bmp1.bmp", "skin.h", "skin.json", "skin.skn"}}));
+
+struct owner_case {
+    const char* name;
+    std::function<void(const fs::path& folder)> place; // after a first build
+    std::string err;                                   // from build; "" when it succeeds
+    std::string forced_err;                            // from build --force
+    std::string inside_err; // before those, from a build that may write only inside the folder
+};
+
+void PrintTo(const owner_case& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class ownership : public folder_test, public ::testing::WithParamInterface<owner_case> {};
+
+const std::string changed_bmp1 = "bmp1.bmp: changed since skinview build wrote it: move it away, or give "
+                                 "--force to replace it\n";
+const std::string foreign_bmp1 =
+    "bmp1.bmp: not written by skinview build: move it away, or give --force to replace it\n";
+const std::string dangling_h = "skin.h: a link to nothing: build makes no file through it: remove the link\n";
+
+// Whatever is at a path that build would write, it is written only when build owns it (or is
+// forced to), never opened unless it is a file, and nothing is made outside the folder.
+TEST_P(ownership, decides_what_build_may_write)
+{
+    if (testing_windows_build())
+        GTEST_SKIP() << "FIFOs and links as Linux makes them";
+    const owner_case& c = GetParam();
+    write_png(folder / "one.png", 128, 128, 1);
+    write_png(folder / "two.png", 128, 128, 2);
+    write_text(folder / "skin.toml", two_pictures);
+    ASSERT_EQ(run_skinview(folder, {.arguments = {"build"}}).status, 0);
+    write_png(folder / "two.png", 128, 128, 3); // so that bmp1.bmp, skin.skn, skin.h and skin.json change
+    c.place(folder);
+    const auto outside = [&] {
+        std::vector<std::string> names;
+        for (const fs::directory_entry& entry : fs::directory_iterator(root))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const std::vector<std::string> before = outside();
+    skin_project project;
+    std::vector<std::string> problems;
+    ASSERT_TRUE(load_project(folder / "skin.toml", project, problems));
+    std::string inside;
+    for (const std::string& line : build_project(project, {.inside_only = true}).problems)
+        inside += fs::path(line).lexically_relative(folder).string() + "\n";
+    EXPECT_EQ(inside, c.inside_err);
+
+    run_result result = run_skinview(folder, {.arguments = {"build"}});
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(result.status, c.err.empty() ? 0 : 1);
+    result = run_skinview(folder, {.arguments = {"build", "--force"}});
+    EXPECT_EQ(result.err, c.forced_err);
+    EXPECT_EQ(outside(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    every_owner, ownership,
+    ::testing::Values(
+        owner_case{"absent", [](const fs::path& f) { fs::remove(f / "bmp1.bmp"); }, "", "", ""},
+        owner_case{"ours", [](const fs::path&) {}, "", "", ""},
+        owner_case{"ours_changed", [](const fs::path& f) { write_text(f / "bmp1.bmp", "edited"); },
+                   changed_bmp1, "", changed_bmp1},
+        owner_case{"foreign",
+                   [](const fs::path& f) {
+                       fs::remove(f / ".skinview-build");
+                       fs::remove(f / "bmp0.bmp");
+                       fs::remove(f / "skin.skn");
+                       fs::remove(f / "skin.h");
+                       fs::remove(f / "skin.json");
+                   },
+                   foreign_bmp1, "", foreign_bmp1},
+        owner_case{"source",
+                   [](const fs::path& f) {
+                       write_text(f / "skin.toml", first_picture + "[[picture]]\nname = \"two\"\nsource = "
+                                                                   "\"bmp1.bmp\"\nsize = 16\n");
+                   },
+                   "bmp1.bmp: is the source of picture \"two\": move that source elsewhere and name it there "
+                   "first\n",
+                   "bmp1.bmp: is the source of picture \"two\": move that source elsewhere and name it there "
+                   "first\n",
+                   "bmp1.bmp: is the source of picture \"two\": move that source elsewhere and name it there "
+                   "first\n"},
+        owner_case{"fifo",
+                   [](const fs::path& f) {
+                       fs::remove(f / "skin.h");
+                       ASSERT_EQ(::mkfifo((f / "skin.h").c_str(), 0644), 0);
+                   },
+                   "skin.h: not a regular file: move it away\n", "skin.h: not a regular file: move it away\n",
+                   "skin.h: not a regular file: move it away\n"},
+        owner_case{"fifo_record",
+                   [](const fs::path& f) {
+                       fs::remove(f / ".skinview-build");
+                       ASSERT_EQ(::mkfifo((f / ".skinview-build").c_str(), 0644), 0);
+                   },
+                   ".skinview-build: not a regular file: move it away\n",
+                   ".skinview-build: not a regular file: move it away\n",
+                   ".skinview-build: not a regular file: move it away\n"},
+        owner_case{"dangling_link_inside",
+                   [](const fs::path& f) {
+                       fs::remove(f / "skin.h");
+                       fs::create_symlink("gone/skin.h", f / "skin.h");
+                   },
+                   dangling_h, dangling_h, dangling_h},
+        owner_case{"dangling_link_outside",
+                   [](const fs::path& f) {
+                       fs::remove(f / "skin.h");
+                       fs::create_symlink("../outside.h", f / "skin.h");
+                   },
+                   dangling_h, dangling_h, dangling_h},
+        owner_case{"link_to_our_own_file",
+                   [](const fs::path& f) {
+                       fs::rename(f / "skin.h", f / "kept.h");
+                       fs::create_symlink("kept.h", f / "skin.h");
+                   },
+                   "", "", ""},
+        owner_case{"link_to_our_own_file_outside",
+                   [](const fs::path& f) {
+                       fs::rename(f / "skin.h", f / "../firmware.h");
+                       fs::create_symlink("../firmware.h", f / "skin.h");
+                   },
+                   "", "",
+                   "skin.h: a link out of the project folder: the studio writes nothing outside it: remove "
+                   "the link\n"},
+        owner_case{"link_to_a_file_of_its_own",
+                   [](const fs::path& f) {
+                       fs::remove(f / "skin.h");
+                       write_text(f / "mine.h", "mine");
+                       fs::create_symlink("mine.h", f / "skin.h");
+                   },
+                   "skin.h: a link to a file that skinview build did not write: move it away, or give "
+                   "--force to replace it\n",
+                   "",
+                   "skin.h: a link to a file that skinview build did not write: move it away, or give "
+                   "--force to replace it\n"}));
 
 // A source reached through a link to a numbered BMP is still that file: never replaced, even forced.
 TEST_F(project_test, never_replaces_a_source_under_another_name)

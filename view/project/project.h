@@ -76,6 +76,7 @@ struct build_options {
     bool embed = false;            // also skin_data.c
     std::filesystem::path depfile; // empty: none
     bool force = false;            // may replace or remove files that build did not write
+    bool inside_only = false;      // writes nothing outside the output folder, even through a link
 };
 
 inline constexpr const char* build_record_name = ".skinview-build"; // in the output folder

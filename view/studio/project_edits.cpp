@@ -128,7 +128,12 @@ std::optional<std::string> move_adopted_bmp(const fs::path& folder, const projec
         name += old.extension().string();
         if (fs::exists(fs::symlink_status(folder / art_folder / name, code)))
             continue;
-        fs::create_directories(folder / art_folder, code);
+        // art/ itself may be a link: the BMP never leaves the project folder through it.
+        fs::create_directory(folder / art_folder, code);
+        if (!path_inside(folder, std::string(art_folder) + "/" + name)) {
+            error = std::string(art_folder) + ": not a folder inside the project";
+            return std::nullopt;
+        }
         fs::rename(old, folder / art_folder / name, code);
         if (code) {
             error = entry.sources[0] + ": cannot be moved into " + art_folder + ": " + code.message();

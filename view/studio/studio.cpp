@@ -139,7 +139,7 @@ void load_and_build(studio_state& state)
     state.loaded =
         state.has_project && load_project(state.folder / project_file_name, state.project, state.problems);
     if (state.loaded) {
-        build_result result = build_project(state.project, {});
+        build_result result = build_project(state.project, {.inside_only = true});
         inputs = result.inputs;
         if (result.problems.empty())
             state.build = std::move(result);
