@@ -704,6 +704,45 @@ TEST_F(project_test, init_then_build_changes_nothing)
     EXPECT_EQ(result.err, "skinview: skin.toml exists: init never replaces it\n");
 }
 
+struct save_case {
+    const char* name;
+    std::optional<std::string> on_disk;   // skin.toml before the save; nothing: no such file
+    std::optional<std::string> based_on;  // what the edit was made from
+    std::optional<std::string> meanwhile; // a hand edit just before the last check
+    project_save outcome;
+    std::string after; // skin.toml's bytes then
+};
+
+// An edit replaces skin.toml only while it holds what the edit was made from, up to the last
+// moment: a hand edit made at any point before stands.
+TEST_F(project_test, saves_an_edit_only_over_the_text_it_was_made_from)
+{
+    const std::vector<save_case> cases{
+        {"unchanged", "a = 1\n", "a = 1\n", std::nullopt, project_save::saved, "edited\n"},
+        {"hand_edit_before", "a = 2\n", "a = 1\n", std::nullopt, project_save::changed_meanwhile, "a = 2\n"},
+        {"hand_edit_during", "a = 1\n", "a = 1\n", "a = 3\n", project_save::changed_meanwhile, "a = 3\n"},
+        {"emptied_during", "a = 1\n", "a = 1\n", "", project_save::changed_meanwhile, ""},
+        {"new_file", std::nullopt, std::nullopt, std::nullopt, project_save::saved, "edited\n"},
+        {"made_during_init", std::nullopt, std::nullopt, "mine\n", project_save::changed_meanwhile, "mine\n"},
+        {"there_before_init", "mine\n", std::nullopt, std::nullopt, project_save::changed_meanwhile,
+         "mine\n"},
+    };
+    const fs::path file = folder / "skin.toml";
+    for (const save_case& c : cases) {
+        fs::remove(file);
+        if (c.on_disk)
+            write_text(file, *c.on_disk);
+        const auto hand_edit = [&] {
+            if (c.meanwhile)
+                write_text(file, *c.meanwhile);
+        };
+        EXPECT_EQ(save_project_text(file, c.based_on, "edited\n", hand_edit), c.outcome) << c.name;
+        const std::vector<std::uint8_t> after = read_file(file);
+        EXPECT_EQ(std::string(after.begin(), after.end()), c.after) << c.name;
+        EXPECT_EQ(leftover_temporaries(folder), std::vector<std::string>{}) << c.name;
+    }
+}
+
 // What the studio shows: an entry converted with each dither, frame by frame, writing nothing.
 TEST_F(project_test, converts_one_entry_with_a_chosen_dither_and_writes_nothing)
 {

@@ -309,6 +309,7 @@ bool load_project(const fs::path& file, skin_project& project, std::vector<std::
         return false;
     }
     const std::span<const std::uint8_t> bytes(whole.bytes.get(), static_cast<std::size_t>(whole.length));
+    project.text.assign(bytes.begin(), bytes.end());
     toml::table document;
     try {
         document = toml::parse(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
@@ -344,6 +345,49 @@ bool load_project(const fs::path& file, skin_project& project, std::vector<std::
     check_names(project, list);
     check_sources(project, list);
     return tell(list, problems);
+}
+
+namespace {
+
+// Whether the project file still holds `based_on`, or is still absent; only a file is ever read.
+bool still_as(const fs::path& file, const std::optional<std::string>& based_on)
+{
+    std::error_code code;
+    const fs::file_status status = fs::status(file, code);
+    if (!based_on)
+        return !fs::exists(fs::symlink_status(file, code));
+    if (!fs::is_regular_file(status))
+        return false;
+    const whole_file whole = read_whole_file(file);
+    const bool empty = whole.outcome == read_outcome::read_failed && fs::file_size(file, code) == 0 && !code;
+    if (whole.outcome != read_outcome::read && !empty)
+        return false;
+    return std::string_view(reinterpret_cast<const char*>(whole.bytes.get()),
+                            static_cast<std::size_t>(whole.length)) == *based_on;
+}
+
+} // namespace
+
+project_save save_project_text(const fs::path& file, const std::optional<std::string>& based_on,
+                               const std::string& text, const std::function<void()>& meanwhile)
+{
+    if (!still_as(file, based_on))
+        return project_save::changed_meanwhile;
+    const auto check = [&] {
+        if (meanwhile)
+            meanwhile();
+        return still_as(file, based_on);
+    };
+    switch (replace_file_if(file, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, check)) {
+    case save_outcome::saved:
+        return project_save::saved;
+    case save_outcome::declined:
+        return project_save::changed_meanwhile;
+    case save_outcome::cannot_create:
+    case save_outcome::write_failed:
+        break;
+    }
+    return project_save::cannot_write;
 }
 
 std::string project_text(const skin_project& project)

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,6 +30,7 @@ struct skin_project {
     dither_method dither = dither_method::none;
     rgb_colour background{};
     std::vector<project_entry> entries; // in file order; pictures and icons each keep theirs
+    std::string text;                   // the file's bytes as read: what an edit is based on
 };
 
 // Reads and checks a project file. Every problem found goes to `problems` as one line
@@ -36,8 +38,16 @@ struct skin_project {
 bool load_project(const std::filesystem::path& file, skin_project& project,
                   std::vector<std::string>& problems);
 
-// The project file's text for `project`, as init writes it and the studio saves its edits.
+// The project file's text for `project`, as init writes it.
 std::string project_text(const skin_project& project);
+
+enum class project_save : std::uint8_t { saved, changed_meanwhile, cannot_write };
+
+// Replaces the project file with `text` only while it still holds `based_on` (nothing: only while
+// there is no such file), checked again right before the atomic replace, so that a hand edit made
+// meanwhile stands. `meanwhile` runs just before that last check (tests race it there).
+project_save save_project_text(const std::filesystem::path& file, const std::optional<std::string>& based_on,
+                               const std::string& text, const std::function<void()>& meanwhile = {});
 
 // The folder that the project's sources are relative to.
 std::filesystem::path project_folder(const skin_project& project);

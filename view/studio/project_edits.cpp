@@ -251,8 +251,5 @@ bool init_project(const fs::path& folder)
         return run_init(folder) == status_ok;
     // No images at all: an empty project, for the artist to drop artwork into.
     const std::string text = project_text({.file = folder / project_file_name});
-    std::error_code error;
-    return !fs::exists(fs::symlink_status(folder / project_file_name, error)) &&
-           replace_file(folder / project_file_name, {reinterpret_cast<const std::uint8_t*>(text.data()),
-                                                     text.size()}) == save_outcome::saved;
+    return save_project_text(folder / project_file_name, std::nullopt, text) == project_save::saved;
 }

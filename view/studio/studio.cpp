@@ -318,9 +318,20 @@ http_response download(const studio_state& state, std::string_view name)
 http_response save_and_build(studio_state& state, const skin_project& edited)
 {
     const std::string text = project_text(edited);
-    if (replace_file(state.folder / project_file_name, {reinterpret_cast<const std::uint8_t*>(text.data()),
-                                                        text.size()}) != save_outcome::saved)
+    if (!path_inside(state.folder, project_file_name))
+        return text_response(
+            409, std::string(project_file_name) +
+                     ": a link out of the project folder: the studio writes nothing outside it\n");
+    switch (save_project_text(state.folder / project_file_name, state.project.text, text)) {
+    case project_save::saved:
+        break;
+    case project_save::changed_meanwhile:
+        load_and_build(state);
+        return text_response(409, std::string(project_file_name) +
+                                      " changed on disk meanwhile: reloaded, and the edit was not saved\n");
+    case project_save::cannot_write:
         return text_response(500, "cannot write skin.toml\n");
+    }
     load_and_build(state);
     return json_response(state_json(state));
 }
