@@ -743,6 +743,93 @@ TEST_F(project_test, saves_an_edit_only_over_the_text_it_was_made_from)
     }
 }
 
+struct text_edit_case {
+    const char* name;
+    std::string before;
+    std::function<void(skin_project&)> edit;
+    std::optional<std::string> after; // nothing: the studio cannot edit it without a rewrite
+};
+
+const std::string commented = "# My skin\n"
+                              "[defaults]\n"
+                              "dither = \"ordered\" # house style\n"
+                              "\n"
+                              "# The splash screen\n"
+                              "[[picture]]\n"
+                              "name = \"splash\"   # shown first\n"
+                              "source = \"art/caf\xc3\xa9.png\" # caf\xc3\xa9\n"
+                              "as_is = true\n"
+                              "\n"
+                              "# Charging\n"
+                              "[[icon]]\n"
+                              "name = \"battery\"\n"
+                              "source = [\"a.png\",\n"
+                              "          \"b.png\"] # two frames\n"
+                              "background = \"#102030\"\n";
+
+// An edit rewrites only the values it changes; comments, blank lines and layout stay, and an
+// entry moved or removed takes its comment lines with it.
+TEST_F(project_test, edits_keep_every_byte_they_do_not_change)
+{
+    const std::vector<text_edit_case> cases{
+        {"rename", commented, [](skin_project& p) { p.entries[0].name = "boot"; },
+         "# My skin\n[defaults]\ndither = \"ordered\" # house style\n\n# The splash screen\n[[picture]]\n"
+         "name = \"boot\"   # shown first\nsource = \"art/caf\xc3\xa9.png\" # caf\xc3\xa9\nas_is = true\n\n"
+         "# Charging\n[[icon]]\nname = \"battery\"\nsource = [\"a.png\",\n          \"b.png\"] # two frames\n"
+         "background = \"#102030\"\n"},
+        {"import_an_adopted_bmp", commented,
+         [](skin_project& p) {
+             p.entries[0].sources = {"art/bmp0.bmp"};
+             p.entries[0].as_is = false;
+             p.entries[0].dither = dither_method::none;
+         },
+         "# My skin\n[defaults]\ndither = \"ordered\" # house style\n\n# The splash screen\n[[picture]]\n"
+         "name = \"splash\"   # shown first\nsource = \"art/bmp0.bmp\" # caf\xc3\xa9\ndither = \"none\"\n\n"
+         "# Charging\n[[icon]]\nname = \"battery\"\nsource = [\"a.png\",\n          \"b.png\"] # two frames\n"
+         "background = \"#102030\"\n"},
+        {"one_frame_and_default_background", commented,
+         [](skin_project& p) {
+             p.entries[1].sources = {"c.png"};
+             p.entries[1].background.reset();
+         },
+         "# My skin\n[defaults]\ndither = \"ordered\" # house style\n\n# The splash screen\n[[picture]]\n"
+         "name = \"splash\"   # shown first\nsource = \"art/caf\xc3\xa9.png\" # caf\xc3\xa9\nas_is = true\n\n"
+         "# Charging\n[[icon]]\nname = \"battery\"\nsource = \"c.png\" # two frames\n"},
+        {"move_up", commented, [](skin_project& p) { std::swap(p.entries[0], p.entries[1]); },
+         "# My skin\n[defaults]\ndither = \"ordered\" # house style\n\n"
+         "# Charging\n[[icon]]\nname = \"battery\"\nsource = [\"a.png\",\n          \"b.png\"] # two frames\n"
+         "background = \"#102030\"\n\n# The splash screen\n[[picture]]\n"
+         "name = \"splash\"   # shown first\nsource = \"art/caf\xc3\xa9.png\" # caf\xc3\xa9\nas_is = true\n"},
+        {"remove_the_first", commented, [](skin_project& p) { p.entries.erase(p.entries.begin()); },
+         "# My skin\n[defaults]\ndither = \"ordered\" # house style\n\n"
+         "# Charging\n[[icon]]\nname = \"battery\"\nsource = [\"a.png\",\n          \"b.png\"] # two frames\n"
+         "background = \"#102030\"\n"},
+        {"remove_the_last", commented, [](skin_project& p) { p.entries.pop_back(); },
+         "# My skin\n[defaults]\ndither = \"ordered\" # house style\n\n# The splash screen\n[[picture]]\n"
+         "name = \"splash\"   # shown first\nsource = \"art/caf\xc3\xa9.png\" # caf\xc3\xa9\nas_is = true\n"},
+        {"add", "[[icon]]\nname = \"a\" # first\nsource = \"a.png\"",
+         [](skin_project& p) { p.entries.push_back({.name = "b", .icon = false, .sources = {"art/b.png"}}); },
+         "[[icon]]\nname = \"a\" # first\nsource = \"a.png\"\n\n[[picture]]\nname = \"b\"\nsource = "
+         "\"art/b.png\"\n"},
+        {"defaults_between_entries",
+         "[[icon]]\nname = \"a\"\nsource = \"a.png\"\n\n[defaults]\nbackground = \"#000000\"\n\n"
+         "[[icon]]\nname = \"b\"\nsource = \"b.png\"\n",
+         [](skin_project& p) { p.entries.pop_back(); },
+         "[[icon]]\nname = \"a\"\nsource = \"a.png\"\n\n[defaults]\nbackground = \"#000000\"\n\n"},
+        {"inline_tables", "icon = [{name = \"a\", source = \"a.png\"}, {name = \"b\", source = \"b.png\"}]\n",
+         [](skin_project& p) { p.entries[0].name = "c"; }, std::nullopt},
+    };
+    for (const text_edit_case& c : cases) {
+        write_text(folder / "skin.toml", c.before);
+        skin_project loaded;
+        std::vector<std::string> problems;
+        load_project(folder / "skin.toml", loaded, problems); // the sources need not be there
+        skin_project edited = loaded;
+        c.edit(edited);
+        EXPECT_EQ(edited_text(loaded, edited), c.after) << c.name;
+    }
+}
+
 // What the studio shows: an entry converted with each dither, frame by frame, writing nothing.
 TEST_F(project_test, converts_one_entry_with_a_chosen_dither_and_writes_nothing)
 {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +13,18 @@
 #include "view/common/quantise.h"
 
 inline constexpr const char* project_file_name = "skin.toml";
+
+// Bytes [begin, end) of a text.
+struct text_span {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+};
+
+// Where one key of an entry is written: its whole lines, and its value within them.
+struct key_place {
+    text_span lines;
+    text_span value;
+};
 
 // One [[picture]] or [[icon]] table, as written.
 struct project_entry {
@@ -23,6 +36,11 @@ struct project_entry {
     std::optional<rgb_colour> background; // unset: the project's default
     bool as_is = false;                   // an accepted BMP copied byte for byte, not imported
     int line = 0;                         // where the table starts in the file, for messages
+    // Where the entry is written in skin_project::text, so that an edit changes only its own
+    // bytes: its lines with the comment lines just above them, and each key's line and value.
+    // An empty block: not written as a [[table]] of its own (or not written yet).
+    text_span block;
+    std::map<std::string, key_place> keys;
 };
 
 struct skin_project {
@@ -40,6 +58,11 @@ bool load_project(const std::filesystem::path& file, skin_project& project,
 
 // The project file's text for `project`, as init writes it.
 std::string project_text(const skin_project& project);
+
+// The text of `loaded` (as read) with the edits that make it `edited`: the values that change are
+// rewritten, entries removed, moved or added with their comment lines, and every other byte kept.
+// Nothing when `loaded` writes an entry that is not a [[table]] of its own (an inline table).
+std::optional<std::string> edited_text(const skin_project& loaded, const skin_project& edited);
 
 enum class project_save : std::uint8_t { saved, changed_meanwhile, cannot_write };
 

@@ -317,12 +317,16 @@ http_response download(const studio_state& state, std::string_view name)
 // Writes the edited project over skin.toml and rebuilds it.
 http_response save_and_build(studio_state& state, const skin_project& edited)
 {
-    const std::string text = project_text(edited);
+    const std::optional<std::string> text = edited_text(state.project, edited);
+    if (!text)
+        return text_response(409, std::string(project_file_name) +
+                                      " writes an entry as an inline table, which the studio cannot edit "
+                                      "without rewriting the file: edit it by hand\n");
     if (!path_inside(state.folder, project_file_name))
         return text_response(
             409, std::string(project_file_name) +
                      ": a link out of the project folder: the studio writes nothing outside it\n");
-    switch (save_project_text(state.folder / project_file_name, state.project.text, text)) {
+    switch (save_project_text(state.folder / project_file_name, state.project.text, *text)) {
     case project_save::saved:
         break;
     case project_save::changed_meanwhile:
