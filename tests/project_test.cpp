@@ -527,6 +527,8 @@ const std::string changed_bmp1 = "bmp1.bmp: changed since skinview build wrote i
                                  "--force to replace it\n";
 const std::string foreign_bmp1 =
     "bmp1.bmp: not written by skinview build: move it away, or give --force to replace it\n";
+const std::string stale_source = "bmp1.bmp: is the source of icon \"two\", and skinpack would read it as "
+                                 "part of the skin: move it elsewhere\n";
 const std::string dangling_h = "skin.h: a link to nothing: build makes no file through it: remove the link\n";
 
 // Whatever is at a path that build would write, it is written only when build owns it (or is
@@ -593,6 +595,12 @@ INSTANTIATE_TEST_SUITE_P(
                    "first\n",
                    "bmp1.bmp: is the source of picture \"two\": move that source elsewhere and name it there "
                    "first\n"},
+        owner_case{"stale_image_that_is_a_source",
+                   [](const fs::path& f) {
+                       write_text(f / "skin.toml", first_picture + "[[icon]]\nname = \"two\"\nsource = "
+                                                                   "\"bmp1.bmp\"\nsize = 16\n");
+                   },
+                   stale_source, stale_source, stale_source},
         owner_case{"fifo",
                    [](const fs::path& f) {
                        fs::remove(f / "skin.h");
@@ -645,6 +653,85 @@ INSTANTIATE_TEST_SUITE_P(
                    "",
                    "skin.h: a link to a file that skinview build did not write: move it away, or give "
                    "--force to replace it\n"}));
+
+struct second_build_case {
+    const char* name;
+    std::function<void(const fs::path&)> change; // between a first build and the second
+    std::vector<std::string> arguments;          // of the second
+    std::string err;
+    std::function<void(const fs::path&)> check; // after it
+};
+
+void PrintTo(const second_build_case& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class second_build : public folder_test, public ::testing::WithParamInterface<second_build_case> {};
+
+// A flat mid-grey that no device colour matches: dithers give other pixels than the nearest colour.
+const std::vector<std::uint8_t> grey_png = png_bytes(16, 16, std::vector<std::uint8_t>(16 * 16 * 3, 100));
+
+// What the second build finds of the first, and of what happened since, is taken for what it is.
+TEST_P(second_build, takes_what_happened_since_the_first)
+{
+    const second_build_case& c = GetParam();
+    write_bytes(folder / "grey.png", grey_png);
+    write_text(folder / "skin.toml", "[[icon]]\nname = \"grey\"\nsource = \"grey.png\"\n");
+    ASSERT_EQ(run_skinview(folder, {.arguments = {"build"}}).status, 0);
+    EXPECT_EQ(read_file(folder / "skin.skn"), std::vector<std::uint8_t>(256, 0x6D))
+        << "the levels 109, 109, 85";
+    c.change(folder);
+    const run_result result = run_skinview(folder, {.arguments = c.arguments, .unprivileged = true});
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(result.status, c.err.empty() ? 0 : 1);
+    c.check(folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    every_change, second_build,
+    ::testing::Values(
+        second_build_case{"unreadable_project",
+                          [](const fs::path& f) { fs::permissions(f / "skin.toml", fs::perms::none); },
+                          {"build"},
+                          "skin.toml: cannot be read\n",
+                          [](const fs::path&) {}},
+        second_build_case{
+            "another_dither",
+            [](const fs::path& f) {
+                write_text(f / "skin.toml",
+                           "[[icon]]\nname = \"grey\"\nsource = \"grey.png\"\ndither = \"ordered\"\n");
+                for (const char* name : {"skin.skn", "skin.h", "skin.json", "icon00.bmp", ".skinview-build"})
+                    fs::permissions(f / name, fs::perms::all); // for the unprivileged build to replace
+            },
+            {"build"},
+            "",
+            [](const fs::path& f) {
+                EXPECT_NE(read_file(f / "skin.skn"), std::vector<std::uint8_t>(256, 0x6D));
+            }},
+        second_build_case{
+            "numbered_image_replaced_by_another",
+            [](const fs::path& f) {
+                std::vector<std::uint8_t> bmp = read_file(f / "icon00.bmp");
+                bmp.back() = 0x00; // the last pixel of the top row: still a BMP build wrote
+                write_bytes(f / "icon00.bmp", bmp);
+            },
+            {"build"},
+            "icon00.bmp: changed since skinview build wrote it: move it away, or give --force to "
+            "replace it\n",
+            [](const fs::path& f) {
+                EXPECT_EQ(read_file(f / "skin.skn"), std::vector<std::uint8_t>(256, 0x6D));
+            }},
+        second_build_case{"up_to_date_with_a_depfile",
+                          [](const fs::path&) {},
+                          {"build", "--depfile", "skin.d"},
+                          "",
+                          [](const fs::path& f) {
+                              const std::vector<std::uint8_t> rule = read_file(f / "skin.d");
+                              const std::string text(rule.begin(), rule.end());
+                              EXPECT_TRUE(text.ends_with("/skin.toml " + (f / "grey.png").string() + "\n"))
+                                  << text;
+                          }}));
 
 // A source reached through a link to a numbered BMP is still that file: never replaced, even forced.
 TEST_F(project_test, never_replaces_a_source_under_another_name)
@@ -867,31 +954,62 @@ TEST_F(project_test, converts_one_entry_with_a_chosen_dither_and_writes_nothing)
     EXPECT_EQ(changed(before, snapshot(folder)), (std::vector<std::string>{"icon.png", "still.gif"}));
 }
 
-// --watch builds again when a source changes, keeps the last good skin through a broken
-// project file, and ends on Ctrl-C.
-TEST_F(project_test, watch_rebuilds_on_change)
+struct watch_case {
+    const char* name;
+    std::string project;
+    std::function<void(const fs::path&)> meanwhile; // while it watches
+    std::string out;                                // a line it prints
+    std::string err;
+    std::size_t builds; // after the first
+};
+
+// --watch builds again once per change, keeps the last good skin through a broken project
+// file, watches a source named before it exists, and ends on Ctrl-C.
+TEST_F(project_test, watch_builds_once_per_change)
 {
-    write_png(folder / "icon.png", 16, 16, 1);
-    write_text(folder / "skin.toml", "[[icon]]\nname = \"icon\"\nsource = \"icon.png\"\n");
-    const run_result result = run_skinview(
-        folder,
-        {.arguments = {"build", "--watch"}, .while_running = [&] {
-             std::this_thread::sleep_for(std::chrono::milliseconds(testing_windows_build() ? 4000 : 800));
-             write_text(folder / "skin.toml", "[[icon]\n");
-             std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-             write_text(folder / "skin.toml", "[[icon]]\nname = \"icon\"\nsource = \"icon.png\"\n");
-             write_png(folder / "icon.png", 16, 16, 7);
-             std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-         }});
-    EXPECT_NE(result.out.find("icon.png skin.toml changed: skin.skn: 1 images, 256 bytes"), std::string::npos)
-        << result.out;
-    EXPECT_NE(result.err.find("skin.toml changed: skin.toml:1: Error while parsing table header"),
-              std::string::npos)
-        << result.err;
-    EXPECT_EQ(read_file(folder / "skin.skn"), sweep_block(16, 7));
-    if (!testing_windows_build()) {
-        EXPECT_EQ(result.status, 0);
-        EXPECT_TRUE(result.out.ends_with("stopped watching\n")) << result.out;
+    const auto pause = [](int milliseconds) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    };
+    const std::string icon = "[[icon]]\nname = \"icon\"\nsource = \"icon.png\"\n";
+    const std::vector<watch_case> cases{
+        {"broken_then_mended", icon,
+         [&](const fs::path& f) {
+             write_text(f / "skin.toml", "[[icon]\n");
+             pause(1000);
+             write_text(f / "skin.toml", icon);
+             write_png(f / "icon.png", 16, 16, 7);
+         },
+         "icon.png skin.toml changed: skin.skn: 1 images, 256 bytes",
+         "skin.toml changed: skin.toml:1: Error while parsing table header", 2},
+        {"source_made_later", "[[icon]]\nname = \"icon\"\nsource = \"art/new.png\"\n",
+         [](const fs::path& f) { write_png(f / "art/new.png", 16, 16, 7); },
+         "art/new.png changed: skin.skn: 1 images, 256 bytes",
+         "skin.toml:1: icon \"icon\": art/new.png: no such file\n", 1},
+    };
+    for (const watch_case& c : cases) {
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        write_png(folder / "icon.png", 16, 16, 1);
+        write_text(folder / "skin.toml", c.project);
+        const run_result result =
+            run_skinview(folder, {.arguments = {"build", "--watch"}, .while_running = [&] {
+                                      pause(testing_windows_build() ? 4000 : 800);
+                                      c.meanwhile(folder);
+                                      pause(1500);
+                                  }});
+        EXPECT_NE(result.out.find(c.out), std::string::npos) << c.name << ": " << result.out;
+        EXPECT_NE(result.err.find(c.err), std::string::npos) << c.name << ": " << result.err;
+        std::size_t builds = 0;
+        for (const std::string& said : {result.out, result.err})
+            for (std::size_t at = said.find(" changed: "); at != std::string::npos;
+                 at = said.find(" changed: ", at + 1))
+                ++builds;
+        EXPECT_EQ(builds, c.builds) << c.name << ": " << result.out << result.err;
+        EXPECT_EQ(read_file(folder / "skin.skn"), sweep_block(16, 7)) << c.name;
+        if (!testing_windows_build()) {
+            EXPECT_EQ(result.status, 0) << c.name;
+            EXPECT_TRUE(result.out.ends_with("stopped watching\n")) << c.name << ": " << result.out;
+        }
     }
 }
 
