@@ -12,6 +12,7 @@
 #include <thread>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "skin/bmp_writer.h"
 #include "skin/colour_332.h"
@@ -732,6 +733,33 @@ INSTANTIATE_TEST_SUITE_P(
                               EXPECT_TRUE(text.ends_with("/skin.toml " + (f / "grey.png").string() + "\n"))
                                   << text;
                           }}));
+
+// A numbered BMP that cannot be removed is said so, and stays build's to remove next time.
+TEST_F(project_test, a_failed_removal_is_a_problem)
+{
+    if (testing_windows_build() || ::geteuid() != 0)
+        GTEST_SKIP() << "needs to hand files to another user";
+    write_png(folder / "one.png", 128, 128, 1);
+    write_png(folder / "two.png", 128, 128, 2);
+    write_text(folder / "skin.toml", two_pictures);
+    ASSERT_EQ(run_skinview(folder, {.arguments = {"build", "--out", "out"}}).status, 0);
+    // A folder where anyone may make files but only its owner may remove them: all but
+    // bmp1.bmp become the unprivileged build's own.
+    for (const char* name : {"", "bmp0.bmp", "skin.skn", "skin.h", "skin.json", ".skinview-build"})
+        ASSERT_EQ(::chown((folder / "out" / name).c_str(), 65534, 65534), 0) << name;
+    ASSERT_EQ(::chown((folder / "out").c_str(), 0, 0), 0);
+    fs::permissions(folder / "out", fs::perms::all | fs::perms::sticky_bit);
+    write_text(folder / "skin.toml", first_picture);
+    const run_result result =
+        run_skinview(folder, {.arguments = {"build", "--out", "out"}, .unprivileged = true});
+    EXPECT_EQ(result.err, "out/bmp1.bmp: cannot remove it: Operation not permitted\n");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(fs::exists(folder / "out" / "bmp1.bmp"));
+    fs::permissions(folder / "out", fs::perms::all);
+    const run_result again = run_skinview(folder, {.arguments = {"build", "--out", "out"}});
+    EXPECT_EQ(again.err, "");
+    EXPECT_TRUE(again.out.ends_with("; removed bmp1.bmp\n")) << again.out;
+}
 
 // A source reached through a link to a numbered BMP is still that file: never replaced, even forced.
 TEST_F(project_test, never_replaces_a_source_under_another_name)
