@@ -759,10 +759,10 @@ void write_outputs(build_state& state, const std::vector<planned_output>& output
 
 // The Makefile rule: the skin and its companions depend on the project file and every source.
 // The numbered BMPs are left out, as a build system declares only the fixed outputs.
-std::string depfile_rule(const fs::path& out, const std::vector<planned_output>& outputs,
-                         const std::vector<fs::path>& inputs)
+std::string depfile_rule(const fs::path& out, const fs::path& stamp,
+                         const std::vector<planned_output>& outputs, const std::vector<fs::path>& inputs)
 {
-    std::string rule;
+    std::string rule = stamp.empty() ? std::string() : make_escaped(stamp);
     for (const planned_output& output : outputs)
         if (!output.name.ends_with(".bmp")) {
             if (!rule.empty())
@@ -786,7 +786,7 @@ build_result build_project(const skin_project& project, const build_options& opt
     build_state state =
         start_state(project, options.out.empty() ? project_folder(project) : options.out, result);
     // Neither is ever opened unless it is a file: a FIFO in its place would hang the build.
-    for (const fs::path& fixed : {state.out / build_record_name, options.depfile})
+    for (const fs::path& fixed : {state.out / build_record_name, options.depfile, options.stamp})
         if (const in_the_way found = fixed_owner(fixed, options, state.out);
             !fixed.empty() && found.owner != path_owner::absent)
             result.problems.push_back(refusal(fixed, found, false, ""));
@@ -826,8 +826,12 @@ build_result build_project(const skin_project& project, const build_options& opt
         return result;
     write_outputs(state, outputs, removals);
     if (!options.depfile.empty() && result.problems.empty() &&
-        !save_if_changed(options.depfile, text_bytes(depfile_rule(state.out, outputs, result.inputs))))
+        !save_if_changed(options.depfile,
+                         text_bytes(depfile_rule(state.out, options.stamp, outputs, result.inputs))))
         result.problems.push_back(shown(options.depfile) + ": cannot write it");
+    if (!options.stamp.empty() && result.problems.empty() &&
+        replace_file(options.stamp, text_bytes("skinview build ran\n")) != save_outcome::saved)
+        result.problems.push_back(shown(options.stamp) + ": cannot write it");
     if (!save_if_changed(state.out / build_record_name, text_bytes(record_text(state.next))))
         result.problems.push_back(shown(state.out / build_record_name) + ": cannot write it");
     for (planned_slot& planned : slots)

@@ -108,6 +108,8 @@ struct build_options {
     std::filesystem::path out;     // default: the project's folder
     bool embed = false;            // also skin_data.c
     std::filesystem::path depfile; // empty: none
+    std::filesystem::path stamp;   // empty: none; else rewritten by every build without problems, and
+                                   // named first in the depfile, for build tools without "restat"
     bool force = false;            // may replace or remove files that build did not write
     bool inside_only = false;      // writes nothing outside the output folder, even through a link
 };
