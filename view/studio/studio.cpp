@@ -301,9 +301,11 @@ http_response page_file_response(std::string_view name)
 http_response download(const studio_state& state, std::string_view name)
 {
     const std::optional<fs::path> path = path_inside(state.folder, name);
+    std::error_code code; // only a file is opened: a FIFO would hold the studio
     const std::vector<std::uint8_t> bytes = name == "skin.skn" ? state.build.skin
-                                            : path             ? read_file_bytes(*path)
-                                                               : std::vector<std::uint8_t>{};
+                                            : path && fs::is_regular_file(*path, code)
+                                                ? read_file_bytes(*path)
+                                                : std::vector<std::uint8_t>{};
     if (bytes.empty())
         return text_response(404, std::string(name) + " is not built yet\n");
     http_response response;
