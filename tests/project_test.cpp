@@ -29,7 +29,8 @@ void write_bytes(const fs::path& path, const std::vector<std::uint8_t>& bytes)
     fs::create_directories(path.parent_path());
     std::FILE* file = std::fopen(path.string().c_str(), "wb");
     ASSERT_NE(file, nullptr) << path;
-    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    if (!bytes.empty()) // an empty vector's data() may be null, which fwrite must not get
+        std::fwrite(bytes.data(), 1, bytes.size(), file);
     std::fclose(file);
 }
 
