@@ -117,6 +117,8 @@ int main(int argc, char** argv)
                                  "Also write skin_data.c, the skin as a C array");
     build_command_line->add_option("--depfile", build.options.depfile,
                                    "Write the outputs' dependencies there, in Makefile syntax");
+    build_command_line->add_option("--stamp", build.options.stamp,
+                                   "Rewrite this file on every build, and name it first in the depfile");
     build_command_line->add_flag("--force", build.options.force,
                                  "Replace or remove files in the way that build did not write");
     build_command_line->add_flag("--watch", build.watch,

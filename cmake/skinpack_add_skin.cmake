@@ -2,7 +2,7 @@
 #
 # Builds the skin project <file> (a skin.toml) with `skinview build` at build time, never at
 # configure time, and again only when the project file or one of its sources changed: skinview
-# writes a depfile naming them all. Gives the INTERFACE library <name>, whose include directory
+# writes a depfile naming them all. What includes skin.h is compiled again only when it changed. Gives the INTERFACE library <name>, whose include directory
 # holds skin.h and, with EMBED, whose sources hold skin_data.c (compiled by the target that links
 # <name>, with that target's flags), and the target <name>_skin, built by default, for firmware
 # that only flashes skin.skn. OUTPUT_DIRECTORY defaults to ${CMAKE_CURRENT_BINARY_DIR}/<name>; a
@@ -57,14 +57,21 @@ function(skinpack_add_skin name)
                         "enable C first (project(... C) or enable_language(C))")
   endif()
   set(depfile "${CMAKE_CURRENT_BINARY_DIR}/${name}.skin.d")
+  # skinview rewrites an output only when its bytes change. Make has no "restat": were the
+  # outputs this rule's own, a source touched without a change would run it on every build, and
+  # the rules for the outputs after the first would touch them, recompiling what includes skin.h.
+  # A stamp of the run is the output; the skin files are byproducts, left as skinview leaves them.
+  set(stamp "${CMAKE_CURRENT_BINARY_DIR}/${name}.skin.stamp")
   add_custom_command(
-    OUTPUT ${outputs}
+    OUTPUT "${stamp}"
+    BYPRODUCTS ${outputs}
     COMMAND skinpack::skinview build "${manifest}" --out "${out}" ${embed} --depfile "${depfile}"
+            --stamp "${stamp}"
     DEPENDS "${manifest}" skinpack::skinview
     DEPFILE "${depfile}"
     COMMENT "Building skin ${name} from ${arg_MANIFEST}"
     VERBATIM)
-  add_custom_target(${name}_skin ALL DEPENDS ${outputs})
+  add_custom_target(${name}_skin ALL DEPENDS "${stamp}")
 
   add_library(${name} INTERFACE)
   target_include_directories(${name} INTERFACE "${out}")

@@ -186,6 +186,12 @@ std::vector<std::uint8_t> read_file_bytes(const fs::path& path, std::uintmax_t l
 
 save_outcome replace_file(const fs::path& path, std::span<const std::uint8_t> data)
 {
+    return replace_file_if(path, data, nullptr);
+}
+
+save_outcome replace_file_if(const fs::path& path, std::span<const std::uint8_t> data,
+                             const std::function<bool()>& still_wanted)
+{
     const fs::path target = final_target(path);
     std::error_code error;
     const fs::file_status old = fs::symlink_status(target, error);
@@ -204,6 +210,10 @@ save_outcome replace_file(const fs::path& path, std::span<const std::uint8_t> da
         fs::remove(temporary, error);
         return save_outcome::write_failed;
     }
+    if (still_wanted && !still_wanted()) {
+        fs::remove(temporary, error);
+        return save_outcome::declined;
+    }
     if (fs::exists(old))
         fs::permissions(temporary, old.permissions(), error);
     fs::rename(temporary, target, error); // replaces an existing file, Windows too
@@ -220,6 +230,7 @@ void save_whole_file(const char* path, std::span<const std::uint8_t> data)
     case save_outcome::saved:
         return;
     case save_outcome::cannot_create:
+    case save_outcome::declined: // never asked for here
         fatal_exit("Can't create file: %s", path);
     case save_outcome::write_failed:
         fatal_exit("Write error on file: %s", path);

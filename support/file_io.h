@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <span>
 #include <system_error>
 #include <vector>
@@ -51,13 +52,18 @@ std::vector<std::uint8_t> read_file_bytes(const std::filesystem::path& path,
 // errno EEXIST when one has). The Windows C runtime ignores fopen's "x", so it is not used there.
 std::FILE* create_new_file(const std::filesystem::path& path);
 
-enum class save_outcome : std::uint8_t { saved, cannot_create, write_failed };
+enum class save_outcome : std::uint8_t { saved, cannot_create, write_failed, declined };
 
 // Replaces the file at `path` (through any symbolic links, to their final target) with `data`
 // whole, keeping its permission bits, or leaves it untouched. The bytes go to a temporary file of
 // the run's own beside the target, renamed over it once complete. An existing target that cannot
 // be opened for writing is left alone, and empty `data` counts as a failed write.
 save_outcome replace_file(const std::filesystem::path& path, std::span<const std::uint8_t> data);
+
+// replace_file, asking `still_wanted` once the new bytes are complete, right before they replace
+// the file: when it says no, the file is left as it is and the outcome is `declined`.
+save_outcome replace_file_if(const std::filesystem::path& path, std::span<const std::uint8_t> data,
+                             const std::function<bool()>& still_wanted);
 
 // replace_file, with "Can't create file: PATH" or "Write error on file: PATH" ending the program.
 void save_whole_file(const char* path, std::span<const std::uint8_t> data);

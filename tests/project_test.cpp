@@ -11,6 +11,9 @@
 #include <map>
 #include <thread>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "skin/bmp_writer.h"
 #include "skin/colour_332.h"
 #include "tests/gif_writer.h"
@@ -27,7 +30,8 @@ void write_bytes(const fs::path& path, const std::vector<std::uint8_t>& bytes)
     fs::create_directories(path.parent_path());
     std::FILE* file = std::fopen(path.string().c_str(), "wb");
     ASSERT_NE(file, nullptr) << path;
-    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    if (!bytes.empty()) // an empty vector's data() may be null, which fwrite must not get
+        std::fwrite(bytes.data(), 1, bytes.size(), file);
     std::fclose(file);
 }
 
@@ -484,6 +488,258 @@ INSTANTIATE_TEST_SUITE_P(
                      "the skin: move it away, or give --force to remove it\n",
                      {".skinview-build", "bmp1.bmp", "skin.h", "skin.json", "skin.skn"}}));
 
+struct owner_case {
+    const char* name;
+    std::function<void(const fs::path& folder)> place; // after a first build
+    std::string err;                                   // from build; "" when it succeeds
+    std::string forced_err;                            // from build --force
+    std::string inside_err; // before those, from a build that may write only inside the folder
+};
+
+void PrintTo(const owner_case& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class ownership : public folder_test, public ::testing::WithParamInterface<owner_case> {};
+
+const std::string changed_bmp1 = "bmp1.bmp: changed since skinview build wrote it: move it away, or give "
+                                 "--force to replace it\n";
+const std::string foreign_bmp1 =
+    "bmp1.bmp: not written by skinview build: move it away, or give --force to replace it\n";
+const std::string stale_source = "bmp1.bmp: is the source of icon \"two\", and skinpack would read it as "
+                                 "part of the skin: move it elsewhere\n";
+const std::string dangling_h = "skin.h: a link to nothing: build makes no file through it: remove the link\n";
+
+// Whatever is at a path that build would write, it is written only when build owns it (or is
+// forced to), never opened unless it is a file, and nothing is made outside the folder.
+TEST_P(ownership, decides_what_build_may_write)
+{
+    if (testing_windows_build())
+        GTEST_SKIP() << "FIFOs and links as Linux makes them";
+    const owner_case& c = GetParam();
+    write_png(folder / "one.png", 128, 128, 1);
+    write_png(folder / "two.png", 128, 128, 2);
+    write_text(folder / "skin.toml", two_pictures);
+    ASSERT_EQ(run_skinview(folder, {.arguments = {"build"}}).status, 0);
+    write_png(folder / "two.png", 128, 128, 3); // so that bmp1.bmp, skin.skn, skin.h and skin.json change
+    c.place(folder);
+    const auto outside = [&] {
+        std::vector<std::string> names;
+        for (const fs::directory_entry& entry : fs::directory_iterator(root))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const std::vector<std::string> before = outside();
+    skin_project project;
+    std::vector<std::string> problems;
+    ASSERT_TRUE(load_project(folder / "skin.toml", project, problems));
+    std::string inside;
+    for (const std::string& line : build_project(project, {.inside_only = true}).problems)
+        inside += fs::path(line).lexically_relative(folder).string() + "\n";
+    EXPECT_EQ(inside, c.inside_err);
+
+    run_result result = run_skinview(folder, {.arguments = {"build"}});
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(result.status, c.err.empty() ? 0 : 1);
+    result = run_skinview(folder, {.arguments = {"build", "--force"}});
+    EXPECT_EQ(result.err, c.forced_err);
+    EXPECT_EQ(outside(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    every_owner, ownership,
+    ::testing::Values(
+        owner_case{"absent", [](const fs::path& f) { fs::remove(f / "bmp1.bmp"); }, "", "", ""},
+        owner_case{"ours", [](const fs::path&) {}, "", "", ""},
+        owner_case{"ours_changed", [](const fs::path& f) { write_text(f / "bmp1.bmp", "edited"); },
+                   changed_bmp1, "", changed_bmp1},
+        owner_case{"foreign",
+                   [](const fs::path& f) {
+                       fs::remove(f / ".skinview-build");
+                       fs::remove(f / "bmp0.bmp");
+                       fs::remove(f / "skin.skn");
+                       fs::remove(f / "skin.h");
+                       fs::remove(f / "skin.json");
+                   },
+                   foreign_bmp1, "", foreign_bmp1},
+        owner_case{"source",
+                   [](const fs::path& f) {
+                       write_text(f / "skin.toml", first_picture + "[[picture]]\nname = \"two\"\nsource = "
+                                                                   "\"bmp1.bmp\"\nsize = 16\n");
+                   },
+                   "bmp1.bmp: is the source of picture \"two\": move that source elsewhere and name it there "
+                   "first\n",
+                   "bmp1.bmp: is the source of picture \"two\": move that source elsewhere and name it there "
+                   "first\n",
+                   "bmp1.bmp: is the source of picture \"two\": move that source elsewhere and name it there "
+                   "first\n"},
+        owner_case{"stale_image_that_is_a_source",
+                   [](const fs::path& f) {
+                       write_text(f / "skin.toml", first_picture + "[[icon]]\nname = \"two\"\nsource = "
+                                                                   "\"bmp1.bmp\"\nsize = 16\n");
+                   },
+                   stale_source, stale_source, stale_source},
+        owner_case{"fifo",
+                   [](const fs::path& f) {
+                       fs::remove(f / "skin.h");
+                       ASSERT_EQ(::mkfifo((f / "skin.h").c_str(), 0644), 0);
+                   },
+                   "skin.h: not a regular file: move it away\n", "skin.h: not a regular file: move it away\n",
+                   "skin.h: not a regular file: move it away\n"},
+        owner_case{"fifo_record",
+                   [](const fs::path& f) {
+                       fs::remove(f / ".skinview-build");
+                       ASSERT_EQ(::mkfifo((f / ".skinview-build").c_str(), 0644), 0);
+                   },
+                   ".skinview-build: not a regular file: move it away\n",
+                   ".skinview-build: not a regular file: move it away\n",
+                   ".skinview-build: not a regular file: move it away\n"},
+        owner_case{"dangling_link_inside",
+                   [](const fs::path& f) {
+                       fs::remove(f / "skin.h");
+                       fs::create_symlink("gone/skin.h", f / "skin.h");
+                   },
+                   dangling_h, dangling_h, dangling_h},
+        owner_case{"dangling_link_outside",
+                   [](const fs::path& f) {
+                       fs::remove(f / "skin.h");
+                       fs::create_symlink("../outside.h", f / "skin.h");
+                   },
+                   dangling_h, dangling_h, dangling_h},
+        owner_case{"link_to_our_own_file",
+                   [](const fs::path& f) {
+                       fs::rename(f / "skin.h", f / "kept.h");
+                       fs::create_symlink("kept.h", f / "skin.h");
+                   },
+                   "", "", ""},
+        owner_case{"link_to_our_own_file_outside",
+                   [](const fs::path& f) {
+                       fs::rename(f / "skin.h", f / "../firmware.h");
+                       fs::create_symlink("../firmware.h", f / "skin.h");
+                   },
+                   "", "",
+                   "skin.h: a link out of the project folder: the studio writes nothing outside it: remove "
+                   "the link\n"},
+        owner_case{"link_to_a_file_of_its_own",
+                   [](const fs::path& f) {
+                       fs::remove(f / "skin.h");
+                       write_text(f / "mine.h", "mine");
+                       fs::create_symlink("mine.h", f / "skin.h");
+                   },
+                   "skin.h: a link to a file that skinview build did not write: move it away, or give "
+                   "--force to replace it\n",
+                   "",
+                   "skin.h: a link to a file that skinview build did not write: move it away, or give "
+                   "--force to replace it\n"}));
+
+struct second_build_case {
+    const char* name;
+    std::function<void(const fs::path&)> change; // between a first build and the second
+    std::vector<std::string> arguments;          // of the second
+    std::string err;
+    std::function<void(const fs::path&)> check; // after it
+};
+
+void PrintTo(const second_build_case& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class second_build : public folder_test, public ::testing::WithParamInterface<second_build_case> {};
+
+// A flat mid-grey that no device colour matches: dithers give other pixels than the nearest colour.
+const std::vector<std::uint8_t> grey_png = png_bytes(16, 16, std::vector<std::uint8_t>(16 * 16 * 3, 100));
+
+// What the second build finds of the first, and of what happened since, is taken for what it is.
+TEST_P(second_build, takes_what_happened_since_the_first)
+{
+    const second_build_case& c = GetParam();
+    write_bytes(folder / "grey.png", grey_png);
+    write_text(folder / "skin.toml", "[[icon]]\nname = \"grey\"\nsource = \"grey.png\"\n");
+    ASSERT_EQ(run_skinview(folder, {.arguments = {"build"}}).status, 0);
+    EXPECT_EQ(read_file(folder / "skin.skn"), std::vector<std::uint8_t>(256, 0x6D))
+        << "the levels 109, 109, 85";
+    c.change(folder);
+    const run_result result = run_skinview(folder, {.arguments = c.arguments, .unprivileged = true});
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(result.status, c.err.empty() ? 0 : 1);
+    c.check(folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    every_change, second_build,
+    ::testing::Values(
+        second_build_case{"unreadable_project",
+                          [](const fs::path& f) { fs::permissions(f / "skin.toml", fs::perms::none); },
+                          {"build"},
+                          "skin.toml: cannot be read\n",
+                          [](const fs::path&) {}},
+        second_build_case{
+            "another_dither",
+            [](const fs::path& f) {
+                write_text(f / "skin.toml",
+                           "[[icon]]\nname = \"grey\"\nsource = \"grey.png\"\ndither = \"ordered\"\n");
+                for (const char* name : {"skin.skn", "skin.h", "skin.json", "icon00.bmp", ".skinview-build"})
+                    fs::permissions(f / name, fs::perms::all); // for the unprivileged build to replace
+            },
+            {"build"},
+            "",
+            [](const fs::path& f) {
+                EXPECT_NE(read_file(f / "skin.skn"), std::vector<std::uint8_t>(256, 0x6D));
+            }},
+        second_build_case{
+            "numbered_image_replaced_by_another",
+            [](const fs::path& f) {
+                std::vector<std::uint8_t> bmp = read_file(f / "icon00.bmp");
+                bmp.back() = 0x00; // the last pixel of the top row: still a BMP build wrote
+                write_bytes(f / "icon00.bmp", bmp);
+            },
+            {"build"},
+            "icon00.bmp: changed since skinview build wrote it: move it away, or give --force to "
+            "replace it\n",
+            [](const fs::path& f) {
+                EXPECT_EQ(read_file(f / "skin.skn"), std::vector<std::uint8_t>(256, 0x6D));
+            }},
+        second_build_case{"up_to_date_with_a_depfile",
+                          [](const fs::path&) {},
+                          {"build", "--depfile", "skin.d"},
+                          "",
+                          [](const fs::path& f) {
+                              const std::vector<std::uint8_t> rule = read_file(f / "skin.d");
+                              const std::string text(rule.begin(), rule.end());
+                              EXPECT_TRUE(text.ends_with("/skin.toml " + (f / "grey.png").string() + "\n"))
+                                  << text;
+                          }}));
+
+// A numbered BMP that cannot be removed is said so, and stays build's to remove next time.
+TEST_F(project_test, a_failed_removal_is_a_problem)
+{
+    if (testing_windows_build() || ::geteuid() != 0)
+        GTEST_SKIP() << "needs to hand files to another user";
+    write_png(folder / "one.png", 128, 128, 1);
+    write_png(folder / "two.png", 128, 128, 2);
+    write_text(folder / "skin.toml", two_pictures);
+    ASSERT_EQ(run_skinview(folder, {.arguments = {"build", "--out", "out"}}).status, 0);
+    // A folder where anyone may make files but only its owner may remove them: all but
+    // bmp1.bmp become the unprivileged build's own.
+    for (const char* name : {"", "bmp0.bmp", "skin.skn", "skin.h", "skin.json", ".skinview-build"})
+        ASSERT_EQ(::chown((folder / "out" / name).c_str(), 65534, 65534), 0) << name;
+    ASSERT_EQ(::chown((folder / "out").c_str(), 0, 0), 0);
+    fs::permissions(folder / "out", fs::perms::all | fs::perms::sticky_bit);
+    write_text(folder / "skin.toml", first_picture);
+    const run_result result =
+        run_skinview(folder, {.arguments = {"build", "--out", "out"}, .unprivileged = true});
+    EXPECT_EQ(result.err, "out/bmp1.bmp: cannot remove it: Operation not permitted\n");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(fs::exists(folder / "out" / "bmp1.bmp"));
+    fs::permissions(folder / "out", fs::perms::all);
+    const run_result again = run_skinview(folder, {.arguments = {"build", "--out", "out"}});
+    EXPECT_EQ(again.err, "");
+    EXPECT_TRUE(again.out.ends_with("; removed bmp1.bmp\n")) << again.out;
+}
+
 // A source reached through a link to a numbered BMP is still that file: never replaced, even forced.
 TEST_F(project_test, never_replaces_a_source_under_another_name)
 {
@@ -542,6 +798,132 @@ TEST_F(project_test, init_then_build_changes_nothing)
     EXPECT_EQ(result.err, "skinview: skin.toml exists: init never replaces it\n");
 }
 
+struct save_case {
+    const char* name;
+    std::optional<std::string> on_disk;   // skin.toml before the save; nothing: no such file
+    std::optional<std::string> based_on;  // what the edit was made from
+    std::optional<std::string> meanwhile; // a hand edit just before the last check
+    project_save outcome;
+    std::string after; // skin.toml's bytes then
+};
+
+// An edit replaces skin.toml only while it holds what the edit was made from, up to the last
+// moment: a hand edit made at any point before stands.
+TEST_F(project_test, saves_an_edit_only_over_the_text_it_was_made_from)
+{
+    const std::vector<save_case> cases{
+        {"unchanged", "a = 1\n", "a = 1\n", std::nullopt, project_save::saved, "edited\n"},
+        {"hand_edit_before", "a = 2\n", "a = 1\n", std::nullopt, project_save::changed_meanwhile, "a = 2\n"},
+        {"hand_edit_during", "a = 1\n", "a = 1\n", "a = 3\n", project_save::changed_meanwhile, "a = 3\n"},
+        {"emptied_during", "a = 1\n", "a = 1\n", "", project_save::changed_meanwhile, ""},
+        {"new_file", std::nullopt, std::nullopt, std::nullopt, project_save::saved, "edited\n"},
+        {"made_during_init", std::nullopt, std::nullopt, "mine\n", project_save::changed_meanwhile, "mine\n"},
+        {"there_before_init", "mine\n", std::nullopt, std::nullopt, project_save::changed_meanwhile,
+         "mine\n"},
+    };
+    const fs::path file = folder / "skin.toml";
+    for (const save_case& c : cases) {
+        fs::remove(file);
+        if (c.on_disk)
+            write_text(file, *c.on_disk);
+        const auto hand_edit = [&] {
+            if (c.meanwhile)
+                write_text(file, *c.meanwhile);
+        };
+        EXPECT_EQ(save_project_text(file, c.based_on, "edited\n", hand_edit), c.outcome) << c.name;
+        const std::vector<std::uint8_t> after = read_file(file);
+        EXPECT_EQ(std::string(after.begin(), after.end()), c.after) << c.name;
+        EXPECT_EQ(leftover_temporaries(folder), std::vector<std::string>{}) << c.name;
+    }
+}
+
+struct text_edit_case {
+    const char* name;
+    std::string before;
+    std::function<void(skin_project&)> edit;
+    std::optional<std::string> after; // nothing: the studio cannot edit it without a rewrite
+};
+
+const std::string commented = "# My skin\n"
+                              "[defaults]\n"
+                              "dither = \"ordered\" # house style\n"
+                              "\n"
+                              "# The splash screen\n"
+                              "[[picture]]\n"
+                              "name = \"splash\"   # shown first\n"
+                              "source = \"art/caf\xc3\xa9.png\" # caf\xc3\xa9\n"
+                              "as_is = true\n"
+                              "\n"
+                              "# Charging\n"
+                              "[[icon]]\n"
+                              "name = \"battery\"\n"
+                              "source = [\"a.png\",\n"
+                              "          \"b.png\"] # two frames\n"
+                              "background = \"#102030\"\n";
+
+// An edit rewrites only the values it changes; comments, blank lines and layout stay, and an
+// entry moved or removed takes its comment lines with it.
+TEST_F(project_test, edits_keep_every_byte_they_do_not_change)
+{
+    const std::vector<text_edit_case> cases{
+        {"rename", commented, [](skin_project& p) { p.entries[0].name = "boot"; },
+         "# My skin\n[defaults]\ndither = \"ordered\" # house style\n\n# The splash screen\n[[picture]]\n"
+         "name = \"boot\"   # shown first\nsource = \"art/caf\xc3\xa9.png\" # caf\xc3\xa9\nas_is = true\n\n"
+         "# Charging\n[[icon]]\nname = \"battery\"\nsource = [\"a.png\",\n          \"b.png\"] # two frames\n"
+         "background = \"#102030\"\n"},
+        {"import_an_adopted_bmp", commented,
+         [](skin_project& p) {
+             p.entries[0].sources = {"art/bmp0.bmp"};
+             p.entries[0].as_is = false;
+             p.entries[0].dither = dither_method::none;
+         },
+         "# My skin\n[defaults]\ndither = \"ordered\" # house style\n\n# The splash screen\n[[picture]]\n"
+         "name = \"splash\"   # shown first\nsource = \"art/bmp0.bmp\" # caf\xc3\xa9\ndither = \"none\"\n\n"
+         "# Charging\n[[icon]]\nname = \"battery\"\nsource = [\"a.png\",\n          \"b.png\"] # two frames\n"
+         "background = \"#102030\"\n"},
+        {"one_frame_and_default_background", commented,
+         [](skin_project& p) {
+             p.entries[1].sources = {"c.png"};
+             p.entries[1].background.reset();
+         },
+         "# My skin\n[defaults]\ndither = \"ordered\" # house style\n\n# The splash screen\n[[picture]]\n"
+         "name = \"splash\"   # shown first\nsource = \"art/caf\xc3\xa9.png\" # caf\xc3\xa9\nas_is = true\n\n"
+         "# Charging\n[[icon]]\nname = \"battery\"\nsource = \"c.png\" # two frames\n"},
+        {"move_up", commented, [](skin_project& p) { std::swap(p.entries[0], p.entries[1]); },
+         "# My skin\n[defaults]\ndither = \"ordered\" # house style\n\n"
+         "# Charging\n[[icon]]\nname = \"battery\"\nsource = [\"a.png\",\n          \"b.png\"] # two frames\n"
+         "background = \"#102030\"\n\n# The splash screen\n[[picture]]\n"
+         "name = \"splash\"   # shown first\nsource = \"art/caf\xc3\xa9.png\" # caf\xc3\xa9\nas_is = true\n"},
+        {"remove_the_first", commented, [](skin_project& p) { p.entries.erase(p.entries.begin()); },
+         "# My skin\n[defaults]\ndither = \"ordered\" # house style\n\n"
+         "# Charging\n[[icon]]\nname = \"battery\"\nsource = [\"a.png\",\n          \"b.png\"] # two frames\n"
+         "background = \"#102030\"\n"},
+        {"remove_the_last", commented, [](skin_project& p) { p.entries.pop_back(); },
+         "# My skin\n[defaults]\ndither = \"ordered\" # house style\n\n# The splash screen\n[[picture]]\n"
+         "name = \"splash\"   # shown first\nsource = \"art/caf\xc3\xa9.png\" # caf\xc3\xa9\nas_is = true\n"},
+        {"add", "[[icon]]\nname = \"a\" # first\nsource = \"a.png\"",
+         [](skin_project& p) { p.entries.push_back({.name = "b", .icon = false, .sources = {"art/b.png"}}); },
+         "[[icon]]\nname = \"a\" # first\nsource = \"a.png\"\n\n[[picture]]\nname = \"b\"\nsource = "
+         "\"art/b.png\"\n"},
+        {"defaults_between_entries",
+         "[[icon]]\nname = \"a\"\nsource = \"a.png\"\n\n[defaults]\nbackground = \"#000000\"\n\n"
+         "[[icon]]\nname = \"b\"\nsource = \"b.png\"\n",
+         [](skin_project& p) { p.entries.pop_back(); },
+         "[[icon]]\nname = \"a\"\nsource = \"a.png\"\n\n[defaults]\nbackground = \"#000000\"\n\n"},
+        {"inline_tables", "icon = [{name = \"a\", source = \"a.png\"}, {name = \"b\", source = \"b.png\"}]\n",
+         [](skin_project& p) { p.entries[0].name = "c"; }, std::nullopt},
+    };
+    for (const text_edit_case& c : cases) {
+        write_text(folder / "skin.toml", c.before);
+        skin_project loaded;
+        std::vector<std::string> problems;
+        load_project(folder / "skin.toml", loaded, problems); // the sources need not be there
+        skin_project edited = loaded;
+        c.edit(edited);
+        EXPECT_EQ(edited_text(loaded, edited), c.after) << c.name;
+    }
+}
+
 // What the studio shows: an entry converted with each dither, frame by frame, writing nothing.
 TEST_F(project_test, converts_one_entry_with_a_chosen_dither_and_writes_nothing)
 {
@@ -579,31 +961,62 @@ TEST_F(project_test, converts_one_entry_with_a_chosen_dither_and_writes_nothing)
     EXPECT_EQ(changed(before, snapshot(folder)), (std::vector<std::string>{"icon.png", "still.gif"}));
 }
 
-// --watch builds again when a source changes, keeps the last good skin through a broken
-// project file, and ends on Ctrl-C.
-TEST_F(project_test, watch_rebuilds_on_change)
+struct watch_case {
+    const char* name;
+    std::string project;
+    std::function<void(const fs::path&)> meanwhile; // while it watches
+    std::string out;                                // a line it prints
+    std::string err;
+    std::size_t builds; // after the first
+};
+
+// --watch builds again once per change, keeps the last good skin through a broken project
+// file, watches a source named before it exists, and ends on Ctrl-C.
+TEST_F(project_test, watch_builds_once_per_change)
 {
-    write_png(folder / "icon.png", 16, 16, 1);
-    write_text(folder / "skin.toml", "[[icon]]\nname = \"icon\"\nsource = \"icon.png\"\n");
-    const run_result result = run_skinview(
-        folder,
-        {.arguments = {"build", "--watch"}, .while_running = [&] {
-             std::this_thread::sleep_for(std::chrono::milliseconds(testing_windows_build() ? 4000 : 800));
-             write_text(folder / "skin.toml", "[[icon]\n");
-             std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-             write_text(folder / "skin.toml", "[[icon]]\nname = \"icon\"\nsource = \"icon.png\"\n");
-             write_png(folder / "icon.png", 16, 16, 7);
-             std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-         }});
-    EXPECT_NE(result.out.find("icon.png skin.toml changed: skin.skn: 1 image, 256 bytes"), std::string::npos)
-        << result.out;
-    EXPECT_NE(result.err.find("skin.toml changed: skin.toml:1: Error while parsing table header"),
-              std::string::npos)
-        << result.err;
-    EXPECT_EQ(read_file(folder / "skin.skn"), sweep_block(16, 7));
-    if (!testing_windows_build()) {
-        EXPECT_EQ(result.status, 0);
-        EXPECT_TRUE(result.out.ends_with("stopped watching\n")) << result.out;
+    const auto pause = [](int milliseconds) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    };
+    const std::string icon = "[[icon]]\nname = \"icon\"\nsource = \"icon.png\"\n";
+    const std::vector<watch_case> cases{
+        {"broken_then_mended", icon,
+         [&](const fs::path& f) {
+             write_text(f / "skin.toml", "[[icon]\n");
+             pause(1000);
+             write_text(f / "skin.toml", icon);
+             write_png(f / "icon.png", 16, 16, 7);
+         },
+         "icon.png skin.toml changed: skin.skn: 1 image, 256 bytes",
+         "skin.toml changed: skin.toml:1: Error while parsing table header", 2},
+        {"source_made_later", "[[icon]]\nname = \"icon\"\nsource = \"art/new.png\"\n",
+         [](const fs::path& f) { write_png(f / "art/new.png", 16, 16, 7); },
+         "art/new.png changed: skin.skn: 1 image, 256 bytes",
+         "skin.toml:1: icon \"icon\": art/new.png: no such file\n", 1},
+    };
+    for (const watch_case& c : cases) {
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        write_png(folder / "icon.png", 16, 16, 1);
+        write_text(folder / "skin.toml", c.project);
+        const run_result result =
+            run_skinview(folder, {.arguments = {"build", "--watch"}, .while_running = [&] {
+                                      pause(testing_windows_build() ? 4000 : 800);
+                                      c.meanwhile(folder);
+                                      pause(1500);
+                                  }});
+        EXPECT_NE(result.out.find(c.out), std::string::npos) << c.name << ": " << result.out;
+        EXPECT_NE(result.err.find(c.err), std::string::npos) << c.name << ": " << result.err;
+        std::size_t builds = 0;
+        for (const std::string& said : {result.out, result.err})
+            for (std::size_t at = said.find(" changed: "); at != std::string::npos;
+                 at = said.find(" changed: ", at + 1))
+                ++builds;
+        EXPECT_EQ(builds, c.builds) << c.name << ": " << result.out << result.err;
+        EXPECT_EQ(read_file(folder / "skin.skn"), sweep_block(16, 7)) << c.name;
+        if (!testing_windows_build()) {
+            EXPECT_EQ(result.status, 0) << c.name;
+            EXPECT_TRUE(result.out.ends_with("stopped watching\n")) << c.name << ": " << result.out;
+        }
     }
 }
 

@@ -109,9 +109,10 @@ std::map<std::string, std::vector<std::uint8_t>> snapshot(const fs::path& folder
 // A studio on `folder` (a project, or a plain skin folder), started in the background.
 class studio_test : public folder_test {
   protected:
-    void start()
+    void start(bool unprivileged = false)
     {
-        program = start_skinview(folder, {.arguments = {"studio", "--no-browser"}});
+        program =
+            start_skinview(folder, {.arguments = {"studio", "--no-browser"}, .unprivileged = unprivileged});
         const std::string line = wait_for_line(program, "http://127.0.0.1:", start_limit);
         const std::string port_text = digits_after(line, "127.0.0.1:");
         const std::size_t token_at = line.find("/#token=");
@@ -395,7 +396,11 @@ TEST_F(studio_test, each_edit_leaves_a_folder_that_skinpack_packs_to_the_skin_sh
     EXPECT_FALSE(fs::exists(root / "new dot.bmp") || fs::exists(root / "new_dot.bmp"));
     EXPECT_EQ(read_file(folder / "art" / "spare.bmp"), solid_bmp(16, 0, 0, 0));
     const std::string toml = text_of(read_file(folder / "skin.toml"));
-    EXPECT_LT(toml.find("name = \"spare\""), toml.find("name = \"low-battery\"")) << toml;
+    std::vector<std::string> names; // each entry once, the moved one in its new place
+    for (std::size_t at = toml.find("\nname = \""); at != std::string::npos;
+         at = toml.find("\nname = \"", at + 1))
+        names.push_back(toml.substr(at + 9, toml.find('"', at + 9) - at - 9));
+    EXPECT_EQ(names, (std::vector<std::string>{"sun", "spare", "low-battery"})) << toml;
     EXPECT_EQ(read_file(folder / "skin.skn").size(), 16384u + 2 * 256u);
     EXPECT_EQ(http_exchange(port, from_page("GET", "/download/skin.skn", "")).body,
               text_of(read_file(folder / "skin.skn")));
@@ -427,11 +432,13 @@ TEST_F(studio_test, makes_a_project_of_a_plain_skin_folder_that_packs_as_before)
     EXPECT_NE(read_file(folder / "skin.skn"), packed);
     expect_packs_to_the_built_skin();
 
-    // A dither for an adopted BMP imports it: it too moves into art/ first.
+    // A dither for an adopted BMP imports it: it too moves into art/ first, beside a file there.
+    write_file(folder / "art" / "icon00.bmp", solid_bmp(16, 1, 2, 3));
     const http_reply dithered = post("/api/options?entry=1&dither=ordered", "");
     EXPECT_EQ(dithered.status, 200) << dithered.body;
-    EXPECT_EQ(read_file(folder / "art" / "icon00.bmp"), bmp_bytes(sample_image(16, 4)));
-    EXPECT_NE(text_of(read_file(folder / "skin.toml")).find("source = \"art/icon00.bmp\"\n"),
+    EXPECT_EQ(read_file(folder / "art" / "icon00.bmp"), solid_bmp(16, 1, 2, 3));
+    EXPECT_EQ(read_file(folder / "art" / "icon00-2.bmp"), bmp_bytes(sample_image(16, 4)));
+    EXPECT_NE(text_of(read_file(folder / "skin.toml")).find("source = \"art/icon00-2.bmp\"\n"),
               std::string::npos);
     expect_packs_to_the_built_skin();
 }
@@ -665,4 +672,20 @@ TEST(studio_server, a_download_not_taken_stalls_no_one)
     ::close(stalled);
     ::close(next);
     close_server(server);
+}
+
+// A skin.toml the studio could not read is never saved over, nor is anything uploaded for it.
+TEST_F(studio_test, a_project_file_not_read_whole_is_not_edited)
+{
+    if (testing_windows_build())
+        GTEST_SKIP() << "permissions as Linux has them";
+    write_project(folder, false);
+    fs::permissions(folder / "skin.toml", fs::perms::none);
+    const std::vector<std::uint8_t> before = read_file(folder / "skin.toml");
+    ASSERT_NO_FATAL_FAILURE(start(true));
+    const http_reply reply = post("/api/add?kind=icon&name=new.bmp", text_of(solid_bmp(16, 5, 6, 7)));
+    EXPECT_EQ(reply.status, 409);
+    EXPECT_EQ(reply.body, "skin.toml has problems that the studio cannot mend: edit it by hand\n");
+    EXPECT_EQ(read_file(folder / "skin.toml"), before);
+    EXPECT_FALSE(fs::exists(folder / "art" / "new.bmp"));
 }

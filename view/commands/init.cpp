@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "support/file_io.h"
 #include "view/commands/check.h"
 #include "view/common/skin_folder.h"
 #include "view/common/status.h"
@@ -31,8 +30,13 @@ int run_init(const fs::path& folder)
         project.entries.push_back(
             {.name = image_stem(image.name), .icon = image.icon, .sources = {image.name}, .as_is = true});
     const std::string text = project_text(project);
-    if (replace_file(file, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}) !=
-        save_outcome::saved) {
+    switch (save_project_text(file, std::nullopt, text)) {
+    case project_save::saved:
+        break;
+    case project_save::changed_meanwhile:
+        std::fprintf(stderr, "skinview: %s appeared meanwhile: init never replaces it\n", shown.c_str());
+        return status_problems;
+    case project_save::cannot_write:
         std::fprintf(stderr, "skinview: cannot write %s\n", shown.c_str());
         return status_problems;
     }

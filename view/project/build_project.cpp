@@ -490,37 +490,168 @@ const project_entry* source_at(const std::map<std::string, const project_entry*>
     return nullptr;
 }
 
+// What kind of directory entry a path names, looked at without opening it.
+enum class entry_kind : std::uint8_t { absent, file, not_a_file, link, dangling_link };
+
+// The kind of `path`; a link is looked through to its final target, given in `target`.
+entry_kind kind_of(const fs::path& path, fs::path& target)
+{
+    std::error_code code;
+    const fs::file_status own = fs::symlink_status(path, code);
+    if (!fs::exists(own))
+        return entry_kind::absent;
+    if (!fs::is_symlink(own))
+        return fs::is_regular_file(own) ? entry_kind::file : entry_kind::not_a_file;
+    const fs::file_status end = fs::status(path, code);
+    if (!fs::exists(end))
+        return entry_kind::dangling_link;
+    target = fs::canonical(path, code);
+    return fs::is_regular_file(end) && !code ? entry_kind::link : entry_kind::not_a_file;
+}
+
+// Whether `path` lies inside `folder` (both as the file system resolves them).
+bool lies_inside(const fs::path& path, const fs::path& folder)
+{
+    std::error_code code;
+    const fs::path base = fs::weakly_canonical(folder, code);
+    const fs::path relative = fs::weakly_canonical(path, code).lexically_relative(base);
+    return !code && !relative.empty() && *relative.begin() != "..";
+}
+
+// Who a path that build would write or remove belongs to.
+enum class path_owner : std::uint8_t {
+    absent,
+    ours,          // in build's record, and unchanged since (through a link too)
+    ours_changed,  // in build's record, changed since
+    foreign,       // a file that build did not write
+    source,        // a source of the project, under whatever name
+    not_a_file,    // a folder, FIFO, device or socket: never opened, so nothing can hang
+    link,          // a link to a file that build did not write
+    dangling_link, // a link to nothing: writing would create its target, wherever it points
+    outside,       // a link out of the folder, where inside_only forbids writing
+};
+
+// What is at a path build would write or remove; build decides from this alone.
+struct in_the_way {
+    path_owner owner = path_owner::absent;
+    const project_entry* source = nullptr; // for path_owner::source
+    bool folder = false;                   // for path_owner::not_a_file
+};
+
+// What kind of entry is at `path`, for the files that build owns by their name alone (the record,
+// the depfile): only what is no file, or a link to nothing, is in the way.
+in_the_way kind_owner(const fs::path& path, entry_kind& kind, fs::path& target)
+{
+    kind = kind_of(path, target);
+    std::error_code code;
+    if (kind == entry_kind::not_a_file)
+        return {.owner = path_owner::not_a_file, .folder = fs::is_directory(path, code)};
+    if (kind == entry_kind::dangling_link)
+        return {.owner = path_owner::dangling_link};
+    return {};
+}
+
+// What is in the way of the record or the depfile, build's by their names: something that is no
+// file, a link to nothing, or (for inside_only) a link out of the output folder.
+in_the_way fixed_owner(const fs::path& path, const build_options& options, const fs::path& out)
+{
+    fs::path target;
+    entry_kind kind = entry_kind::absent;
+    const in_the_way found = kind_owner(path, kind, target);
+    if (kind == entry_kind::link && options.inside_only && !lies_inside(target, out))
+        return {.owner = path_owner::outside};
+    return found;
+}
+
+in_the_way what_is_at(build_state& state, const std::string& name, const build_options& options,
+                      const std::map<std::string, const project_entry*>& sources)
+{
+    const fs::path path = state.out / name;
+    fs::path target;
+    entry_kind kind = entry_kind::absent;
+    if (const in_the_way found = kind_owner(path, kind, target);
+        found.owner != path_owner::absent || kind == entry_kind::absent)
+        return found;
+    if (const project_entry* source = source_at(sources, path))
+        return {.owner = path_owner::source, .source = source};
+    if (kind == entry_kind::link && options.inside_only && !lies_inside(target, state.out))
+        return {.owner = path_owner::outside};
+    const std::vector<std::uint8_t>* now = on_disk(state, name);
+    const auto known = state.last.files.find(name);
+    const bool ours =
+        now != nullptr && known != state.last.files.end() && known->second == content_hash(*now);
+    if (kind == entry_kind::link)
+        return {.owner = ours ? path_owner::ours : path_owner::link};
+    if (known == state.last.files.end())
+        return {.owner = path_owner::foreign};
+    return {.owner = ours ? path_owner::ours : path_owner::ours_changed};
+}
+
+// Whether build may replace (or remove) what is there.
+bool may_touch(const in_the_way& found, bool force)
+{
+    switch (found.owner) {
+    case path_owner::absent:
+    case path_owner::ours:
+        return true;
+    case path_owner::ours_changed:
+    case path_owner::foreign:
+    case path_owner::link:
+        return force;
+    case path_owner::source:
+    case path_owner::not_a_file:
+    case path_owner::dangling_link:
+    case path_owner::outside:
+        return false;
+    }
+    return false;
+}
+
+// Why build leaves `path` alone: "PATH: WHAT[, and skinpack would read it WHY]: WHAT TO DO".
+std::string refusal(const fs::path& path, const in_the_way& found, bool removing, const char* why)
+{
+    const std::string reads = removing ? std::string(", and skinpack would read it ") + why : std::string();
+    const std::string give_force =
+        std::string(": move it away, or give --force to ") + (removing ? "remove it" : "replace it");
+    std::string text = shown(path) + ": ";
+    switch (found.owner) {
+    case path_owner::absent:
+    case path_owner::ours:
+        return {};
+    case path_owner::ours_changed:
+        return text + "changed since skinview build wrote it" + reads + give_force;
+    case path_owner::foreign:
+        return text + "not written by skinview build" + reads + give_force;
+    case path_owner::link:
+        return text + "a link to a file that skinview build did not write" + reads + give_force;
+    case path_owner::source:
+        return text + "is the source of " + entry_label(*found.source) + reads +
+               (removing ? ": move it elsewhere" : ": move that source elsewhere and name it there first");
+    case path_owner::not_a_file:
+        return text + (found.folder ? "is a folder" : "not a regular file") + reads + ": move it away";
+    case path_owner::dangling_link:
+        return text + "a link to nothing" + reads + ": build makes no file through it: remove the link";
+    case path_owner::outside:
+        return text + "a link out of the project folder" + reads +
+               ": the studio writes nothing outside it: remove the link";
+    }
+    return text;
+}
+
 // Whether the output may take its new bytes: unchanged, absent, or as build last wrote it.
 void check_output(build_state& state, planned_output& output, const build_options& options,
                   const std::map<std::string, const project_entry*>& sources)
 {
-    const fs::path path = state.out / output.name;
-    std::error_code code;
-    if (fs::is_directory(path, code)) {
-        state.result.problems.push_back(shown(path) + ": is a folder: move it away");
-        return;
-    }
-    const std::vector<std::uint8_t>* now = on_disk(state, output.name);
+    const in_the_way found = what_is_at(state, output.name, options, sources);
+    const bool readable = found.owner != path_owner::not_a_file && found.owner != path_owner::dangling_link;
+    const std::vector<std::uint8_t>* now = readable ? on_disk(state, output.name) : nullptr;
     if (now != nullptr && *now == output.bytes) {
         state.next.files[output.name] = output.hash;
         return;
     }
-    if (now != nullptr) {
-        if (const project_entry* source = source_at(sources, path)) {
-            state.result.problems.push_back(shown(path) + ": is the source of " + entry_label(*source) +
-                                            ": move that source elsewhere and name it there first");
-            return;
-        }
-        const auto known = state.last.files.find(output.name);
-        const bool ours = known != state.last.files.end() && known->second == content_hash(*now);
-        if (!ours && !options.force) {
-            state.result.problems.push_back(shown(path) +
-                                            (known == state.last.files.end()
-                                                 ? ": not written by skinview build"
-                                                 : ": changed since skinview build wrote it") +
-                                            ": move it away, or give --force to replace it");
-            return;
-        }
+    if (!may_touch(found, options.force)) {
+        state.result.problems.push_back(refusal(state.out / output.name, found, false, ""));
+        return;
     }
     output.write = true;
 }
@@ -540,23 +671,13 @@ std::vector<std::string> plan_removals(build_state& state, const std::vector<pla
     }
     std::vector<std::string> removals;
     const auto remove = [&](const std::string& name, const char* why) {
-        const std::vector<std::uint8_t>* now = on_disk(state, name);
-        const fs::path path = state.out / name;
-        if (now == nullptr)
+        const in_the_way found = what_is_at(state, name, options, sources);
+        if (found.owner == path_owner::absent)
             return;
-        const auto known = state.last.files.find(name);
-        const bool ours = known != state.last.files.end() && known->second == content_hash(*now);
-        if (const project_entry* source = source_at(sources, path))
-            state.result.problems.push_back(shown(path) + ": is the source of " + entry_label(*source) +
-                                            ", and skinpack would read it " + why + ": move it elsewhere");
-        else if (ours || options.force)
+        if (may_touch(found, options.force))
             removals.push_back(name);
         else
-            state.result.problems.push_back(
-                shown(path) +
-                (known == state.last.files.end() ? ": not written by skinview build"
-                                                 : ": changed since skinview build wrote it") +
-                ", and skinpack would read it " + why + ": move it away, or give --force to remove it");
+            state.result.problems.push_back(refusal(state.out / name, found, true, why));
     };
     for (const auto& [name, hash] : state.last.files)
         if (name.ends_with(".bmp") && !needed.contains(name))
@@ -645,10 +766,10 @@ void write_outputs(build_state& state, const std::vector<planned_output>& output
 
 // The Makefile rule: the skin and its companions depend on the project file and every source.
 // The numbered BMPs are left out, as a build system declares only the fixed outputs.
-std::string depfile_rule(const fs::path& out, const std::vector<planned_output>& outputs,
-                         const std::vector<fs::path>& inputs)
+std::string depfile_rule(const fs::path& out, const fs::path& stamp,
+                         const std::vector<planned_output>& outputs, const std::vector<fs::path>& inputs)
 {
-    std::string rule;
+    std::string rule = stamp.empty() ? std::string() : make_escaped(stamp);
     for (const planned_output& output : outputs)
         if (!output.name.ends_with(".bmp")) {
             if (!rule.empty())
@@ -671,7 +792,13 @@ build_result build_project(const skin_project& project, const build_options& opt
     build_result result;
     build_state state =
         start_state(project, options.out.empty() ? project_folder(project) : options.out, result);
-    state.last = read_record(state.out / build_record_name);
+    // Neither is ever opened unless it is a file: a FIFO in its place would hang the build.
+    for (const fs::path& fixed : {state.out / build_record_name, options.depfile, options.stamp})
+        if (const in_the_way found = fixed_owner(fixed, options, state.out);
+            !fixed.empty() && found.owner != path_owner::absent)
+            result.problems.push_back(refusal(fixed, found, false, ""));
+    if (result.problems.empty())
+        state.last = read_record(state.out / build_record_name);
     for (const auto& [name, hash] : state.last.files)
         state.written_by_hash.emplace(hash, name);
     result.inputs.push_back(project.file);
@@ -706,8 +833,12 @@ build_result build_project(const skin_project& project, const build_options& opt
         return result;
     write_outputs(state, outputs, removals);
     if (!options.depfile.empty() && result.problems.empty() &&
-        !save_if_changed(options.depfile, text_bytes(depfile_rule(state.out, outputs, result.inputs))))
+        !save_if_changed(options.depfile,
+                         text_bytes(depfile_rule(state.out, options.stamp, outputs, result.inputs))))
         result.problems.push_back(shown(options.depfile) + ": cannot write it");
+    if (!options.stamp.empty() && result.problems.empty() &&
+        replace_file(options.stamp, text_bytes("skinview build ran\n")) != save_outcome::saved)
+        result.problems.push_back(shown(options.stamp) + ": cannot write it");
     if (!save_if_changed(state.out / build_record_name, text_bytes(record_text(state.next))))
         result.problems.push_back(shown(state.out / build_record_name) + ": cannot write it");
     for (planned_slot& planned : slots)

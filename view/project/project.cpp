@@ -250,6 +250,93 @@ std::string colour_text(rgb_colour colour)
     return quoted(text);
 }
 
+// Where each line of a text starts, and the text's end after the last.
+std::vector<std::size_t> line_starts(std::string_view text)
+{
+    std::vector<std::size_t> starts{0};
+    for (std::size_t at = 0; at < text.size(); ++at)
+        if (text[at] == '\n')
+            starts.push_back(at + 1);
+    if (starts.back() != text.size())
+        starts.push_back(text.size());
+    return starts;
+}
+
+// The byte offset of a toml++ position, whose column counts code points from 1.
+std::size_t offset_of(std::string_view text, const std::vector<std::size_t>& starts,
+                      const toml::source_position& at)
+{
+    if (at.line == 0 || at.line >= starts.size())
+        return text.size();
+    std::size_t offset = starts[at.line - 1];
+    for (std::uint32_t column = 1; column < at.column && offset < starts[at.line]; ++column) {
+        const auto lead = static_cast<unsigned char>(text[offset]);
+        offset += lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    }
+    return std::min(offset, starts[at.line]);
+}
+
+// The end of the line that `offset` lies on, with its line end.
+std::size_t line_end(const std::vector<std::size_t>& starts, std::size_t offset)
+{
+    return *std::upper_bound(starts.begin(), starts.end() - 1, offset);
+}
+
+// Line `line` (from 1) without its line end and surrounding blanks.
+std::string_view line_text(std::string_view text, const std::vector<std::size_t>& starts, std::size_t line)
+{
+    std::string_view view = text.substr(starts[line - 1], starts[line] - starts[line - 1]);
+    while (!view.empty() && std::isspace(static_cast<unsigned char>(view.front())) != 0)
+        view.remove_prefix(1);
+    while (!view.empty() && std::isspace(static_cast<unsigned char>(view.back())) != 0)
+        view.remove_suffix(1);
+    return view;
+}
+
+// Every key's place in an entry's table.
+void place_keys(project_entry& entry, const toml::table& table, std::string_view text,
+                const std::vector<std::size_t>& starts)
+{
+    for (const auto& [key, value] : table) {
+        const std::size_t key_at = offset_of(text, starts, key.source().begin);
+        const std::size_t value_end = offset_of(text, starts, value.source().end);
+        entry.keys[std::string(key.str())] = {
+            .lines = {starts[key.source().begin.line - 1],
+                      line_end(starts, value_end - (value_end > key_at))},
+            .value = {offset_of(text, starts, value.source().begin), value_end}};
+    }
+}
+
+// Each entry's block, between the table headers at `headers` (lines): from its own header and
+// the comment lines just above it to its last line that is neither blank nor a comment above
+// the next header.
+void place_blocks(skin_project& project, const std::vector<std::uint32_t>& headers,
+                  const std::vector<std::size_t>& starts)
+{
+    const std::string_view text = project.text;
+    const std::size_t last_line = starts.size() - 1;
+    const auto blank = [&](std::size_t line) { return line_text(text, starts, line).empty(); };
+    const auto comment = [&](std::size_t line) { return line_text(text, starts, line).starts_with('#'); };
+    for (project_entry& entry : project.entries) {
+        const auto header = static_cast<std::size_t>(entry.line);
+        if (header == 0 || header > last_line || !line_text(text, starts, header).starts_with("[["))
+            continue; // an inline table
+        const auto next = std::upper_bound(headers.begin(), headers.end(), header);
+        std::size_t end = next == headers.end() ? last_line : *next - 1;
+        if (next != headers.end())
+            while (end > header && comment(end))
+                --end;
+        while (end > header && blank(end))
+            --end;
+        const auto previous = std::lower_bound(headers.begin(), headers.end(), header);
+        const std::size_t floor = previous == headers.begin() ? 0 : *(previous - 1);
+        std::size_t begin = header;
+        while (begin - 1 > floor && comment(begin - 1))
+            --begin;
+        entry.block = {starts[begin - 1], starts[end]};
+    }
+}
+
 } // namespace
 
 // ASCII letters, digits and '_', not a digit first.
@@ -342,6 +429,7 @@ bool load_project(const fs::path& file, skin_project& project, std::vector<std::
         return false;
     }
     const std::span<const std::uint8_t> bytes(whole.bytes.get(), static_cast<std::size_t>(whole.length));
+    project.text.assign(bytes.begin(), bytes.end());
     // Notepad's "Unicode" is UTF-16: a byte-order mark, or a zero byte beside every ASCII letter.
     if (bytes.size() >= 2 &&
         (((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF)) ||
@@ -357,6 +445,21 @@ bool load_project(const fs::path& file, skin_project& project, std::vector<std::
         report(list, error.source().begin.line, std::string(error.description()));
         return tell(list, problems);
     }
+    const std::vector<std::size_t> starts = line_starts(project.text);
+    std::vector<std::uint32_t> headers; // the lines of every table header
+    const auto add_header = [&](const toml::node& table) {
+        const std::uint32_t at = table.source().begin.line;
+        if (table.is_table() && at > 0 && at < starts.size() &&
+            line_text(project.text, starts, at).starts_with('['))
+            headers.push_back(at);
+    };
+    for (const auto& [key, node] : document) {
+        add_header(node);
+        if (const toml::array* tables = node.as_array())
+            for (const toml::node& table : *tables)
+                add_header(table);
+    }
+    std::sort(headers.begin(), headers.end());
     for (const auto& [key, node] : document) {
         const std::uint32_t line = key.source().begin.line;
         if (key.str() == "defaults") {
@@ -376,14 +479,61 @@ bool load_project(const fs::path& file, skin_project& project, std::vector<std::
                    std::string(key.str()) + " must be a list of tables ([[" + std::string(key.str()) + "]])");
             continue;
         }
-        for (const toml::node& entry : *entries)
+        for (const toml::node& entry : *entries) {
             project.entries.push_back(read_entry(entry, icon, list));
+            if (const toml::table* table = entry.as_table())
+                place_keys(project.entries.back(), *table, project.text, starts);
+        }
     }
     std::stable_sort(project.entries.begin(), project.entries.end(),
                      [](const project_entry& a, const project_entry& b) { return a.line < b.line; });
+    place_blocks(project, headers, starts);
     check_names(project, list);
     check_sources(project, list);
     return tell(list, problems);
+}
+
+namespace {
+
+// Whether the project file still holds `based_on`, or is still absent; only a file is ever read.
+bool still_as(const fs::path& file, const std::optional<std::string>& based_on)
+{
+    std::error_code code;
+    const fs::file_status status = fs::status(file, code);
+    if (!based_on)
+        return !fs::exists(fs::symlink_status(file, code));
+    if (!fs::is_regular_file(status))
+        return false;
+    const whole_file whole = read_whole_file(file);
+    const bool empty = whole.outcome == read_outcome::read_failed && fs::file_size(file, code) == 0 && !code;
+    if (whole.outcome != read_outcome::read && !empty)
+        return false;
+    return std::string_view(reinterpret_cast<const char*>(whole.bytes.get()),
+                            static_cast<std::size_t>(whole.length)) == *based_on;
+}
+
+} // namespace
+
+project_save save_project_text(const fs::path& file, const std::optional<std::string>& based_on,
+                               const std::string& text, const std::function<void()>& meanwhile)
+{
+    if (!still_as(file, based_on))
+        return project_save::changed_meanwhile;
+    const auto check = [&] {
+        if (meanwhile)
+            meanwhile();
+        return still_as(file, based_on);
+    };
+    switch (replace_file_if(file, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, check)) {
+    case save_outcome::saved:
+        return project_save::saved;
+    case save_outcome::declined:
+        return project_save::changed_meanwhile;
+    case save_outcome::cannot_create:
+    case save_outcome::write_failed:
+        break;
+    }
+    return project_save::cannot_write;
 }
 
 std::string project_text(const skin_project& project)
@@ -414,4 +564,119 @@ std::string project_text(const skin_project& project)
             text += "as_is = true\n";
     }
     return text;
+}
+
+namespace {
+
+// The value of every key an entry's table may hold, as project_text writes it; "" when the key
+// is left out.
+std::map<std::string, std::string> key_values(const project_entry& entry)
+{
+    std::string sources;
+    for (const std::string& source : entry.sources)
+        sources += (sources.empty() ? "" : ", ") + quoted(source);
+    return {{"name", quoted(entry.name)},
+            {"source", entry.sources.size() == 1 ? quoted(entry.sources.front()) : "[" + sources + "]"},
+            {"size", entry.size != 0 ? std::to_string(entry.size) : ""},
+            {"dither", entry.dither ? quoted(dither_name(*entry.dither)) : ""},
+            {"background", entry.background ? colour_text(*entry.background) : ""},
+            {"as_is", entry.as_is ? "true" : ""}};
+}
+
+// A new entry's table, as project_text writes one.
+std::string entry_table(const project_entry& entry)
+{
+    std::string text = std::string("[[") + (entry.icon ? "icon" : "picture") + "]]\n";
+    for (const char* key : {"name", "source", "size", "dither", "background", "as_is"})
+        if (const std::string value = key_values(entry).at(key); !value.empty())
+            text += std::string(key) + " = " + value + "\n";
+    return text;
+}
+
+// The block of `was`, as written in `text`, with the values that `now` changes rewritten.
+std::string edited_block(std::string_view text, const project_entry& was, const project_entry& now)
+{
+    struct change {
+        text_span span;
+        std::string with;
+    };
+    std::vector<change> changes;
+    const std::map<std::string, std::string> before = key_values(was);
+    std::size_t after_keys = text.find('\n', was.block.begin); // the header's line, when no key follows
+    after_keys = after_keys == std::string_view::npos ? was.block.end : after_keys + 1;
+    for (const auto& [key, place] : was.keys)
+        if (place.lines.end <= was.block.end)
+            after_keys = std::max(after_keys, place.lines.end);
+    for (const auto& [key, value] : key_values(now)) {
+        if (value == before.at(key))
+            continue;
+        const auto place = was.keys.find(key);
+        if (place == was.keys.end())
+            changes.push_back({{after_keys, after_keys}, key + " = " + value + "\n"});
+        else if (value.empty())
+            changes.push_back({place->second.lines, ""});
+        else
+            changes.push_back({place->second.value, value});
+    }
+    std::sort(changes.begin(), changes.end(),
+              [](const change& a, const change& b) { return a.span.begin > b.span.begin; });
+    std::string block(text.substr(was.block.begin, was.block.end - was.block.begin));
+    for (const change& c : changes)
+        block.replace(c.span.begin - was.block.begin, c.span.end - c.span.begin, c.with);
+    return block;
+}
+
+// Whether a stretch of text holds nothing but blanks.
+bool all_blank(std::string_view text)
+{
+    return std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isspace(c) != 0; });
+}
+
+} // namespace
+
+std::optional<std::string> edited_text(const skin_project& loaded, const skin_project& edited)
+{
+    const std::string_view text = loaded.text;
+    const auto placed = [](const project_entry& entry) { return entry.block.end != 0; };
+    if (!std::all_of(loaded.entries.begin(), loaded.entries.end(), placed))
+        return std::nullopt;
+    std::vector<const project_entry*> kept;  // in their new order
+    std::vector<const project_entry*> added; // after every kept one
+    for (const project_entry& entry : edited.entries) {
+        if (!placed(entry)) {
+            added.push_back(&entry);
+            continue;
+        }
+        if (!added.empty())
+            return std::nullopt; // a new entry among the old ones: no edit makes one
+        kept.push_back(&entry);
+    }
+    // Each kept entry takes the place of the n-th entry as loaded; places left over go, with
+    // the blank lines before them.
+    std::string out;
+    std::size_t at = 0;
+    for (std::size_t n = 0; n < loaded.entries.size(); ++n) {
+        const project_entry& slot = loaded.entries[n];
+        const std::string_view gap = text.substr(at, slot.block.begin - at);
+        at = slot.block.end;
+        if (n >= kept.size()) {
+            if (!all_blank(gap) || n == 0)
+                out += gap;
+            continue;
+        }
+        out += gap;
+        const auto was =
+            std::find_if(loaded.entries.begin(), loaded.entries.end(),
+                         [&](const project_entry& e) { return e.block.begin == kept[n]->block.begin; });
+        if (was == loaded.entries.end())
+            return std::nullopt;
+        out += edited_block(text, *was, *kept[n]);
+    }
+    out += text.substr(at);
+    for (const project_entry* entry : added) {
+        if (!out.empty() && !out.ends_with('\n'))
+            out += '\n';
+        out += (out.empty() ? "" : "\n") + entry_table(*entry);
+    }
+    return out;
 }

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,6 +13,18 @@
 #include "view/common/quantise.h"
 
 inline constexpr const char* project_file_name = "skin.toml";
+
+// Bytes [begin, end) of a text.
+struct text_span {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+};
+
+// Where one key of an entry is written: its whole lines, and its value within them.
+struct key_place {
+    text_span lines;
+    text_span value;
+};
 
 // One [[picture]] or [[icon]] table, as written.
 struct project_entry {
@@ -22,6 +36,11 @@ struct project_entry {
     std::optional<rgb_colour> background; // unset: the project's default
     bool as_is = false;                   // an accepted BMP copied byte for byte, not imported
     int line = 0;                         // where the table starts in the file, for messages
+    // Where the entry is written in skin_project::text, so that an edit changes only its own
+    // bytes: its lines with the comment lines just above them, and each key's line and value.
+    // An empty block: not written as a [[table]] of its own (or not written yet).
+    text_span block;
+    std::map<std::string, key_place> keys;
 };
 
 struct skin_project {
@@ -29,6 +48,7 @@ struct skin_project {
     dither_method dither = dither_method::none;
     rgb_colour background{};
     std::vector<project_entry> entries; // in file order; pictures and icons each keep theirs
+    std::string text;                   // the file's bytes as read: what an edit is based on
 };
 
 // Reads and checks a project file. Every problem found goes to `problems` as one line
@@ -36,8 +56,21 @@ struct skin_project {
 bool load_project(const std::filesystem::path& file, skin_project& project,
                   std::vector<std::string>& problems);
 
-// The project file's text for `project`, as init writes it and the studio saves its edits.
+// The project file's text for `project`, as init writes it.
 std::string project_text(const skin_project& project);
+
+// The text of `loaded` (as read) with the edits that make it `edited`: the values that change are
+// rewritten, entries removed, moved or added with their comment lines, and every other byte kept.
+// Nothing when `loaded` writes an entry that is not a [[table]] of its own (an inline table).
+std::optional<std::string> edited_text(const skin_project& loaded, const skin_project& edited);
+
+enum class project_save : std::uint8_t { saved, changed_meanwhile, cannot_write };
+
+// Replaces the project file with `text` only while it still holds `based_on` (nothing: only while
+// there is no such file), checked again right before the atomic replace, so that a hand edit made
+// meanwhile stands. `meanwhile` runs just before that last check (tests race it there).
+project_save save_project_text(const std::filesystem::path& file, const std::optional<std::string>& based_on,
+                               const std::string& text, const std::function<void()>& meanwhile = {});
 
 // The folder that the project's sources are relative to.
 std::filesystem::path project_folder(const skin_project& project);
@@ -78,7 +111,10 @@ struct build_options {
     std::filesystem::path out;     // default: the project's folder
     bool embed = false;            // also skin_data.c
     std::filesystem::path depfile; // empty: none
+    std::filesystem::path stamp;   // empty: none; else rewritten by every build without problems, and
+                                   // named first in the depfile, for build tools without "restat"
     bool force = false;            // may replace or remove files that build did not write
+    bool inside_only = false;      // writes nothing outside the output folder, even through a link
 };
 
 inline constexpr const char* build_record_name = ".skinview-build"; // in the output folder

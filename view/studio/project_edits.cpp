@@ -128,7 +128,12 @@ std::optional<std::string> move_adopted_bmp(const fs::path& folder, const projec
         name += old.extension().string();
         if (fs::exists(fs::symlink_status(folder / art_folder / name, code)))
             continue;
-        fs::create_directories(folder / art_folder, code);
+        // art/ itself may be a link: the BMP never leaves the project folder through it.
+        fs::create_directory(folder / art_folder, code);
+        if (!path_inside(folder, std::string(art_folder) + "/" + name)) {
+            error = std::string(art_folder) + ": not a folder inside the project";
+            return std::nullopt;
+        }
         fs::rename(old, folder / art_folder / name, code);
         if (code) {
             error = entry.sources[0] + ": cannot be moved into " + art_folder + ": " + code.message();
@@ -246,8 +251,5 @@ bool init_project(const fs::path& folder)
         return run_init(folder) == status_ok;
     // No images at all: an empty project, for the artist to drop artwork into.
     const std::string text = project_text({.file = folder / project_file_name});
-    std::error_code error;
-    return !fs::exists(fs::symlink_status(folder / project_file_name, error)) &&
-           replace_file(folder / project_file_name, {reinterpret_cast<const std::uint8_t*>(text.data()),
-                                                     text.size()}) == save_outcome::saved;
+    return save_project_text(folder / project_file_name, std::nullopt, text) == project_save::saved;
 }

@@ -139,7 +139,7 @@ void load_and_build(studio_state& state)
     state.loaded =
         state.has_project && load_project(state.folder / project_file_name, state.project, state.problems);
     if (state.loaded) {
-        build_result result = build_project(state.project, {});
+        build_result result = build_project(state.project, {.inside_only = true});
         inputs = result.inputs;
         if (result.problems.empty())
             state.build = std::move(result);
@@ -301,9 +301,11 @@ http_response page_file_response(std::string_view name)
 http_response download(const studio_state& state, std::string_view name)
 {
     const std::optional<fs::path> path = path_inside(state.folder, name);
+    std::error_code code; // only a file is opened: a FIFO would hold the studio
     const std::vector<std::uint8_t> bytes = name == "skin.skn" ? state.build.skin
-                                            : path             ? read_file_bytes(*path)
-                                                               : std::vector<std::uint8_t>{};
+                                            : path && fs::is_regular_file(*path, code)
+                                                ? read_file_bytes(*path)
+                                                : std::vector<std::uint8_t>{};
     if (bytes.empty())
         return text_response(404, std::string(name) + " is not built yet\n");
     http_response response;
@@ -317,10 +319,25 @@ http_response download(const studio_state& state, std::string_view name)
 // Writes the edited project over skin.toml and rebuilds it.
 http_response save_and_build(studio_state& state, const skin_project& edited)
 {
-    const std::string text = project_text(edited);
-    if (replace_file(state.folder / project_file_name, {reinterpret_cast<const std::uint8_t*>(text.data()),
-                                                        text.size()}) != save_outcome::saved)
+    const std::optional<std::string> text = edited_text(state.project, edited);
+    if (!text)
+        return text_response(409, std::string(project_file_name) +
+                                      " writes an entry as an inline table, which the studio cannot edit "
+                                      "without rewriting the file: edit it by hand\n");
+    if (!path_inside(state.folder, project_file_name))
+        return text_response(
+            409, std::string(project_file_name) +
+                     ": a link out of the project folder: the studio writes nothing outside it\n");
+    switch (save_project_text(state.folder / project_file_name, state.project.text, *text)) {
+    case project_save::saved:
+        break;
+    case project_save::changed_meanwhile:
+        load_and_build(state);
+        return text_response(409, std::string(project_file_name) +
+                                      " changed on disk meanwhile: reloaded, and the edit was not saved\n");
+    case project_save::cannot_write:
         return text_response(500, "cannot write skin.toml\n");
+    }
     load_and_build(state);
     return json_response(state_json(state));
 }
