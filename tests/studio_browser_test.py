@@ -212,10 +212,10 @@ def main():
         def cards():
             return driver.find_elements(By.CSS_SELECTOR, ".card")
 
-        def loaded_images():
+        def loaded_images(which=".card img"):
             return driver.execute_script(
-                "return [...document.querySelectorAll('.card img')].every(i => i.complete && i.naturalWidth > 0)"
-                " && document.querySelectorAll('.card .frames img').length")
+                "return [...document.querySelectorAll(arguments[0])].every(i => i.complete && i.naturalWidth > 0)"
+                " && document.querySelectorAll('.card .frames img').length", which)
 
         # Every slot is there, in skin order, with its device image and its artwork.
         wait_until("four slots", lambda: len(cards()) == 4)
@@ -262,26 +262,91 @@ def main():
                    lambda: [c.get_attribute("data-name") for c in cards()] == ["sunset", "waves", "battery", "heart"])
         check(packs_to_the_built_skin(folder), "skin.skn after the move")
 
-        # The artist saves the battery again in a paint program: the page follows, unreloaded.
+        # A name is checked as it is typed, the reason shown, and nothing is saved meanwhile.
+        driver.find_element(By.CSS_SELECTOR, '.card[data-name="battery"] .compare-button').click()
+        wait_until("the battery's dithers", lambda: len(driver.find_elements(
+            By.CSS_SELECTOR, '.card[data-name="battery"] .compare figure')) == 3)
+        name_field = driver.find_element(By.CSS_SELECTOR, '.card[data-name="battery"] input.name')
+        reason = driver.find_element(By.CSS_SELECTOR, '.card[data-name="battery"] .name-problem')
+        for typed, shown in [
+            ("9lives", "gives no C name: use letters, digits, '_', '-' or ' ', not a digit first"),
+            ("Heart", 'SKIN_HEART is taken by icon "heart"'),
+            ("bätt", "gives no C name: use letters, digits, '_', '-' or ' ', not a digit first"),
+            ("battery-lo", ""),
+        ]:
+            name_field.clear()
+            name_field.send_keys(typed)
+            check(reason.text == shown, f"{typed!r}: the reason shown is {reason.text!r}")
+        check(names_in_order(folder)[2] == "battery", "nothing saved while typing")
+
+        # The artist saves the battery again in a paint program while its name is half typed and
+        # its dithers are open: the page follows, unreloaded, and loses none of it.
         before = driver.execute_script("return state.version")
+        device_image = "return document.querySelector('.card[data-name=\"battery\"] .frames img').dataset.source"
+        image_before = driver.execute_script(device_image)
+        heart_image = driver.execute_script("return document.querySelector('.card[data-name=\"heart\"] .frames img')")
         skin_before = read(os.path.join(folder, "skin.skn"))
         write(os.path.join(folder, "art", "battery.png"), png(16, 16, icon(battery, (240, 60, 30))))
         started = time.monotonic()
         wait_until("the page to follow the saved source", lambda: driver.execute_script(
-            "return state.version > arguments[0] && document.querySelector('.card[data-name=\"battery\"] .frames img')"
-            ".dataset.source.includes('v=' + state.version)", before))
+            "return state.version > arguments[0]", before) and driver.execute_script(device_image) != image_before)
         followed = time.monotonic() - started
         check(followed < 2, f"the page followed the disk in {followed:.2f} s")
         check(driver.execute_script("return window.not_reloaded === true"), "the page was not reloaded")
+        check(driver.execute_script(
+            "return document.querySelector('.card[data-name=\"heart\"] .frames img') === arguments[0]", heart_image),
+            "an unchanged slot's image is not replaced")
+        check(name_field.get_attribute("value") == "battery-lo", "the half-typed name survives")
+        check(driver.switch_to.active_element == name_field, "the name keeps the focus")
+        check(len(driver.find_elements(By.CSS_SELECTOR, '.card[data-name="battery"] .compare figure')) == 3,
+              "the dithers stay open")
+        check(names_in_order(folder)[2] == "battery", "no half-typed name saved")
         check(read(os.path.join(folder, "skin.skn")) != skin_before, "the skin was rebuilt")
         check(packs_to_the_built_skin(folder), "skin.skn after the change on disk")
+        name_field.send_keys("w\n")
+        saved("the name on Enter", lambda: names_in_order(folder)[2] == "battery-low")
+        check(packs_to_the_built_skin(folder), "skin.skn after the rename")
+
+        # Three files dropped on "add icon" are added, all of them, in their order.
+        driver.execute_script("""
+            window.transfer = new DataTransfer();
+            for (const [name, data] of arguments[0]) {
+              const bytes = Uint8Array.from(atob(data), c => c.charCodeAt(0));
+              transfer.items.add(new File([bytes], name, {type: 'image/png'}));
+            }
+        """, [[name, base64.b64encode(png(16, 16, icon(shape, fill))).decode()]
+              for name, shape, fill in [("star.png", ring, (250, 250, 0)), ("moon.png", heart, (200, 200, 255)),
+                                        ("sun.png", battery, (255, 128, 0))]])
+        check(drag(driver.find_element(By.ID, "add-icon")), "the add zone takes the drop")
+        saved("three icons added in order",
+              lambda: names_in_order(folder) == ["sunset", "waves", "battery-low", "heart", "star", "moon", "sun"])
+        check(packs_to_the_built_skin(folder), "skin.skn after the three adds")
+
+        # One entry's source goes missing: its slot keeps its last image, marked stale, the others
+        # keep theirs, and the summary at the top leads to it.
+        waves_art = read(os.path.join(folder, "art", "waves.png"))
+        os.remove(os.path.join(folder, "art", "waves.png"))
+        wait_until("the stale slot", lambda: driver.find_elements(By.CSS_SELECTOR, '.card[data-name="waves"] figure.stale'))
+        check(driver.find_element(By.ID, "problem-count").text == "1 problem", "the problems counted")
+        check(wait_until("the images", lambda: loaded_images(".frames img")) == 7, "every slot keeps its device image")
+        check(driver.find_element(By.CSS_SELECTOR, ".card.broken").get_attribute("data-name") == "waves",
+              "only the broken entry is marked")
+        driver.find_element(By.CSS_SELECTOR, "#problems a").click()
+        check(driver.execute_script(
+            "const r = document.querySelector('.card[data-name=\"waves\"]').getBoundingClientRect();"
+            "return r.top >= 0 && r.bottom <= innerHeight"), "the link shows the broken slot")
+        write(os.path.join(folder, "art", "waves.png"), waves_art)
+        wait_until("the mended slot", lambda: not driver.find_elements(By.CSS_SELECTOR, ".card.broken"))
+        check(packs_to_the_built_skin(folder), "skin.skn after the source came back")
 
         # For the README: at 2x, with the dithers of the sunset side by side.
+        driver.execute_script("scrollTo(0, 0)")
         driver.execute_script("const zoom = document.getElementById('zoom'); zoom.value = '2';"
                               "zoom.dispatchEvent(new Event('change'))")
-        driver.find_element(By.CSS_SELECTOR, '.card[data-name="sunset"] .compare-button').click()
+        driver.find_element(By.CSS_SELECTOR, '.card[data-name="battery-low"] .compare-button').click()
         wait_until("the images", lambda: loaded_images() and driver.execute_script(
-            "return document.querySelectorAll('.compare img').length === 3"))
+            "return document.querySelectorAll('.card[data-name=\"sunset\"] .compare img').length === 3"
+            " && document.querySelectorAll('.compare img').length === 3 && !document.querySelector('.flash')"))
         driver.save_screenshot(SCREENSHOT)
 
         # The page's stop ends the studio by itself.

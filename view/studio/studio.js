@@ -54,7 +54,7 @@ async function load_state() {
 
 // Sends one edit, with the version it was made against; a stale one is refused and reloaded.
 async function edit(path, parameters, body) {
-  if (!state) return;
+  if (!state) return false;
   busy = true;
   try {
     const query = new URLSearchParams({...parameters, version: state.version});
@@ -67,23 +67,24 @@ async function edit(path, parameters, body) {
       state = await response.json();
       show_message('');
       render();
-    } else {
-      show_message(await response.text());
-      await load_state();
+      return true;
     }
+    show_message(await response.text());
+    await load_state();
   } catch (error) {
     show_message('The studio does not answer: ' + error.message);
   } finally {
     busy = false;
   }
+  return false;
 }
 
 function upload(path, parameters, file) {
   if (file.size > max_upload_bytes) {
     show_message(`${file.name}: too large (${file.size} bytes); at most 16 MiB. Nothing was changed.`);
-    return;
+    return Promise.resolve(false);
   }
-  edit(path, {...parameters, name: file.name}, file);
+  return edit(path, {...parameters, name: file.name}, file);
 }
 
 function zoom() {
@@ -92,7 +93,7 @@ function zoom() {
 
 // An image of the studio's: fetched with the token, shown from a blob address of this page's own.
 function pixels(source, side, title) {
-  const image = make('img', {class: 'pixels', alt: title, title, 'data-source': source});
+  const image = make('img', {class: 'pixels', alt: title, title, 'data-source': source, 'data-side': side});
   image.style.width = side * zoom() + 'px';
   show_image(image, source);
   return image;
@@ -132,18 +133,45 @@ function slot_label(slot) {
   return `${slot.icon ? 'icon' : 'picture'} ${slot.index} · ${slot.file} · ${slot.side}x${slot.side}`;
 }
 
+// The entry index that a card stands for now: read when an event comes, since a kept card may
+// have moved.
+function entry_of(node) {
+  return Number(node.closest('.card').dataset.entry);
+}
+
+// Why `name` cannot name entry `except`: not a C name, or the same C name as another entry's.
+// Empty when it can.
+function name_problem(name, except) {
+  if (!/^[A-Za-z_ -][A-Za-z0-9_ -]*$/.test(name))
+    return name === '' ? 'a name is needed'
+                       : "gives no C name: use letters, digits, '_', '-' or ' ', not a digit first";
+  const c_name = (text) => text.toUpperCase().replace(/[- ]/g, '_');
+  const other = state.entries.find((entry, index) => index !== except && c_name(entry.name) === c_name(name));
+  return other ? `SKIN_${c_name(name)} is taken by ${other.icon ? 'icon' : 'picture'} "${other.name}"` : '';
+}
+
 // The three dithers side by side; choosing one sets the entry's dither.
 function comparison(entry_index, entry, side) {
   const box = make('div', {class: 'compare'});
-  const chosen = entry.dither || state.defaults.dither;
   for (const dither of dithers) {
-    const query = new URLSearchParams({entry: entry_index, dither, v: state.version});
-    const figure = make('figure', {class: dither === chosen ? 'chosen' : '', 'data-dither': dither},
+    const query = new URLSearchParams({entry: entry_index, dither, v: compare_key(entry)});
+    const figure = make('figure', {'data-dither': dither},
                         pixels('/api/dither.png?' + query, side, dither), make('figcaption', {text: dither}));
-    figure.addEventListener('click', () => edit('/api/options', {entry: entry_index, dither}));
+    figure.addEventListener('click', () => state.editable && edit('/api/options', {entry: entry_of(box), dither}));
     box.append(figure);
   }
+  mark_chosen(box, entry);
   return box;
+}
+
+function mark_chosen(box, entry) {
+  const chosen = entry.dither || state.defaults.dither;
+  for (const figure of box.querySelectorAll('figure')) figure.classList.toggle('chosen', figure.dataset.dither === chosen);
+}
+
+// What the compared images depend on: the artwork and the background.
+function compare_key(entry) {
+  return [entry.stamp, entry.background || state.defaults.background, entry.size].join('-');
 }
 
 function file_picker(label, on_file) {
@@ -152,73 +180,89 @@ function file_picker(label, on_file) {
   return make('label', {class: 'replace'}, label, input);
 }
 
-function card(entry_index, entry) {
-  const slots = state.slots.filter((slot) => slot.entry === entry_index);
-  const side = slots.length ? slots[0].side : (entry.size || (entry.icon ? 16 : 128));
-  const node = make('div', {class: 'card' + (entry.problems.length ? ' broken' : ''),
-                            draggable: 'true', 'data-entry': entry_index, 'data-name': entry.name});
+// The slots of the last good skin that show an entry.
+function entry_slots(entry) {
+  return state.slots.filter((slot) => slot.name === entry.name);
+}
 
-  const name = make('input', {class: 'name', value: entry.name, title: 'Rename (its C name is upper case)'});
-  name.addEventListener('change', () => edit('/api/rename', {entry: entry_index, name: name.value}));
-  const where = slots.length
-    ? slots.length === 1 ? slot_label(slots[0]) : `${slot_label(slots[0])} and ${slots.length - 1} more frames`
-    : (entry.icon ? 'icon' : 'picture') + ' (not built)';
+// The name field: checked as it is typed, saved on Enter or when left, never half-typed.
+function name_part(entry_index, entry, where) {
+  const name = make('input', {class: 'name', value: entry.name, spellcheck: 'false',
+                              title: 'Rename: saved on Enter or when you leave the field'});
+  const reason = make('span', {class: 'name-problem', role: 'status'});
+  const check_name = () => {
+    const problem = name.value === entry.name ? '' : name_problem(name.value, entry_of(name));
+    reason.textContent = problem;
+    name.classList.toggle('invalid', problem !== '');
+    return problem;
+  };
+  name.addEventListener('input', check_name);
+  name.addEventListener('keydown', (event) => {
+    if (event.key === 'Escape') {
+      name.value = entry.name;
+      check_name();
+    }
+  });
+  name.addEventListener('change', () => {
+    if (name.value === entry.name || check_name()) return;
+    name.closest('.card').dataset.key = name.value; // the card stays when the answer comes
+    edit('/api/rename', {entry: entry_of(name), name: name.value});
+  });
+  return make('div', {class: 'head'}, name, ' ', make('span', {class: 'where', text: where}), reason);
+}
 
+function images_part(entry_index, entry, slots, side) {
   const frames = make('div', {class: 'frames'});
   for (const slot of slots) {
     const number = state.slots.indexOf(slot);
-    frames.append(pixels(`/api/slot.png?slot=${number}&v=${state.version}`, slot.side, slot.file));
+    frames.append(pixels(`/api/slot.png?slot=${number}&v=${slot.hash}`, slot.side, slot.file));
   }
-  const original = pixels(`/api/source.png?entry=${entry_index}&v=${state.version}`, side, entry.sources[0]);
+  const stale = slots.length && (entry.problems.length || state.stale);
+  const caption = !slots.length ? 'not built' : entry.problems.length ? 'the last good build (stale)' : 'on the device';
+  const original = pixels(`/api/source.png?entry=${entry_index}&v=${entry.stamp}`, side, entry.sources[0] || '');
   original.classList.add('original');
   original.addEventListener('error', () => (original.hidden = true)); // its problem is said below
-  const images = make('div', {class: 'images'},
-                      make('figure', {class: 'device'}, frames, make('figcaption', {text: 'on the device'})),
-                      make('figure', {}, original, make('figcaption', {text: entry.sources.join(', ')})));
+  return make('div', {class: 'images'},
+              make('figure', {class: 'device' + (stale && entry.problems.length ? ' stale' : '')}, frames,
+                   make('figcaption', {text: caption})),
+              make('figure', {}, original, make('figcaption', {text: entry.sources.join(', ')})));
+}
 
-  const dither = make('select', {class: 'dither', title: 'Dither'});
-  dither.append(make('option', {value: 'default', text: `default (${state.defaults.dither})`}));
-  for (const method of dithers) dither.append(make('option', {value: method, text: method}));
-  dither.value = entry.dither || 'default';
-  dither.addEventListener('change', () => edit('/api/options', {entry: entry_index, dither: dither.value}));
+function controls_part(entry, compare_box, side) {
+  const controls = make('div', {class: 'controls'});
+  if (!entry.as_is) {
+    const dither = make('select', {class: 'dither', title: 'Dither'});
+    dither.append(make('option', {value: 'default', text: `default (${state.defaults.dither})`}));
+    for (const method of dithers) dither.append(make('option', {value: method, text: method}));
+    dither.value = entry.dither || 'default';
+    dither.addEventListener('change', () => edit('/api/options', {entry: entry_of(dither), dither: dither.value}));
 
-  const background = make('input', {type: 'color', class: 'background', title: 'Background',
-                                    value: entry.background || state.defaults.background});
-  background.addEventListener('change', () => edit('/api/options', {entry: entry_index, background: background.value}));
-  const default_background = make('button', {type: 'button', text: 'default background'});
-  default_background.addEventListener('click', () => edit('/api/options', {entry: entry_index, background: 'default'}));
-
-  const compare_box = make('div', {class: 'compare-box'});
-  const compare = make('button', {type: 'button', class: 'compare-button', text: 'Compare dithers'});
-  compare.addEventListener('click', () => {
-    compare_box.replaceChildren(compare_box.childElementCount ? '' : comparison(entry_index, entry, side));
-  });
-
+    const background = make('input', {type: 'color', class: 'background', title: 'Background',
+                                      value: entry.background || state.defaults.background});
+    background.addEventListener('change',
+                                () => edit('/api/options', {entry: entry_of(background), background: background.value}));
+    const default_background = make('button', {type: 'button', text: 'default background'});
+    default_background.addEventListener('click',
+                                        () => edit('/api/options', {entry: entry_of(controls), background: 'default'}));
+    const compare = make('button', {type: 'button', class: 'compare-button', text: 'Compare dithers'});
+    compare.addEventListener('click', () => {
+      const box = compare.closest('.card').querySelector('[data-part=compare]');
+      const index = entry_of(compare);
+      box.replaceChildren(box.childElementCount ? '' : comparison(index, state.entries[index], side));
+    });
+    controls.append(dither, background, default_background, compare);
+  } else {
+    controls.append(make('span', {class: 'where', text: 'as is: the BMP goes into the skin unchanged'}));
+  }
   const remove = make('button', {type: 'button', class: 'remove', text: 'Remove'});
   remove.addEventListener('click', () => {
-    if (confirm(`Remove "${entry.name}" from the skin? Its artwork file stays in the folder.`))
-      edit('/api/remove', {entry: entry_index});
+    const index = entry_of(remove);
+    if (confirm(`Remove "${state.entries[index].name}" from the skin? Its artwork file stays in the folder.`))
+      edit('/api/remove', {entry: index});
   });
-
-  const controls = make('div', {class: 'controls'}, dither, background, default_background, compare,
-                        file_picker('Replace artwork', (file) => upload('/api/source', {entry: entry_index}, file)),
-                        remove);
-  const problems = make('ul', {class: 'problems'});
-  for (const problem of entry.problems) problems.append(make('li', {text: problem}));
-  node.append(make('div', {}, name, ' ', make('span', {class: 'where', text: where})), images, controls,
-              compare_box, problems);
-
-  node.addEventListener('dragstart', (event) => {
-    event.dataTransfer.setData('application/x-skin-entry', String(entry_index));
-    event.dataTransfer.effectAllowed = 'move';
-  });
-  accept_drops(node, (event) => {
-    const files = event.dataTransfer.files;
-    const moved = event.dataTransfer.getData('application/x-skin-entry');
-    if (files.length) upload('/api/source', {entry: entry_index}, files[0]);
-    else if (moved !== '' && Number(moved) !== entry_index) edit('/api/move', {entry: moved, to: entry_index});
-  });
-  return node;
+  controls.append(file_picker('Replace artwork', (file) => upload('/api/source', {entry: entry_of(controls)}, file)),
+                  remove);
+  return controls;
 }
 
 // Marks `node` while something is dragged over it and hands the drop to `on_drop`. Cancelling
@@ -238,28 +282,133 @@ function accept_drops(node, on_drop) {
   });
 }
 
+// A new card; its parts are filled by update_card.
+function new_card(key) {
+  const node = make('div', {class: 'card', draggable: 'true', 'data-key': key});
+  node.addEventListener('dragstart', (event) => {
+    event.dataTransfer.setData('application/x-skin-entry', node.dataset.entry);
+    event.dataTransfer.effectAllowed = 'move';
+  });
+  accept_drops(node, (event) => {
+    const files = event.dataTransfer.files;
+    const moved = event.dataTransfer.getData('application/x-skin-entry');
+    const here = Number(node.dataset.entry);
+    if (!state.editable) return;
+    if (files.length) upload('/api/source', {entry: here}, files[0]);
+    else if (moved !== '' && Number(moved) !== here) edit('/api/move', {entry: moved, to: here});
+  });
+  return node;
+}
+
+// Brings a card up to date part by part: a part whose content is unchanged, or that holds the
+// focus, stays as it is, so that nothing typed or opened there is lost.
+function update_card(node, entry_index, entry) {
+  const slots = entry_slots(entry);
+  const side = slots.length ? slots[0].side : (entry.size || (entry.icon ? 16 : 128));
+  const where = slots.length
+    ? slots.length === 1 ? slot_label(slots[0]) : `${slot_label(slots[0])} and ${slots.length - 1} more frames`
+    : (entry.icon ? 'icon' : 'picture') + ' (not built)';
+  node.dataset.entry = entry_index;
+  node.dataset.name = entry.name;
+  node.id = 'entry-' + entry_index;
+  node.classList.toggle('broken', entry.problems.length > 0);
+  node.draggable = state.editable;
+
+  const open_compare = node.querySelector('[data-part=compare] .compare');
+  const parts = [
+    ['head', [entry.name, where, state.editable], () => name_part(entry_index, entry, where)],
+    ['images', [entry_index, entry.stamp, entry.problems.length > 0, slots.map((slot) => slot.hash + slot.file)],
+     () => images_part(entry_index, entry, slots, side)],
+    ['controls', [entry.as_is, entry.dither, entry.background, state.defaults, state.editable, side],
+     () => controls_part(entry, null, side)],
+    ['compare', [entry_index, compare_key(entry), entry.as_is, !!open_compare],
+     () => make('div', {}, ...(open_compare && !entry.as_is ? [comparison(entry_index, entry, side)] : []))],
+    ['problems', entry.problems, () => make('ul', {class: 'problems'},
+                                           ...entry.problems.map((problem) => make('li', {text: problem})))],
+  ];
+  for (const [name, key, build] of parts) {
+    const signature = JSON.stringify(key);
+    const old = node.querySelector(`:scope > [data-part=${name}]`);
+    if (old && (old.dataset.signature === signature || old.contains(document.activeElement))) continue;
+    const fresh = build();
+    fresh.dataset.part = name;
+    fresh.dataset.signature = signature;
+    if (old) old.replaceWith(fresh);
+    else node.append(fresh);
+  }
+  if (open_compare) mark_chosen(open_compare, entry);
+  for (const control of node.querySelectorAll('input, select, button'))
+    if (control !== document.activeElement) control.disabled = !state.editable;
+}
+
+// Puts `nodes` into `box` in order, moving only those out of place.
+function place(box, nodes) {
+  nodes.forEach((node, index) => {
+    if (box.children[index] !== node) box.insertBefore(node, box.children[index] || null);
+  });
+  while (box.children.length > nodes.length) box.lastElementChild.remove();
+}
+
+// The problems at the top: counted, each entry's a link to its card.
+function render_problems() {
+  const list = element('problems');
+  const items = state.problems.filter((problem) => !state.entries.some((entry) => entry.problems.includes(problem)))
+    .map((problem) => make('li', {text: problem}));
+  state.entries.forEach((entry, index) => {
+    for (const problem of entry.problems) {
+      const link = make('a', {href: '#entry-' + index, text: `${entry.name}: ${problem}`});
+      link.addEventListener('click', (event) => {
+        event.preventDefault();
+        const card = element('entry-' + index);
+        card.scrollIntoView({block: 'center'});
+        card.querySelector('input.name')?.focus({preventScroll: true});
+        card.classList.add('flash');
+        setTimeout(() => card.classList.remove('flash'), 1200);
+      });
+      items.push(make('li', {}, link));
+    }
+  });
+  list.replaceChildren(...items);
+  element('problem-summary').hidden = items.length === 0;
+  element('problem-count').textContent = items.length === 1 ? '1 problem' : `${items.length} problems`;
+  const locked = element('locked');
+  locked.hidden = state.editable || !state.has_project;
+  locked.textContent = 'The studio cannot save this skin.toml without losing what it cannot read, so editing ' +
+                       'is off. Mend skin.toml by hand: the page follows it.';
+}
+
 function render() {
-  element('folder').textContent = state.folder;
+  element('folder').textContent = '\u200e' + state.folder; // read left to right, cut on the left
+  element('folder').title = state.folder;
   const skin = state.skin;
+  const problems = state.stale;
   element('skin-info').textContent = skin.size
-    ? `skin.skn: ${skin.size} bytes, CRC-32 ${skin.crc32}, ${skin.images} images` +
-      (state.problems.length || state.entries.some((entry) => entry.problems.length) ? ' (the last good build)' : '')
+    ? `${skin.size} bytes, CRC-32 ${skin.crc32}, ${skin.images} images` + (problems ? ' (last good build)' : '')
     : 'not built yet';
+  for (const link of document.querySelectorAll('.download')) link.hidden = !skin.size;
   element('init').hidden = state.has_project;
   element('init-text').textContent = state.can_init
     ? 'This folder has numbered BMPs but no skin.toml. Make one from them, as skinview init does: no file changes.'
-    : 'This folder has no skin.toml. Start an empty project here, then drop artwork to add pictures and icons.';
-  const problems = element('problems');
-  problems.replaceChildren(...state.problems.map((problem) => make('li', {text: problem})));
-  if (!state.editable && state.has_project)
-    problems.append(make('li', {text: 'Mend skin.toml by hand: the studio follows it and shows the result.'}));
+    : 'This folder has no skin.toml. Drop artwork below to start a project here, or make an empty one.';
+  render_problems();
 
-  const pictures = element('pictures');
-  const icons = element('icons');
-  pictures.replaceChildren();
-  icons.replaceChildren();
-  state.entries.forEach((entry, index) => (entry.icon ? icons : pictures).append(card(index, entry)));
-  for (const zone of document.querySelectorAll('.add')) zone.hidden = !state.editable;
+  const cards = new Map([...document.querySelectorAll('.card')].map((node) => [node.dataset.key, node]));
+  const pictures = [];
+  const icons = [];
+  const seen = {};
+  state.entries.forEach((entry, index) => {
+    seen[entry.name] = (seen[entry.name] || 0) + 1;
+    const key = seen[entry.name] === 1 ? entry.name : `${entry.name}#${seen[entry.name]}`;
+    const node = cards.get(key) || new_card(key);
+    cards.delete(key);
+    update_card(node, index, entry);
+    (entry.icon ? icons : pictures).push(node);
+  });
+  place(element('pictures'), pictures);
+  place(element('icons'), icons);
+  // An empty folder takes drops at once: the project is made first.
+  const droppable = state.editable || (!state.has_project && !state.can_init);
+  for (const zone of document.querySelectorAll('.add')) zone.hidden = !droppable;
 }
 
 // Asks the studio for its version; anything new, from the disk or another tab, is shown at once.
@@ -274,13 +423,20 @@ async function poll() {
   }
 }
 
+// Adds every file, one after the other in their order; an empty folder gets its skin.toml first.
+async function add_files(kind, files) {
+  if (!state.has_project && !state.can_init) await edit('/api/init', {});
+  for (const file of files) {
+    if (!(await upload('/api/add', {kind}, file))) break;
+  }
+}
+
 function start() {
   for (const zone of document.querySelectorAll('.add')) {
     const kind = zone.dataset.kind;
-    accept_drops(zone, (event) => event.dataTransfer.files.length &&
-                                  upload('/api/add', {kind}, event.dataTransfer.files[0]));
+    accept_drops(zone, (event) => add_files(kind, [...event.dataTransfer.files]));
     const input = zone.querySelector('input');
-    input.addEventListener('change', () => input.files.length && upload('/api/add', {kind}, input.files[0]));
+    input.addEventListener('change', () => add_files(kind, [...input.files]).then(() => (input.value = '')));
   }
   // A file dropped beside the targets must not replace the page with itself: the browser is told
   // that no drop is taken there.
@@ -290,7 +446,9 @@ function start() {
     event.dataTransfer.dropEffect = 'none';
   });
   window.addEventListener('drop', (event) => event.preventDefault());
-  element('zoom').addEventListener('change', render);
+  element('zoom').addEventListener('change', () => {
+    for (const image of document.querySelectorAll('img.pixels')) image.style.width = image.dataset.side * zoom() + 'px';
+  });
   for (const link of document.querySelectorAll('.download')) link.addEventListener('click', download);
   element('init-button').addEventListener('click', () => edit('/api/init', {}));
   element('stop').addEventListener('click', async () => {
