@@ -209,6 +209,12 @@ def main():
             comes once the rebuild is done."""
             wait_until(what, lambda: condition() and driver.execute_script("return !busy"))
 
+        def choose(name):
+            """Selects a slot in the overview, which shows its entry in detail."""
+            driver.find_element(By.CSS_SELECTOR, f'.tile[data-name="{name}"]').click()
+            wait_until(name + " in detail", lambda: driver.find_element(
+                By.CSS_SELECTOR, f'.card[data-name="{name}"]').is_displayed())
+
         def cards():
             return driver.find_elements(By.CSS_SELECTOR, ".card")
 
@@ -235,12 +241,13 @@ def main():
             transfer.items.add(new File([bytes], 'bell ring.png', {type: 'image/png'}));
         """, bell)
         check(not drag(driver.find_element(By.TAG_NAME, "h1")), "no drop taken beside the targets")
-        check(drag(driver.find_element(By.CSS_SELECTOR, '.card[data-name="heart"]')), "the slot takes the drop")
+        check(drag(driver.find_element(By.CSS_SELECTOR, '.tile[data-name="heart"]')), "the slot takes the drop")
         saved("the dropped artwork in skin.toml", lambda: 'source = "art/bell_ring.png"' in project_text(folder))
         check(read(os.path.join(folder, "art", "bell_ring.png")) == base64.b64decode(bell), "the upload saved whole")
         check(packs_to_the_built_skin(folder), "skin.skn after the drop")
 
         # The three dithers side by side, then one chosen.
+        choose("sunset")
         driver.find_element(By.CSS_SELECTOR, '.card[data-name="sunset"] .compare-button').click()
         wait_until("three dithers", lambda: driver.execute_script(
             "const f = document.querySelectorAll('.card[data-name=\"sunset\"] .compare figure img');"
@@ -252,10 +259,10 @@ def main():
         # Dragging the battery onto the heart's place reorders the icons.
         driver.execute_script("""
             window.transfer = new DataTransfer();
-            const from = document.querySelector('.card[data-name="battery"]');
+            const from = document.querySelector('.tile[data-name="battery"]');
             from.dispatchEvent(new DragEvent('dragstart', {dataTransfer: transfer, bubbles: true}));
         """)
-        check(drag(driver.find_element(By.CSS_SELECTOR, '.card[data-name="heart"]')), "the slot takes the moved one")
+        check(drag(driver.find_element(By.CSS_SELECTOR, '.tile[data-name="heart"]')), "the slot takes the moved one")
         saved("the new order in skin.toml",
               lambda: names_in_order(folder) == ["sunset", "waves", "battery", "heart"])
         wait_until("the new order on the page",
@@ -263,6 +270,7 @@ def main():
         check(packs_to_the_built_skin(folder), "skin.skn after the move")
 
         # A name is checked as it is typed, the reason shown, and nothing is saved meanwhile.
+        choose("battery")
         driver.find_element(By.CSS_SELECTOR, '.card[data-name="battery"] .compare-button').click()
         wait_until("the battery's dithers", lambda: len(driver.find_elements(
             By.CSS_SELECTOR, '.card[data-name="battery"] .compare figure')) == 3)
@@ -328,26 +336,61 @@ def main():
         os.remove(os.path.join(folder, "art", "waves.png"))
         wait_until("the stale slot", lambda: driver.find_elements(By.CSS_SELECTOR, '.card[data-name="waves"] figure.stale'))
         check(driver.find_element(By.ID, "problem-count").text == "1 problem", "the problems counted")
-        check(wait_until("the images", lambda: loaded_images(".frames img")) == 7, "every slot keeps its device image")
+        check(wait_until("the images", lambda: loaded_images(".frames img")) == 7, "every card keeps its device image")
+        check(driver.execute_script(
+            "return [...document.querySelectorAll('.tile img')].filter(i => i.complete && i.naturalWidth > 0)"
+            ".map(i => i.closest('.tile').dataset.name + (i.closest('.stale') ? ' (stale)' : ''))")
+              == ["sunset", "waves (stale)", "battery-low", "heart", "star", "moon", "sun"],
+              "every slot of the overview keeps its device image, the broken one marked stale")
         check(driver.find_element(By.CSS_SELECTOR, ".card.broken").get_attribute("data-name") == "waves",
               "only the broken entry is marked")
         driver.find_element(By.CSS_SELECTOR, "#problems a").click()
-        check(driver.execute_script(
-            "const r = document.querySelector('.card[data-name=\"waves\"]').getBoundingClientRect();"
-            "return r.top >= 0 && r.bottom <= innerHeight"), "the link shows the broken slot")
+        check(driver.find_element(By.CSS_SELECTOR, '.card[data-name="waves"]').is_displayed(),
+              "the link shows the broken slot in detail")
         write(os.path.join(folder, "art", "waves.png"), waves_art)
         wait_until("the mended slot", lambda: not driver.find_elements(By.CSS_SELECTOR, ".card.broken"))
         check(packs_to_the_built_skin(folder), "skin.skn after the source came back")
 
-        # For the README: at 2x, with the dithers of the sunset side by side.
-        driver.execute_script("scrollTo(0, 0)")
+        # The whole skin at a glance: 4 pictures and 40 icons in skin order, within two screens
+        # of 1280x800 at the zoom the page starts with, and within one at "fit".
+        driver.set_window_size(1280, 800 + driver.execute_script("return outerHeight - innerHeight"))
+        files = [[f"p{n}.png", base64.b64encode(png(128, 128, waves)).decode()] for n in range(2)]
+        files += [[f"i{n}.png", base64.b64encode(png(16, 16, icon(ring, (n * 6, 200, 255 - n * 6)))).decode()]
+                  for n in range(35)]
+        for kind, chosen in [("picture", files[:2]), ("icon", files[2:])]:
+            driver.execute_script("""
+                window.transfer = new DataTransfer();
+                for (const [name, data] of arguments[0]) {
+                  const bytes = Uint8Array.from(atob(data), c => c.charCodeAt(0));
+                  transfer.items.add(new File([bytes], name, {type: 'image/png'}));
+                }
+            """, chosen)
+            check(drag(driver.find_element(By.ID, "add-" + kind)), "the add zone takes the drop")
+            saved(f"the {kind}s added", lambda: len(names_in_order(folder)) == (9 if kind == "picture" else 44))
+        wait_until("44 slots", lambda: len(driver.find_elements(By.CSS_SELECTOR, ".tile img")) == 44)
+        tiles = driver.find_elements(By.CSS_SELECTOR, ".tile")
+        check([t.get_attribute("data-name") for t in tiles][:5] == ["sunset", "waves", "p0", "p1", "battery-low"],
+              "the overview in skin order, pictures first")
+        lowest = "return Math.max(...[...document.querySelectorAll('.tile')].map(t => t.getBoundingClientRect().bottom + scrollY))"
+        for zoom, screens in [("2", 2), ("fit", 1)]:
+            driver.execute_script("const zoom = document.getElementById('zoom'); zoom.value = arguments[0];"
+                                  "zoom.dispatchEvent(new Event('change'))", zoom)
+            bottom = driver.execute_script(lowest)
+            check(bottom <= screens * 800, f"every slot within {screens} screens at {zoom}: {bottom}")
+        check(driver.execute_script("return document.querySelector('header').offsetHeight") < 50,
+              "the header on one line at 1280 px")
+
+        # For the README: the overview at 2x, with the sunset's dithers side by side in detail.
         driver.execute_script("const zoom = document.getElementById('zoom'); zoom.value = '2';"
-                              "zoom.dispatchEvent(new Event('change'))")
-        driver.find_element(By.CSS_SELECTOR, '.card[data-name="battery-low"] .compare-button').click()
+                              "zoom.dispatchEvent(new Event('change')); scrollTo(0, 0)")
+        choose("sunset")
+        driver.find_element(By.CSS_SELECTOR, '.card[data-name="battery-low"] .compare-button')
         wait_until("the images", lambda: loaded_images() and driver.execute_script(
             "return document.querySelectorAll('.card[data-name=\"sunset\"] .compare img').length === 3"
-            " && document.querySelectorAll('.compare img').length === 3 && !document.querySelector('.flash')"))
+            " && !document.querySelector('.flash')"))
         driver.save_screenshot(SCREENSHOT)
+        driver.set_window_size(560, 800 + driver.execute_script("return outerHeight - innerHeight"))
+        driver.save_screenshot(SCREENSHOT.replace(".png", "-narrow.png"))
 
         # The page's stop ends the studio by itself.
         driver.find_element(By.ID, "stop").click()

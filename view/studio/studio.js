@@ -87,14 +87,23 @@ function upload(path, parameters, file) {
   return edit(path, {...parameters, name: file.name}, file);
 }
 
+let selected = null; // the key of the entry shown in detail
+
+// The overview's zoom; "fit" takes the largest that shows every slot in the window.
 function zoom() {
-  return Number(element('zoom').value);
+  const value = element('zoom').value;
+  return value === 'fit' ? fit_zoom() : Number(value);
+}
+
+// The detail's scale: icons large enough to see their pixels, pictures to fit beside their artwork.
+function detail_scale(side) {
+  return side <= 16 ? 8 : 2;
 }
 
 // An image of the studio's: fetched with the token, shown from a blob address of this page's own.
-function pixels(source, side, title) {
+function pixels(source, side, title, width = side * detail_scale(side)) {
   const image = make('img', {class: 'pixels', alt: title, title, 'data-source': source, 'data-side': side});
-  image.style.width = side * zoom() + 'px';
+  image.style.width = width + 'px';
   show_image(image, source);
   return image;
 }
@@ -156,7 +165,8 @@ function comparison(entry_index, entry, side) {
   for (const dither of dithers) {
     const query = new URLSearchParams({entry: entry_index, dither, v: compare_key(entry)});
     const figure = make('figure', {'data-dither': dither},
-                        pixels('/api/dither.png?' + query, side, dither), make('figcaption', {text: dither}));
+                        pixels('/api/dither.png?' + query, side, dither, side * (side <= 16 ? 6 : 1.25)),
+                        make('figcaption', {text: dither}));
     figure.addEventListener('click', () => state.editable && edit('/api/options', {entry: entry_of(box), dither}));
     box.append(figure);
   }
@@ -205,7 +215,9 @@ function name_part(entry_index, entry, where) {
   });
   name.addEventListener('change', () => {
     if (name.value === entry.name || check_name()) return;
-    name.closest('.card').dataset.key = name.value; // the card stays when the answer comes
+    const card = name.closest('.card');
+    if (selected === card.dataset.key) selected = name.value;
+    card.dataset.key = name.value; // the card stays when the answer comes
     edit('/api/rename', {entry: entry_of(name), name: name.value});
   });
   return make('div', {class: 'head'}, name, ' ', make('span', {class: 'where', text: where}), reason);
@@ -282,9 +294,9 @@ function accept_drops(node, on_drop) {
   });
 }
 
-// A new card; its parts are filled by update_card.
-function new_card(key) {
-  const node = make('div', {class: 'card', draggable: 'true', 'data-key': key});
+// Lets `node`, which stands for the entry in its data-entry, be dragged to another place, and take
+// artwork files (which replace the entry's) or another entry (which moves there).
+function drag_and_drop(node) {
   node.addEventListener('dragstart', (event) => {
     event.dataTransfer.setData('application/x-skin-entry', node.dataset.entry);
     event.dataTransfer.effectAllowed = 'move';
@@ -298,6 +310,89 @@ function new_card(key) {
     else if (moved !== '' && Number(moved) !== here) edit('/api/move', {entry: moved, to: here});
   });
   return node;
+}
+
+// A new card; its parts are filled by update_card.
+function new_card(key) {
+  return drag_and_drop(make('div', {class: 'card', draggable: 'true', 'data-key': key}));
+}
+
+// Shows entry `key` in detail (none: nothing).
+function select(key) {
+  selected = key;
+  for (const card of document.querySelectorAll('.card')) card.hidden = card.dataset.key !== key;
+  for (const tile of document.querySelectorAll('.tile')) tile.classList.toggle('selected', tile.dataset.key === key);
+  const shown = document.querySelector('.card:not([hidden])');
+  element('no-selection').hidden = !!shown;
+  element('detail').classList.toggle('empty', !shown);
+}
+
+// One slot of the overview (or an entry with none built yet): its device image and its name.
+function new_tile(key, entry_key, signature, image) {
+  const tile = drag_and_drop(make('div', {class: 'tile', tabindex: '0', draggable: 'true', 'data-key': entry_key,
+                                          'data-tile': key, 'data-signature': signature}));
+  tile.append(image, make('span', {class: 'label'}));
+  tile.addEventListener('click', () => select(tile.dataset.key));
+  tile.addEventListener('keydown', (event) => event.key === 'Enter' && select(tile.dataset.key));
+  return tile;
+}
+
+// The overview's tiles, in skin order: each entry's slots of the last good build, or a blank of its
+// size where it has none. A tile whose image is unchanged is kept, so nothing is fetched again.
+function render_tiles(keys) {
+  const old = new Map([...document.querySelectorAll('.tile')].map((tile) => [tile.dataset.tile, tile]));
+  const lists = {picture: [], icon: []};
+  state.entries.forEach((entry, index) => {
+    const slots = entry_slots(entry);
+    const side = slots.length ? slots[0].side : (entry.size || (entry.icon ? 16 : 128));
+    const shown = slots.length ? slots : [null];
+    shown.forEach((slot, frame) => {
+      const key = slot ? `${keys[index]}/${frame}` : `${keys[index]}/none`;
+      const signature = slot ? `${slot.hash}/${slot.file}` : `none/${side}`;
+      let tile = old.get(key);
+      if (!tile || tile.dataset.signature !== signature) {
+        const image = slot ? pixels(`/api/slot.png?slot=${state.slots.indexOf(slot)}&v=${slot.hash}`, side, slot.file)
+                           : make('div', {class: 'missing', 'data-side': side});
+        image.classList.add('tile-image');
+        tile = new_tile(key, keys[index], signature, image);
+      }
+      old.delete(key);
+      tile.dataset.entry = index;
+      tile.dataset.name = entry.name;
+      tile.draggable = state.editable;
+      tile.classList.toggle('broken', entry.problems.length > 0);
+      tile.classList.toggle('stale', !!slot && entry.problems.length > 0);
+      tile.querySelector('.label').textContent = shown.length > 1 ? `${entry.name} ${frame + 1}` : entry.name;
+      tile.title = slot ? slot_label(slot) : `${entry.name}: not built`;
+      lists[entry.icon ? 'icon' : 'picture'].push(tile);
+    });
+  });
+  place(element('picture-tiles'), lists.picture);
+  place(element('icon-tiles'), lists.icon);
+  size_tiles();
+}
+
+// Slots are square: both sides are set, so that a picture never shows stretched while it loads.
+function size_image(image, scale) {
+  image.style.width = image.style.height = image.dataset.side * scale + 'px';
+}
+
+// Sets the overview's images to their side times the zoom.
+function size_tiles() {
+  const scale = zoom();
+  for (const image of document.querySelectorAll('.tile-image')) size_image(image, scale);
+}
+
+// The largest zoom, down to 1, at which the whole overview fits in the window below the top bar.
+function fit_zoom() {
+  const overview = element('overview');
+  const room = innerHeight - element('top').offsetHeight;
+  const images = [...overview.querySelectorAll('.tile-image')];
+  for (let scale = 8; scale > 1; scale -= 1) {
+    for (const image of images) size_image(image, scale);
+    if (overview.offsetHeight <= room) return scale;
+  }
+  return 1;
 }
 
 // Brings a card up to date part by part: a part whose content is unchanged, or that holds the
@@ -360,7 +455,8 @@ function render_problems() {
       link.addEventListener('click', (event) => {
         event.preventDefault();
         const card = element('entry-' + index);
-        card.scrollIntoView({block: 'center'});
+        select(card.dataset.key);
+        document.querySelector(`.tile[data-key="${CSS.escape(card.dataset.key)}"]`)?.scrollIntoView({block: 'center'});
         card.querySelector('input.name')?.focus({preventScroll: true});
         card.classList.add('flash');
         setTimeout(() => card.classList.remove('flash'), 1200);
@@ -396,9 +492,12 @@ function render() {
   const pictures = [];
   const icons = [];
   const seen = {};
-  state.entries.forEach((entry, index) => {
+  const keys = state.entries.map((entry) => {
     seen[entry.name] = (seen[entry.name] || 0) + 1;
-    const key = seen[entry.name] === 1 ? entry.name : `${entry.name}#${seen[entry.name]}`;
+    return seen[entry.name] === 1 ? entry.name : `${entry.name}#${seen[entry.name]}`;
+  });
+  state.entries.forEach((entry, index) => {
+    const key = keys[index];
     const node = cards.get(key) || new_card(key);
     cards.delete(key);
     update_card(node, index, entry);
@@ -406,6 +505,9 @@ function render() {
   });
   place(element('pictures'), pictures);
   place(element('icons'), icons);
+  render_tiles(keys);
+  select(keys.includes(selected) ? selected : null);
+  document.documentElement.style.setProperty('--top-height', element('top').offsetHeight + 'px');
   // An empty folder takes drops at once: the project is made first.
   const droppable = state.editable || (!state.has_project && !state.can_init);
   for (const zone of document.querySelectorAll('.add')) zone.hidden = !droppable;
@@ -446,9 +548,12 @@ function start() {
     event.dataTransfer.dropEffect = 'none';
   });
   window.addEventListener('drop', (event) => event.preventDefault());
-  element('zoom').addEventListener('change', () => {
-    for (const image of document.querySelectorAll('img.pixels')) image.style.width = image.dataset.side * zoom() + 'px';
+  element('zoom').addEventListener('change', size_tiles);
+  addEventListener('resize', () => {
+    document.documentElement.style.setProperty('--top-height', element('top').offsetHeight + 'px');
+    if (element('zoom').value === 'fit') size_tiles();
   });
+  element('close-detail').addEventListener('click', () => select(null));
   for (const link of document.querySelectorAll('.download')) link.addEventListener('click', download);
   element('init-button').addEventListener('click', () => edit('/api/init', {}));
   element('stop').addEventListener('click', async () => {
