@@ -351,6 +351,16 @@ def main():
         wait_until("the mended slot", lambda: not driver.find_elements(By.CSS_SELECTOR, ".card.broken"))
         check(packs_to_the_built_skin(folder), "skin.skn after the source came back")
 
+        # A skin.toml that the studio cannot save says so at the top, and its controls are off.
+        good_text = project_text(folder)
+        write(os.path.join(folder, "skin.toml"), (good_text + '\n[[icon]]\nname = "x"\nsorce = "art/x.png"\n').encode())
+        wait_until("the lock", lambda: driver.find_element(By.ID, "locked").is_displayed())
+        check(driver.find_element(By.CSS_SELECTOR, '.card[data-name="sunset"] .remove').get_attribute("disabled"),
+              "the controls are off")
+        check(not driver.find_element(By.ID, "add-icon").is_displayed(), "no drop zone while locked")
+        write(os.path.join(folder, "skin.toml"), good_text.encode())
+        wait_until("the lock gone", lambda: not driver.find_element(By.ID, "locked").is_displayed())
+
         # The whole skin at a glance: 4 pictures and 40 icons in skin order, within two screens
         # of 1280x800 at the zoom the page starts with, and within one at "fit".
         driver.set_window_size(1280, 800 + driver.execute_script("return outerHeight - innerHeight"))
@@ -395,6 +405,26 @@ def main():
         # The page's stop ends the studio by itself.
         driver.find_element(By.ID, "stop").click()
         check(studio.wait(timeout=WAIT) == 0, "the studio ended with status 0 on the page's stop")
+
+        # In an empty folder a drop on "add" makes skin.toml first; nothing offers a download before.
+        empty = os.path.join(work, "empty")
+        os.makedirs(empty)
+        studio = subprocess.Popen([SKINVIEW, "studio", empty, "--no-browser"], stdout=subprocess.PIPE, text=True)
+        address = wait_until("the address", lambda: re.search(r"open (http://\S+)", studio.stdout.readline()))
+        driver.get(address.group(1))
+        wait_until("the drop zone", lambda: driver.find_element(By.ID, "add-picture").is_displayed())
+        check(not driver.find_element(By.ID, "download-skin").is_displayed(), "no download before a build")
+        driver.execute_script("""
+            const bytes = Uint8Array.from(atob(arguments[0]), c => c.charCodeAt(0));
+            window.transfer = new DataTransfer();
+            transfer.items.add(new File([bytes], 'Sunset.png', {type: 'image/png'}));
+        """, base64.b64encode(png(128, 128, sunset)).decode())
+        check(drag(driver.find_element(By.ID, "add-picture")), "the empty folder takes the drop")
+        saved("the first picture", lambda: os.path.exists(os.path.join(empty, "skin.toml"))
+              and names_in_order(empty) == ["sunset"])
+        wait_until("the download", lambda: driver.find_element(By.ID, "download-skin").is_displayed())
+        check(not driver.find_element(By.ID, "message").is_displayed(), "no complaint about the drop")
+        check(packs_to_the_built_skin(empty), "skin.skn of the new project")
         print(f"ok: every step checked; the page followed the disk in {followed:.2f} s; screenshot {SCREENSHOT}")
     finally:
         if driver is not None:
