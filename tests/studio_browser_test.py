@@ -132,6 +132,13 @@ def names_in_order(folder):
     return re.findall(r'^name = "([^"]*)"', project_text(folder), re.M)
 
 
+def entry_value(folder, name, key):
+    """The value of `key` in the entry named `name` in skin.toml, or None."""
+    table = re.search(r'^name = "' + re.escape(name) + r'"\n((?:[a-z_]+ = .*\n)*)', project_text(folder), re.M)
+    found = re.search(r'^' + key + r' = "?([^"\n]*)', table.group(1), re.M) if table else None
+    return found.group(1) if found else None
+
+
 def main():
     work = tempfile.mkdtemp(prefix="skinview-studio-")
     folder = os.path.join(work, "skin")
@@ -350,6 +357,19 @@ def main():
         write(os.path.join(folder, "art", "waves.png"), waves_art)
         wait_until("the mended slot", lambda: not driver.find_elements(By.CSS_SELECTOR, ".card.broken"))
         check(packs_to_the_built_skin(folder), "skin.skn after the source came back")
+
+        # The background comes from the device's colours: another is taken to the nearest, said so.
+        choose("heart")
+        check(len(driver.find_elements(By.CSS_SELECTOR, "#swatches button")) == 256, "the device's 256 colours")
+        driver.execute_script("const input = document.querySelector('.card[data-name=\"heart\"] input.background');"
+                              "input.value = '#103060'; input.dispatchEvent(new Event('change'))")
+        saved("the snapped background", lambda: entry_value(folder, "heart", "background") == "#002455")
+        check(driver.find_element(By.ID, "note").text ==
+              "#103060 is not one of the device's colours: the nearest, #002455, was taken.", "the snap is said")
+        driver.find_element(By.CSS_SELECTOR, '#swatches button[data-colour="#ff0000"]').click()
+        saved("the chosen device colour", lambda: entry_value(folder, "heart", "background") == "#FF0000")
+        check(not driver.find_element(By.ID, "note").is_displayed(), "no note for a device colour")
+        check(packs_to_the_built_skin(folder), "skin.skn after the backgrounds")
 
         # A skin.toml that the studio cannot save says so at the top, and its controls are off.
         good_text = project_text(folder)

@@ -27,6 +27,12 @@ function make(tag, attributes = {}, ...children) {
   return node;
 }
 
+// A word that something was done otherwise than asked, not an error.
+function show_note(text) {
+  element('note').textContent = text;
+  element('note').hidden = !text;
+}
+
 function show_message(text) {
   const box = element('message');
   box.textContent = text;
@@ -66,6 +72,7 @@ async function edit(path, parameters, body) {
     if (response.ok) {
       state = await response.json();
       show_message('');
+      show_note('');
       render();
       return true;
     }
@@ -251,8 +258,7 @@ function controls_part(entry, compare_box, side) {
 
     const background = make('input', {type: 'color', class: 'background', title: 'Background',
                                       value: entry.background || state.defaults.background});
-    background.addEventListener('change',
-                                () => edit('/api/options', {entry: entry_of(background), background: background.value}));
+    background.addEventListener('change', () => set_background(entry_of(background), background.value));
     const default_background = make('button', {type: 'button', text: 'default background'});
     default_background.addEventListener('click',
                                         () => edit('/api/options', {entry: entry_of(controls), background: 'default'}));
@@ -310,6 +316,44 @@ function drag_and_drop(node) {
     else if (moved !== '' && Number(moved) !== here) edit('/api/move', {entry: moved, to: here});
   });
   return node;
+}
+
+// The device colour nearest to `colour` ("#rrggbb"), by distance in RGB; the first of equals.
+function nearest_device_colour(colour) {
+  const channels = (hex) => [1, 3, 5].map((at) => parseInt(hex.slice(at, at + 2), 16));
+  const wanted = channels(colour);
+  let best = state.palette[0];
+  let best_distance = Infinity;
+  for (const candidate of state.palette) {
+    const distance = channels(candidate).reduce((sum, value, i) => sum + (value - wanted[i]) ** 2, 0);
+    if (distance < best_distance) [best, best_distance] = [candidate, distance];
+  }
+  return best;
+}
+
+// Sets an entry's background to a device colour: another is taken to the nearest, and the page
+// says so, since the device could only show it as a pattern of two.
+async function set_background(index, colour) {
+  const device = nearest_device_colour(colour.toLowerCase());
+  const saved = await edit('/api/options', {entry: index, background: device});
+  if (saved && device !== colour.toLowerCase())
+    show_note(`${colour} is not one of the device's colours: the nearest, ${device}, was taken.`);
+}
+
+// The device's colours, each a button that makes it the selected slot's background.
+function render_palette() {
+  const swatches = element('swatches');
+  if (swatches.childElementCount) return;
+  state.palette.forEach((colour, pixel) => {
+    const swatch = make('button', {type: 'button', title: `${colour} (pixel byte ${pixel})`, 'data-colour': colour});
+    swatch.style.background = colour;
+    swatch.addEventListener('click', () => {
+      const card = document.querySelector('.card:not([hidden])');
+      if (card && state.editable && !state.entries[Number(card.dataset.entry)].as_is)
+        set_background(Number(card.dataset.entry), colour);
+    });
+    swatches.append(swatch);
+  });
 }
 
 // A new card; its parts are filled by update_card.
@@ -487,6 +531,7 @@ function render() {
     ? 'This folder has numbered BMPs but no skin.toml. Make one from them, as skinview init does: no file changes.'
     : 'This folder has no skin.toml. Drop artwork below to start a project here, or make an empty one.';
   render_problems();
+  render_palette();
 
   const cards = new Map([...document.querySelectorAll('.card')].map((node) => [node.dataset.key, node]));
   const pictures = [];
