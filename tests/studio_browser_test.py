@@ -5,7 +5,11 @@ Opens the studio on a small project through the private page it hands the browse
 stand-in xdg-open that records it), sees the token leave the address bar and no cookie set, sees
 every slot, drops a PNG on a slot, compares and switches a dither, reorders two slots by dragging,
 and after each checks skin.toml and that skin.skn is what skinpack packs from the folder; then
-changes a source on disk and sees the page follow without a reload, and takes a screenshot.
+changes a source on disk while a name is half typed and a panel is open (all of it survives,
+nothing is saved), adds three files in one drop, breaks one entry beside good ones, snaps a
+background to the device's colours, locks the page with a skin.toml it cannot save, lays out 44
+slots at 1280x800, takes screenshots (and one 560 px wide beside it), and makes a project in an
+empty folder from a first drop.
 
 Drags are driven as a browser drives them: dragenter and dragover first, and the drop only when
 the page cancelled dragover without refusing it (a drop effect of "none").

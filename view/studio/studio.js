@@ -203,7 +203,7 @@ function entry_slots(entry) {
 }
 
 // The name field: checked as it is typed, saved on Enter or when left, never half-typed.
-function name_part(entry_index, entry, where) {
+function name_part(entry, where) {
   const name = make('input', {class: 'name', value: entry.name, spellcheck: 'false',
                               title: 'Rename: saved on Enter or when you leave the field'});
   const reason = make('span', {class: 'name-problem', role: 'status'});
@@ -236,18 +236,19 @@ function images_part(entry_index, entry, slots, side) {
     const number = state.slots.indexOf(slot);
     frames.append(pixels(`/api/slot.png?slot=${number}&v=${slot.hash}`, slot.side, slot.file));
   }
-  const stale = slots.length && (entry.problems.length || state.stale);
+  // Where the entry has a problem of its own, its slots show the last good build, marked so.
+  const stale = slots.length > 0 && entry.problems.length > 0;
   const caption = !slots.length ? 'not built' : entry.problems.length ? 'the last good build (stale)' : 'on the device';
   const original = pixels(`/api/source.png?entry=${entry_index}&v=${entry.stamp}`, side, entry.sources[0] || '');
   original.classList.add('original');
   original.addEventListener('error', () => (original.hidden = true)); // its problem is said below
   return make('div', {class: 'images'},
-              make('figure', {class: 'device' + (stale && entry.problems.length ? ' stale' : '')}, frames,
+              make('figure', {class: 'device' + (stale ? ' stale' : '')}, frames,
                    make('figcaption', {text: caption})),
               make('figure', {}, original, make('figcaption', {text: entry.sources.join(', ')})));
 }
 
-function controls_part(entry, compare_box, side) {
+function controls_part(entry, side) {
   const controls = make('div', {class: 'controls'});
   if (!entry.as_is) {
     const dither = make('select', {class: 'dither', title: 'Dither'});
@@ -455,11 +456,11 @@ function update_card(node, entry_index, entry) {
 
   const open_compare = node.querySelector('[data-part=compare] .compare');
   const parts = [
-    ['head', [entry.name, where, state.editable], () => name_part(entry_index, entry, where)],
+    ['head', [entry.name, where, state.editable], () => name_part(entry, where)],
     ['images', [entry_index, entry.stamp, entry.problems.length > 0, slots.map((slot) => slot.hash + slot.file)],
      () => images_part(entry_index, entry, slots, side)],
     ['controls', [entry.as_is, entry.dither, entry.background, state.defaults, state.editable, side],
-     () => controls_part(entry, null, side)],
+     () => controls_part(entry, side)],
     ['compare', [entry_index, compare_key(entry), entry.as_is, !!open_compare],
      () => make('div', {}, ...(open_compare && !entry.as_is ? [comparison(entry_index, entry, side)] : []))],
     ['problems', entry.problems, () => make('ul', {class: 'problems'},
