@@ -5,7 +5,11 @@ Opens the studio on a small project through the private page it hands the browse
 stand-in xdg-open that records it), sees the token leave the address bar and no cookie set, sees
 every slot, drops a PNG on a slot, compares and switches a dither, reorders two slots by dragging,
 and after each checks skin.toml and that skin.skn is what skinpack packs from the folder; then
-changes a source on disk and sees the page follow without a reload, and takes a screenshot.
+changes a source on disk while a name is half typed and a panel is open (all of it survives,
+nothing is saved), adds three files in one drop, breaks one entry beside good ones, snaps a
+background to the device's colours, locks the page with a skin.toml it cannot save, lays out 44
+slots at 1280x800, takes screenshots (and one 560 px wide beside it), and makes a project in an
+empty folder from a first drop.
 
 Drags are driven as a browser drives them: dragenter and dragover first, and the drop only when
 the page cancelled dragover without refusing it (a drop effect of "none").
@@ -132,6 +136,13 @@ def names_in_order(folder):
     return re.findall(r'^name = "([^"]*)"', project_text(folder), re.M)
 
 
+def entry_value(folder, name, key):
+    """The value of `key` in the entry named `name` in skin.toml, or None."""
+    table = re.search(r'^name = "' + re.escape(name) + r'"\n((?:[a-z_]+ = .*\n)*)', project_text(folder), re.M)
+    found = re.search(r'^' + key + r' = "?([^"\n]*)', table.group(1), re.M) if table else None
+    return found.group(1) if found else None
+
+
 def main():
     work = tempfile.mkdtemp(prefix="skinview-studio-")
     folder = os.path.join(work, "skin")
@@ -209,13 +220,19 @@ def main():
             comes once the rebuild is done."""
             wait_until(what, lambda: condition() and driver.execute_script("return !busy"))
 
+        def choose(name):
+            """Selects a slot in the overview, which shows its entry in detail."""
+            driver.find_element(By.CSS_SELECTOR, f'.tile[data-name="{name}"]').click()
+            wait_until(name + " in detail", lambda: driver.find_element(
+                By.CSS_SELECTOR, f'.card[data-name="{name}"]').is_displayed())
+
         def cards():
             return driver.find_elements(By.CSS_SELECTOR, ".card")
 
-        def loaded_images():
+        def loaded_images(which=".card img"):
             return driver.execute_script(
-                "return [...document.querySelectorAll('.card img')].every(i => i.complete && i.naturalWidth > 0)"
-                " && document.querySelectorAll('.card .frames img').length")
+                "return [...document.querySelectorAll(arguments[0])].every(i => i.complete && i.naturalWidth > 0)"
+                " && document.querySelectorAll('.card .frames img').length", which)
 
         # Every slot is there, in skin order, with its device image and its artwork.
         wait_until("four slots", lambda: len(cards()) == 4)
@@ -235,12 +252,13 @@ def main():
             transfer.items.add(new File([bytes], 'bell ring.png', {type: 'image/png'}));
         """, bell)
         check(not drag(driver.find_element(By.TAG_NAME, "h1")), "no drop taken beside the targets")
-        check(drag(driver.find_element(By.CSS_SELECTOR, '.card[data-name="heart"]')), "the slot takes the drop")
+        check(drag(driver.find_element(By.CSS_SELECTOR, '.tile[data-name="heart"]')), "the slot takes the drop")
         saved("the dropped artwork in skin.toml", lambda: 'source = "art/bell_ring.png"' in project_text(folder))
         check(read(os.path.join(folder, "art", "bell_ring.png")) == base64.b64decode(bell), "the upload saved whole")
         check(packs_to_the_built_skin(folder), "skin.skn after the drop")
 
         # The three dithers side by side, then one chosen.
+        choose("sunset")
         driver.find_element(By.CSS_SELECTOR, '.card[data-name="sunset"] .compare-button').click()
         wait_until("three dithers", lambda: driver.execute_script(
             "const f = document.querySelectorAll('.card[data-name=\"sunset\"] .compare figure img');"
@@ -252,41 +270,185 @@ def main():
         # Dragging the battery onto the heart's place reorders the icons.
         driver.execute_script("""
             window.transfer = new DataTransfer();
-            const from = document.querySelector('.card[data-name="battery"]');
+            const from = document.querySelector('.tile[data-name="battery"]');
             from.dispatchEvent(new DragEvent('dragstart', {dataTransfer: transfer, bubbles: true}));
         """)
-        check(drag(driver.find_element(By.CSS_SELECTOR, '.card[data-name="heart"]')), "the slot takes the moved one")
+        check(drag(driver.find_element(By.CSS_SELECTOR, '.tile[data-name="heart"]')), "the slot takes the moved one")
         saved("the new order in skin.toml",
               lambda: names_in_order(folder) == ["sunset", "waves", "battery", "heart"])
         wait_until("the new order on the page",
                    lambda: [c.get_attribute("data-name") for c in cards()] == ["sunset", "waves", "battery", "heart"])
         check(packs_to_the_built_skin(folder), "skin.skn after the move")
 
-        # The artist saves the battery again in a paint program: the page follows, unreloaded.
+        # A name is checked as it is typed, the reason shown, and nothing is saved meanwhile.
+        choose("battery")
+        driver.find_element(By.CSS_SELECTOR, '.card[data-name="battery"] .compare-button').click()
+        wait_until("the battery's dithers", lambda: len(driver.find_elements(
+            By.CSS_SELECTOR, '.card[data-name="battery"] .compare figure')) == 3)
+        name_field = driver.find_element(By.CSS_SELECTOR, '.card[data-name="battery"] input.name')
+        reason = driver.find_element(By.CSS_SELECTOR, '.card[data-name="battery"] .name-problem')
+        for typed, shown in [
+            ("9lives", "gives no C name: use letters, digits, '_', '-' or ' ', not a digit first"),
+            ("Heart", 'SKIN_HEART is taken by icon "heart"'),
+            ("bätt", "gives no C name: use letters, digits, '_', '-' or ' ', not a digit first"),
+            ("battery-lo", ""),
+        ]:
+            name_field.clear()
+            name_field.send_keys(typed)
+            check(reason.text == shown, f"{typed!r}: the reason shown is {reason.text!r}")
+        check(names_in_order(folder)[2] == "battery", "nothing saved while typing")
+
+        # The artist saves the battery again in a paint program while its name is half typed and
+        # its dithers are open: the page follows, unreloaded, and loses none of it.
         before = driver.execute_script("return state.version")
+        device_image = "return document.querySelector('.card[data-name=\"battery\"] .frames img').dataset.source"
+        image_before = driver.execute_script(device_image)
+        heart_image = driver.execute_script("return document.querySelector('.card[data-name=\"heart\"] .frames img')")
         skin_before = read(os.path.join(folder, "skin.skn"))
         write(os.path.join(folder, "art", "battery.png"), png(16, 16, icon(battery, (240, 60, 30))))
         started = time.monotonic()
         wait_until("the page to follow the saved source", lambda: driver.execute_script(
-            "return state.version > arguments[0] && document.querySelector('.card[data-name=\"battery\"] .frames img')"
-            ".dataset.source.includes('v=' + state.version)", before))
+            "return state.version > arguments[0]", before) and driver.execute_script(device_image) != image_before)
         followed = time.monotonic() - started
         check(followed < 2, f"the page followed the disk in {followed:.2f} s")
         check(driver.execute_script("return window.not_reloaded === true"), "the page was not reloaded")
+        check(driver.execute_script(
+            "return document.querySelector('.card[data-name=\"heart\"] .frames img') === arguments[0]", heart_image),
+            "an unchanged slot's image is not replaced")
+        check(name_field.get_attribute("value") == "battery-lo", "the half-typed name survives")
+        check(driver.switch_to.active_element == name_field, "the name keeps the focus")
+        check(len(driver.find_elements(By.CSS_SELECTOR, '.card[data-name="battery"] .compare figure')) == 3,
+              "the dithers stay open")
+        check(names_in_order(folder)[2] == "battery", "no half-typed name saved")
         check(read(os.path.join(folder, "skin.skn")) != skin_before, "the skin was rebuilt")
         check(packs_to_the_built_skin(folder), "skin.skn after the change on disk")
+        name_field.send_keys("w\n")
+        saved("the name on Enter", lambda: names_in_order(folder)[2] == "battery-low")
+        check(packs_to_the_built_skin(folder), "skin.skn after the rename")
 
-        # For the README: at 2x, with the dithers of the sunset side by side.
+        # Three files dropped on "add icon" are added, all of them, in their order.
+        driver.execute_script("""
+            window.transfer = new DataTransfer();
+            for (const [name, data] of arguments[0]) {
+              const bytes = Uint8Array.from(atob(data), c => c.charCodeAt(0));
+              transfer.items.add(new File([bytes], name, {type: 'image/png'}));
+            }
+        """, [[name, base64.b64encode(png(16, 16, icon(shape, fill))).decode()]
+              for name, shape, fill in [("star.png", ring, (250, 250, 0)), ("moon.png", heart, (200, 200, 255)),
+                                        ("sun.png", battery, (255, 128, 0))]])
+        check(drag(driver.find_element(By.ID, "add-icon")), "the add zone takes the drop")
+        saved("three icons added in order",
+              lambda: names_in_order(folder) == ["sunset", "waves", "battery-low", "heart", "star", "moon", "sun"])
+        check(packs_to_the_built_skin(folder), "skin.skn after the three adds")
+
+        # One entry's source goes missing: its slot keeps its last image, marked stale, the others
+        # keep theirs, and the summary at the top leads to it.
+        waves_art = read(os.path.join(folder, "art", "waves.png"))
+        os.remove(os.path.join(folder, "art", "waves.png"))
+        wait_until("the stale slot", lambda: driver.find_elements(By.CSS_SELECTOR, '.card[data-name="waves"] figure.stale'))
+        check(driver.find_element(By.ID, "problem-count").text == "1 problem", "the problems counted")
+        check(wait_until("the images", lambda: loaded_images(".frames img")) == 7, "every card keeps its device image")
+        check(driver.execute_script(
+            "return [...document.querySelectorAll('.tile img')].filter(i => i.complete && i.naturalWidth > 0)"
+            ".map(i => i.closest('.tile').dataset.name + (i.closest('.stale') ? ' (stale)' : ''))")
+              == ["sunset", "waves (stale)", "battery-low", "heart", "star", "moon", "sun"],
+              "every slot of the overview keeps its device image, the broken one marked stale")
+        check(driver.find_element(By.CSS_SELECTOR, ".card.broken").get_attribute("data-name") == "waves",
+              "only the broken entry is marked")
+        driver.find_element(By.CSS_SELECTOR, "#problems a").click()
+        check(driver.find_element(By.CSS_SELECTOR, '.card[data-name="waves"]').is_displayed(),
+              "the link shows the broken slot in detail")
+        write(os.path.join(folder, "art", "waves.png"), waves_art)
+        wait_until("the mended slot", lambda: not driver.find_elements(By.CSS_SELECTOR, ".card.broken"))
+        check(packs_to_the_built_skin(folder), "skin.skn after the source came back")
+
+        # The background comes from the device's colours: another is taken to the nearest, said so.
+        choose("heart")
+        check(len(driver.find_elements(By.CSS_SELECTOR, "#swatches button")) == 256, "the device's 256 colours")
+        driver.execute_script("const input = document.querySelector('.card[data-name=\"heart\"] input.background');"
+                              "input.value = '#103060'; input.dispatchEvent(new Event('change'))")
+        saved("the snapped background", lambda: entry_value(folder, "heart", "background") == "#002455")
+        check(driver.find_element(By.ID, "note").text ==
+              "#103060 is not one of the device's colours: the nearest, #002455, was taken.", "the snap is said")
+        driver.find_element(By.CSS_SELECTOR, '#swatches button[data-colour="#ff0000"]').click()
+        saved("the chosen device colour", lambda: entry_value(folder, "heart", "background") == "#FF0000")
+        check(not driver.find_element(By.ID, "note").is_displayed(), "no note for a device colour")
+        check(packs_to_the_built_skin(folder), "skin.skn after the backgrounds")
+
+        # A skin.toml that the studio cannot save says so at the top, and its controls are off.
+        good_text = project_text(folder)
+        write(os.path.join(folder, "skin.toml"), (good_text + '\n[[icon]]\nname = "x"\nsorce = "art/x.png"\n').encode())
+        wait_until("the lock", lambda: driver.find_element(By.ID, "locked").is_displayed())
+        check(driver.find_element(By.CSS_SELECTOR, '.card[data-name="sunset"] .remove').get_attribute("disabled"),
+              "the controls are off")
+        check(not driver.find_element(By.ID, "add-icon").is_displayed(), "no drop zone while locked")
+        write(os.path.join(folder, "skin.toml"), good_text.encode())
+        wait_until("the lock gone", lambda: not driver.find_element(By.ID, "locked").is_displayed())
+
+        # The whole skin at a glance: 4 pictures and 40 icons in skin order, within two screens
+        # of 1280x800 at the zoom the page starts with, and within one at "fit".
+        driver.set_window_size(1280, 800 + driver.execute_script("return outerHeight - innerHeight"))
+        files = [[f"p{n}.png", base64.b64encode(png(128, 128, waves)).decode()] for n in range(2)]
+        files += [[f"i{n}.png", base64.b64encode(png(16, 16, icon(ring, (n * 6, 200, 255 - n * 6)))).decode()]
+                  for n in range(35)]
+        for kind, chosen in [("picture", files[:2]), ("icon", files[2:])]:
+            driver.execute_script("""
+                window.transfer = new DataTransfer();
+                for (const [name, data] of arguments[0]) {
+                  const bytes = Uint8Array.from(atob(data), c => c.charCodeAt(0));
+                  transfer.items.add(new File([bytes], name, {type: 'image/png'}));
+                }
+            """, chosen)
+            check(drag(driver.find_element(By.ID, "add-" + kind)), "the add zone takes the drop")
+            saved(f"the {kind}s added", lambda: len(names_in_order(folder)) == (9 if kind == "picture" else 44))
+        wait_until("44 slots", lambda: len(driver.find_elements(By.CSS_SELECTOR, ".tile img")) == 44)
+        tiles = driver.find_elements(By.CSS_SELECTOR, ".tile")
+        check([t.get_attribute("data-name") for t in tiles][:5] == ["sunset", "waves", "p0", "p1", "battery-low"],
+              "the overview in skin order, pictures first")
+        lowest = "return Math.max(...[...document.querySelectorAll('.tile')].map(t => t.getBoundingClientRect().bottom + scrollY))"
+        for zoom, screens in [("2", 2), ("fit", 1)]:
+            driver.execute_script("const zoom = document.getElementById('zoom'); zoom.value = arguments[0];"
+                                  "zoom.dispatchEvent(new Event('change'))", zoom)
+            bottom = driver.execute_script(lowest)
+            check(bottom <= screens * 800, f"every slot within {screens} screens at {zoom}: {bottom}")
+        check(driver.execute_script("return document.querySelector('header').offsetHeight") < 50,
+              "the header on one line at 1280 px")
+
+        # For the README: the overview at 2x, with the sunset's dithers side by side in detail.
         driver.execute_script("const zoom = document.getElementById('zoom'); zoom.value = '2';"
-                              "zoom.dispatchEvent(new Event('change'))")
-        driver.find_element(By.CSS_SELECTOR, '.card[data-name="sunset"] .compare-button').click()
+                              "zoom.dispatchEvent(new Event('change')); scrollTo(0, 0)")
+        choose("sunset")
+        driver.find_element(By.CSS_SELECTOR, '.card[data-name="battery-low"] .compare-button')
         wait_until("the images", lambda: loaded_images() and driver.execute_script(
-            "return document.querySelectorAll('.compare img').length === 3"))
+            "return document.querySelectorAll('.card[data-name=\"sunset\"] .compare img').length === 3"
+            " && !document.querySelector('.flash')"))
         driver.save_screenshot(SCREENSHOT)
+        driver.set_window_size(560, 800 + driver.execute_script("return outerHeight - innerHeight"))
+        driver.save_screenshot(SCREENSHOT.replace(".png", "-narrow.png"))
 
         # The page's stop ends the studio by itself.
         driver.find_element(By.ID, "stop").click()
         check(studio.wait(timeout=WAIT) == 0, "the studio ended with status 0 on the page's stop")
+
+        # In an empty folder a drop on "add" makes skin.toml first; nothing offers a download before.
+        empty = os.path.join(work, "empty")
+        os.makedirs(empty)
+        studio = subprocess.Popen([SKINVIEW, "studio", empty, "--no-browser"], stdout=subprocess.PIPE, text=True)
+        address = wait_until("the address", lambda: re.search(r"open (http://\S+)", studio.stdout.readline()))
+        driver.get(address.group(1))
+        wait_until("the drop zone", lambda: driver.find_element(By.ID, "add-picture").is_displayed())
+        check(not driver.find_element(By.ID, "download-skin").is_displayed(), "no download before a build")
+        driver.execute_script("""
+            const bytes = Uint8Array.from(atob(arguments[0]), c => c.charCodeAt(0));
+            window.transfer = new DataTransfer();
+            transfer.items.add(new File([bytes], 'Sunset.png', {type: 'image/png'}));
+        """, base64.b64encode(png(128, 128, sunset)).decode())
+        check(drag(driver.find_element(By.ID, "add-picture")), "the empty folder takes the drop")
+        saved("the first picture", lambda: os.path.exists(os.path.join(empty, "skin.toml"))
+              and names_in_order(empty) == ["sunset"])
+        wait_until("the download", lambda: driver.find_element(By.ID, "download-skin").is_displayed())
+        check(not driver.find_element(By.ID, "message").is_displayed(), "no complaint about the drop")
+        check(packs_to_the_built_skin(empty), "skin.skn of the new project")
         print(f"ok: every step checked; the page followed the disk in {followed:.2f} s; screenshot {SCREENSHOT}")
     finally:
         if driver is not None:

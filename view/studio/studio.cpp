@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "support/file_io.h"
+#include "view/common/checksum.h"
 #include "view/common/convert.h"
 #include "view/common/render.h"
 #include "view/common/skin_folder.h"
@@ -134,6 +135,7 @@ void load_and_build(studio_state& state)
     if (!state.has_project) {
         state.project = {}; // a deleted skin.toml leaves nothing of it on the page
         state.build = {};
+        state.built_names.clear();
     }
     std::vector<fs::path> inputs;
     state.loaded =
@@ -141,9 +143,12 @@ void load_and_build(studio_state& state)
     if (state.loaded) {
         build_result result = build_project(state.project, {.inside_only = true});
         inputs = result.inputs;
-        if (result.problems.empty())
+        if (result.problems.empty()) {
             state.build = std::move(result);
-        else
+            state.built_names.clear();
+            for (const project_slot& slot : state.build.slots)
+                state.built_names.push_back(state.project.entries[slot.entry].name);
+        } else
             state.problems = std::move(result.problems);
     }
     watch_inputs(state, inputs);
@@ -164,6 +169,24 @@ bool editable(const studio_state& state)
                 fs::is_regular_file(state.folder / fs::path(std::u8string(source.begin(), source.end()))) ? 0
                                                                                                           : 1;
     return state.problems.empty() || state.problems.size() <= missing;
+}
+
+// A stamp of an entry's source files (time and size of each), which changes when one is saved:
+// the page asks for the original again only then.
+std::string sources_stamp(const studio_state& state, const project_entry& entry)
+{
+    std::uint32_t stamp = 0;
+    for (const std::string& source : entry.sources) {
+        std::error_code error;
+        const fs::path path = state.folder / fs::path(std::u8string(source.begin(), source.end()));
+        const auto time = fs::last_write_time(path, error).time_since_epoch().count();
+        const std::uintmax_t size = error ? 0 : fs::file_size(path, error);
+        const std::string text = source + ":" + std::to_string(time) + ":" + std::to_string(size);
+        stamp = crc32({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, stamp);
+    }
+    char text[16];
+    std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(stamp));
+    return text;
 }
 
 std::string state_json(const studio_state& state)
@@ -193,20 +216,28 @@ std::string state_json(const studio_state& state)
             ",\"size\":" + std::to_string(entry.size) +
             ",\"dither\":" + (entry.dither ? json_string(dither_name(*entry.dither)) : "null") +
             ",\"background\":" + (entry.background ? json_string(colour_hex(*entry.background)) : "null") +
-            ",\"as_is\":" + (entry.as_is ? "true" : "false") +
-            ",\"problems\":" + json_list(entry_problems[e]) + "}";
+            ",\"as_is\":" + (entry.as_is ? "true" : "false") + ",\"stamp\":\"" + sources_stamp(state, entry) +
+            "\"" + ",\"problems\":" + json_list(entry_problems[e]) + "}";
     }
-    // With problems the folder still holds the last good skin, but its slots need not match
-    // the entries any more: the page then shows the entries and their problems alone.
-    json += "],\"slots\":[";
-    for (std::size_t s = 0; state.problems.empty() && s < state.build.slots.size(); ++s) {
+    // The slots of the last good skin, which the folder holds. With problems they need not match
+    // the entries any more: the page finds each slot's entry by its name, and marks it stale.
+    json += "],\"stale\":" + std::string(state.problems.empty() ? "false" : "true") + ",\"slots\":[";
+    for (std::size_t s = 0; s < state.build.slots.size(); ++s) {
         const project_slot& slot = state.build.slots[s];
+        char hash[16];
+        std::snprintf(hash, sizeof hash, "%08x", static_cast<unsigned>(crc32(slot.block)));
         json += std::string(s == 0 ? "" : ",") + "{\"entry\":" + std::to_string(slot.entry) +
+                ",\"name\":" + json_string(state.built_names[s]) + ",\"hash\":\"" + hash + "\"" +
                 ",\"frame\":" + std::to_string(slot.frame) +
                 ",\"frame_count\":" + std::to_string(slot.frame_count) +
                 ",\"icon\":" + (slot.icon ? "true" : "false") + ",\"index\":" + std::to_string(slot.index) +
                 ",\"side\":" + std::to_string(slot.side) + ",\"file\":" + json_string(slot.file_name) + "}";
     }
+    // The device's 256 colours, in pixel-byte order, as the device shows them.
+    json += "],\"palette\":[";
+    for (unsigned pixel = 0; pixel < 256; ++pixel)
+        json +=
+            (pixel == 0 ? "" : ",") + json_string(colour_hex(expand_332(static_cast<std::uint8_t>(pixel))));
     char crc[16];
     std::snprintf(crc, sizeof crc, "%08X", static_cast<unsigned>(state.build.crc32));
     json += "],\"skin\":{\"size\":" + std::to_string(state.build.skin.size()) + ",\"crc32\":\"" + crc +
@@ -265,8 +296,7 @@ http_response image_response(const studio_state& state, const http_request& requ
 {
     const std::string& path = request.path;
     if (path == "/api/slot.png") {
-        const std::size_t count = state.problems.empty() ? state.build.slots.size() : 0;
-        const std::optional<std::size_t> s = query_index(request, "slot", count);
+        const std::optional<std::size_t> s = query_index(request, "slot", state.build.slots.size());
         return s ? block_png(state.build.slots[*s].block, state.build.slots[*s].side)
                  : text_response(404, "no such slot\n");
     }
@@ -354,6 +384,8 @@ http_response edit(studio_state& state, const http_request& request)
         load_and_build(state);
         return json_response(state_json(state));
     }
+    if (!state.has_project)
+        return text_response(409, "there is no skin.toml here yet: make one first\n");
     if (!editable(state))
         return text_response(409, "skin.toml has problems that the studio cannot mend: edit it by hand\n");
     skin_project edited = state.project;

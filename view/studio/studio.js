@@ -27,6 +27,12 @@ function make(tag, attributes = {}, ...children) {
   return node;
 }
 
+// A word that something was done otherwise than asked, not an error.
+function show_note(text) {
+  element('note').textContent = text;
+  element('note').hidden = !text;
+}
+
 function show_message(text) {
   const box = element('message');
   box.textContent = text;
@@ -54,7 +60,7 @@ async function load_state() {
 
 // Sends one edit, with the version it was made against; a stale one is refused and reloaded.
 async function edit(path, parameters, body) {
-  if (!state) return;
+  if (!state) return false;
   busy = true;
   try {
     const query = new URLSearchParams({...parameters, version: state.version});
@@ -66,34 +72,45 @@ async function edit(path, parameters, body) {
     if (response.ok) {
       state = await response.json();
       show_message('');
+      show_note('');
       render();
-    } else {
-      show_message(await response.text());
-      await load_state();
+      return true;
     }
+    show_message(await response.text());
+    await load_state();
   } catch (error) {
     show_message('The studio does not answer: ' + error.message);
   } finally {
     busy = false;
   }
+  return false;
 }
 
 function upload(path, parameters, file) {
   if (file.size > max_upload_bytes) {
     show_message(`${file.name}: too large (${file.size} bytes); at most 16 MiB. Nothing was changed.`);
-    return;
+    return Promise.resolve(false);
   }
-  edit(path, {...parameters, name: file.name}, file);
+  return edit(path, {...parameters, name: file.name}, file);
 }
 
+let selected = null; // the key of the entry shown in detail
+
+// The overview's zoom; "fit" takes the largest that shows every slot in the window.
 function zoom() {
-  return Number(element('zoom').value);
+  const value = element('zoom').value;
+  return value === 'fit' ? fit_zoom() : Number(value);
+}
+
+// The detail's scale: icons large enough to see their pixels, pictures to fit beside their artwork.
+function detail_scale(side) {
+  return side <= 16 ? 8 : 2;
 }
 
 // An image of the studio's: fetched with the token, shown from a blob address of this page's own.
-function pixels(source, side, title) {
-  const image = make('img', {class: 'pixels', alt: title, title, 'data-source': source});
-  image.style.width = side * zoom() + 'px';
+function pixels(source, side, title, width = side * detail_scale(side)) {
+  const image = make('img', {class: 'pixels', alt: title, title, 'data-source': source, 'data-side': side});
+  image.style.width = width + 'px';
   show_image(image, source);
   return image;
 }
@@ -132,18 +149,46 @@ function slot_label(slot) {
   return `${slot.icon ? 'icon' : 'picture'} ${slot.index} · ${slot.file} · ${slot.side}x${slot.side}`;
 }
 
+// The entry index that a card stands for now: read when an event comes, since a kept card may
+// have moved.
+function entry_of(node) {
+  return Number(node.closest('.card').dataset.entry);
+}
+
+// Why `name` cannot name entry `except`: not a C name, or the same C name as another entry's.
+// Empty when it can.
+function name_problem(name, except) {
+  if (!/^[A-Za-z_ -][A-Za-z0-9_ -]*$/.test(name))
+    return name === '' ? 'a name is needed'
+                       : "gives no C name: use letters, digits, '_', '-' or ' ', not a digit first";
+  const c_name = (text) => text.toUpperCase().replace(/[- ]/g, '_');
+  const other = state.entries.find((entry, index) => index !== except && c_name(entry.name) === c_name(name));
+  return other ? `SKIN_${c_name(name)} is taken by ${other.icon ? 'icon' : 'picture'} "${other.name}"` : '';
+}
+
 // The three dithers side by side; choosing one sets the entry's dither.
 function comparison(entry_index, entry, side) {
   const box = make('div', {class: 'compare'});
-  const chosen = entry.dither || state.defaults.dither;
   for (const dither of dithers) {
-    const query = new URLSearchParams({entry: entry_index, dither, v: state.version});
-    const figure = make('figure', {class: dither === chosen ? 'chosen' : '', 'data-dither': dither},
-                        pixels('/api/dither.png?' + query, side, dither), make('figcaption', {text: dither}));
-    figure.addEventListener('click', () => edit('/api/options', {entry: entry_index, dither}));
+    const query = new URLSearchParams({entry: entry_index, dither, v: compare_key(entry)});
+    const figure = make('figure', {'data-dither': dither},
+                        pixels('/api/dither.png?' + query, side, dither, side * (side <= 16 ? 6 : 1.25)),
+                        make('figcaption', {text: dither}));
+    figure.addEventListener('click', () => state.editable && edit('/api/options', {entry: entry_of(box), dither}));
     box.append(figure);
   }
+  mark_chosen(box, entry);
   return box;
+}
+
+function mark_chosen(box, entry) {
+  const chosen = entry.dither || state.defaults.dither;
+  for (const figure of box.querySelectorAll('figure')) figure.classList.toggle('chosen', figure.dataset.dither === chosen);
+}
+
+// What the compared images depend on: the artwork and the background.
+function compare_key(entry) {
+  return [entry.stamp, entry.background || state.defaults.background, entry.size].join('-');
 }
 
 function file_picker(label, on_file) {
@@ -152,73 +197,91 @@ function file_picker(label, on_file) {
   return make('label', {class: 'replace'}, label, input);
 }
 
-function card(entry_index, entry) {
-  const slots = state.slots.filter((slot) => slot.entry === entry_index);
-  const side = slots.length ? slots[0].side : (entry.size || (entry.icon ? 16 : 128));
-  const node = make('div', {class: 'card' + (entry.problems.length ? ' broken' : ''),
-                            draggable: 'true', 'data-entry': entry_index, 'data-name': entry.name});
+// The slots of the last good skin that show an entry.
+function entry_slots(entry) {
+  return state.slots.filter((slot) => slot.name === entry.name);
+}
 
-  const name = make('input', {class: 'name', value: entry.name, title: 'Rename (its C name is upper case)'});
-  name.addEventListener('change', () => edit('/api/rename', {entry: entry_index, name: name.value}));
-  const where = slots.length
-    ? slots.length === 1 ? slot_label(slots[0]) : `${slot_label(slots[0])} and ${slots.length - 1} more frames`
-    : (entry.icon ? 'icon' : 'picture') + ' (not built)';
+// The name field: checked as it is typed, saved on Enter or when left, never half-typed.
+function name_part(entry, where) {
+  const name = make('input', {class: 'name', value: entry.name, spellcheck: 'false',
+                              title: 'Rename: saved on Enter or when you leave the field'});
+  const reason = make('span', {class: 'name-problem', role: 'status'});
+  const check_name = () => {
+    const problem = name.value === entry.name ? '' : name_problem(name.value, entry_of(name));
+    reason.textContent = problem;
+    name.classList.toggle('invalid', problem !== '');
+    return problem;
+  };
+  name.addEventListener('input', check_name);
+  name.addEventListener('keydown', (event) => {
+    if (event.key === 'Escape') {
+      name.value = entry.name;
+      check_name();
+    }
+  });
+  name.addEventListener('change', () => {
+    if (name.value === entry.name || check_name()) return;
+    const card = name.closest('.card');
+    if (selected === card.dataset.key) selected = name.value;
+    card.dataset.key = name.value; // the card stays when the answer comes
+    edit('/api/rename', {entry: entry_of(name), name: name.value});
+  });
+  return make('div', {class: 'head'}, name, ' ', make('span', {class: 'where', text: where}), reason);
+}
 
+function images_part(entry_index, entry, slots, side) {
   const frames = make('div', {class: 'frames'});
   for (const slot of slots) {
     const number = state.slots.indexOf(slot);
-    frames.append(pixels(`/api/slot.png?slot=${number}&v=${state.version}`, slot.side, slot.file));
+    frames.append(pixels(`/api/slot.png?slot=${number}&v=${slot.hash}`, slot.side, slot.file));
   }
-  const original = pixels(`/api/source.png?entry=${entry_index}&v=${state.version}`, side, entry.sources[0]);
+  // Where the entry has a problem of its own, its slots show the last good build, marked so.
+  const stale = slots.length > 0 && entry.problems.length > 0;
+  const caption = !slots.length ? 'not built' : entry.problems.length ? 'the last good build (stale)' : 'on the device';
+  const original = pixels(`/api/source.png?entry=${entry_index}&v=${entry.stamp}`, side, entry.sources[0] || '');
   original.classList.add('original');
   original.addEventListener('error', () => (original.hidden = true)); // its problem is said below
-  const images = make('div', {class: 'images'},
-                      make('figure', {class: 'device'}, frames, make('figcaption', {text: 'on the device'})),
-                      make('figure', {}, original, make('figcaption', {text: entry.sources.join(', ')})));
+  return make('div', {class: 'images'},
+              make('figure', {class: 'device' + (stale ? ' stale' : '')}, frames,
+                   make('figcaption', {text: caption})),
+              make('figure', {}, original, make('figcaption', {text: entry.sources.join(', ')})));
+}
 
-  const dither = make('select', {class: 'dither', title: 'Dither'});
-  dither.append(make('option', {value: 'default', text: `default (${state.defaults.dither})`}));
-  for (const method of dithers) dither.append(make('option', {value: method, text: method}));
-  dither.value = entry.dither || 'default';
-  dither.addEventListener('change', () => edit('/api/options', {entry: entry_index, dither: dither.value}));
+function controls_part(entry, side) {
+  const controls = make('div', {class: 'controls'});
+  if (!entry.as_is) {
+    const dither = make('select', {class: 'dither', title: 'Dither'});
+    dither.append(make('option', {value: 'default', text: `default (${state.defaults.dither})`}));
+    for (const method of dithers) dither.append(make('option', {value: method, text: method}));
+    dither.value = entry.dither || 'default';
+    dither.addEventListener('change', () => edit('/api/options', {entry: entry_of(dither), dither: dither.value}));
 
-  const background = make('input', {type: 'color', class: 'background', title: 'Background',
-                                    value: entry.background || state.defaults.background});
-  background.addEventListener('change', () => edit('/api/options', {entry: entry_index, background: background.value}));
-  const default_background = make('button', {type: 'button', text: 'default background'});
-  default_background.addEventListener('click', () => edit('/api/options', {entry: entry_index, background: 'default'}));
-
-  const compare_box = make('div', {class: 'compare-box'});
-  const compare = make('button', {type: 'button', class: 'compare-button', text: 'Compare dithers'});
-  compare.addEventListener('click', () => {
-    compare_box.replaceChildren(compare_box.childElementCount ? '' : comparison(entry_index, entry, side));
-  });
-
+    const background = make('input', {type: 'color', class: 'background', title: 'Background',
+                                      value: entry.background || state.defaults.background});
+    background.addEventListener('change', () => set_background(entry_of(background), background.value));
+    const default_background = make('button', {type: 'button', text: 'default background'});
+    default_background.addEventListener('click',
+                                        () => edit('/api/options', {entry: entry_of(controls), background: 'default'}));
+    const compare = make('button', {type: 'button', class: 'compare-button', text: 'Compare dithers'});
+    compare.addEventListener('click', () => {
+      const box = compare.closest('.card').querySelector('[data-part=compare]');
+      const index = entry_of(compare);
+      box.replaceChildren(box.childElementCount ? '' : comparison(index, state.entries[index], side));
+    });
+    controls.append(dither, background, default_background, compare);
+  } else {
+    controls.append(make('span', {class: 'where', text: 'as is: the BMP goes into the skin unchanged'}));
+  }
   const remove = make('button', {type: 'button', class: 'remove', text: 'Remove'});
   remove.addEventListener('click', () => {
-    if (confirm(`Remove "${entry.name}" from the skin? Its artwork file stays in the folder.`))
-      edit('/api/remove', {entry: entry_index});
+    const index = entry_of(remove);
+    if (confirm(`Remove "${state.entries[index].name}" from the skin? Its artwork file stays in the folder.`))
+      edit('/api/remove', {entry: index});
   });
-
-  const controls = make('div', {class: 'controls'}, dither, background, default_background, compare,
-                        file_picker('Replace artwork', (file) => upload('/api/source', {entry: entry_index}, file)),
-                        remove);
-  const problems = make('ul', {class: 'problems'});
-  for (const problem of entry.problems) problems.append(make('li', {text: problem}));
-  node.append(make('div', {}, name, ' ', make('span', {class: 'where', text: where})), images, controls,
-              compare_box, problems);
-
-  node.addEventListener('dragstart', (event) => {
-    event.dataTransfer.setData('application/x-skin-entry', String(entry_index));
-    event.dataTransfer.effectAllowed = 'move';
-  });
-  accept_drops(node, (event) => {
-    const files = event.dataTransfer.files;
-    const moved = event.dataTransfer.getData('application/x-skin-entry');
-    if (files.length) upload('/api/source', {entry: entry_index}, files[0]);
-    else if (moved !== '' && Number(moved) !== entry_index) edit('/api/move', {entry: moved, to: entry_index});
-  });
-  return node;
+  controls.append(file_picker('Replace artwork', (file) => upload('/api/source', {entry: entry_of(controls)}, file)),
+                  remove);
+  return controls;
 }
 
 // Marks `node` while something is dragged over it and hands the drop to `on_drop`. Cancelling
@@ -238,28 +301,262 @@ function accept_drops(node, on_drop) {
   });
 }
 
+// Lets `node`, which stands for the entry in its data-entry, be dragged to another place, and take
+// artwork files (which replace the entry's) or another entry (which moves there).
+function drag_and_drop(node) {
+  node.addEventListener('dragstart', (event) => {
+    event.dataTransfer.setData('application/x-skin-entry', node.dataset.entry);
+    event.dataTransfer.effectAllowed = 'move';
+  });
+  accept_drops(node, (event) => {
+    const files = event.dataTransfer.files;
+    const moved = event.dataTransfer.getData('application/x-skin-entry');
+    const here = Number(node.dataset.entry);
+    if (!state.editable) return;
+    if (files.length) upload('/api/source', {entry: here}, files[0]);
+    else if (moved !== '' && Number(moved) !== here) edit('/api/move', {entry: moved, to: here});
+  });
+  return node;
+}
+
+// The device colour nearest to `colour` ("#rrggbb"), by distance in RGB; the first of equals.
+function nearest_device_colour(colour) {
+  const channels = (hex) => [1, 3, 5].map((at) => parseInt(hex.slice(at, at + 2), 16));
+  const wanted = channels(colour);
+  let best = state.palette[0];
+  let best_distance = Infinity;
+  for (const candidate of state.palette) {
+    const distance = channels(candidate).reduce((sum, value, i) => sum + (value - wanted[i]) ** 2, 0);
+    if (distance < best_distance) [best, best_distance] = [candidate, distance];
+  }
+  return best;
+}
+
+// Sets an entry's background to a device colour: another is taken to the nearest, and the page
+// says so, since the device could only show it as a pattern of two.
+async function set_background(index, colour) {
+  const device = nearest_device_colour(colour.toLowerCase());
+  const saved = await edit('/api/options', {entry: index, background: device});
+  if (saved && device !== colour.toLowerCase())
+    show_note(`${colour} is not one of the device's colours: the nearest, ${device}, was taken.`);
+}
+
+// The device's colours, each a button that makes it the selected slot's background.
+function render_palette() {
+  const swatches = element('swatches');
+  if (swatches.childElementCount) return;
+  state.palette.forEach((colour, pixel) => {
+    const swatch = make('button', {type: 'button', title: `${colour} (pixel byte ${pixel})`, 'data-colour': colour});
+    swatch.style.background = colour;
+    swatch.addEventListener('click', () => {
+      const card = document.querySelector('.card:not([hidden])');
+      if (card && state.editable && !state.entries[Number(card.dataset.entry)].as_is)
+        set_background(Number(card.dataset.entry), colour);
+    });
+    swatches.append(swatch);
+  });
+}
+
+// A new card; its parts are filled by update_card.
+function new_card(key) {
+  return drag_and_drop(make('div', {class: 'card', draggable: 'true', 'data-key': key}));
+}
+
+// Shows entry `key` in detail (none: nothing).
+function select(key) {
+  selected = key;
+  for (const card of document.querySelectorAll('.card')) card.hidden = card.dataset.key !== key;
+  for (const tile of document.querySelectorAll('.tile')) tile.classList.toggle('selected', tile.dataset.key === key);
+  const shown = document.querySelector('.card:not([hidden])');
+  element('no-selection').hidden = !!shown;
+  element('detail').classList.toggle('empty', !shown);
+}
+
+// One slot of the overview (or an entry with none built yet): its device image and its name.
+function new_tile(key, entry_key, signature, image) {
+  const tile = drag_and_drop(make('div', {class: 'tile', tabindex: '0', draggable: 'true', 'data-key': entry_key,
+                                          'data-tile': key, 'data-signature': signature}));
+  tile.append(image, make('span', {class: 'label'}));
+  tile.addEventListener('click', () => select(tile.dataset.key));
+  tile.addEventListener('keydown', (event) => event.key === 'Enter' && select(tile.dataset.key));
+  return tile;
+}
+
+// The overview's tiles, in skin order: each entry's slots of the last good build, or a blank of its
+// size where it has none. A tile whose image is unchanged is kept, so nothing is fetched again.
+function render_tiles(keys) {
+  const old = new Map([...document.querySelectorAll('.tile')].map((tile) => [tile.dataset.tile, tile]));
+  const lists = {picture: [], icon: []};
+  state.entries.forEach((entry, index) => {
+    const slots = entry_slots(entry);
+    const side = slots.length ? slots[0].side : (entry.size || (entry.icon ? 16 : 128));
+    const shown = slots.length ? slots : [null];
+    shown.forEach((slot, frame) => {
+      const key = slot ? `${keys[index]}/${frame}` : `${keys[index]}/none`;
+      const signature = slot ? `${slot.hash}/${slot.file}` : `none/${side}`;
+      let tile = old.get(key);
+      if (!tile || tile.dataset.signature !== signature) {
+        const image = slot ? pixels(`/api/slot.png?slot=${state.slots.indexOf(slot)}&v=${slot.hash}`, side, slot.file)
+                           : make('div', {class: 'missing', 'data-side': side});
+        image.classList.add('tile-image');
+        tile = new_tile(key, keys[index], signature, image);
+      }
+      old.delete(key);
+      tile.dataset.entry = index;
+      tile.dataset.name = entry.name;
+      tile.draggable = state.editable;
+      tile.classList.toggle('broken', entry.problems.length > 0);
+      tile.classList.toggle('stale', !!slot && entry.problems.length > 0);
+      tile.querySelector('.label').textContent = shown.length > 1 ? `${entry.name} ${frame + 1}` : entry.name;
+      tile.title = slot ? slot_label(slot) : `${entry.name}: not built`;
+      lists[entry.icon ? 'icon' : 'picture'].push(tile);
+    });
+  });
+  place(element('picture-tiles'), lists.picture);
+  place(element('icon-tiles'), lists.icon);
+  size_tiles();
+}
+
+// Slots are square: both sides are set, so that a picture never shows stretched while it loads.
+function size_image(image, scale) {
+  image.style.width = image.style.height = image.dataset.side * scale + 'px';
+}
+
+// Sets the overview's images to their side times the zoom.
+function size_tiles() {
+  const scale = zoom();
+  for (const image of document.querySelectorAll('.tile-image')) size_image(image, scale);
+}
+
+// The largest zoom, down to 1, at which the whole overview fits in the window below the top bar.
+function fit_zoom() {
+  const overview = element('overview');
+  const room = innerHeight - element('top').offsetHeight;
+  const images = [...overview.querySelectorAll('.tile-image')];
+  for (let scale = 8; scale > 1; scale -= 1) {
+    for (const image of images) size_image(image, scale);
+    if (overview.offsetHeight <= room) return scale;
+  }
+  return 1;
+}
+
+// Brings a card up to date part by part: a part whose content is unchanged, or that holds the
+// focus, stays as it is, so that nothing typed or opened there is lost.
+function update_card(node, entry_index, entry) {
+  const slots = entry_slots(entry);
+  const side = slots.length ? slots[0].side : (entry.size || (entry.icon ? 16 : 128));
+  const where = slots.length
+    ? slots.length === 1 ? slot_label(slots[0]) : `${slot_label(slots[0])} and ${slots.length - 1} more frames`
+    : (entry.icon ? 'icon' : 'picture') + ' (not built)';
+  node.dataset.entry = entry_index;
+  node.dataset.name = entry.name;
+  node.id = 'entry-' + entry_index;
+  node.classList.toggle('broken', entry.problems.length > 0);
+  node.draggable = state.editable;
+
+  const open_compare = node.querySelector('[data-part=compare] .compare');
+  const parts = [
+    ['head', [entry.name, where, state.editable], () => name_part(entry, where)],
+    ['images', [entry_index, entry.stamp, entry.problems.length > 0, slots.map((slot) => slot.hash + slot.file)],
+     () => images_part(entry_index, entry, slots, side)],
+    ['controls', [entry.as_is, entry.dither, entry.background, state.defaults, state.editable, side],
+     () => controls_part(entry, side)],
+    ['compare', [entry_index, compare_key(entry), entry.as_is, !!open_compare],
+     () => make('div', {}, ...(open_compare && !entry.as_is ? [comparison(entry_index, entry, side)] : []))],
+    ['problems', entry.problems, () => make('ul', {class: 'problems'},
+                                           ...entry.problems.map((problem) => make('li', {text: problem})))],
+  ];
+  for (const [name, key, build] of parts) {
+    const signature = JSON.stringify(key);
+    const old = node.querySelector(`:scope > [data-part=${name}]`);
+    if (old && (old.dataset.signature === signature || old.contains(document.activeElement))) continue;
+    const fresh = build();
+    fresh.dataset.part = name;
+    fresh.dataset.signature = signature;
+    if (old) old.replaceWith(fresh);
+    else node.append(fresh);
+  }
+  if (open_compare) mark_chosen(open_compare, entry);
+  for (const control of node.querySelectorAll('input, select, button'))
+    if (control !== document.activeElement) control.disabled = !state.editable;
+}
+
+// Puts `nodes` into `box` in order, moving only those out of place.
+function place(box, nodes) {
+  nodes.forEach((node, index) => {
+    if (box.children[index] !== node) box.insertBefore(node, box.children[index] || null);
+  });
+  while (box.children.length > nodes.length) box.lastElementChild.remove();
+}
+
+// The problems at the top: counted, each entry's a link to its card.
+function render_problems() {
+  const list = element('problems');
+  const items = state.problems.filter((problem) => !state.entries.some((entry) => entry.problems.includes(problem)))
+    .map((problem) => make('li', {text: problem}));
+  state.entries.forEach((entry, index) => {
+    for (const problem of entry.problems) {
+      const link = make('a', {href: '#entry-' + index, text: `${entry.name}: ${problem}`});
+      link.addEventListener('click', (event) => {
+        event.preventDefault();
+        const card = element('entry-' + index);
+        select(card.dataset.key);
+        document.querySelector(`.tile[data-key="${CSS.escape(card.dataset.key)}"]`)?.scrollIntoView({block: 'center'});
+        card.querySelector('input.name')?.focus({preventScroll: true});
+        card.classList.add('flash');
+        setTimeout(() => card.classList.remove('flash'), 1200);
+      });
+      items.push(make('li', {}, link));
+    }
+  });
+  list.replaceChildren(...items);
+  element('problem-summary').hidden = items.length === 0;
+  element('problem-count').textContent = items.length === 1 ? '1 problem' : `${items.length} problems`;
+  const locked = element('locked');
+  locked.hidden = state.editable || !state.has_project;
+  locked.textContent = 'The studio cannot save this skin.toml without losing what it cannot read, so editing ' +
+                       'is off. Mend skin.toml by hand: the page follows it.';
+}
+
 function render() {
-  element('folder').textContent = state.folder;
+  element('folder').textContent = '\u200e' + state.folder; // read left to right, cut on the left
+  element('folder').title = state.folder;
   const skin = state.skin;
+  const problems = state.stale;
   element('skin-info').textContent = skin.size
-    ? `skin.skn: ${skin.size} bytes, CRC-32 ${skin.crc32}, ${skin.images} images` +
-      (state.problems.length || state.entries.some((entry) => entry.problems.length) ? ' (the last good build)' : '')
+    ? `${skin.size} bytes, CRC-32 ${skin.crc32}, ${skin.images} images` + (problems ? ' (last good build)' : '')
     : 'not built yet';
+  for (const link of document.querySelectorAll('.download')) link.hidden = !skin.size;
   element('init').hidden = state.has_project;
   element('init-text').textContent = state.can_init
     ? 'This folder has numbered BMPs but no skin.toml. Make one from them, as skinview init does: no file changes.'
-    : 'This folder has no skin.toml. Start an empty project here, then drop artwork to add pictures and icons.';
-  const problems = element('problems');
-  problems.replaceChildren(...state.problems.map((problem) => make('li', {text: problem})));
-  if (!state.editable && state.has_project)
-    problems.append(make('li', {text: 'Mend skin.toml by hand: the studio follows it and shows the result.'}));
+    : 'This folder has no skin.toml. Drop artwork below to start a project here, or make an empty one.';
+  render_problems();
+  render_palette();
 
-  const pictures = element('pictures');
-  const icons = element('icons');
-  pictures.replaceChildren();
-  icons.replaceChildren();
-  state.entries.forEach((entry, index) => (entry.icon ? icons : pictures).append(card(index, entry)));
-  for (const zone of document.querySelectorAll('.add')) zone.hidden = !state.editable;
+  const cards = new Map([...document.querySelectorAll('.card')].map((node) => [node.dataset.key, node]));
+  const pictures = [];
+  const icons = [];
+  const seen = {};
+  const keys = state.entries.map((entry) => {
+    seen[entry.name] = (seen[entry.name] || 0) + 1;
+    return seen[entry.name] === 1 ? entry.name : `${entry.name}#${seen[entry.name]}`;
+  });
+  state.entries.forEach((entry, index) => {
+    const key = keys[index];
+    const node = cards.get(key) || new_card(key);
+    cards.delete(key);
+    update_card(node, index, entry);
+    (entry.icon ? icons : pictures).push(node);
+  });
+  place(element('pictures'), pictures);
+  place(element('icons'), icons);
+  render_tiles(keys);
+  select(keys.includes(selected) ? selected : null);
+  document.documentElement.style.setProperty('--top-height', element('top').offsetHeight + 'px');
+  // An empty folder takes drops at once: the project is made first.
+  const droppable = state.editable || (!state.has_project && !state.can_init);
+  for (const zone of document.querySelectorAll('.add')) zone.hidden = !droppable;
 }
 
 // Asks the studio for its version; anything new, from the disk or another tab, is shown at once.
@@ -274,13 +571,20 @@ async function poll() {
   }
 }
 
+// Adds every file, one after the other in their order; an empty folder gets its skin.toml first.
+async function add_files(kind, files) {
+  if (!state.has_project && !state.can_init) await edit('/api/init', {});
+  for (const file of files) {
+    if (!(await upload('/api/add', {kind}, file))) break;
+  }
+}
+
 function start() {
   for (const zone of document.querySelectorAll('.add')) {
     const kind = zone.dataset.kind;
-    accept_drops(zone, (event) => event.dataTransfer.files.length &&
-                                  upload('/api/add', {kind}, event.dataTransfer.files[0]));
+    accept_drops(zone, (event) => add_files(kind, [...event.dataTransfer.files]));
     const input = zone.querySelector('input');
-    input.addEventListener('change', () => input.files.length && upload('/api/add', {kind}, input.files[0]));
+    input.addEventListener('change', () => add_files(kind, [...input.files]).then(() => (input.value = '')));
   }
   // A file dropped beside the targets must not replace the page with itself: the browser is told
   // that no drop is taken there.
@@ -290,7 +594,12 @@ function start() {
     event.dataTransfer.dropEffect = 'none';
   });
   window.addEventListener('drop', (event) => event.preventDefault());
-  element('zoom').addEventListener('change', render);
+  element('zoom').addEventListener('change', size_tiles);
+  addEventListener('resize', () => {
+    document.documentElement.style.setProperty('--top-height', element('top').offsetHeight + 'px');
+    if (element('zoom').value === 'fit') size_tiles();
+  });
+  element('close-detail').addEventListener('click', () => select(null));
   for (const link of document.querySelectorAll('.download')) link.addEventListener('click', download);
   element('init-button').addEventListener('click', () => edit('/api/init', {}));
   element('stop').addEventListener('click', async () => {
