@@ -79,7 +79,7 @@ std::optional<std::string> save_upload(const fs::path& folder, const http_reques
     }
     std::string decode_error;
     if (decode_frames(body_bytes(request), decode_error).empty()) {
-        error = file_name + ": not an image the studio can use: " + decode_error + "; nothing was changed";
+        error = file_name + ": " + decode_error + "; nothing was changed";
         return std::nullopt;
     }
     const std::optional<fs::path> art = path_inside(folder, art_folder);
