@@ -34,6 +34,7 @@ struct project_entry {
     int size = 0;                         // 16 or 128; 0: the source's own side, else 128 / 16
     std::optional<dither_method> dither;  // unset: the project's default
     std::optional<rgb_colour> background; // unset: the project's default
+    std::optional<rgb_colour> key;        // a device colour; unset: the project's default
     bool as_is = false;                   // an accepted BMP copied byte for byte, not imported
     int line = 0;                         // where the table starts in the file, for messages
     // Where the entry is written in skin_project::text, so that an edit changes only its own
@@ -47,6 +48,7 @@ struct skin_project {
     std::filesystem::path file; // the project file; sources are relative to its folder
     dither_method dither = dither_method::none;
     rgb_colour background{};
+    std::optional<rgb_colour> key;      // a device colour for transparent pixels; unset: none
     std::vector<project_entry> entries; // in file order; pictures and icons each keep theirs
     std::string text;                   // the file's bytes as read: what an edit is based on
 };
