@@ -950,6 +950,22 @@ TEST_F(project_test, edits_keep_every_byte_they_do_not_change)
 }
 
 // What the studio shows: an entry converted with each dither, frame by frame, writing nothing.
+// In a project folder the error is measured against each entry's source: a flat grey of 10 becomes
+// black, exact in the BMP but L* 2.74175 away from the source, weighted 1.72637 by CIEDE2000: 1.588.
+// An as_is BMP is its own source.
+TEST_F(project_test, preview_measures_the_error_against_the_source)
+{
+    write_bytes(folder / "grey.png", png_bytes(16, 16, std::vector<std::uint8_t>(16 * 16 * 3, 10)));
+    write_text(folder / "skin.toml", "[[icon]]\nname = \"grey\"\nsource = \"grey.png\"\n\n[[icon]]\nname = "
+                                     "\"own\"\nsource = \"own.bmp\"\nas_is = true\n");
+    write_bytes(folder / "own.bmp", bmp_bytes(bmp_image{.palette = {{31, 31, 31}}}));
+    ASSERT_EQ(run_skinview(folder, {.arguments = {"build"}}).status, 0);
+    const run_result result = run_skinview(folder, {.arguments = {"preview", "--error"}});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out,
+              "skin-preview.png: 2 images\n  icon00.bmp: mean error 1.59\n  icon01.bmp: mean error 7.09\n");
+}
+
 TEST_F(project_test, converts_one_entry_with_a_chosen_dither_and_writes_nothing)
 {
     write_png(folder / "icon.png", 16, 16, 3);

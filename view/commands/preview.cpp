@@ -5,14 +5,17 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "skin/skin.h"
 #include "view/common/perceptual_error.h"
 #include "view/common/render.h"
 #include "view/common/skin_folder.h"
 #include "view/common/status.h"
 #include "view/common/wording.h"
+#include "view/project/project.h"
 
 namespace fs = std::filesystem;
 
@@ -103,8 +106,43 @@ std::vector<page> split_into_pages(const std::vector<row>& rows, int gap)
     return pages;
 }
 
-// Draws a page; with --error, adds a line per image to `errors`.
-canvas draw_page(const page& p, const preview_options& options, int gap, std::string& errors)
+// What each numbered image of a project folder was converted from, by file name: its entry's
+// source flattened and fitted, converted afresh. Images of as_is entries are their own source,
+// and so are all from an entry on that cannot be converted, whose frames cannot be counted.
+std::map<std::string, std::vector<std::uint8_t>> project_sources(const fs::path& folder)
+{
+    std::map<std::string, std::vector<std::uint8_t>> sources;
+    skin_project project;
+    std::vector<std::string> problems;
+    std::error_code code;
+    if (!fs::exists(folder / project_file_name, code) ||
+        !load_project(folder / project_file_name, project, problems))
+        return sources;
+    unsigned pictures = 0;
+    unsigned icons = 0;
+    for (std::size_t i = 0; i < project.entries.size(); ++i) {
+        const project_entry& entry = project.entries[i];
+        std::vector<project_slot> slots;
+        if (!entry.as_is) {
+            slots = convert_entry(project, i, entry.dither.value_or(project.dither), problems);
+            if (slots.empty())
+                break;
+        }
+        const std::size_t count = entry.as_is ? entry.sources.size() : slots.size();
+        for (std::size_t frame = 0; frame < count; ++frame) {
+            const std::string name =
+                series_name(entry.icon ? icon_pattern : picture_pattern, entry.icon ? icons++ : pictures++);
+            if (!entry.as_is)
+                sources[name] = std::move(slots[frame].source);
+        }
+    }
+    return sources;
+}
+
+// Draws a page; with --error, adds a line per image to `errors`, measured against `sources`
+// where it names the image, else against the BMP's own colours.
+canvas draw_page(const page& p, const preview_options& options, int gap,
+                 const std::map<std::string, std::vector<std::uint8_t>>& sources, std::string& errors)
 {
     const int scale = options.scale;
     canvas sheet = make_canvas(p.width, p.height, {40, 40, 40});
@@ -124,7 +162,12 @@ canvas draw_page(const page& p, const preview_options& options, int gap, std::st
             const std::vector<std::uint8_t> device = block_to_rgb(block_bytes(image));
             draw_image(sheet, device, side, left, top, scale);
             if (options.error) {
-                const std::vector<double> error = perceptual_error(source, device, side, side);
+                const auto converted = sources.find(image.name);
+                std::vector<double> error;
+                if (converted != sources.end())
+                    error = perceptual_error(converted->second, device, side, side);
+                if (error.empty()) // not converted afresh, or since drawn at another side
+                    error = perceptual_error(source, device, side, side);
                 draw_image(sheet, heat_map(error), side, left + side * scale + gap, top, scale);
                 char line[64];
                 std::snprintf(line, sizeof line, ": mean error %.2f\n", mean_error(error));
@@ -159,11 +202,13 @@ int run_preview(const preview_options& options)
     const int gap = 4 * options.scale;
     const std::vector<row> rows = lay_out_rows(scan, options, gap);
     const std::vector<page> pages = split_into_pages(rows, gap);
+    const std::map<std::string, std::vector<std::uint8_t>> sources =
+        options.error ? project_sources(options.folder) : std::map<std::string, std::vector<std::uint8_t>>{};
     std::size_t shown = 0;
     for (std::size_t i = 0; i < pages.size(); ++i) {
         const fs::path path = page_path(options.output, i + 1, pages.size());
         std::string errors;
-        if (!save_png(path, draw_page(pages[i], options, gap, errors))) {
+        if (!save_png(path, draw_page(pages[i], options, gap, sources, errors))) {
             std::fprintf(stderr, "skinview: cannot write %s\n", path.string().c_str());
             return status_problems;
         }

@@ -83,6 +83,7 @@ converted_image convert_image(const rgba_image& image, const convert_options& op
             if (alpha[i * 3] == 0)
                 result.block[i] = *options.key;
     }
+    result.source = std::move(rgb);
     return result;
 }
 

@@ -22,6 +22,7 @@ struct convert_options {
 struct converted_image {
     std::vector<std::uint8_t> block; // 3-3-2 bytes, top row first; empty on failure
     int side = 0;
+    std::vector<std::uint8_t> source; // the RGB the block was quantised from: flattened and fitted
 };
 
 // Sources larger than this are refused unread; a real 128x128 source is far smaller.

@@ -103,10 +103,11 @@ struct project_slot {
     unsigned frame = 0;    // within the entry
     unsigned frame_count = 1;
     bool icon = false;
-    unsigned index = 0;              // within its series: bmp<index>.bmp or icon<index, 2 digits>.bmp
-    int side = 0;                    // 16 or 128
-    std::string file_name;           // "bmp3.bmp"
-    std::vector<std::uint8_t> block; // 3-3-2 pixels, top row first
+    unsigned index = 0;               // within its series: bmp<index>.bmp or icon<index, 2 digits>.bmp
+    int side = 0;                     // 16 or 128
+    std::string file_name;            // "bmp3.bmp"
+    std::vector<std::uint8_t> block;  // 3-3-2 pixels, top row first
+    std::vector<std::uint8_t> source; // the RGB it was quantised from, when converted afresh
 };
 
 struct build_options {
