@@ -48,6 +48,10 @@ int main(int argc, char** argv)
     preview_command->add_option("--scale", view.scale, "Pixels per image pixel (default: 2)")
         ->check(CLI::Range(1, 16));
     preview_command->add_flag("--compare", view.compare, "Put each original beside its converted version");
+    preview_command->add_flag(
+        "--error", view.error,
+        "Put a heat map of where the eye sees each image differ from its original (blurred "
+        "CIEDE2000: black none, white 10 or more) beside it, and print each image's mean");
 
     fs::path palette_output;
     std::string palette_format;

@@ -193,6 +193,17 @@ dither = "ordered"
     const std::string depfile(depfile_bytes.begin(), depfile_bytes.end());
     EXPECT_NE(depfile.find("skin_data.c: "), std::string::npos) << depfile;
     EXPECT_NE(depfile.find("/art/wifi\\ 1.png\n"), std::string::npos) << depfile;
+    // A key for the project and another for one icon: every source is converted again.
+    std::vector<std::uint8_t> keyed = read_file(folder / "skin.toml");
+    std::string keyed_text(keyed.begin(), keyed.end());
+    keyed_text.replace(keyed_text.find("\n"), 1, "\nkey = \"#FF00FF\"\n");
+    keyed_text.replace(keyed_text.find("art/battery.png\"\n"), 17, "art/battery.png\"\nkey = \"#000000\"\n");
+    write_text(folder / "skin.toml", keyed_text);
+    result = run_skinview(folder, {.arguments = {"build", "--embed"}});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(result.out.ends_with("; 5 decoded; wrote bmp0.bmp bmp1.bmp bmp2.bmp bmp3.bmp skin.skn skin.h "
+                                     "skin.json skin_data.c\n"))
+        << result.out;
     if (testing_windows_build())
         return; // the C compilers here make Linux programs
     write_text(folder / "check.c", R"(#include <stdio.h>
@@ -217,10 +228,14 @@ int main(void)
            (unsigned long)SKIN_SPINNER_FRAME_COUNT, (unsigned long)SKIN_BATTERY_OFFSET,
            (unsigned long)SKIN_BATTERY_SIDE, (unsigned long)SKIN_WI_FI_OFFSET, (unsigned long)SKIN_WI_FI_FRAME_COUNT);
     printf("%lu %lu %d\n", offsets[6], length, crc == SKIN_CRC32 && length == SKIN_SIZE);
+#ifdef SKIN_WI_FI_KEY
+    return 3;
+#endif
+    printf("%u %u\n", SKIN_KEY, SKIN_BATTERY_KEY);
     return 0;
 }
 )");
-    const std::string expected = "0 16384 3 65536 16 65792 2\n66048 66304 1\n";
+    const std::string expected = "0 16384 3 65536 16 65792 2\n66048 66304 1\n227 0\n";
     for (const std::string compiler : {"cc -std=c89", "c++ -x c++ -std=c++98"}) {
         const std::string command =
             "cd '" + folder.string() + "' && " + compiler +
@@ -266,7 +281,7 @@ INSTANTIATE_TEST_SUITE_P(
         refusal_case{
             "unknown_entry_key", "[[icon]]\nname = \"a\"\nsource = \"a.png\"\nsizes = 16\n",
             "skin.toml:4: icon \"a\": unknown key \"sizes\": the keys are name, source, size, dither, "
-            "background, as_is\n"},
+            "background, key, as_is\n"},
         refusal_case{
             "unknown_table", "[[pictures]]\nname = \"a\"\n",
             "skin.toml:1: unknown key \"pictures\": the tables are [defaults], [[picture]], [[icon]]\n"},
@@ -328,10 +343,20 @@ INSTANTIATE_TEST_SUITE_P(
                      "skin.toml:3: defaults: dither must be \"none\", \"floyd-steinberg\" or \"ordered\"\n"
                      "skin.toml:8: icon \"a\": dither must be \"none\", \"floyd-steinberg\" or \"ordered\"\n"
                      "skin.toml:9: icon \"a\": background must be a colour written \"#RRGGBB\"\n"},
-        refusal_case{"as_is_with_options",
-                     "[[icon]]\nname = \"a\"\nsource = \"a.png\"\nas_is = true\nsize = 16\n",
-                     "skin.toml:1: icon \"a\": as_is takes the BMP as it is: size, dither and background do "
-                     "not apply\n"},
+        refusal_case{
+            "as_is_with_options", "[[icon]]\nname = \"a\"\nsource = \"a.png\"\nas_is = true\nsize = 16\n",
+            "skin.toml:1: icon \"a\": as_is takes the BMP as it is: size, dither, background and key "
+            "do not apply\n"},
+        refusal_case{
+            "keys_that_are_no_device_colours",
+            "[defaults]\nkey = \"#203040\"\n\n[[icon]]\nname = \"a\"\nsource = \"a.png\"\nkey = "
+            "\"ff00fe\"\n[[icon]]\nname = \"b\"\nsource = \"a.png\"\nkey = 0xFF00FF\n"
+            "[[icon]]\nname = \"c\"\nsource = \"a.png\"\nas_is = true\nkey = \"#FF00FF\"\n",
+            "skin.toml:2: defaults: key #203040 is not a device colour; the nearest is #242455\n"
+            "skin.toml:7: icon \"a\": key ff00fe is not a device colour; the nearest is #FF00FF\n"
+            "skin.toml:11: icon \"b\": key must be a colour written \"#RRGGBB\"\n"
+            "skin.toml:12: icon \"c\": as_is takes the BMP as it is: size, dither, background and key "
+            "do not apply\n"},
         refusal_case{"as_is_of_a_refused_bmp",
                      "[[icon]]\nname = \"a\"\nsource = \"a.png\"\nas_is = \"yes\"\n",
                      "skin.toml:4: icon \"a\": as_is must be true or false\n"},
@@ -926,6 +951,22 @@ TEST_F(project_test, edits_keep_every_byte_they_do_not_change)
 }
 
 // What the studio shows: an entry converted with each dither, frame by frame, writing nothing.
+// In a project folder the error is measured against each entry's source: a flat grey of 10 becomes
+// black, exact in the BMP but L* 2.74175 away from the source, weighted 1.72637 by CIEDE2000: 1.588.
+// An as_is BMP is its own source.
+TEST_F(project_test, preview_measures_the_error_against_the_source)
+{
+    write_bytes(folder / "grey.png", png_bytes(16, 16, std::vector<std::uint8_t>(16 * 16 * 3, 10)));
+    write_text(folder / "skin.toml", "[[icon]]\nname = \"grey\"\nsource = \"grey.png\"\n\n[[icon]]\nname = "
+                                     "\"own\"\nsource = \"own.bmp\"\nas_is = true\n");
+    write_bytes(folder / "own.bmp", bmp_bytes(bmp_image{.palette = {{31, 31, 31}}}));
+    ASSERT_EQ(run_skinview(folder, {.arguments = {"build"}}).status, 0);
+    const run_result result = run_skinview(folder, {.arguments = {"preview", "--error"}});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out,
+              "skin-preview.png: 2 images\n  icon00.bmp: mean error 1.59\n  icon01.bmp: mean error 7.09\n");
+}
+
 TEST_F(project_test, converts_one_entry_with_a_chosen_dither_and_writes_nothing)
 {
     write_png(folder / "icon.png", 16, 16, 3);

@@ -438,6 +438,34 @@ TEST_F(skinview_test, preview_shows_the_converted_colours_scaled)
         }
 }
 
+// The error map of flat images, whose blur changes nothing: a device colour is shown exactly, and a
+// grey of 31 shows as black, which is CIEDE2000's L* difference over its weight: L* 11.7579 of
+// sRGB 31, weighted 1 + 0.015 (L*/2 - 50)^2 / sqrt(20 + (L*/2 - 50)^2) = 1.65844, gives 7.0897,
+// drawn 2.1269 of the way up black, red, yellow, white.
+TEST_F(skinview_test, preview_maps_and_prints_the_error)
+{
+    struct flat_case {
+        rgb original;
+        const char* mean;
+        rgb map;
+    };
+    const flat_case cases[] = {
+        {{255, 255, 255}, "0.00", {0, 0, 0}},
+        {{73, 182, 85}, "0.00", {0, 0, 0}},
+        {{31, 31, 31}, "7.09", {255, 255, 32}},
+    };
+    for (const flat_case& c : cases) {
+        write_file(folder / "bmp0.bmp",
+                   bmp_bytes(bmp_image{.width = 128, .height = 128, .palette = {c.original}}));
+        const run_result result = run_skinview(folder, {.arguments = {"preview", "--error", "--scale", "1"}});
+        ASSERT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.out,
+                  std::string("skin-preview.png: 1 image\n  bmp0.bmp: mean error ") + c.mean + "\n");
+        const rgb_image sheet = load_png(folder / "skin-preview.png");
+        EXPECT_EQ(count_colour(sheet, c.map), 128u * 128u) << c.mean;
+    }
+}
+
 // Windows users name folders with a drive letter and backslashes; Wine maps Z: to the root.
 TEST_F(skinview_test, folders_may_be_given_as_windows_paths)
 {

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <set>
 
-#include "skin/colour_332.h"
 #include "skin/skin.h"
 #include "support/file_io.h"
 #include "view/common/convert.h"
@@ -54,14 +53,13 @@ int run_import(const import_options& options)
         return status_usage;
     }
     if (!options.key.empty()) {
-        const std::uint8_t nearest = quantise_332(key, 1, 1, dither_method::none)[0];
-        const rgb_colour shown = expand_332(nearest);
-        if (shown != key) {
+        rgb_colour nearest{};
+        conversion.key = key_byte(key, nearest);
+        if (!conversion.key) {
             std::fprintf(stderr, "skinview: --key %s is not a device colour; the nearest is %02X%02X%02X\n",
-                         options.key.c_str(), shown[0], shown[1], shown[2]);
+                         options.key.c_str(), nearest[0], nearest[1], nearest[2]);
             return status_usage;
         }
-        conversion.key = nearest;
     }
     if (!options.output.empty() && options.sources.size() != 1) {
         std::fprintf(stderr, "skinview: -o names the output of one source, but %zu were given\n",

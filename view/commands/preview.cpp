@@ -2,15 +2,20 @@
 #include "view/commands/preview.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "skin/skin.h"
+#include "view/common/perceptual_error.h"
 #include "view/common/render.h"
 #include "view/common/skin_folder.h"
 #include "view/common/status.h"
 #include "view/common/wording.h"
+#include "view/project/project.h"
 
 namespace fs = std::filesystem;
 
@@ -37,18 +42,38 @@ struct page {
     int height = 0;
 };
 
+// How many images each cell shows side by side: the device's, and the original and error map.
+int panels(const preview_options& options)
+{
+    return 1 + (options.compare ? 1 : 0) + (options.error ? 1 : 0);
+}
+
+// The error map's colours: black where the eye sees no difference, through red and yellow to white
+// at 10 units of CIEDE2000 and more (a difference plainly seen).
+std::vector<std::uint8_t> heat_map(const std::vector<double>& error)
+{
+    std::vector<std::uint8_t> rgb;
+    rgb.reserve(error.size() * 3);
+    for (const double e : error) {
+        const double t = std::clamp(e / 10, 0.0, 1.0) * 3;
+        for (int c = 0; c < 3; ++c)
+            rgb.push_back(static_cast<std::uint8_t>(std::lround(std::clamp(t - c, 0.0, 1.0) * 255)));
+    }
+    return rgb;
+}
+
 // Rows of at most four large cells, pictures first, the icons from a new row.
 std::vector<row> lay_out_rows(const skin_folder& scan, const preview_options& options, int gap)
 {
     const int scale = options.scale;
-    const int row_limit = 4 * (128 * scale * (options.compare ? 2 : 1) + gap);
+    const int row_limit = 4 * (128 * scale * panels(options) + gap);
     std::vector<row> rows(1);
     bool icons_started = false;
     for (const folder_image& image : scan.images) {
         if (!image.problem.empty())
             continue;
         const int side = image.layout.side * scale;
-        const int cell_width = std::max(side * (options.compare ? 2 : 1) + (options.compare ? gap : 0),
+        const int cell_width = std::max(side * panels(options) + (panels(options) - 1) * gap,
                                         label_width(image_stem(image.name), scale));
         row* current = &rows.back();
         if (!current->cells.empty() &&
@@ -81,7 +106,43 @@ std::vector<page> split_into_pages(const std::vector<row>& rows, int gap)
     return pages;
 }
 
-canvas draw_page(const page& p, const preview_options& options, int gap)
+// What each numbered image of a project folder was converted from, by file name: its entry's
+// source flattened and fitted, converted afresh. Images of as_is entries are their own source,
+// and so are all from an entry on that cannot be converted, whose frames cannot be counted.
+std::map<std::string, std::vector<std::uint8_t>> project_sources(const fs::path& folder)
+{
+    std::map<std::string, std::vector<std::uint8_t>> sources;
+    skin_project project;
+    std::vector<std::string> problems;
+    std::error_code code;
+    if (!fs::exists(folder / project_file_name, code) ||
+        !load_project(folder / project_file_name, project, problems))
+        return sources;
+    unsigned pictures = 0;
+    unsigned icons = 0;
+    for (std::size_t i = 0; i < project.entries.size(); ++i) {
+        const project_entry& entry = project.entries[i];
+        std::vector<project_slot> slots;
+        if (!entry.as_is) {
+            slots = convert_entry(project, i, entry.dither.value_or(project.dither), problems);
+            if (slots.empty())
+                break;
+        }
+        const std::size_t count = entry.as_is ? entry.sources.size() : slots.size();
+        for (std::size_t frame = 0; frame < count; ++frame) {
+            const std::string name =
+                series_name(entry.icon ? icon_pattern : picture_pattern, entry.icon ? icons++ : pictures++);
+            if (!entry.as_is)
+                sources[name] = std::move(slots[frame].source);
+        }
+    }
+    return sources;
+}
+
+// Draws a page; with --error, adds a line per image to `errors`, measured against `sources`
+// where it names the image, else against the BMP's own colours.
+canvas draw_page(const page& p, const preview_options& options, int gap,
+                 const std::map<std::string, std::vector<std::uint8_t>>& sources, std::string& errors)
 {
     const int scale = options.scale;
     canvas sheet = make_canvas(p.width, p.height, {40, 40, 40});
@@ -93,12 +154,25 @@ canvas draw_page(const page& p, const preview_options& options, int gap)
             const int top = y + label_height(scale) + scale;
             draw_label(sheet, image_stem(image.name), c.x, y, scale);
             int left = c.x;
+            const std::vector<std::uint8_t> source = bitmap_true_colours(file_bytes(image), image.layout);
             if (options.compare) {
-                draw_image(sheet, bitmap_true_colours(file_bytes(image), image.layout), side, left, top,
-                           scale);
+                draw_image(sheet, source, side, left, top, scale);
                 left += side * scale + gap;
             }
-            draw_image(sheet, block_to_rgb(block_bytes(image)), side, left, top, scale);
+            const std::vector<std::uint8_t> device = block_to_rgb(block_bytes(image));
+            draw_image(sheet, device, side, left, top, scale);
+            if (options.error) {
+                const auto converted = sources.find(image.name);
+                std::vector<double> error;
+                if (converted != sources.end())
+                    error = perceptual_error(converted->second, device, side, side);
+                if (error.empty()) // not converted afresh, or since drawn at another side
+                    error = perceptual_error(source, device, side, side);
+                draw_image(sheet, heat_map(error), side, left + side * scale + gap, top, scale);
+                char line[64];
+                std::snprintf(line, sizeof line, ": mean error %.2f\n", mean_error(error));
+                errors += "  " + image.name + line;
+            }
         }
         y += r->height + gap;
     }
@@ -128,10 +202,13 @@ int run_preview(const preview_options& options)
     const int gap = 4 * options.scale;
     const std::vector<row> rows = lay_out_rows(scan, options, gap);
     const std::vector<page> pages = split_into_pages(rows, gap);
+    const std::map<std::string, std::vector<std::uint8_t>> sources =
+        options.error ? project_sources(options.folder) : std::map<std::string, std::vector<std::uint8_t>>{};
     std::size_t shown = 0;
     for (std::size_t i = 0; i < pages.size(); ++i) {
         const fs::path path = page_path(options.output, i + 1, pages.size());
-        if (!save_png(path, draw_page(pages[i], options, gap))) {
+        std::string errors;
+        if (!save_png(path, draw_page(pages[i], options, gap, sources, errors))) {
             std::fprintf(stderr, "skinview: cannot write %s\n", path.string().c_str());
             return status_problems;
         }
@@ -142,7 +219,7 @@ int run_preview(const preview_options& options)
         std::printf("%s: %s", path.string().c_str(), counted(images, "image").c_str());
         if (i + 1 == pages.size() && shown < scan.images.size())
             std::printf(", %zu with problems left out (see skinview check)", scan.images.size() - shown);
-        std::printf("\n");
+        std::printf("\n%s", errors.c_str());
     }
     return shown < scan.images.size() ? status_problems : status_ok;
 }

@@ -8,6 +8,7 @@ struct preview_options {
     std::filesystem::path output = "skin-preview.png";
     int scale = 2;
     bool compare = false; // each original beside its converted version
+    bool error = false;   // each image's perceptual error as a heat map beside it, and its mean printed
 };
 
 // Writes the sheet, split over "NAME-1.png", "NAME-2.png", ... when one would be too large.

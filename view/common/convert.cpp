@@ -33,6 +33,13 @@ bool parse_colour(std::string text, rgb_colour& colour)
     return true;
 }
 
+std::optional<std::uint8_t> key_byte(const rgb_colour& colour, rgb_colour& nearest)
+{
+    const std::uint8_t byte = quantise_332(colour, 1, 1, dither_method::none)[0];
+    nearest = expand_332(byte);
+    return nearest == colour ? std::optional<std::uint8_t>(byte) : std::nullopt;
+}
+
 std::vector<std::uint8_t> read_source(const fs::path& source, std::string& error)
 {
     std::error_code code;
@@ -76,6 +83,7 @@ converted_image convert_image(const rgba_image& image, const convert_options& op
             if (alpha[i * 3] == 0)
                 result.block[i] = *options.key;
     }
+    result.source = std::move(rgb);
     return result;
 }
 

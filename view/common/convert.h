@@ -22,6 +22,7 @@ struct convert_options {
 struct converted_image {
     std::vector<std::uint8_t> block; // 3-3-2 bytes, top row first; empty on failure
     int side = 0;
+    std::vector<std::uint8_t> source; // the RGB the block was quantised from: flattened and fitted
 };
 
 // Sources larger than this are refused unread; a real 128x128 source is far smaller.
@@ -33,6 +34,10 @@ inline constexpr unsigned conversion_revision = 2;
 
 // A colour written RRGGBB, with or without a leading '#'.
 bool parse_colour(std::string text, rgb_colour& colour);
+
+// The device byte of a key colour; nothing when the colour is no device colour, which
+// `nearest` then holds the nearest device colour to.
+std::optional<std::uint8_t> key_byte(const rgb_colour& colour, rgb_colour& nearest);
 
 // The whole of an artwork file; empty with the reason in `error` when it is missing, not a
 // file, over max_source_bytes, empty or unreadable.

@@ -12,6 +12,14 @@ std::string literal(std::uint64_t value)
     return std::to_string(value) + "u";
 }
 
+// A 3-3-2 byte as C writes it: "0xE3u".
+std::string byte_literal(std::uint8_t value)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02Xu", value);
+    return text;
+}
+
 std::string define(const std::string& name, const std::string& value)
 {
     return "#define " + name + " " + value + "\n";
@@ -56,6 +64,10 @@ std::string skin_c_header(const skin_contents& contents, const std::string& guar
         define("SKIN_ICON_COUNT", literal(icons)) +
         "\n/* The CRC-32 (zlib's) of the whole of skin.skn, to check the skin that was loaded. */\n" +
         define("SKIN_CRC32", crc) + "\n";
+    if (contents.key)
+        text += "/* The byte of transparent pixels, which no other pixel takes: draw over the background by\n"
+                "   skipping it. An image with a key of its own has SKIN_<NAME>_KEY. */\n" +
+                define("SKIN_KEY", byte_literal(*contents.key)) + "\n";
     text += "/* Each image's block: its first byte in the file, and its side. A block holds side * side\n"
             "   bytes, one 3-3-2 pixel (red in bits 7-5, green 4-2, blue 1-0) each, top row first. */\n";
     std::string offsets;
@@ -75,6 +87,8 @@ std::string skin_c_header(const skin_contents& contents, const std::string& guar
                 define(stem + "_OFFSET", literal(first.offset)) + define(stem + "_SIDE", literal(first.side));
         if (name.frames)
             named += define(stem + "_FRAME_COUNT", literal(name.frame_count));
+        if (name.key && name.key != contents.key)
+            named += define(stem + "_KEY", byte_literal(*name.key));
     }
     if (!named.empty())
         text +=

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,10 +21,12 @@ struct header_name {
     std::string c_name;    // its upper-case C form, for SKIN_<C_NAME>_OFFSET
     std::size_t first = 0; // index of its first image
     unsigned frame_count = 1;
-    bool frames = false; // an animation, which also gets SKIN_<C_NAME>_FRAME_COUNT
+    bool frames = false;             // an animation, which also gets SKIN_<C_NAME>_FRAME_COUNT
+    std::optional<std::uint8_t> key; // its own key byte, for SKIN_<C_NAME>_KEY where it differs
 };
 
 struct skin_contents {
+    std::optional<std::uint8_t> key;  // the project's key byte, for SKIN_KEY
     std::vector<header_image> images; // in skin order
     std::vector<header_name> names;   // none for a plain folder
     std::uint64_t size = 0;

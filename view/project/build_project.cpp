@@ -282,11 +282,19 @@ converted_image as_is_block(std::span<const std::uint8_t> file, const std::strin
             .side = layout.side};
 }
 
-// The entry's dither and background, else the project's.
+// The device byte of a key that loading checked; nothing for none.
+std::optional<std::uint8_t> checked_key(const std::optional<rgb_colour>& key)
+{
+    rgb_colour nearest{};
+    return key ? key_byte(*key, nearest) : std::nullopt;
+}
+
+// The entry's dither, background and key, else the project's.
 convert_options entry_look(const skin_project& project, const project_entry& entry)
 {
     return {.dither = entry.dither.value_or(project.dither),
-            .background = entry.background.value_or(project.background)};
+            .background = entry.background.value_or(project.background),
+            .key = checked_key(entry.key ? entry.key : project.key)};
 }
 
 // The key under which a conversion is remembered: the source's content and every option.
@@ -295,6 +303,7 @@ std::uint64_t conversion_key(std::uint64_t source, const project_entry& entry, c
     std::uint64_t key = hash_value(hash_value(hash_start, conversion_revision), source);
     key = hash_value(key, (entry.icon ? 1u : 0u) | static_cast<unsigned>(entry.size) << 1);
     key = hash_value(key, static_cast<std::uint64_t>(look.dither));
+    key = hash_value(key, look.key ? 0x100u | *look.key : 0u);
     return hash_value(key, std::uint64_t{look.background[0]} << 16 | std::uint64_t{look.background[1]} << 8 |
                                look.background[2]);
 }
@@ -353,6 +362,7 @@ bool plan_entry(build_state& state, std::size_t index, std::vector<planned_slot>
             slot.bmp = entry.as_is ? bytes : device_bmp(frames[frame].block, frames[frame].side);
             slot.hash = known != nullptr ? (*known)[frame] : content_hash(slot.bmp);
             slot.slot.block = std::move(frames[frame].block);
+            slot.slot.source = std::move(frames[frame].source);
             if (remembered != nullptr)
                 remembered->push_back(slot.hash);
             planned.push_back(std::move(slot));
@@ -407,7 +417,7 @@ void check_macro_clashes(build_state& state, const std::vector<planned_slot>& sl
 // The table of contents for skin.h and skin.json, with every entry's name.
 skin_contents contents_of(const skin_project& project, const std::vector<planned_slot>& slots)
 {
-    skin_contents contents;
+    skin_contents contents{.key = checked_key(project.key)};
     for (std::size_t i = 0; i < slots.size(); ++i) {
         const project_slot& slot = slots[i].slot;
         contents.images.push_back(
@@ -418,7 +428,8 @@ skin_contents contents_of(const skin_project& project, const std::vector<planned
                                       .c_name = c_name(entry.name),
                                       .first = i,
                                       .frame_count = slot.frame_count,
-                                      .frames = entry.sources.size() > 1 || slot.frame_count > 1});
+                                      .frames = entry.sources.size() > 1 || slot.frame_count > 1,
+                                      .key = entry.as_is ? std::nullopt : checked_key(entry.key)});
     }
     contents.size = lay_out_images(contents.images);
     return contents;

@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* entry_keys = "name, source, size, dither, background, as_is";
+constexpr const char* entry_keys = "name, source, size, dither, background, key, as_is";
 
 // The problems of one file, told in the order of their lines once all are found.
 struct problem_list {
@@ -56,28 +56,44 @@ constexpr const char* not_a_c_name =
 constexpr const char* dither_choices = "must be \"none\", \"floyd-steinberg\" or \"ordered\"";
 constexpr const char* colour_choice = "must be a colour written \"#RRGGBB\"";
 
-// Reads the dither and background keys that [defaults] and every entry may hold; false if
-// `key` is neither.
-bool read_look(const toml::key& key, const toml::node& node, std::optional<dither_method>& dither,
-               std::optional<rgb_colour>& background, const std::string& where, problem_list& problems)
+// The look that [defaults] and every entry may set.
+struct look_keys {
+    std::optional<dither_method> dither;
+    std::optional<rgb_colour> background;
+    std::optional<rgb_colour> key;
+};
+
+// Reads the dither, background and key keys that [defaults] and every entry may hold; false if
+// `key` is none of them.
+bool read_look(const toml::key& key, const toml::node& node, look_keys& look, const std::string& where,
+               problem_list& problems)
 {
     const std::uint32_t line = key.source().begin.line;
     if (key.str() == "dither") {
         const std::optional<std::string> text = node.is_string() ? node.value<std::string>() : std::nullopt;
-        dither = text ? parse_dither(*text) : std::nullopt;
-        if (!dither)
+        look.dither = text ? parse_dither(*text) : std::nullopt;
+        if (!look.dither)
             report(problems, line, where + "dither " + dither_choices);
         return true;
     }
-    if (key.str() == "background") {
-        const std::optional<std::string> text = node.value<std::string>();
-        rgb_colour colour{};
-        if (node.is_string() && text && parse_colour(*text, colour))
-            background = colour;
-        else
-            report(problems, line, where + "background " + colour_choice);
-        return true;
+    if (key.str() != "background" && key.str() != "key")
+        return false;
+    const std::string name(key.str());
+    const std::optional<std::string> text = node.value<std::string>();
+    rgb_colour colour{};
+    if (!node.is_string() || !text || !parse_colour(*text, colour)) {
+        report(problems, line, where + name + " " + colour_choice);
+    } else if (name == "background") {
+        look.background = colour;
+    } else if (rgb_colour nearest{}; key_byte(colour, nearest)) {
+        look.key = colour;
+    } else {
+        char shown[8];
+        std::snprintf(shown, sizeof shown, "#%02X%02X%02X", nearest[0], nearest[1], nearest[2]);
+        report(problems, line,
+               where + "key " + printable(*text) + " is not a device colour; the nearest is " + shown);
     }
+    return true;
     return false;
 }
 
@@ -89,15 +105,15 @@ void read_defaults(const toml::node& node, skin_project& project, problem_list& 
         report(problems, node.source().begin.line, "defaults must be a table ([defaults])");
         return;
     }
-    std::optional<dither_method> dither;
-    std::optional<rgb_colour> background;
+    look_keys look;
     for (const auto& [key, value] : *table)
-        if (!read_look(key, value, dither, background, "defaults: ", problems))
+        if (!read_look(key, value, look, "defaults: ", problems))
             report(problems, key.source().begin.line,
                    "defaults: unknown key \"" + std::string(key.str()) +
-                       "\": the keys are dither, background");
-    project.dither = dither.value_or(project.dither);
-    project.background = background.value_or(project.background);
+                       "\": the keys are dither, background, key");
+    project.dither = look.dither.value_or(project.dither);
+    project.background = look.background.value_or(project.background);
+    project.key = look.key ? look.key : project.key;
 }
 
 // The entry's sources as written: one path, or a list of them for frames.
@@ -162,8 +178,11 @@ project_entry read_entry(const toml::node& node, bool icon, problem_list& proble
             else
                 report(problems, line,
                        where + "as_is must be true or false" + unquote_hint(value, {"true", "false"}));
-        } else if (read_look(key, value, entry.dither, entry.background, where, problems)) {
+        } else if (look_keys read; read_look(key, value, read, where, problems)) {
             look = true;
+            entry.dither = read.dither ? read.dither : entry.dither;
+            entry.background = read.background ? read.background : entry.background;
+            entry.key = read.key ? read.key : entry.key;
         } else {
             report(problems, line,
                    where + "unknown key \"" + std::string(key.str()) + "\": the keys are " + entry_keys);
@@ -176,7 +195,7 @@ project_entry read_entry(const toml::node& node, bool icon, problem_list& proble
         report(problems, line, where + "has no source: add source = \"PATH\"");
     if (entry.as_is && look)
         report(problems, line,
-               where + "as_is takes the BMP as it is: size, dither and background do not apply");
+               where + "as_is takes the BMP as it is: size, dither, background and key do not apply");
     return entry;
 }
 
@@ -543,6 +562,8 @@ std::string project_text(const skin_project& project)
         "# [[icon]] icon<nn>.bmp. Build it with: skinview build\n\n[defaults]\n";
     text += "dither = " + quoted(dither_name(project.dither)) +
             "\nbackground = " + colour_text(project.background) + "\n";
+    if (project.key)
+        text += "key = " + colour_text(*project.key) + "\n";
     for (const project_entry& entry : project.entries) {
         text += std::string("\n[[") + (entry.icon ? "icon" : "picture") + "]]\nname = " + quoted(entry.name) +
                 "\n";
@@ -560,6 +581,8 @@ std::string project_text(const skin_project& project)
             text += "dither = " + quoted(dither_name(*entry.dither)) + "\n";
         if (entry.background)
             text += "background = " + colour_text(*entry.background) + "\n";
+        if (entry.key)
+            text += "key = " + colour_text(*entry.key) + "\n";
         if (entry.as_is)
             text += "as_is = true\n";
     }
@@ -580,6 +603,7 @@ std::map<std::string, std::string> key_values(const project_entry& entry)
             {"size", entry.size != 0 ? std::to_string(entry.size) : ""},
             {"dither", entry.dither ? quoted(dither_name(*entry.dither)) : ""},
             {"background", entry.background ? colour_text(*entry.background) : ""},
+            {"key", entry.key ? colour_text(*entry.key) : ""},
             {"as_is", entry.as_is ? "true" : ""}};
 }
 
@@ -587,7 +611,7 @@ std::map<std::string, std::string> key_values(const project_entry& entry)
 std::string entry_table(const project_entry& entry)
 {
     std::string text = std::string("[[") + (entry.icon ? "icon" : "picture") + "]]\n";
-    for (const char* key : {"name", "source", "size", "dither", "background", "as_is"})
+    for (const char* key : {"name", "source", "size", "dither", "background", "key", "as_is"})
         if (const std::string value = key_values(entry).at(key); !value.empty())
             text += std::string(key) + " = " + value + "\n";
     return text;

@@ -34,6 +34,7 @@ struct project_entry {
     int size = 0;                         // 16 or 128; 0: the source's own side, else 128 / 16
     std::optional<dither_method> dither;  // unset: the project's default
     std::optional<rgb_colour> background; // unset: the project's default
+    std::optional<rgb_colour> key;        // a device colour; unset: the project's default
     bool as_is = false;                   // an accepted BMP copied byte for byte, not imported
     int line = 0;                         // where the table starts in the file, for messages
     // Where the entry is written in skin_project::text, so that an edit changes only its own
@@ -47,6 +48,7 @@ struct skin_project {
     std::filesystem::path file; // the project file; sources are relative to its folder
     dither_method dither = dither_method::none;
     rgb_colour background{};
+    std::optional<rgb_colour> key;      // a device colour for transparent pixels; unset: none
     std::vector<project_entry> entries; // in file order; pictures and icons each keep theirs
     std::string text;                   // the file's bytes as read: what an edit is based on
 };
@@ -101,10 +103,11 @@ struct project_slot {
     unsigned frame = 0;    // within the entry
     unsigned frame_count = 1;
     bool icon = false;
-    unsigned index = 0;              // within its series: bmp<index>.bmp or icon<index, 2 digits>.bmp
-    int side = 0;                    // 16 or 128
-    std::string file_name;           // "bmp3.bmp"
-    std::vector<std::uint8_t> block; // 3-3-2 pixels, top row first
+    unsigned index = 0;               // within its series: bmp<index>.bmp or icon<index, 2 digits>.bmp
+    int side = 0;                     // 16 or 128
+    std::string file_name;            // "bmp3.bmp"
+    std::vector<std::uint8_t> block;  // 3-3-2 pixels, top row first
+    std::vector<std::uint8_t> source; // the RGB it was quantised from, when converted afresh
 };
 
 struct build_options {
