@@ -735,7 +735,8 @@ INSTANTIATE_TEST_SUITE_P(
                               const std::vector<std::uint8_t> rule = read_file(f / "skin.d");
                               const std::string text(rule.begin(), rule.end());
                               // A Windows build names the files as Windows sees them (Wine: Z: is the root).
-                              const std::string grey = (testing_windows_build() ? "Z:" : "") + (f / "grey.png").string();
+                              const std::string grey =
+                                  (testing_windows_build() ? "Z:" : "") + (f / "grey.png").string();
                               EXPECT_TRUE(text.ends_with("/skin.toml " + grey + "\n")) << text;
                           }}));
 
