@@ -383,6 +383,57 @@ INSTANTIATE_TEST_SUITE_P(
                     "the PNG is damaged or cut short (its data does not fit its size): save it again"}),
     [](const auto& test) { return std::string(test.param.name); });
 
+// A 16x16 grey JPEG with `before_frame` right after its start and `before_end` in place of its end.
+std::vector<std::uint8_t> jpeg_with(const std::vector<std::uint8_t>& before_frame,
+                                    const std::vector<std::uint8_t>& before_end = {0xFF, 0xD9})
+{
+    std::vector<std::uint8_t> jpeg;
+    const std::vector<std::uint8_t> grey(16 * 16 * 4, 128);
+    stbi_write_jpg_to_func(
+        [](void* context, void* data, int size) {
+            auto& out = *static_cast<std::vector<std::uint8_t>*>(context);
+            out.insert(out.end(), static_cast<std::uint8_t*>(data), static_cast<std::uint8_t*>(data) + size);
+        },
+        &jpeg, 16, 16, 4, grey.data(), 90);
+    jpeg.resize(jpeg.size() - 2);
+    jpeg.insert(jpeg.end(), before_end.begin(), before_end.end());
+    jpeg.insert(jpeg.begin() + 2, before_frame.begin(), before_frame.end());
+    return jpeg;
+}
+
+// Huffman tables that would overflow the decoder's are refused wherever it would read them, and
+// only there: bytes like one inside metadata are left alone.
+TEST(decode_image, refuses_jpeg_huffman_tables_past_256_codes)
+{
+    const std::string refused = "the JPEG is damaged (its Huffman tables are impossible): save it again";
+    std::vector<std::uint8_t> many_empty_segments;
+    for (int i = 0; i < 5000; ++i)
+        many_empty_segments.insert(many_empty_segments.end(), {0xFF, 0xC4, 0x00, 0x02});
+    many_empty_segments.insert(many_empty_segments.end(), {0xFF, 0xD9});
+    const struct {
+        const char* name;
+        std::vector<std::uint8_t> file;
+        std::string error;
+    } cases[] = {
+        {"plain", jpeg_with({}), ""},
+        {"like_a_table_inside_metadata",
+         jpeg_with({0xFF, 0xE1, 0x00, 0x09, 0xFF, 0xC4, 0x00, 0x40, 0x00, 0xFF, 0xFF}), ""},
+        {"257_codes", jpeg_with({0xFF, 0xC4, 0x00, 0x13, 0x00, 0xFF, 0x02}), refused},
+        {"counts_past_the_end_after_the_scan", jpeg_with({}, {0xFF, 0xC4, 0x10, 0x00, 0x00, 0xFF, 0x02}),
+         refused},
+        {"thousands_of_segments_after_the_scan", jpeg_with({}, many_empty_segments), refused},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        const rgba_image image = decode_image(c.file, error);
+        EXPECT_EQ(error, c.error) << c.name;
+        EXPECT_EQ(!image.rgba, !c.error.empty()) << c.name;
+    }
+    std::string error;
+    decode_image(read_file(fs::path(SKINPACK_REGRESSIONS) / "jpeg-huffman-table-over-256-codes.jpg"), error);
+    EXPECT_EQ(error, refused);
+}
+
 std::vector<std::uint8_t> png_of(int width, int height, const std::vector<std::uint8_t>& rgba)
 {
     std::vector<std::uint8_t> png;

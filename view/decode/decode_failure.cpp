@@ -15,7 +15,7 @@ struct failure_text {
 };
 
 // clang-format off
-constexpr std::array<failure_text, 39> failure_texts{{
+constexpr std::array<failure_text, 40> failure_texts{{
     {decode_failure::not_an_image, nullptr, "not an image skinview can read: save it as PNG, BMP, JPEG, GIF or TGA"},
     {decode_failure::file_too_large, nullptr, "the file is larger than the 2 GiB skinview reads"},
     {decode_failure::no_pixels, nullptr, "the {format} declares no pixels ({size}): save it again"},
@@ -29,6 +29,8 @@ constexpr std::array<failure_text, 39> failure_texts{{
     {decode_failure::ends_early, nullptr, "the {format} ends early: save it again"},
     {decode_failure::damaged_header, nullptr, "the {format} is damaged or cut short: save it again"},
     {decode_failure::png_empty_data, nullptr, "the PNG is damaged (its first data chunk is empty): save it again"},
+    {decode_failure::jpeg_impossible_tables, nullptr,
+     "the JPEG is damaged (its Huffman tables are impossible): save it again"},
     {decode_failure::gif_no_frames, nullptr, "the GIF holds no frames: save it again"},
     {decode_failure::gif_no_colour_table, nullptr, "the GIF has a frame without colours: save it again"},
     {decode_failure::gif_bad_code_size, nullptr, "the GIF is damaged (a frame's code size is impossible): save it again"},

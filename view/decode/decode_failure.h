@@ -16,6 +16,7 @@ enum class decode_failure : std::uint8_t {
     ends_early,
     damaged_header,
     png_empty_data,
+    jpeg_impossible_tables,
     gif_no_frames,
     gif_no_colour_table,
     gif_bad_code_size,

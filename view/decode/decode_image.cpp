@@ -50,6 +50,65 @@ bool png_starts_with_empty_data(std::span<const std::uint8_t> file)
     }
 }
 
+// A JPEG marker segment's length, which is big-endian and counts itself.
+std::uint64_t segment_length(byte_reader& reader, std::uint64_t marker)
+{
+    return std::uint64_t{read_u8(reader, marker + 2)} << 8 | read_u8(reader, marker + 3);
+}
+
+// Whether the Huffman tables of the segment at `marker` are ones stb would write past its arrays
+// for: it fills a table of at most 256 codes with as many as the table declares (up to 4080).
+// Tables are read as stb reads them: while the length lasts, with zeros past the file's end.
+bool huffman_segment_overflows(byte_reader& reader, std::uint64_t marker)
+{
+    const std::uint64_t end = marker + 2 + segment_length(reader, marker);
+    for (std::uint64_t table = marker + 4; table < end && table < reader.bytes.size();) {
+        const std::uint8_t kind = read_u8(reader, table); // class and slot; stb stops at a wrong one
+        if (kind >> 4 > 1 || (kind & 15) > 3)
+            return false;
+        std::uint64_t codes = 0;
+        for (std::uint64_t length = 1; length <= 16; ++length)
+            codes += read_u8(reader, table + length);
+        if (codes > 256)
+            return true;
+        table += 17 + codes;
+    }
+    return false;
+}
+
+// Whether a JPEG holds a Huffman table that would overflow stb's. Up to the first scan, segments
+// are walked by their lengths, as stb walks them, so metadata is never mistaken for a table. From
+// there on, stb may take any FF C4 for a table, even one inside damaged compressed data, so every
+// one is checked; a real JPEG has a few dozen, and a file with thousands is refused before
+// reading them could take long.
+bool jpeg_has_impossible_huffman_tables(std::span<const std::uint8_t> file)
+{
+    static constexpr std::uint8_t huffman_tables = 0xC4;
+    static constexpr std::uint8_t start_of_scan = 0xDA;
+    static constexpr int most_segments = 4096;
+    if (file.size() < 2 || file[0] != 0xFF || file[1] != 0xD8)
+        return false;
+    byte_reader reader{file};
+    std::uint64_t at = 2;
+    while (at + 1 < file.size() && file[at] == 0xFF && file[at + 1] != start_of_scan) {
+        if (file[at + 1] == 0xFF) { // a fill byte
+            ++at;
+            continue;
+        }
+        if (file[at + 1] == huffman_tables && huffman_segment_overflows(reader, at))
+            return true;
+        at += 2 + segment_length(reader, at);
+    }
+    int segments = 0;
+    for (; at + 1 < file.size(); ++at) {
+        if (file[at] != 0xFF || file[at + 1] != huffman_tables)
+            continue;
+        if (++segments > most_segments || huffman_segment_overflows(reader, at))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 #define STBI_MALLOC(size) limited_malloc(size)
@@ -102,6 +161,10 @@ bool stb_size_checked(std::span<const std::uint8_t> file, int& width, int& heigh
     }
     if (png_starts_with_empty_data(file)) {
         problem.failure = decode_failure::png_empty_data;
+        return false;
+    }
+    if (jpeg_has_impossible_huffman_tables(file)) {
+        problem.failure = decode_failure::jpeg_impossible_tables;
         return false;
     }
     int channels = 0;
