@@ -86,10 +86,13 @@ bool jpeg_has_impossible_huffman_tables(std::span<const std::uint8_t> file)
     static constexpr std::uint8_t huffman_tables = 0xC4;
     static constexpr std::uint8_t start_of_scan = 0xDA;
     static constexpr int most_segments = 4096;
-    if (file.size() < 2 || file[0] != 0xFF || file[1] != 0xD8)
+    std::uint64_t at = 0; // stb takes any number of FF bytes before the start marker
+    while (at < file.size() && file[at] == 0xFF)
+        ++at;
+    if (at == 0 || at == file.size() || file[at] != 0xD8)
         return false;
     byte_reader reader{file};
-    std::uint64_t at = 2;
+    ++at;
     while (at + 1 < file.size() && file[at] == 0xFF && file[at + 1] != start_of_scan) {
         if (file[at + 1] == 0xFF) { // a fill byte
             ++at;
