@@ -17,6 +17,7 @@
 #include "tests/test_folder.h"
 #include "view/studio/door.h"
 #include "view/studio/http.h"
+#include "view/studio/upload_names.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -463,6 +464,55 @@ TEST_F(studio_test, an_empty_folder_becomes_a_project_that_takes_its_first_artwo
              std::chrono::steady_clock::now() < gone);
     EXPECT_NE(state.find("\"has_project\":false"), std::string::npos) << state;
     EXPECT_NE(state.find("\"entries\":[]"), std::string::npos) << state;
+}
+
+// An upload keeps its letters in any script as its file name, and its entry name spells them in
+// ASCII; nothing that could leave the folder, hide in a name or break UTF-8 comes through.
+TEST(upload_names, keep_letters_and_nothing_else)
+{
+    const auto repeated = [](const std::string& text, int times) {
+        std::string out;
+        for (int i = 0; i < times; ++i)
+            out += text;
+        return out;
+    };
+    const struct {
+        std::string sent, file, entry;
+    } cases[] = {
+        {"Low battery.png", "Low_battery.png", "low_battery"},
+        {"../../new dot.bmp", "new_dot.bmp", "new_dot"},
+        {"C:\\art\\wifi--3.png", "wifi--3.png", "wifi_3"},
+        {"\xD0\xB8\xD0\xBA\xD0\xBE\xD0\xBD\xD0\xB0.png", "\xD0\xB8\xD0\xBA\xD0\xBE\xD0\xBD\xD0\xB0.png",
+         "ikona"},
+        {"\xC3\x89"
+         "cran d'accueil.png",
+         "\xC3\x89"
+         "cran_d_accueil.png",
+         "ecran_d_accueil"},
+        {"E\xCC\x81te\xCC\x81.png", "E\xCC\x81te\xCC\x81.png", "ete"}, // accents sent apart
+        {"\xC3\x86sop \xC5\x92uvre Stra\xC3\x9F"
+         "e.gif",
+         "\xC3\x86sop_\xC5\x92uvre_Stra\xC3\x9F"
+         "e.gif",
+         "aesop_oeuvre_strasse"},
+        {"\xE6\x97\xA5\xE6\x9C\xAC.png", "\xE6\x97\xA5\xE6\x9C\xAC.png", "image"},
+        {"3d.png", "3d.png", "image_3d"},
+        // A direction override that would show "gnp.exe" as "exe.png", broken and overlong UTF-8.
+        {"a\xE2\x80\xAEgnp.exe", "a_gnp.exe", "a_gnp"},
+        {"\xFF\xC3(\xC0\xAFx.png", "x.png", "x"},
+        {"\xED\xA0\x80y.png", "y.png", "y"},
+        {"..\xE2\x80\x8B.png", "_.png", "image"},
+        {"con.png", "_con.png", "con"},
+        {"LPT1.txt", "_LPT1.txt", "lpt1"},
+        {"", "upload", "upload"},
+        // Cut at 64 bytes, never inside a letter.
+        {std::string(31, 'x') + repeated("\xD0\xB0", 20), std::string(31, 'x') + repeated("\xD0\xB0", 16),
+         std::string(31, 'x') + repeated("a", 16)},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(safe_file_name(c.sent), c.file) << c.sent;
+        EXPECT_EQ(entry_name_from(c.file.substr(0, c.file.rfind('.'))), c.entry) << c.sent;
+    }
 }
 
 TEST(studio_door, judges_each_request_on_its_head_alone)

@@ -5,6 +5,8 @@
 #include <cctype>
 #include <random>
 
+#include "support/utf8_path.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -182,7 +184,7 @@ void remove_opener(studio_door& door)
 
 std::optional<fs::path> path_inside(const fs::path& root, std::string_view relative)
 {
-    const fs::path wanted{std::string(relative)};
+    const fs::path wanted = path_from_utf8(relative);
     if (relative.empty() || wanted.has_root_name() || wanted.has_root_directory())
         return std::nullopt;
     for (const fs::path& part : wanted)
@@ -197,31 +199,4 @@ std::optional<fs::path> path_inside(const fs::path& root, std::string_view relat
     if (error || !lies_within(resolved, base))
         return std::nullopt;
     return resolved;
-}
-
-std::string safe_file_name(std::string_view sent)
-{
-    const std::size_t slash = sent.find_last_of("/\\");
-    if (slash != std::string_view::npos)
-        sent.remove_prefix(slash + 1);
-    std::string name;
-    for (const char c : sent) {
-        const bool plain = std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_';
-        if (name.size() < 64 && (plain || !name.empty()))
-            name.push_back(plain ? c : '_');
-    }
-    while (name.starts_with('.'))
-        name.erase(0, 1);
-    if (name.empty())
-        return "upload";
-    // Windows takes these names, with any extension, for devices rather than files.
-    const std::string stem = name.substr(0, name.find('.'));
-    const bool numbered = stem.size() == 4 && std::isdigit(static_cast<unsigned char>(stem[3]));
-    for (const char* device : {"con", "prn", "aux", "nul"})
-        if (equal_ignoring_case(stem, device))
-            return "_" + name;
-    for (const char* device : {"com", "lpt"})
-        if (numbered && equal_ignoring_case(stem.substr(0, 3), device))
-            return "_" + name;
-    return name;
 }

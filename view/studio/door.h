@@ -47,7 +47,3 @@ void remove_opener(studio_door& door);
 // with every link followed: no absolute path, no "..", no link that leads out.
 std::optional<std::filesystem::path> path_inside(const std::filesystem::path& root,
                                                  std::string_view relative);
-
-// A file name safe to create from a name a browser sent: its last component, letters, digits,
-// '.', '-' and '_' only, no leading dot, at most 64 characters; "upload" when nothing is left.
-std::string safe_file_name(std::string_view sent);

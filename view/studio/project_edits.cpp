@@ -2,16 +2,17 @@
 #include "view/studio/project_edits.h"
 
 #include <algorithm>
-#include <cctype>
 #include <optional>
 
 #include "support/file_io.h"
+#include "support/utf8_path.h"
 #include "view/commands/init.h"
 #include "view/common/convert.h"
 #include "view/common/skin_folder.h"
 #include "view/common/status.h"
 #include "view/decode/decode_image.h"
 #include "view/studio/door.h"
+#include "view/studio/upload_names.h"
 
 namespace fs = std::filesystem;
 
@@ -21,11 +22,6 @@ namespace {
 constexpr const char* art_folder = "art";
 // Tries of "name-2.png", "name-3.png", ... before an upload gives up finding a free name.
 constexpr int max_name_tries = 1000;
-
-fs::path from_utf8(const std::string& text)
-{
-    return fs::path(std::u8string(text.begin(), text.end()));
-}
 
 // Whether `name` may name entry `except` (or a new one): a C name unlike every other entry's.
 std::string name_problem(const skin_project& project, const std::string& name, std::size_t except)
@@ -43,12 +39,7 @@ std::string name_problem(const skin_project& project, const std::string& name, s
 // An entry name from an upload's file name: "Low battery.png" gives "low_battery", made unique.
 std::string name_for_upload(const skin_project& project, const std::string& file_name)
 {
-    std::string base;
-    for (const char c : file_name.substr(0, file_name.rfind('.')))
-        base.push_back(std::isalnum(static_cast<unsigned char>(c)) ? static_cast<char>(std::tolower(c))
-                                                                   : '_');
-    if (base.empty() || std::isdigit(static_cast<unsigned char>(base[0])))
-        base = "image_" + base;
+    const std::string base = entry_name_from(std::string_view(file_name).substr(0, file_name.rfind('.')));
     std::string name = base;
     for (int n = 2; !name_problem(project, name, project.entries.size()).empty() && n < max_name_tries; ++n)
         name = base + "_" + std::to_string(n);
@@ -62,7 +53,7 @@ bool is_own_source(const fs::path& folder, const project_entry* own, const fs::p
         return false;
     std::error_code error;
     for (const std::string& source : own->sources)
-        if (fs::equivalent(folder / from_utf8(source), path, error))
+        if (fs::equivalent(folder / path_from_utf8(source), path, error))
             return true;
     return false;
 }
@@ -95,7 +86,7 @@ std::optional<std::string> save_upload(const fs::path& folder, const http_reques
             n == 1 ? file_name : file_name.substr(0, dot) + "-" + std::to_string(n) + file_name.substr(dot);
         const std::string relative = std::string(art_folder) + "/" + candidate;
         const std::optional<fs::path> path = path_inside(folder, relative);
-        if (!path || (fs::exists(fs::symlink_status(folder / from_utf8(relative), code)) &&
+        if (!path || (fs::exists(fs::symlink_status(folder / path_from_utf8(relative), code)) &&
                       !is_own_source(folder, own, *path)))
             continue;
         if (replace_file(*path, body_bytes(request)) != save_outcome::saved) {
@@ -117,7 +108,7 @@ std::optional<std::string> move_adopted_bmp(const fs::path& folder, const projec
 {
     if (!entry.as_is || entry.sources.size() != 1 || entry.sources[0].find('/') != std::string::npos)
         return entry.sources.empty() ? std::string() : entry.sources[0];
-    const fs::path old = folder / from_utf8(entry.sources[0]);
+    const fs::path old = folder / path_from_utf8(entry.sources[0]);
     std::error_code code;
     for (int n = 1; n < max_name_tries; ++n) {
         std::string name = old.stem().string();
