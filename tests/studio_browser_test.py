@@ -156,7 +156,7 @@ def main():
         "[[picture]]\nname = \"sunset\"\nsource = \"art/sunset.png\"\n\n"
         "[[picture]]\nname = \"waves\"\nsource = \"art/waves.png\"\n\n"
         "[[icon]]\nname = \"heart\"\nsource = \"art/heart.png\"\n\n"
-        "[[icon]]\nname = \"battery\"\nsource = \"art/battery.png\"\n").encode())
+        "[[icon]]\nname = \"battery\"\nsource = \"art/battery.png\"\nkey = \"#ff00ff\"\n").encode())
 
     # The studio opens the browser through xdg-open: a stand-in records the file it is given.
     bin_folder = os.path.join(work, "bin")
@@ -243,6 +243,17 @@ def main():
         check(packs_to_the_built_skin(folder), "skin.skn is what skinpack packs at the start")
         check(not os.path.exists(opened), "the private page removed once the page came")
         driver.execute_script("window.not_reloaded = true")
+
+        # Key pixels, which firmware skips, show as checkers: transparent in the device image.
+        choose("battery")
+        check("key colour #ff00ff" in driver.find_element(By.CSS_SELECTOR, '.card[data-name="battery"] .notes').text,
+              "the card says what the checkers are")
+        check(driver.execute_script("""
+            const image = document.querySelector('.card[data-name="battery"] .frames img');
+            const context = Object.assign(document.createElement('canvas'), {width: 16, height: 16}).getContext('2d');
+            context.drawImage(image, 0, 0, 16, 16);
+            return [context.getImageData(0, 0, 1, 1).data[3], context.getImageData(8, 8, 1, 1).data[3]];
+        """) == [0, 255], "key pixels transparent, the battery opaque")
 
         # Dropping a PNG on the heart's slot replaces its artwork.
         bell = base64.b64encode(png(16, 16, icon(ring, (250, 200, 40)))).decode()

@@ -362,6 +362,7 @@ bool plan_entry(build_state& state, std::size_t index, std::vector<planned_slot>
             slot.bmp = entry.as_is ? bytes : device_bmp(frames[frame].block, frames[frame].side);
             slot.hash = known != nullptr ? (*known)[frame] : content_hash(slot.bmp);
             slot.slot.block = std::move(frames[frame].block);
+            slot.slot.key = look.key;
             slot.slot.source = std::move(frames[frame].source);
             if (remembered != nullptr)
                 remembered->push_back(slot.hash);

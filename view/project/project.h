@@ -107,6 +107,7 @@ struct project_slot {
     int side = 0;                     // 16 or 128
     std::string file_name;            // "bmp3.bmp"
     std::vector<std::uint8_t> block;  // 3-3-2 pixels, top row first
+    std::optional<std::uint8_t> key;  // the device byte that firmware skips, if the entry has a key
     std::vector<std::uint8_t> source; // the RGB it was quantised from, when converted afresh
 };
 

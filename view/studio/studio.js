@@ -284,6 +284,19 @@ function controls_part(entry, side) {
   return controls;
 }
 
+// What the device view does not say by itself: which frames may flicker, what the checkers are.
+function notes_part(entry, frames) {
+  const notes = make('div', {class: 'notes'});
+  const dither = entry.dither || state.defaults.dither;
+  if (!entry.as_is && frames > 1 && dither === 'floyd-steinberg')
+    notes.append(make('p', {class: 'where', text: 'Error diffusion lets still pixels change from frame to frame; ' +
+                                                  'ordered or none keep them steady.'}));
+  const key = entry.key || state.defaults.key;
+  if (key)
+    notes.append(make('p', {class: 'where', text: `Checkered pixels are the key colour ${key}, which the firmware skips.`}));
+  return notes;
+}
+
 // Marks `node` while something is dragged over it and hands the drop to `on_drop`. Cancelling
 // dragover is what tells the browser that a drop is welcome here.
 function accept_drops(node, on_drop) {
@@ -461,6 +474,8 @@ function update_card(node, entry_index, entry) {
      () => images_part(entry_index, entry, slots, side)],
     ['controls', [entry.as_is, entry.dither, entry.background, state.defaults, state.editable, side],
      () => controls_part(entry, side)],
+    ['notes', [entry.as_is, entry.dither || state.defaults.dither, Math.max(slots.length, entry.sources.length),
+               entry.key || state.defaults.key], () => notes_part(entry, Math.max(slots.length, entry.sources.length))],
     ['compare', [entry_index, compare_key(entry), entry.as_is, !!open_compare],
      () => make('div', {}, ...(open_compare && !entry.as_is ? [comparison(entry_index, entry, side)] : []))],
     ['problems', entry.problems, () => make('ul', {class: 'problems'},
