@@ -1007,6 +1007,7 @@ TEST_F(project_test, converts_one_entry_with_a_chosen_dither_and_writes_nothing)
 struct watch_case {
     const char* name;
     std::string project;
+    std::function<void(const fs::path&)> before;    // before it starts
     std::function<void(const fs::path&)> meanwhile; // while it watches
     std::string out;                                // a line it prints
     std::string err;
@@ -1014,15 +1015,25 @@ struct watch_case {
 };
 
 // --watch builds again once per change, keeps the last good skin through a broken project
-// file, watches a source named before it exists, and ends on Ctrl-C.
+// file, watches a source named before it exists, sees a source made readable or unreadable
+// without being saved, and ends on Ctrl-C.
 TEST_F(project_test, watch_builds_once_per_change)
 {
     const auto pause = [](int milliseconds) {
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     };
     const std::string icon = "[[icon]]\nname = \"icon\"\nsource = \"icon.png\"\n";
-    const std::vector<watch_case> cases{
-        {"broken_then_mended", icon,
+    const auto nothing = [](const fs::path&) {};
+    const auto readable = [](bool yes) {
+        return [yes](const fs::path& f) {
+            fs::permissions(f / "icon.png", yes ? fs::perms{0644} : fs::perms::none);
+        };
+    };
+    const auto art = [](unsigned seed) {
+        return [seed](const fs::path& f) { write_png(f / "icon.png", 16, 16, seed); };
+    };
+    std::vector<watch_case> cases{
+        {"broken_then_mended", icon, nothing,
          [&](const fs::path& f) {
              write_text(f / "skin.toml", "[[icon]\n");
              pause(1000);
@@ -1031,23 +1042,41 @@ TEST_F(project_test, watch_builds_once_per_change)
          },
          "icon.png skin.toml changed: skin.skn: 1 image, 256 bytes",
          "skin.toml changed: skin.toml:1: Error while parsing table header", 2},
-        {"source_made_later", "[[icon]]\nname = \"icon\"\nsource = \"art/new.png\"\n",
+        {"source_made_later", "[[icon]]\nname = \"icon\"\nsource = \"art/new.png\"\n", nothing,
          [](const fs::path& f) { write_png(f / "art/new.png", 16, 16, 7); },
          testing_windows_build() ? "art\\new.png changed: skin.skn: 1 image, 256 bytes"
                                  : "art/new.png changed: skin.skn: 1 image, 256 bytes",
          "skin.toml:1: icon \"icon\": art/new.png: no such file\n", 1},
     };
+    // Permissions as Linux has them.
+    const std::vector<watch_case> permission_cases{
+        {"made_readable", icon,
+         [&](const fs::path& f) {
+             art(7)(f);
+             readable(false)(f);
+         },
+         readable(true), "icon.png changed: skin.skn: 1 image, 256 bytes",
+         "skin.toml:1: icon \"icon\": icon.png: the file is empty or cannot be read\n", 1},
+        // The last build's record still holds the source, whose size and time are as they were.
+        {"made_unreadable", icon, art(7), readable(false), "icon.png changed: skin.skn: 1 image, 256 bytes",
+         "", 1},
+    };
+    if (!testing_windows_build())
+        cases.insert(cases.end(), permission_cases.begin(), permission_cases.end());
     for (const watch_case& c : cases) {
         fs::remove_all(folder);
         fs::create_directories(folder);
         write_png(folder / "icon.png", 16, 16, 1);
         write_text(folder / "skin.toml", c.project);
-        const run_result result =
-            run_skinview(folder, {.arguments = {"build", "--watch"}, .while_running = [&] {
-                                      pause(testing_windows_build() ? 4000 : 800);
-                                      c.meanwhile(folder);
-                                      pause(1500);
-                                  }});
+        c.before(folder);
+        // Run as nobody when the tests run as root, so that permissions count.
+        const run_result result = run_skinview(folder, {.arguments = {"build", "--watch"},
+                                                        .unprivileged = !testing_windows_build(),
+                                                        .while_running = [&] {
+                                                            pause(testing_windows_build() ? 4000 : 800);
+                                                            c.meanwhile(folder);
+                                                            pause(1500);
+                                                        }});
         EXPECT_NE(result.out.find(c.out), std::string::npos) << c.name << ": " << result.out;
         EXPECT_NE(result.err.find(c.err), std::string::npos) << c.name << ": " << result.err;
         std::size_t builds = 0;

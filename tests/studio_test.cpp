@@ -3,6 +3,8 @@
 // build under Wine too.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -17,6 +19,7 @@
 #include "tests/test_folder.h"
 #include "view/studio/door.h"
 #include "view/studio/http.h"
+#include "view/studio/studio.h"
 #include "view/studio/upload_names.h"
 
 namespace fs = std::filesystem;
@@ -740,3 +743,45 @@ TEST_F(studio_test, a_project_file_not_read_whole_is_not_edited)
     EXPECT_EQ(read_file(folder / "skin.toml"), before);
     EXPECT_FALSE(fs::exists(folder / "art" / "new.bmp"));
 }
+
+namespace {
+
+// What the page reads of a studio run in this process: its state as JSON.
+nlohmann::json page_state(studio_state& state)
+{
+    http_request request{
+        "GET", "/api/state", {}, {{"host", "127.0.0.1:1"}, {"x-studio-token", state.door.token}}};
+    return nlohmann::json::parse(answer_request(state, request).body);
+}
+
+// A source saved in two steps, its first half seen alone by one look, is never built from
+// half: the page keeps the last good skin until the save has settled, then shows the new one.
+TEST_F(studio_test, a_save_in_two_steps_never_shows_a_problem)
+{
+    write_project(folder, false);
+    studio_state state;
+    state.door = {"0123456789abcdef0123456789abcdef", 1, {}};
+    open_studio(state, folder);
+    const nlohmann::json first = page_state(state);
+    ASSERT_EQ(first["problems"], nlohmann::json::array());
+    EXPECT_EQ(first["poll_ms"], 250) << "the page asks for news as often as the studio looks";
+    const std::vector<std::uint8_t> saved = solid_bmp(16, 250, 10, 10);
+    const std::size_t half = saved.size() / 2;
+    struct look {
+        std::size_t bytes; // of the new dot.bmp written before the look; 0: none
+        bool reloads;
+    };
+    for (const look& l : {look{half, false}, look{saved.size(), false}, look{0, true}}) {
+        if (l.bytes != 0)
+            write_file(folder / "art" / "dot.bmp",
+                       {saved.begin(), saved.begin() + static_cast<long>(l.bytes)});
+        EXPECT_EQ(follow_disk(state), l.reloads) << l.bytes;
+        const nlohmann::json shown = page_state(state);
+        EXPECT_EQ(shown["problems"], nlohmann::json::array()) << l.bytes;
+        EXPECT_EQ(shown["entries"][1]["problems"], nlohmann::json::array()) << l.bytes;
+        EXPECT_EQ(shown["stale"], false) << l.bytes;
+        EXPECT_EQ(shown["slots"][1]["hash"] == first["slots"][1]["hash"], !l.reloads) << l.bytes;
+    }
+}
+
+} // namespace

@@ -6,12 +6,12 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "view/common/status.h"
 #include "view/common/wording.h"
+#include "view/project/watch.h"
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
@@ -23,9 +23,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr int poll_milliseconds = 250;
-constexpr int max_settle_polls = 20;
 
 volatile std::sig_atomic_t interrupted = 0;
 
@@ -78,14 +75,7 @@ int build_once(const build_command& command, const fs::path& file, std::vector<f
     std::vector<std::string> problems;
     build_result result;
     const bool loaded = load_project(file, project, problems);
-    // Every source named is watched even when the project has problems, so that a missing one
-    // is seen when it comes; a project file that is no TOML at all keeps the last ones.
-    if (loaded || !project.entries.empty()) {
-        inputs = {file};
-        for (const project_entry& entry : project.entries)
-            for (const std::string& source : entry.sources)
-                inputs.push_back(source_path(project, source));
-    }
+    inputs = inputs_to_watch(project, loaded, std::move(inputs));
     if (loaded) {
         result = build_project(project, command.options);
         problems = result.problems;
@@ -97,27 +87,6 @@ int build_once(const build_command& command, const fs::path& file, std::vector<f
     line =
         prefix + summary(result, command.options.out.empty() ? project_folder(project) : command.options.out);
     return status_ok;
-}
-
-struct file_stamp {
-    bool exists = false;
-    std::uintmax_t size = 0;
-    fs::file_time_type time{};
-    bool operator==(const file_stamp&) const = default;
-};
-
-std::map<fs::path, file_stamp> stamps_of(const std::vector<fs::path>& inputs)
-{
-    std::map<fs::path, file_stamp> stamps;
-    for (const fs::path& input : inputs) {
-        std::error_code code;
-        file_stamp stamp;
-        stamp.time = fs::last_write_time(input, code);
-        stamp.exists = !code;
-        stamp.size = stamp.exists ? fs::file_size(input, code) : 0;
-        stamps[input] = stamp;
-    }
-    return stamps;
 }
 
 std::string clock_text()
@@ -147,36 +116,25 @@ int run_build(const build_command& command)
     std::printf("watching %zu files; Ctrl-C ends\n", inputs.size());
     std::fflush(stdout);
     std::signal(SIGINT, on_interrupt);
-    std::map<fs::path, file_stamp> stamps = stamps_of(inputs);
+    watch_state watch;
+    watch_built(watch, inputs);
     while (interrupted == 0) {
-        pause_for(poll_milliseconds);
-        std::map<fs::path, file_stamp> now = stamps_of(inputs);
-        if (now == stamps)
+        pause_for(static_cast<int>(watch_poll_interval.count()));
+        if (watch_look(watch) != watch_step::settled)
             continue;
-        // A save still going on shows as a second change: wait until one poll sees none.
-        for (int poll = 0; poll < max_settle_polls && interrupted == 0; ++poll) {
-            pause_for(poll_milliseconds);
-            std::map<fs::path, file_stamp> later = stamps_of(inputs);
-            if (later == now)
-                break;
-            now = std::move(later);
-        }
         std::vector<std::string> changed;
-        for (const auto& [path, stamp] : now)
-            if (stamps[path] != stamp)
-                changed.push_back(path.lexically_normal().string());
+        for (const fs::path& path : changed_inputs(watch))
+            changed.push_back(path.lexically_normal().string());
         const auto start = std::chrono::steady_clock::now();
         const std::string prefix = clock_text() + " " + joined(changed) + " changed: ";
-        std::vector<fs::path> next = inputs;
-        if (build_once(command, file, next, prefix, line) == status_ok) {
+        if (build_once(command, file, inputs, prefix, line) == status_ok) {
             const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
                 std::chrono::steady_clock::now() - start);
             std::printf("%s (%lld ms)\n", line.c_str(), static_cast<long long>(took.count()));
         }
         std::fflush(stdout);
         std::fflush(stderr);
-        inputs = next;
-        stamps = stamps_of(inputs);
+        watch_built(watch, inputs);
     }
     std::printf("stopped watching\n");
     return status_ok;

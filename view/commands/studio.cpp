@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "view/common/status.h"
+#include "view/project/watch.h"
 #include "view/studio/studio.h"
 
 #ifdef _WIN32
@@ -23,8 +24,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// How often the project file and the sources are looked at: a save shows within a second.
-constexpr auto disk_poll_interval = std::chrono::milliseconds(250);
 // How long one wait for requests lasts, so that Ctrl-C and the stop are seen soon.
 constexpr auto request_wait = std::chrono::milliseconds(100);
 
@@ -98,7 +97,7 @@ int run_studio(const studio_options& options)
     while (!state.stop && interrupted == 0) {
         if (std::optional<pending_request> pending = next_request(server, request_wait, judge))
             send_response(server, pending->connection, answer_request(state, pending->request));
-        if (const auto now = std::chrono::steady_clock::now(); now - last_look >= disk_poll_interval) {
+        if (const auto now = std::chrono::steady_clock::now(); now - last_look >= watch_poll_interval) {
             if (follow_disk(state))
                 std::cout << "reloaded: " << (state.problems.empty() ? "ok" : state.problems.front())
                           << std::endl;

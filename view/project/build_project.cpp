@@ -18,6 +18,7 @@
 #include "view/common/skin_folder.h"
 #include "view/common/skin_header.h"
 #include "view/decode/decode_image.h"
+#include "view/project/watch.h"
 
 namespace fs = std::filesystem;
 
@@ -813,13 +814,11 @@ build_result build_project(const skin_project& project, const build_options& opt
         state.last = read_record(state.out / build_record_name);
     for (const auto& [name, hash] : state.last.files)
         state.written_by_hash.emplace(hash, name);
-    result.inputs.push_back(project.file);
+    result.inputs = project_inputs(project);
     std::map<std::string, const project_entry*> sources; // every source, by where it lies
     for (const project_entry& entry : project.entries)
-        for (const std::string& source : entry.sources) {
-            result.inputs.push_back(source_path(project, source));
+        for (const std::string& source : entry.sources)
             sources.emplace(path_text(fs::absolute(source_path(project, source))), &entry);
-        }
 
     std::vector<planned_slot> slots;
     for (std::size_t entry = 0; entry < project.entries.size(); ++entry)

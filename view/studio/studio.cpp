@@ -106,26 +106,6 @@ std::optional<std::size_t> problem_entry(const studio_state& state, const std::s
     return std::nullopt;
 }
 
-void watch_inputs(studio_state& state, std::vector<fs::path> inputs)
-{
-    inputs.push_back(state.folder / project_file_name);
-    if (state.has_project)
-        for (const project_entry& entry : state.project.entries)
-            for (const std::string& source : entry.sources)
-                inputs.push_back(state.folder / fs::path(std::u8string(source.begin(), source.end())));
-    std::sort(inputs.begin(), inputs.end());
-    inputs.erase(std::unique(inputs.begin(), inputs.end()), inputs.end());
-    state.watched.clear();
-    for (fs::path& path : inputs) {
-        watched_file file{std::move(path)};
-        std::error_code error;
-        file.time = fs::last_write_time(file.path, error);
-        file.exists = !error;
-        file.size = file.exists ? fs::file_size(file.path, error) : 0;
-        state.watched.push_back(std::move(file));
-    }
-}
-
 // Reads skin.toml and builds it as `skinview build` does; the last good build stays on a failure.
 void load_and_build(studio_state& state)
 {
@@ -137,12 +117,10 @@ void load_and_build(studio_state& state)
         state.build = {};
         state.built_names.clear();
     }
-    std::vector<fs::path> inputs;
     state.loaded =
         state.has_project && load_project(state.folder / project_file_name, state.project, state.problems);
     if (state.loaded) {
         build_result result = build_project(state.project, {.inside_only = true});
-        inputs = result.inputs;
         if (result.problems.empty()) {
             state.build = std::move(result);
             state.built_names.clear();
@@ -151,7 +129,9 @@ void load_and_build(studio_state& state)
         } else
             state.problems = std::move(result.problems);
     }
-    watch_inputs(state, inputs);
+    watch_built(state.watch, state.has_project
+                                 ? inputs_to_watch(state.project, state.loaded, std::move(state.watch.inputs))
+                                 : std::vector<fs::path>{state.folder / project_file_name});
     ++state.version;
 }
 
@@ -171,17 +151,16 @@ bool editable(const studio_state& state)
     return state.problems.empty() || state.problems.size() <= missing;
 }
 
-// A stamp of an entry's source files (time and size of each), which changes when one is saved:
-// the page asks for the original again only then.
+// A stamp of an entry's source files (as the watcher stamps each), which changes when one is
+// saved: the page asks for the original again only then.
 std::string sources_stamp(const studio_state& state, const project_entry& entry)
 {
     std::uint32_t stamp = 0;
     for (const std::string& source : entry.sources) {
-        std::error_code error;
-        const fs::path path = state.folder / fs::path(std::u8string(source.begin(), source.end()));
-        const auto time = fs::last_write_time(path, error).time_since_epoch().count();
-        const std::uintmax_t size = error ? 0 : fs::file_size(path, error);
-        const std::string text = source + ":" + std::to_string(time) + ":" + std::to_string(size);
+        const input_stamp file =
+            stamp_of(state.folder / fs::path(std::u8string(source.begin(), source.end())));
+        const std::string text = source + ":" + std::to_string(file.time.time_since_epoch().count()) + ":" +
+                                 std::to_string(file.size) + (file.readable ? "" : ":unreadable");
         stamp = crc32({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, stamp);
     }
     char text[16];
@@ -202,6 +181,7 @@ std::string state_json(const studio_state& state)
     const bool numbered_folder = !state.has_project && !scan_skin_folder(state.folder).images.empty();
     std::string json =
         "{\"version\":" + std::to_string(state.version) +
+        ",\"poll_ms\":" + std::to_string(watch_poll_interval.count()) +
         ",\"folder\":" + json_string(utf8_text(state.folder)) +
         ",\"has_project\":" + (state.has_project ? "true" : "false") +
         ",\"can_init\":" + (numbered_folder ? "true" : "false") +
@@ -451,15 +431,8 @@ http_response answer_request(studio_state& state, const http_request& request)
 
 bool follow_disk(studio_state& state)
 {
-    for (const watched_file& file : state.watched) {
-        std::error_code error;
-        const fs::file_time_type time = fs::last_write_time(file.path, error);
-        const bool exists = !error;
-        const std::uintmax_t size = exists ? fs::file_size(file.path, error) : 0;
-        if (exists != file.exists || (exists && (time != file.time || size != file.size))) {
-            load_and_build(state);
-            return true;
-        }
-    }
-    return false;
+    if (watch_look(state.watch) != watch_step::settled)
+        return false;
+    load_and_build(state);
+    return true;
 }

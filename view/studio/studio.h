@@ -7,15 +7,9 @@
 #include <vector>
 
 #include "view/project/project.h"
+#include "view/project/watch.h"
 #include "view/studio/door.h"
 #include "view/studio/http.h"
-
-struct watched_file {
-    std::filesystem::path path;
-    std::filesystem::file_time_type time{};
-    std::uintmax_t size = 0;
-    bool exists = false;
-};
 
 struct studio_state {
     std::filesystem::path folder; // the project's folder, canonical
@@ -27,7 +21,7 @@ struct studio_state {
     build_result build;                   // the last build that succeeded: what the folder holds
     std::vector<std::string> built_names; // the entry name of each slot of `build`
     std::uint64_t version = 1;            // bumped by every change, the page's and the disk's
-    std::vector<watched_file> watched;    // the project file and every source
+    watch_state watch;                    // the project file and every source, as last built
     bool stop = false;                    // the page asked the studio to end
 };
 
@@ -38,5 +32,6 @@ void open_studio(studio_state& state, const std::filesystem::path& folder);
 // body. The first request with the token removes the private page that brought it.
 http_response answer_request(studio_state& state, const http_request& request);
 
-// Reloads and rebuilds when the project file or a source changed on disk; true if it did.
+// Takes one look at the project file and the sources on disk, and reloads and rebuilds once a
+// change has settled; true if it did. Until then the last build stays shown.
 bool follow_disk(studio_state& state);

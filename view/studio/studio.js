@@ -3,7 +3,6 @@
 'use strict';
 
 const max_upload_bytes = 16 * 1024 * 1024;
-const poll_interval_ms = 250;
 const dithers = ['none', 'floyd-steinberg', 'ordered'];
 
 // The token reaches the page after '#' in its first address, which no server sees. It is kept in
@@ -623,8 +622,10 @@ function start() {
     document.querySelector('main').hidden = true;
     element('stopped').hidden = false;
   });
-  load_state().catch((error) => show_message(error.message));
-  setInterval(poll, poll_interval_ms);
+  // The studio says how often it looks at the disk; the page asks for news as often.
+  load_state()
+    .then(() => setInterval(poll, state.poll_ms))
+    .catch((error) => show_message(error.message));
 }
 
 start();
