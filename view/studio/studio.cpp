@@ -187,7 +187,9 @@ std::string state_json(const studio_state& state)
         ",\"can_init\":" + (numbered_folder ? "true" : "false") +
         ",\"editable\":" + (editable(state) ? "true" : "false") + ",\"problems\":" + json_list(general) +
         ",\"defaults\":{\"dither\":" + json_string(dither_name(state.project.dither)) +
-        ",\"background\":" + json_string(colour_hex(state.project.background)) + "},\"entries\":[";
+        ",\"background\":" + json_string(colour_hex(state.project.background)) +
+        ",\"key\":" + (state.project.key ? json_string(colour_hex(*state.project.key)) : "null") +
+        "},\"entries\":[";
     for (std::size_t e = 0; e < state.project.entries.size(); ++e) {
         const project_entry& entry = state.project.entries[e];
         json +=
@@ -196,6 +198,7 @@ std::string state_json(const studio_state& state)
             ",\"size\":" + std::to_string(entry.size) +
             ",\"dither\":" + (entry.dither ? json_string(dither_name(*entry.dither)) : "null") +
             ",\"background\":" + (entry.background ? json_string(colour_hex(*entry.background)) : "null") +
+            ",\"key\":" + (entry.key ? json_string(colour_hex(*entry.key)) : "null") +
             ",\"as_is\":" + (entry.as_is ? "true" : "false") + ",\"stamp\":\"" + sources_stamp(state, entry) +
             "\"" + ",\"problems\":" + json_list(entry_problems[e]) + "}";
     }
@@ -204,8 +207,9 @@ std::string state_json(const studio_state& state)
     json += "],\"stale\":" + std::string(state.problems.empty() ? "false" : "true") + ",\"slots\":[";
     for (std::size_t s = 0; s < state.build.slots.size(); ++s) {
         const project_slot& slot = state.build.slots[s];
-        char hash[16];
-        std::snprintf(hash, sizeof hash, "%08x", static_cast<unsigned>(crc32(slot.block)));
+        char hash[16]; // of what the image shows: the pixels, and which of them are transparent
+        std::snprintf(hash, sizeof hash, "%08x%03x", static_cast<unsigned>(crc32(slot.block)),
+                      slot.key ? 0x100u | *slot.key : 0u);
         json += std::string(s == 0 ? "" : ",") + "{\"entry\":" + std::to_string(slot.entry) +
                 ",\"name\":" + json_string(state.built_names[s]) + ",\"hash\":\"" + hash + "\"" +
                 ",\"frame\":" + std::to_string(slot.frame) +
@@ -225,10 +229,18 @@ std::string state_json(const studio_state& state)
     return json;
 }
 
-// A 3-3-2 block as the device shows it, as a PNG.
-http_response block_png(std::span<const std::uint8_t> block, int side)
+// A slot as the device shows it, as a PNG; key pixels, which firmware skips, are transparent.
+http_response slot_png(const project_slot& slot)
 {
-    return png_response(png_file(side, side, 3, block_to_rgb(block)));
+    const std::vector<std::uint8_t> rgb = block_to_rgb(slot.block);
+    if (!slot.key)
+        return png_response(png_file(slot.side, slot.side, 3, rgb));
+    std::vector<std::uint8_t> rgba;
+    rgba.reserve(slot.block.size() * 4);
+    for (std::size_t i = 0; i < slot.block.size(); ++i)
+        rgba.insert(rgba.end(), {rgb[i * 3], rgb[i * 3 + 1], rgb[i * 3 + 2],
+                                 static_cast<std::uint8_t>(slot.block[i] == *slot.key ? 0 : 255)});
+    return png_response(png_file(slot.side, slot.side, 4, rgba));
 }
 
 // The original artwork of one frame of an entry, as decoded for import.
@@ -268,7 +280,7 @@ http_response dither_png(const studio_state& state, const http_request& request)
         return text_response(422, problems.empty() ? "cannot convert\n"
                                                    : shown_problem(state, problems[0]) + "\n");
     const std::size_t frame = std::min(query_index(request, "frame", 1u << 16).value_or(0), slots.size() - 1);
-    return block_png(slots[frame].block, slots[frame].side);
+    return slot_png(slots[frame]);
 }
 
 // The device's pixels of a slot, an entry's artwork, or an entry under another dither.
@@ -277,8 +289,7 @@ http_response image_response(const studio_state& state, const http_request& requ
     const std::string& path = request.path;
     if (path == "/api/slot.png") {
         const std::optional<std::size_t> s = query_index(request, "slot", state.build.slots.size());
-        return s ? block_png(state.build.slots[*s].block, state.build.slots[*s].side)
-                 : text_response(404, "no such slot\n");
+        return s ? slot_png(state.build.slots[*s]) : text_response(404, "no such slot\n");
     }
     if (path == "/api/source.png")
         return source_png(state, request);
