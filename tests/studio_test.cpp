@@ -24,6 +24,7 @@
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 
 namespace {
 
@@ -411,6 +412,14 @@ TEST_F(studio_test, each_edit_leaves_a_folder_that_skinpack_packs_to_the_skin_sh
               text_of(read_file(folder / "skin.skn")));
     EXPECT_EQ(http_exchange(port, from_page("GET", "/download/skin.h", "")).body,
               text_of(read_file(folder / "skin.h")));
+    // The palette for a paint program: magenta is device colour E3, at its place in the table.
+    const http_reply act = http_exchange(port, from_page("GET", "/download/skin-palette.act", ""));
+    EXPECT_EQ(act.body.size(), 768u);
+    EXPECT_EQ(act.body.substr(0xE3 * 3, 3), "\xFF\x00\xFF"s);
+    EXPECT_NE(act.head.find("filename=\"skin-palette.act\""), std::string::npos) << act.head;
+    EXPECT_TRUE(http_exchange(port, from_page("GET", "/download/skin-palette.gpl", ""))
+                    .body.starts_with("GIMP Palette\n"));
+    EXPECT_EQ(http_exchange(port, from_page("GET", "/download/skin-palette.exe", "")).status, 404);
 }
 
 TEST_F(studio_test, makes_a_project_of_a_plain_skin_folder_that_packs_as_before)

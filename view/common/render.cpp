@@ -114,15 +114,17 @@ bool save_png(const std::filesystem::path& path, const canvas& picture)
     return !png.empty() && replace_file(path, png) == save_outcome::saved;
 }
 
-bool save_palette(const std::filesystem::path& path, const std::string& format)
+std::vector<std::uint8_t> palette_file(const std::string& format)
 {
     if (format == "png") {
         constexpr int swatch = 16;
         canvas grid = make_canvas(16 * swatch, 16 * swatch, {0, 0, 0});
         for (int i = 0; i < 256; ++i)
             fill(grid, i % 16 * swatch, i / 16 * swatch, swatch, expand_332(static_cast<std::uint8_t>(i)));
-        return save_png(path, grid);
+        return png_file(grid.width, grid.height, 3, grid.rgb);
     }
+    if (format != "gpl" && format != "act" && format != "pal")
+        return {};
     std::string out;
     if (format == "gpl")
         out = "GIMP Palette\nName: 3-3-2 device colours\nColumns: 16\n#\n";
@@ -139,6 +141,11 @@ bool save_palette(const std::filesystem::path& path, const std::string& format)
         else
             out += channels + '\t' + std::to_string(i) + '\n';
     }
-    return replace_file(path, {reinterpret_cast<const std::uint8_t*>(out.data()), out.size()}) ==
-           save_outcome::saved;
+    return {out.begin(), out.end()};
+}
+
+bool save_palette(const std::filesystem::path& path, const std::string& format)
+{
+    const std::vector<std::uint8_t> bytes = palette_file(format);
+    return !bytes.empty() && replace_file(path, bytes) == save_outcome::saved;
 }

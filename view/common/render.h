@@ -41,7 +41,10 @@ std::vector<std::uint8_t> png_file(int width, int height, int channels, std::spa
 // Writes `picture` as a PNG, replacing any file there whole; false when it cannot be written.
 bool save_png(const std::filesystem::path& path, const canvas& picture);
 
-// The 256 device colours as a palette file: "gpl" (GIMP), "act" (Adobe colour table),
-// "pal" (JASC) or "png" (a 16x16 grid of swatches), replacing any file there whole. False when
-// it cannot be written.
+// The 256 device colours as the bytes of a palette file: "gpl" (GIMP), "act" (Adobe colour
+// table), "pal" (JASC) or "png" (a 16x16 grid of swatches); empty for any other format.
+std::vector<std::uint8_t> palette_file(const std::string& format);
+
+// Writes palette_file(format) to `path`, replacing any file there whole. False when it cannot be
+// written.
 bool save_palette(const std::filesystem::path& path, const std::string& format);

@@ -24,6 +24,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* json_type = "application/json";
+constexpr const char* palette_download = "/download/skin-palette."; // then the format
 
 std::string json_string(std::string_view text)
 {
@@ -318,6 +319,17 @@ http_response page_file_response(std::string_view name)
 }
 
 // skin.skn as last built, or skin.h from the project folder (not through a link out of it), as
+// Bytes the browser saves as a file of this name.
+http_response attachment(std::span<const std::uint8_t> bytes, std::string_view name)
+{
+    http_response response;
+    response.type = "application/octet-stream";
+    response.body.assign(bytes.begin(), bytes.end());
+    response.headers.emplace_back("Content-Disposition",
+                                  "attachment; filename=\"" + std::string(name) + "\"");
+    return response;
+}
+
 // a download.
 http_response download(const studio_state& state, std::string_view name)
 {
@@ -329,12 +341,15 @@ http_response download(const studio_state& state, std::string_view name)
                                                 : std::vector<std::uint8_t>{};
     if (bytes.empty())
         return text_response(404, std::string(name) + " is not built yet\n");
-    http_response response;
-    response.type = "application/octet-stream";
-    response.body.assign(bytes.begin(), bytes.end());
-    response.headers.emplace_back("Content-Disposition",
-                                  "attachment; filename=\"" + std::string(name) + "\"");
-    return response;
+    return attachment(bytes, name);
+}
+
+// The device colours for a paint program, as skinview palette writes them.
+http_response palette_download_response(std::string_view format)
+{
+    const std::vector<std::uint8_t> bytes = palette_file(std::string(format));
+    return bytes.empty() ? text_response(404, "no such palette format\n")
+                         : attachment(bytes, "skin-palette." + std::string(format));
 }
 
 // Writes the edited project over skin.toml and rebuilds it.
@@ -398,6 +413,8 @@ http_response read_only_answer(const studio_state& state, const http_request& re
         return json_response(state_json(state));
     if (path == "/api/version")
         return json_response("{\"version\":" + std::to_string(state.version) + "}");
+    if (path.starts_with(palette_download))
+        return palette_download_response(path.substr(std::string_view(palette_download).size()));
     if (path.ends_with(".png")) {
         http_response image = image_response(state, request);
         // Every change bumps the version, so an image asked for at this one never changes: the

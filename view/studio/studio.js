@@ -614,7 +614,7 @@ function start() {
     if (element('zoom').value === 'fit') size_tiles();
   });
   element('close-detail').addEventListener('click', () => select(null));
-  for (const link of document.querySelectorAll('.download')) link.addEventListener('click', download);
+  for (const link of document.querySelectorAll('.download, .palette-download')) link.addEventListener('click', download);
   element('init-button').addEventListener('click', () => edit('/api/init', {}));
   element('stop').addEventListener('click', async () => {
     stopped = true;
