@@ -75,8 +75,7 @@ int build_once(const build_command& command, const fs::path& file, std::vector<f
                const std::string& prefix, std::string& line)
 {
     skin_project project;
-    std::vector<std::string> problems;
-    build_result result;
+    std::vector<project_problem> problems;
     const bool loaded = load_project(file, project, problems);
     // Every source named is watched even when the project has problems, so that a missing one
     // is seen when it comes; a project file that is no TOML at all keeps the last ones.
@@ -86,13 +85,11 @@ int build_once(const build_command& command, const fs::path& file, std::vector<f
             for (const std::string& source : entry.sources)
                 inputs.push_back(source_path(project, source));
     }
-    if (loaded) {
-        result = build_project(project, command.options);
-        problems = result.problems;
-    }
-    for (const std::string& problem : problems)
-        std::fprintf(stderr, "%s%s\n", prefix.c_str(), problem.c_str());
-    if (!problems.empty())
+    // Built even with problems, so that every problem is told at once; nothing is written then.
+    const build_result result = build_project(project, problems, command.options);
+    for (const project_problem& problem : result.problems)
+        std::fprintf(stderr, "%s%s\n", prefix.c_str(), problem_line(problem).c_str());
+    if (!result.problems.empty())
         return status_problems;
     line =
         prefix + summary(result, command.options.out.empty() ? project_folder(project) : command.options.out);
