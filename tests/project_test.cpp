@@ -445,8 +445,8 @@ INSTANTIATE_TEST_SUITE_P(
         // Icons are read before pictures, then put in file order.
         found_case{"an_icon_after_a_picture",
                    "[[picture]]\nname = \"p\"\nsource = \"b.png\"\n[[icon]]\nname = \"i\"\nsource = "
-                   "\"missing.png\"\n",
-                   {{4, 1, missing_source}}},
+                   "\"a.png\"\nsize = 64\n",
+                   {{7, 1, bad_value}}},
         found_case{"a_bad_value_leaves_its_entry_unconverted",
                    "[[icon]]\nname = \"a\"\nsource = \"notes.png\"\nsize = 64\n",
                    {{4, 0, bad_value}}},

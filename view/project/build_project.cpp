@@ -814,10 +814,6 @@ build_result build_project(const skin_project& project, const std::vector<projec
                            const build_options& options)
 {
     build_result result{.problems = loaded};
-    if (std::any_of(loaded.begin(), loaded.end(), [](const project_problem& problem) {
-            return problem.kind == problem_kind::unreadable || problem.kind == problem_kind::syntax;
-        }))
-        return result; // nothing of the file was read
     // An entry that the loader could not read whole, or whose source is missing, is left alone:
     // what it would give depends on what is to be mended.
     std::vector<bool> left_alone(project.entries.size());

@@ -137,8 +137,7 @@ struct build_result {
 // Imports every entry as skinview import would, then writes the numbered BMPs, skin.skn, skin.h,
 // skin.json (and skin_data.c, the depfile) into the output folder, each only if its bytes change.
 // `loaded` holds what load_project found: with any problem, every entry that it leaves whole is
-// still converted so that all problems are told at once, and nothing is written; when the file
-// could not be read at all, nothing more is done.
+// still converted so that all problems are told at once, and nothing is written.
 build_result build_project(const skin_project& project, const std::vector<project_problem>& loaded,
                            const build_options& options);
 
