@@ -246,6 +246,21 @@ int main(void)
     }
 }
 
+// A project with the sources its rows name: a.png (16 x 16), b.png (128 x 128) and notes.png, no image.
+void write_project(const fs::path& folder, const std::string& project)
+{
+    write_png(folder / "a.png", 16, 16, 0);
+    write_png(folder / "b.png", 128, 128, 0);
+    write_text(folder / "notes.png", "not a picture");
+    write_text(folder / "skin.toml", project);
+}
+
+// An unknown key, two clashing names, a missing source and a source that is no image.
+const std::string every_kind_at_once = "[[icon]]\nname = \"wi-fi\"\nsource = \"a.png\"\ncolour = \"red\"\n"
+                                       "[[icon]]\nname = \"wi fi\"\nsource = \"a.png\"\n"
+                                       "[[icon]]\nname = \"Battery\"\nsource = \"missing.png\"\n"
+                                       "[[icon]]\nname = \"battery\"\nsource = \"notes.png\"\n";
+
 struct refusal_case {
     const char* name;
     std::string project;
@@ -263,10 +278,7 @@ class project_refusals : public folder_test, public ::testing::WithParamInterfac
 // nothing at all is written.
 TEST_P(project_refusals, say_where_and_write_nothing)
 {
-    write_png(folder / "a.png", 16, 16, 0);
-    write_png(folder / "b.png", 128, 128, 0);
-    write_text(folder / "notes.png", "not a picture");
-    write_text(folder / "skin.toml", GetParam().project);
+    write_project(folder, GetParam().project);
     const auto before = snapshot(folder);
     const run_result result = run_skinview(folder, {.arguments = {"build"}});
     EXPECT_EQ(result.status, 1);
@@ -374,7 +386,78 @@ INSTANTIATE_TEST_SUITE_P(
         refusal_case{"not_toml", "[[icon]\nname = \"a\"\n",
                      "skin.toml:1: Error while parsing table header: expected ']', saw '\\n'\n"},
         refusal_case{"no_images", "[defaults]\ndither = \"ordered\"\n",
-                     "skin.toml: lists no images: add a [[picture]] or an [[icon]]\n"}));
+                     "skin.toml: lists no images: add a [[picture]] or an [[icon]]\n"},
+        refusal_case{"every_kind_at_once", every_kind_at_once,
+                     "skin.toml:4: icon \"wi-fi\": unknown key \"colour\": the keys are name, source, size, "
+                     "dither, background, key, as_is\n"
+                     "skin.toml:5: icon \"wi fi\": its C name WI_FI is also that of icon \"wi-fi\" (line 1)\n"
+                     "skin.toml:8: icon \"Battery\": missing.png: no such file\n"
+                     "skin.toml:11: icon \"battery\": its C name BATTERY is also that of icon \"Battery\" "
+                     "(line 8)\n"
+                     "skin.toml:11: icon \"battery\": notes.png: not an image skinview can read: save it as "
+                     "PNG, BMP, JPEG, GIF or TGA\n"}));
+
+using found = std::tuple<int, std::optional<std::size_t>, problem_kind>; // line, entry, kind
+
+struct found_case {
+    const char* name;
+    std::string project;
+    std::vector<found> problems;
+};
+
+void PrintTo(const found_case& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class found_problems : public folder_test, public ::testing::WithParamInterface<found_case> {};
+
+// Load and build tell every problem they can find in one run, each on the entry it concerns;
+// an entry is converted unless what it gives depends on a problem of its own.
+TEST_P(found_problems, are_told_at_once_each_on_its_entry)
+{
+    write_project(folder, GetParam().project);
+    skin_project project;
+    std::vector<project_problem> loaded;
+    load_project(folder / "skin.toml", project, loaded);
+    std::vector<found> problems;
+    for (const project_problem& problem : build_project(project, loaded, {}).problems)
+        problems.emplace_back(problem.line, problem.entry, problem.kind);
+    EXPECT_EQ(problems, GetParam().problems);
+}
+
+using enum problem_kind;
+
+INSTANTIATE_TEST_SUITE_P(
+    every_kind, found_problems,
+    ::testing::Values(
+        found_case{"every_kind_at_once",
+                   every_kind_at_once,
+                   {{4, 0, unknown_key},
+                    {5, 1, name_clash},
+                    {8, 2, missing_source},
+                    {11, 3, name_clash},
+                    {11, 3, undecodable_source}}},
+        found_case{
+            "two_entries_on_one_line",
+            "icon = [{name = \"a\", source = \"notes.png\"}, {name = \"b\", source = \"missing.png\"}]\n",
+            {{1, 1, missing_source}, {1, 0, undecodable_source}}},
+        // Icons are read before pictures, then put in file order.
+        found_case{"an_icon_after_a_picture",
+                   "[[picture]]\nname = \"p\"\nsource = \"b.png\"\n[[icon]]\nname = \"i\"\nsource = "
+                   "\"a.png\"\nsize = 64\n",
+                   {{7, 1, bad_value}}},
+        found_case{"a_bad_value_leaves_its_entry_unconverted",
+                   "[[icon]]\nname = \"a\"\nsource = \"notes.png\"\nsize = 64\n",
+                   {{4, 0, bad_value}}},
+        found_case{"images_the_entries_cannot_take",
+                   "[[picture]]\nname = \"spinner\"\nsource = [\"b.png\", \"a.png\"]\n[[icon]]\nname = "
+                   "\"own\"\nsource = \"a.png\"\nas_is = true\n[[icon]]\nname = \"9\"\nsource = \"a.png\"\n",
+                   {{8, 2, bad_name}, {1, 0, wrong_image}, {4, 1, wrong_image}}},
+        found_case{"no_toml_stops_everything",
+                   "[[icon]\nname = \"a\"\nsource = \"notes.png\"\n",
+                   {{1, std::nullopt, syntax}}},
+        found_case{"nothing_listed", "[defaults]\ndither = \"ordered\"\n", {{0, std::nullopt, no_images}}}));
 
 // Build rewrites what changed and nothing else, and decodes only the sources that changed.
 TEST_F(project_test, rebuilds_only_what_changed)
@@ -558,11 +641,11 @@ TEST_P(ownership, decides_what_build_may_write)
     };
     const std::vector<std::string> before = outside();
     skin_project project;
-    std::vector<std::string> problems;
+    std::vector<project_problem> problems;
     ASSERT_TRUE(load_project(folder / "skin.toml", project, problems));
     std::string inside;
-    for (const std::string& line : build_project(project, {.inside_only = true}).problems)
-        inside += fs::path(line).lexically_relative(folder).string() + "\n";
+    for (const project_problem& problem : build_project(project, problems, {.inside_only = true}).problems)
+        inside += problem_line(problem, folder) + "\n";
     EXPECT_EQ(inside, c.inside_err);
 
     run_result result = run_skinview(folder, {.arguments = {"build"}});
@@ -943,7 +1026,7 @@ TEST_F(project_test, edits_keep_every_byte_they_do_not_change)
     for (const text_edit_case& c : cases) {
         write_text(folder / "skin.toml", c.before);
         skin_project loaded;
-        std::vector<std::string> problems;
+        std::vector<project_problem> problems;
         load_project(folder / "skin.toml", loaded, problems); // the sources need not be there
         skin_project edited = loaded;
         c.edit(edited);
@@ -975,11 +1058,11 @@ TEST_F(project_test, converts_one_entry_with_a_chosen_dither_and_writes_nothing)
     write_text(folder / "skin.toml", "[[icon]]\nname = \"icon\"\nsource = \"icon.png\"\n[[icon]]\nname = "
                                      "\"spinner\"\nsource = \"spinner.gif\"\ndither = \"ordered\"\n");
     skin_project project;
-    std::vector<std::string> problems;
+    std::vector<project_problem> problems;
     ASSERT_TRUE(load_project(folder / "skin.toml", project, problems));
     const auto before = snapshot(folder);
     const std::vector<project_slot> frames = convert_entry(project, 1, dither_method::none, problems);
-    EXPECT_EQ(problems, std::vector<std::string>{});
+    EXPECT_TRUE(problems.empty());
     ASSERT_EQ(frames.size(), 2u);
     for (unsigned frame = 0; frame < 2; ++frame) {
         EXPECT_EQ(frames[frame].frame, frame);

@@ -794,3 +794,63 @@ TEST_F(studio_test, a_save_in_two_steps_never_shows_a_problem)
 }
 
 } // namespace
+
+struct shown_problems_case {
+    const char* name;
+    std::string project;
+    std::vector<std::string> general;
+    std::vector<std::vector<std::string>> entries; // each entry's problems
+    bool editable;
+};
+
+void PrintTo(const shown_problems_case& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class shown_problems : public studio_test, public ::testing::WithParamInterface<shown_problems_case> {};
+
+// Each problem is shown on the card of the entry it concerns, or at the top; edits are taken while
+// every value of skin.toml was read.
+TEST_P(shown_problems, on_their_own_entries)
+{
+    const shown_problems_case& c = GetParam();
+    write_file(folder / "dot.bmp", solid_bmp(16, 20, 200, 90));
+    write_file(folder / "notes.png", {'n', 'o', 't', 'e', 's'});
+    write_file(folder / "skin.toml", {c.project.begin(), c.project.end()});
+    ASSERT_NO_FATAL_FAILURE(start());
+    const nlohmann::json state =
+        nlohmann::json::parse(http_exchange(port, from_page("GET", "/api/state", "")).body);
+    EXPECT_EQ(state["problems"], c.general);
+    std::vector<std::vector<std::string>> entries;
+    for (const nlohmann::json& entry : state["entries"])
+        entries.push_back(entry["problems"]);
+    EXPECT_EQ(entries, c.entries);
+    EXPECT_EQ(state["editable"], c.editable);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    each_where_it_belongs, shown_problems,
+    ::testing::Values(
+        shown_problems_case{
+            "two_entries_on_one_line",
+            "icon = [{name = \"a\", source = \"notes.png\"}, {name = \"b\", source = \"missing.png\"}]\n",
+            {},
+            {{"skin.toml:1: icon \"a\": notes.png: not an image skinview can read: save it as PNG, BMP, "
+              "JPEG, "
+              "GIF or TGA"},
+             {"skin.toml:1: icon \"b\": missing.png: no such file"}},
+            true},
+        shown_problems_case{
+            "a_table_of_no_use",
+            "colour = 1\n[[icon]]\nname = \"a\"\nsource = \"missing.png\"\n",
+            {"skin.toml:1: unknown key \"colour\": the tables are [defaults], [[picture]], [[icon]]"},
+            {{"skin.toml:2: icon \"a\": missing.png: no such file"}},
+            false},
+        shown_problems_case{
+            "names_that_clash",
+            "[[icon]]\nname = \"a-b\"\nsource = \"dot.bmp\"\n[[icon]]\nname = \"a_b\"\nsource = "
+            "\"dot.bmp\"\n",
+            {},
+            {{}, {"skin.toml:4: icon \"a_b\": its C name A_B is also that of icon \"a-b\" (line 1)"}},
+            true}));

@@ -72,17 +72,14 @@ int build_once(const build_command& command, const fs::path& file, std::vector<f
                const std::string& prefix, std::string& line)
 {
     skin_project project;
-    std::vector<std::string> problems;
-    build_result result;
+    std::vector<project_problem> problems;
     const bool loaded = load_project(file, project, problems);
     inputs = inputs_to_watch(project, loaded, std::move(inputs));
-    if (loaded) {
-        result = build_project(project, command.options);
-        problems = result.problems;
-    }
-    for (const std::string& problem : problems)
-        std::fprintf(stderr, "%s%s\n", prefix.c_str(), problem.c_str());
-    if (!problems.empty())
+    // Built even with problems, so that every problem is told at once; nothing is written then.
+    const build_result result = build_project(project, problems, command.options);
+    for (const project_problem& problem : result.problems)
+        std::fprintf(stderr, "%s%s\n", prefix.c_str(), problem_line(problem).c_str());
+    if (!result.problems.empty())
         return status_problems;
     line =
         prefix + summary(result, command.options.out.empty() ? project_folder(project) : command.options.out);

@@ -113,7 +113,7 @@ std::map<std::string, std::vector<std::uint8_t>> project_sources(const fs::path&
 {
     std::map<std::string, std::vector<std::uint8_t>> sources;
     skin_project project;
-    std::vector<std::string> problems;
+    std::vector<project_problem> problems;
     std::error_code code;
     if (!fs::exists(folder / project_file_name, code) ||
         !load_project(folder / project_file_name, project, problems))

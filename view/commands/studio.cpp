@@ -99,7 +99,8 @@ int run_studio(const studio_options& options)
             send_response(server, pending->connection, answer_request(state, pending->request));
         if (const auto now = std::chrono::steady_clock::now(); now - last_look >= watch_poll_interval) {
             if (follow_disk(state))
-                std::cout << "reloaded: " << (state.problems.empty() ? "ok" : state.problems.front())
+                std::cout << "reloaded: "
+                          << (state.problems.empty() ? "ok" : problem_line(state.problems.front()))
                           << std::endl;
             last_look = now;
         }

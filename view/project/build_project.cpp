@@ -52,7 +52,6 @@ struct planned_slot {
 struct build_state {
     const skin_project& project;
     fs::path out;
-    std::string shown_file; // the project file as messages name it
     build_record last;
     build_record next;
     std::map<std::uint64_t, std::string> written_by_hash;                 // last build's files
@@ -65,7 +64,6 @@ build_state start_state(const skin_project& project, const fs::path& out, build_
 {
     return {.project = project,
             .out = out,
-            .shown_file = project.file.lexically_normal().string(),
             .last = {},
             .next = {},
             .written_by_hash = {},
@@ -78,12 +76,6 @@ std::string path_text(const fs::path& path)
 {
     const std::u8string text = path.lexically_normal().generic_u8string();
     return {text.begin(), text.end()};
-}
-
-// A path as messages name it.
-std::string shown(const fs::path& path)
-{
-    return path.lexically_normal().string();
 }
 
 // `hash` continued over the eight bytes of `value`.
@@ -180,11 +172,21 @@ const std::vector<std::uint8_t>* on_disk(build_state& state, const std::string& 
     return at->second ? &*at->second : nullptr;
 }
 
-// A problem of an entry, as "skin.toml:LINE: icon \"NAME\": TEXT".
-void report(build_state& state, const project_entry& entry, const std::string& text)
+// A problem of the `index`-th entry, told at its line with its label.
+void report(build_state& state, std::size_t index, problem_kind kind, const std::string& text)
 {
-    state.result.problems.push_back(state.shown_file + ":" + std::to_string(entry.line) + ": " +
-                                    entry_label(entry) + ": " + text);
+    const project_entry& entry = state.project.entries[index];
+    state.result.problems.push_back({.file = state.project.file,
+                                     .line = entry.line,
+                                     .entry = index,
+                                     .kind = kind,
+                                     .text = entry_label(entry) + ": " + text});
+}
+
+// A problem of the project as a whole, or of one output file.
+void report_file(build_state& state, const fs::path& file, problem_kind kind, const std::string& text)
+{
+    state.result.problems.push_back({.file = file, .kind = kind, .text = text});
 }
 
 // The hash of a source's bytes: the last build's, when its size and time are as they were.
@@ -352,7 +354,11 @@ bool plan_entry(build_state& state, std::size_t index, std::vector<planned_slot>
             remembered->clear();
         }
         if (frames.empty() || frames.front().block.empty()) {
-            report(state, entry, source + ": " + error);
+            // Bytes read but refused: an as_is BMP that skinpack would not take, or no image at all.
+            const problem_kind kind = bytes.empty() ? problem_kind::unreadable_source
+                                      : entry.as_is ? problem_kind::wrong_image
+                                                    : problem_kind::undecodable_source;
+            report(state, index, kind, source + ": " + error);
             return false;
         }
         for (std::size_t frame = 0; frame < frames.size(); ++frame) {
@@ -373,7 +379,7 @@ bool plan_entry(build_state& state, std::size_t index, std::vector<planned_slot>
     for (std::size_t frame = 0; frame < planned.size(); ++frame) {
         project_slot& slot = planned[frame].slot;
         if (slot.side != planned.front().slot.side) {
-            report(state, entry,
+            report(state, index, problem_kind::wrong_image,
                    "its frames are of different sides (" + std::to_string(planned.front().slot.side) +
                        " and " + std::to_string(slot.side) + "): give size = 16 or size = 128");
             return false;
@@ -410,7 +416,7 @@ void check_macro_clashes(build_state& state, const std::vector<planned_slot>& sl
         const project_entry& entry = state.project.entries[planned.slot.entry];
         const auto clash = stems.find(c_name(entry.name));
         if (planned.slot.frame == 0 && clash != stems.end() && clash->second != &planned.slot)
-            report(state, entry,
+            report(state, planned.slot.entry, problem_kind::name_clash,
                    "its macros SKIN_" + clash->first + "_... would also be those of " +
                        clash->second->file_name + ", another image: choose another name");
     }
@@ -620,35 +626,40 @@ bool may_touch(const in_the_way& found, bool force)
     return false;
 }
 
-// Why build leaves `path` alone: "PATH: WHAT[, and skinpack would read it WHY]: WHAT TO DO".
-std::string refusal(const fs::path& path, const in_the_way& found, bool removing, const char* why)
+// Why build leaves `path` alone: "WHAT[, and skinpack would read it WHY]: WHAT TO DO".
+std::string refusal_text(const in_the_way& found, bool removing, const char* why)
 {
     const std::string reads = removing ? std::string(", and skinpack would read it ") + why : std::string();
     const std::string give_force =
         std::string(": move it away, or give --force to ") + (removing ? "remove it" : "replace it");
-    std::string text = shown(path) + ": ";
     switch (found.owner) {
     case path_owner::absent:
     case path_owner::ours:
         return {};
     case path_owner::ours_changed:
-        return text + "changed since skinview build wrote it" + reads + give_force;
+        return "changed since skinview build wrote it" + reads + give_force;
     case path_owner::foreign:
-        return text + "not written by skinview build" + reads + give_force;
+        return "not written by skinview build" + reads + give_force;
     case path_owner::link:
-        return text + "a link to a file that skinview build did not write" + reads + give_force;
+        return "a link to a file that skinview build did not write" + reads + give_force;
     case path_owner::source:
-        return text + "is the source of " + entry_label(*found.source) + reads +
+        return "is the source of " + entry_label(*found.source) + reads +
                (removing ? ": move it elsewhere" : ": move that source elsewhere and name it there first");
     case path_owner::not_a_file:
-        return text + (found.folder ? "is a folder" : "not a regular file") + reads + ": move it away";
+        return (found.folder ? "is a folder" : "not a regular file") + reads + ": move it away";
     case path_owner::dangling_link:
-        return text + "a link to nothing" + reads + ": build makes no file through it: remove the link";
+        return "a link to nothing" + reads + ": build makes no file through it: remove the link";
     case path_owner::outside:
-        return text + "a link out of the project folder" + reads +
+        return "a link out of the project folder" + reads +
                ": the studio writes nothing outside it: remove the link";
     }
-    return text;
+    return {};
+}
+
+// That build leaves `path` alone, and why.
+void refuse(build_state& state, const fs::path& path, const in_the_way& found, bool removing, const char* why)
+{
+    report_file(state, path, problem_kind::in_the_way, refusal_text(found, removing, why));
 }
 
 // Whether the output may take its new bytes: unchanged, absent, or as build last wrote it.
@@ -663,7 +674,7 @@ void check_output(build_state& state, planned_output& output, const build_option
         return;
     }
     if (!may_touch(found, options.force)) {
-        state.result.problems.push_back(refusal(state.out / output.name, found, false, ""));
+        refuse(state, state.out / output.name, found, false, "");
         return;
     }
     output.write = true;
@@ -690,7 +701,7 @@ std::vector<std::string> plan_removals(build_state& state, const std::vector<pla
         if (may_touch(found, options.force))
             removals.push_back(name);
         else
-            state.result.problems.push_back(refusal(state.out / name, found, true, why));
+            refuse(state, state.out / name, found, true, why);
     };
     for (const auto& [name, hash] : state.last.files)
         if (name.ends_with(".bmp") && !needed.contains(name))
@@ -757,7 +768,8 @@ void write_outputs(build_state& state, const std::vector<planned_output>& output
             continue;
         }
         // Still build's own, to be removed by the next build; skinpack would pack it meanwhile.
-        state.result.problems.push_back(shown(state.out / name) + ": cannot remove it: " + code.message());
+        report_file(state, state.out / name, problem_kind::cannot_write,
+                    "cannot remove it: " + code.message());
         if (const auto known = state.last.files.find(name); known != state.last.files.end())
             state.next.files.insert(*known);
     }
@@ -769,7 +781,7 @@ void write_outputs(build_state& state, const std::vector<planned_output>& output
         if (!output.write)
             continue;
         if (replace_file(state.out / output.name, output.bytes) != save_outcome::saved) {
-            state.result.problems.push_back(shown(state.out / output.name) + ": cannot write it");
+            report_file(state, state.out / output.name, problem_kind::cannot_write, "cannot write it");
             return;
         }
         state.next.files[output.name] = output.hash;
@@ -800,17 +812,29 @@ std::string depfile_rule(const fs::path& out, const fs::path& stamp,
 
 } // namespace
 
-build_result build_project(const skin_project& project, const build_options& options)
+build_result build_project(const skin_project& project, const std::vector<project_problem>& loaded,
+                           const build_options& options)
 {
-    build_result result;
+    build_result result{.problems = loaded};
+    // An entry that the loader could not read whole, or whose source is missing, is left alone:
+    // what it would give depends on what is to be mended.
+    std::vector<bool> left_alone(project.entries.size());
+    for (const project_problem& problem : loaded)
+        if (problem.entry && *problem.entry < left_alone.size() &&
+            (problem.kind == problem_kind::bad_value || problem.kind == problem_kind::missing_key ||
+             problem.kind == problem_kind::missing_source))
+            left_alone[*problem.entry] = true;
     build_state state =
         start_state(project, options.out.empty() ? project_folder(project) : options.out, result);
     // Neither is ever opened unless it is a file: a FIFO in its place would hang the build.
+    bool record_readable = true;
     for (const fs::path& fixed : {state.out / build_record_name, options.depfile, options.stamp})
         if (const in_the_way found = fixed_owner(fixed, options, state.out);
-            !fixed.empty() && found.owner != path_owner::absent)
-            result.problems.push_back(refusal(fixed, found, false, ""));
-    if (result.problems.empty())
+            !fixed.empty() && found.owner != path_owner::absent) {
+            refuse(state, fixed, found, false, "");
+            record_readable = false;
+        }
+    if (record_readable)
         state.last = read_record(state.out / build_record_name);
     for (const auto& [name, hash] : state.last.files)
         state.written_by_hash.emplace(hash, name);
@@ -822,18 +846,21 @@ build_result build_project(const skin_project& project, const build_options& opt
 
     std::vector<planned_slot> slots;
     for (std::size_t entry = 0; entry < project.entries.size(); ++entry)
-        plan_entry(state, entry, slots);
+        if (!left_alone[entry])
+            plan_entry(state, entry, slots);
     number_slots(slots);
     check_macro_clashes(state, slots);
     if (slots.empty() && result.problems.empty())
-        result.problems.push_back(state.shown_file + ": lists no images: add a [[picture]] or an [[icon]]");
+        report_file(state, project.file, problem_kind::no_images,
+                    "lists no images: add a [[picture]] or an [[icon]]");
     if (!result.problems.empty())
         return result;
 
     for (const planned_slot& planned : slots)
         result.skin.insert(result.skin.end(), planned.slot.block.begin(), planned.slot.block.end());
     if (result.skin.size() > max_buffer_length) {
-        result.problems.push_back(state.shown_file + ": the skin would pass 2 GiB, more than skinpack takes");
+        report_file(state, project.file, problem_kind::too_large,
+                    "the skin would pass 2 GiB, more than skinpack takes");
         return result;
     }
     result.crc32 = crc32(result.skin);
@@ -846,19 +873,19 @@ build_result build_project(const skin_project& project, const build_options& opt
     if (!options.depfile.empty() && result.problems.empty() &&
         !save_if_changed(options.depfile,
                          text_bytes(depfile_rule(state.out, options.stamp, outputs, result.inputs))))
-        result.problems.push_back(shown(options.depfile) + ": cannot write it");
+        report_file(state, options.depfile, problem_kind::cannot_write, "cannot write it");
     if (!options.stamp.empty() && result.problems.empty() &&
         replace_file(options.stamp, text_bytes("skinview build ran\n")) != save_outcome::saved)
-        result.problems.push_back(shown(options.stamp) + ": cannot write it");
+        report_file(state, options.stamp, problem_kind::cannot_write, "cannot write it");
     if (!save_if_changed(state.out / build_record_name, text_bytes(record_text(state.next))))
-        result.problems.push_back(shown(state.out / build_record_name) + ": cannot write it");
+        report_file(state, state.out / build_record_name, problem_kind::cannot_write, "cannot write it");
     for (planned_slot& planned : slots)
         result.slots.push_back(std::move(planned.slot));
     return result;
 }
 
 std::vector<project_slot> convert_entry(const skin_project& project, std::size_t entry, dither_method dither,
-                                        std::vector<std::string>& problems)
+                                        std::vector<project_problem>& problems)
 {
     skin_project alone = project;
     project_entry& chosen = alone.entries.at(entry);

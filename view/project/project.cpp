@@ -22,22 +22,24 @@ constexpr const char* entry_keys = "name, source, size, dither, background, key,
 
 // The problems of one file, told in the order of their lines once all are found.
 struct problem_list {
-    std::string shown; // the project file as messages name it
-    std::vector<std::pair<std::uint32_t, std::string>> found;
+    fs::path file;
+    std::vector<project_problem> found;
 };
 
-void report(problem_list& problems, std::uint32_t line, const std::string& text)
+// A problem at `line`, of the entry read `entry`-th when it concerns one.
+void report(problem_list& problems, std::uint32_t line, problem_kind kind, std::optional<std::size_t> entry,
+            const std::string& text)
 {
-    problems.found.emplace_back(line, text);
+    problems.found.push_back(
+        {.file = problems.file, .line = static_cast<int>(line), .entry = entry, .kind = kind, .text = text});
 }
 
-// Each problem as "FILE:LINE: TEXT", by line; false if there was any.
-bool tell(problem_list& problems, std::vector<std::string>& lines)
+// Every problem, by line, after those already in `out`; false if there was any.
+bool tell(problem_list& problems, std::vector<project_problem>& out)
 {
     std::stable_sort(problems.found.begin(), problems.found.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (const auto& [line, text] : problems.found)
-        lines.push_back(problems.shown + ":" + std::to_string(line) + ": " + text);
+                     [](const project_problem& a, const project_problem& b) { return a.line < b.line; });
+    out.insert(out.end(), problems.found.begin(), problems.found.end());
     return problems.found.empty();
 }
 
@@ -66,14 +68,14 @@ struct look_keys {
 // Reads the dither, background and key keys that [defaults] and every entry may hold; false if
 // `key` is none of them.
 bool read_look(const toml::key& key, const toml::node& node, look_keys& look, const std::string& where,
-               problem_list& problems)
+               std::optional<std::size_t> entry, problem_list& problems)
 {
     const std::uint32_t line = key.source().begin.line;
     if (key.str() == "dither") {
         const std::optional<std::string> text = node.is_string() ? node.value<std::string>() : std::nullopt;
         look.dither = text ? parse_dither(*text) : std::nullopt;
         if (!look.dither)
-            report(problems, line, where + "dither " + dither_choices);
+            report(problems, line, problem_kind::bad_value, entry, where + "dither " + dither_choices);
         return true;
     }
     if (key.str() != "background" && key.str() != "key")
@@ -82,7 +84,7 @@ bool read_look(const toml::key& key, const toml::node& node, look_keys& look, co
     const std::optional<std::string> text = node.value<std::string>();
     rgb_colour colour{};
     if (!node.is_string() || !text || !parse_colour(*text, colour)) {
-        report(problems, line, where + name + " " + colour_choice);
+        report(problems, line, problem_kind::bad_value, entry, where + name + " " + colour_choice);
     } else if (name == "background") {
         look.background = colour;
     } else if (rgb_colour nearest{}; key_byte(colour, nearest)) {
@@ -90,11 +92,10 @@ bool read_look(const toml::key& key, const toml::node& node, look_keys& look, co
     } else {
         char shown[8];
         std::snprintf(shown, sizeof shown, "#%02X%02X%02X", nearest[0], nearest[1], nearest[2]);
-        report(problems, line,
+        report(problems, line, problem_kind::bad_value, entry,
                where + "key " + printable(*text) + " is not a device colour; the nearest is " + shown);
     }
     return true;
-    return false;
 }
 
 // The [defaults] table.
@@ -102,13 +103,14 @@ void read_defaults(const toml::node& node, skin_project& project, problem_list& 
 {
     const toml::table* table = node.as_table();
     if (table == nullptr) {
-        report(problems, node.source().begin.line, "defaults must be a table ([defaults])");
+        report(problems, node.source().begin.line, problem_kind::bad_value, std::nullopt,
+               "defaults must be a table ([defaults])");
         return;
     }
     look_keys look;
     for (const auto& [key, value] : *table)
-        if (!read_look(key, value, look, "defaults: ", problems))
-            report(problems, key.source().begin.line,
+        if (!read_look(key, value, look, "defaults: ", std::nullopt, problems))
+            report(problems, key.source().begin.line, problem_kind::unknown_key, std::nullopt,
                    "defaults: unknown key \"" + std::string(key.str()) +
                        "\": the keys are dither, background, key");
     project.dither = look.dither.value_or(project.dither);
@@ -117,7 +119,8 @@ void read_defaults(const toml::node& node, skin_project& project, problem_list& 
 }
 
 // The entry's sources as written: one path, or a list of them for frames.
-void read_sources(const toml::node& node, project_entry& entry, std::uint32_t line, problem_list& problems)
+void read_sources(const toml::node& node, project_entry& entry, std::size_t index, std::uint32_t line,
+                  problem_list& problems)
 {
     if (const std::optional<std::string> one = node.value<std::string>(); node.is_string()) {
         entry.sources.push_back(*one);
@@ -132,18 +135,20 @@ void read_sources(const toml::node& node, project_entry& entry, std::uint32_t li
                 entry.sources.push_back(*item.value<std::string>());
         }
     if (!paths)
-        report(problems, line, entry_label(entry) + ": source must be a path or a list of paths");
+        report(problems, line, problem_kind::bad_value, index,
+               entry_label(entry) + ": source must be a path or a list of paths");
     else if (entry.sources.empty())
-        report(problems, line, entry_label(entry) + ": source lists no frames");
+        report(problems, line, problem_kind::bad_value, index,
+               entry_label(entry) + ": source lists no frames");
 }
 
-// One [[picture]] or [[icon]] table, every key checked.
-project_entry read_entry(const toml::node& node, bool icon, problem_list& problems)
+// One [[picture]] or [[icon]] table, the `index`-th read, every key checked.
+project_entry read_entry(const toml::node& node, bool icon, std::size_t index, problem_list& problems)
 {
     project_entry entry{.icon = icon, .line = static_cast<int>(node.source().begin.line)};
     const toml::table* table = node.as_table();
     if (table == nullptr) {
-        report(problems, node.source().begin.line,
+        report(problems, node.source().begin.line, problem_kind::bad_value, index,
                std::string(icon ? "icon" : "picture") + " must be a table ([[" + (icon ? "icon" : "picture") +
                    "]])");
         return entry;
@@ -153,17 +158,18 @@ project_entry read_entry(const toml::node& node, bool icon, problem_list& proble
         entry.name = *name->value<std::string>();
     const std::string where = entry_label(entry) + ": ";
     if (name != nullptr && name->is_string() && entry.name.empty())
-        report(problems, name->source().begin.line, entry_label(entry) + not_a_c_name);
+        report(problems, name->source().begin.line, problem_kind::bad_name, index,
+               entry_label(entry) + not_a_c_name);
     bool has_source = false;
     bool look = false; // a key that as_is leaves no room for
     for (const auto& [key, value] : *table) {
         const std::uint32_t line = key.source().begin.line;
         if (key.str() == "name") {
             if (!value.is_string())
-                report(problems, line, where + "name must be a string");
+                report(problems, line, problem_kind::bad_value, index, where + "name must be a string");
         } else if (key.str() == "source") {
             has_source = true;
-            read_sources(value, entry, line, problems);
+            read_sources(value, entry, index, line, problems);
         } else if (key.str() == "size") {
             const std::optional<std::int64_t> size =
                 value.is_integer() ? value.value<std::int64_t>() : std::nullopt;
@@ -171,30 +177,32 @@ project_entry read_entry(const toml::node& node, bool icon, problem_list& proble
             if (size == 16 || size == 128)
                 entry.size = static_cast<int>(*size);
             else
-                report(problems, line, where + "size must be 16 or 128" + unquote_hint(value, {"16", "128"}));
+                report(problems, line, problem_kind::bad_value, index,
+                       where + "size must be 16 or 128" + unquote_hint(value, {"16", "128"}));
         } else if (key.str() == "as_is") {
             if (value.is_boolean())
                 entry.as_is = *value.value<bool>();
             else
-                report(problems, line,
+                report(problems, line, problem_kind::bad_value, index,
                        where + "as_is must be true or false" + unquote_hint(value, {"true", "false"}));
-        } else if (look_keys read; read_look(key, value, read, where, problems)) {
+        } else if (look_keys read; read_look(key, value, read, where, index, problems)) {
             look = true;
             entry.dither = read.dither ? read.dither : entry.dither;
             entry.background = read.background ? read.background : entry.background;
             entry.key = read.key ? read.key : entry.key;
         } else {
-            report(problems, line,
+            report(problems, line, problem_kind::unknown_key, index,
                    where + "unknown key \"" + std::string(key.str()) + "\": the keys are " + entry_keys);
         }
     }
     const auto line = static_cast<std::uint32_t>(entry.line);
     if (name == nullptr)
-        report(problems, line, where + "has no name: add name = \"...\"");
+        report(problems, line, problem_kind::missing_key, index, where + "has no name: add name = \"...\"");
     if (!has_source)
-        report(problems, line, where + "has no source: add source = \"PATH\"");
+        report(problems, line, problem_kind::missing_key, index,
+               where + "has no source: add source = \"PATH\"");
     if (entry.as_is && look)
-        report(problems, line,
+        report(problems, line, problem_kind::bad_value, index,
                where + "as_is takes the BMP as it is: size, dither, background and key do not apply");
     return entry;
 }
@@ -203,18 +211,19 @@ project_entry read_entry(const toml::node& node, bool icon, problem_list& proble
 void check_names(const skin_project& project, problem_list& problems)
 {
     std::map<std::string, const project_entry*> taken;
-    for (const project_entry& entry : project.entries) {
+    for (std::size_t index = 0; index < project.entries.size(); ++index) {
+        const project_entry& entry = project.entries[index];
         if (entry.name.empty())
             continue;
         const std::string name = c_name(entry.name);
         const auto line = static_cast<std::uint32_t>(entry.line);
         if (!is_c_identifier(name)) {
-            report(problems, line, entry_label(entry) + not_a_c_name);
+            report(problems, line, problem_kind::bad_name, index, entry_label(entry) + not_a_c_name);
             continue;
         }
         const auto [other, fresh] = taken.emplace(name, &entry);
         if (!fresh)
-            report(problems, line,
+            report(problems, line, problem_kind::name_clash, index,
                    entry_label(entry) + ": its C name " + name + " is also that of " +
                        entry_label(*other->second) + " (line " + std::to_string(other->second->line) + ")");
     }
@@ -223,8 +232,9 @@ void check_names(const skin_project& project, problem_list& problems)
 // Sources that are missing or not files; what they hold is judged when they are built.
 void check_sources(const skin_project& project, problem_list& problems)
 {
-    for (const project_entry& entry : project.entries)
-        for (const std::string& source : entry.sources) {
+    for (std::size_t index = 0; index < project.entries.size(); ++index)
+        for (const std::string& source : project.entries[index].sources) {
+            const project_entry& entry = project.entries[index];
             std::error_code code;
             const fs::path path = source_path(project, source);
             if (fs::is_regular_file(path, code))
@@ -237,7 +247,8 @@ void check_sources(const skin_project& project, problem_list& problems)
                             [](unsigned char c) { return c == '\\' || c < 0x20 || c == 0x7F; }))
                 text +=
                     ": write the path with '/' between folders (art/icon.png), which works on every system";
-            report(problems, static_cast<std::uint32_t>(entry.line), text);
+            report(problems, static_cast<std::uint32_t>(entry.line), problem_kind::missing_source, index,
+                   text);
         }
 }
 
@@ -429,39 +440,37 @@ std::string entry_label(const project_entry& entry)
     return entry.name.empty() ? kind : std::string(kind) + " \"" + entry.name + "\"";
 }
 
-bool load_project(const fs::path& file, skin_project& project, std::vector<std::string>& problems)
+bool load_project(const fs::path& file, skin_project& project, std::vector<project_problem>& problems)
 {
     project = {.file = file};
-    problem_list list{file.lexically_normal().string(), {}};
+    problem_list list{file, {}};
+    const auto unreadable = [&](std::uint32_t line, const char* text) {
+        report(list, line, problem_kind::unreadable, std::nullopt, text);
+        return tell(list, problems);
+    };
     std::error_code code;
-    if (!fs::is_regular_file(file, code)) {
-        problems.push_back(list.shown +
-                           (fs::exists(file, code)
-                                ? ": not a file"
-                                : ": no such file (skinview init writes one for a skin folder)"));
-        return false;
-    }
+    if (!fs::is_regular_file(file, code))
+        return unreadable(0, fs::exists(file, code)
+                                 ? "not a file"
+                                 : "no such file (skinview init writes one for a skin folder)");
     // A file that cannot be read (locked while a program saves it) must not pass for an empty one.
     const whole_file whole = read_whole_file(file);
-    if (whole.outcome != read_outcome::read && (fs::file_size(file, code) != 0 || code)) {
-        problems.push_back(list.shown + ": cannot be read");
-        return false;
-    }
+    if (whole.outcome != read_outcome::read && (fs::file_size(file, code) != 0 || code))
+        return unreadable(0, "cannot be read");
     const std::span<const std::uint8_t> bytes(whole.bytes.get(), static_cast<std::size_t>(whole.length));
     project.text.assign(bytes.begin(), bytes.end());
     // Notepad's "Unicode" is UTF-16: a byte-order mark, or a zero byte beside every ASCII letter.
     if (bytes.size() >= 2 &&
         (((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF)) ||
-         bytes[0] == 0 || bytes[1] == 0)) {
-        problems.push_back(list.shown + ":1: the file is UTF-16: save it as UTF-8");
-        return false;
-    }
+         bytes[0] == 0 || bytes[1] == 0))
+        return unreadable(1, "the file is UTF-16: save it as UTF-8");
     toml::table document;
     try {
         document = toml::parse(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
-                               list.shown);
+                               file.lexically_normal().string());
     } catch (const toml::parse_error& error) {
-        report(list, error.source().begin.line, std::string(error.description()));
+        report(list, error.source().begin.line, problem_kind::syntax, std::nullopt,
+               std::string(error.description()));
         return tell(list, problems);
     }
     const std::vector<std::size_t> starts = line_starts(project.text);
@@ -487,25 +496,40 @@ bool load_project(const fs::path& file, skin_project& project, std::vector<std::
         }
         const bool icon = key.str() == "icon";
         if (!icon && key.str() != "picture") {
-            report(list, line,
+            report(list, line, problem_kind::unknown_key, std::nullopt,
                    "unknown key \"" + std::string(key.str()) +
                        "\": the tables are [defaults], [[picture]], [[icon]]");
             continue;
         }
         const toml::array* entries = node.as_array();
         if (entries == nullptr) {
-            report(list, line,
+            report(list, line, problem_kind::bad_value, std::nullopt,
                    std::string(key.str()) + " must be a list of tables ([[" + std::string(key.str()) + "]])");
             continue;
         }
         for (const toml::node& entry : *entries) {
-            project.entries.push_back(read_entry(entry, icon, list));
+            project.entries.push_back(read_entry(entry, icon, project.entries.size(), list));
             if (const toml::table* table = entry.as_table())
                 place_keys(project.entries.back(), *table, project.text, starts);
         }
     }
-    std::stable_sort(project.entries.begin(), project.entries.end(),
-                     [](const project_entry& a, const project_entry& b) { return a.line < b.line; });
+    // Pictures and icons are read apart, then put in file order; their problems follow them.
+    std::vector<std::size_t> order(project.entries.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return project.entries[a].line < project.entries[b].line;
+    });
+    std::vector<std::size_t> place(order.size());
+    std::vector<project_entry> sorted;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        place[order[i]] = i;
+        sorted.push_back(std::move(project.entries[order[i]]));
+    }
+    project.entries = std::move(sorted);
+    for (project_problem& problem : list.found)
+        if (problem.entry)
+            problem.entry = place[*problem.entry];
     place_blocks(project, headers, starts);
     check_names(project, list);
     check_sources(project, list);

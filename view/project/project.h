@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "view/common/quantise.h"
+#include "view/project/problem.h"
 
 inline constexpr const char* project_file_name = "skin.toml";
 
@@ -53,10 +54,10 @@ struct skin_project {
     std::string text;                   // the file's bytes as read: what an edit is based on
 };
 
-// Reads and checks a project file. Every problem found goes to `problems` as one line
-// ("skin.toml:14: icon \"battery\": art/battery.png: no such file"); false if there was any.
+// Reads and checks a project file, sources missing included. Every problem found is added to
+// `problems`, in the order of its lines; false if there was any.
 bool load_project(const std::filesystem::path& file, skin_project& project,
-                  std::vector<std::string>& problems);
+                  std::vector<project_problem>& problems);
 
 // The project file's text for `project`, as init writes it.
 std::string project_text(const skin_project& project);
@@ -124,22 +125,25 @@ struct build_options {
 inline constexpr const char* build_record_name = ".skinview-build"; // in the output folder
 
 struct build_result {
-    std::vector<std::string> problems;         // one line each; when any, no output was changed
-    std::vector<project_slot> slots;           // in skin order
-    std::vector<std::uint8_t> skin;            // the bytes of skin.skn
-    std::uint32_t crc32 = 0;                   // of `skin`
-    std::vector<std::string> written;          // outputs whose bytes changed, in the order written
-    std::vector<std::string> removed;          // numbered BMPs of an earlier build that are no longer needed
-    unsigned decoded = 0;                      // sources decoded afresh rather than taken from the last build
+    std::vector<project_problem> problems; // the load's, then the build's; when any, no output was changed
+    std::vector<project_slot> slots;       // in skin order
+    std::vector<std::uint8_t> skin;        // the bytes of skin.skn
+    std::uint32_t crc32 = 0;               // of `skin`
+    std::vector<std::string> written;      // outputs whose bytes changed, in the order written
+    std::vector<std::string> removed;      // numbered BMPs of an earlier build that are no longer needed
+    unsigned decoded = 0;                  // sources decoded afresh rather than taken from the last build
     std::vector<std::filesystem::path> inputs; // the project file and every source, for watching
 };
 
 // Imports every entry as skinview import would, then writes the numbered BMPs, skin.skn, skin.h,
 // skin.json (and skin_data.c, the depfile) into the output folder, each only if its bytes change.
-build_result build_project(const skin_project& project, const build_options& options);
+// `loaded` holds what load_project found: with any problem, every entry that it leaves whole is
+// still converted so that all problems are told at once, and nothing is written.
+build_result build_project(const skin_project& project, const std::vector<project_problem>& loaded,
+                           const build_options& options);
 
 // The blocks of one entry, one slot per frame (side, frame, frame_count and block set, no file
 // name), converted as build would but with `dither` in place of the entry's own; nothing is
-// read from the last build nor written. Empty, with the problem lines in `problems`, on failure.
+// read from the last build nor written. Empty, with its problems added to `problems`, on failure.
 std::vector<project_slot> convert_entry(const skin_project& project, std::size_t entry, dither_method dither,
-                                        std::vector<std::string>& problems);
+                                        std::vector<project_problem>& problems);

@@ -6,7 +6,6 @@
 #include "support/file_io.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <optional>
 
@@ -85,26 +84,10 @@ http_response png_response(std::vector<std::uint8_t> png)
     return response;
 }
 
-// A problem line without the project folder in front, for the page.
-std::string shown_problem(const studio_state& state, const std::string& line)
+// A problem as the page shows it: its file named within the project folder.
+std::string shown_problem(const studio_state& state, const project_problem& problem)
 {
-    const std::string prefix = (state.folder / "").string();
-    return line.starts_with(prefix) ? line.substr(prefix.size()) : line;
-}
-
-// The entry whose table starts at the line that a problem names ("skin.toml:14: ..."), if any.
-std::optional<std::size_t> problem_entry(const studio_state& state, const std::string& line)
-{
-    const std::string file = shown_problem(state, line);
-    const std::string prefix = std::string(project_file_name) + ":";
-    if (!file.starts_with(prefix))
-        return std::nullopt;
-    int number = 0;
-    std::from_chars(file.data() + prefix.size(), file.data() + file.size(), number);
-    for (std::size_t e = 0; e < state.project.entries.size(); ++e)
-        if (state.project.entries[e].line == number)
-            return e;
-    return std::nullopt;
+    return problem_line(problem, state.folder);
 }
 
 // Reads skin.toml and builds it as `skinview build` does; the last good build stays on a failure.
@@ -112,16 +95,16 @@ void load_and_build(studio_state& state)
 {
     state.problems.clear();
     state.has_project = fs::exists(state.folder / project_file_name);
-    state.loaded = false;
     if (!state.has_project) {
         state.project = {}; // a deleted skin.toml leaves nothing of it on the page
         state.build = {};
         state.built_names.clear();
     }
-    state.loaded =
-        state.has_project && load_project(state.folder / project_file_name, state.project, state.problems);
-    if (state.loaded) {
-        build_result result = build_project(state.project, {.inside_only = true});
+    bool loaded = false;
+    if (state.has_project) {
+        std::vector<project_problem> problems;
+        loaded = load_project(state.folder / project_file_name, state.project, problems);
+        build_result result = build_project(state.project, problems, {.inside_only = true});
         if (result.problems.empty()) {
             state.build = std::move(result);
             state.built_names.clear();
@@ -131,25 +114,43 @@ void load_and_build(studio_state& state)
             state.problems = std::move(result.problems);
     }
     watch_built(state.watch, state.has_project
-                                 ? inputs_to_watch(state.project, state.loaded, std::move(state.watch.inputs))
+                                 ? inputs_to_watch(state.project, loaded, std::move(state.watch.inputs))
                                  : std::vector<fs::path>{state.folder / project_file_name});
     ++state.version;
 }
 
-// Whether edits may be saved: the file was read whole (a build's problems are mended by edits),
-// or at most some sources are missing, which an upload may mend. Any other problem would make
-// project_text drop what it could not read.
+// Whether a problem leaves every value of the file read, so that an edit may mend it: a missing
+// source (an upload brings it), a name (a rename), or anything the build found.
+bool mendable(problem_kind kind)
+{
+    switch (kind) {
+    case problem_kind::unreadable:
+    case problem_kind::syntax:
+    case problem_kind::unknown_key:
+    case problem_kind::bad_value:
+    case problem_kind::missing_key:
+        return false;
+    case problem_kind::bad_name:
+    case problem_kind::name_clash:
+    case problem_kind::missing_source:
+    case problem_kind::unreadable_source:
+    case problem_kind::undecodable_source:
+    case problem_kind::wrong_image:
+    case problem_kind::no_images:
+    case problem_kind::too_large:
+    case problem_kind::in_the_way:
+    case problem_kind::cannot_write:
+        return true;
+    }
+    return false;
+}
+
+// Whether edits may be saved: the file was read whole. Any other problem would have the edit
+// drop or keep what could not be read.
 bool editable(const studio_state& state)
 {
-    if (!state.has_project || state.loaded)
-        return state.loaded;
-    std::size_t missing = 0;
-    for (const project_entry& entry : state.project.entries)
-        for (const std::string& source : entry.sources)
-            missing +=
-                fs::is_regular_file(state.folder / fs::path(std::u8string(source.begin(), source.end()))) ? 0
-                                                                                                          : 1;
-    return state.problems.empty() || state.problems.size() <= missing;
+    return state.has_project && std::all_of(state.problems.begin(), state.problems.end(),
+                                            [](const project_problem& p) { return mendable(p.kind); });
 }
 
 // A stamp of an entry's source files (as the watcher stamps each), which changes when one is
@@ -173,11 +174,11 @@ std::string state_json(const studio_state& state)
 {
     std::vector<std::vector<std::string>> entry_problems(state.project.entries.size());
     std::vector<std::string> general;
-    for (const std::string& line : state.problems) {
-        if (const std::optional<std::size_t> entry = problem_entry(state, line))
-            entry_problems[*entry].push_back(shown_problem(state, line));
+    for (const project_problem& problem : state.problems) {
+        if (problem.entry && *problem.entry < entry_problems.size())
+            entry_problems[*problem.entry].push_back(shown_problem(state, problem));
         else
-            general.push_back(shown_problem(state, line));
+            general.push_back(shown_problem(state, problem));
     }
     const bool numbered_folder = !state.has_project && !scan_skin_folder(state.folder).images.empty();
     std::string json =
@@ -275,7 +276,7 @@ http_response dither_png(const studio_state& state, const http_request& request)
     const std::optional<dither_method> dither = parse_dither(query_value(request, "dither"));
     if (!e || !dither)
         return text_response(404, "no such entry or dither\n");
-    std::vector<std::string> problems;
+    std::vector<project_problem> problems;
     const std::vector<project_slot> slots = convert_entry(state.project, *e, *dither, problems);
     if (slots.empty())
         return text_response(422, problems.empty() ? "cannot convert\n"

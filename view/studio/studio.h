@@ -15,14 +15,13 @@ struct studio_state {
     std::filesystem::path folder; // the project's folder, canonical
     studio_door door;
     skin_project project;
-    bool has_project = false;             // skin.toml was read, with or without problems
-    bool loaded = false;                  // and read whole, without problems of its own
-    std::vector<std::string> problems;    // of the last load and build; none when all is well
-    build_result build;                   // the last build that succeeded: what the folder holds
-    std::vector<std::string> built_names; // the entry name of each slot of `build`
-    std::uint64_t version = 1;            // bumped by every change, the page's and the disk's
-    watch_state watch;                    // the project file and every source, as last built
-    bool stop = false;                    // the page asked the studio to end
+    bool has_project = false;              // skin.toml was read, with or without problems
+    std::vector<project_problem> problems; // of the last load and build; none when all is well
+    build_result build;                    // the last build that succeeded: what the folder holds
+    std::vector<std::string> built_names;  // the entry name of each slot of `build`
+    std::uint64_t version = 1;             // bumped by every change, the page's and the disk's
+    watch_state watch;                     // the project file and every source, as last built
+    bool stop = false;                     // the page asked the studio to end
 };
 
 // Reads and builds the project in `folder` (which may have no skin.toml yet).
