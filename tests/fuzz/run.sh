@@ -12,7 +12,7 @@ rm -rf "$build/seeds"
 "$build/make_fuzz_seeds" "$build/seeds"
 mkdir -p "$build/corpus"
 "$build/bitmap_fuzzer" -dict=tests/fuzz/bitmap.dict -max_len=20000 -max_total_time="$seconds" \
-    -print_final_stats=1 -artifact_prefix="$build/" "$build/corpus" "$build/seeds"
+    -print_final_stats=1 -artifact_prefix="$build/" "$build/corpus" "$build/seeds" tests/regressions
 mkdir -p "$build/request_corpus"
 "$build/request_fuzzer" -max_len=20000 -max_total_time="$((seconds / 6 + 1))" -print_final_stats=1 \
     -artifact_prefix="$build/request-" "$build/request_corpus" tests/fuzz/requests
