@@ -254,6 +254,9 @@ def main():
             context.drawImage(image, 0, 0, 16, 16);
             return [context.getImageData(0, 0, 1, 1).data[3], context.getImageData(8, 8, 1, 1).data[3]];
         """) == [0, 255], "key pixels transparent, the battery opaque")
+        wait_until("the difference the eye sees", lambda: re.fullmatch(
+            r"difference seen: \d+\.\d\d on average",
+            driver.find_element(By.CSS_SELECTOR, '.card[data-name="battery"] .error figcaption').text))
 
         # Dropping a PNG on the heart's slot replaces its artwork.
         bell = base64.b64encode(png(16, 16, icon(ring, (250, 200, 40)))).decode()

@@ -17,6 +17,7 @@
 
 #include "skin/bmp_writer.h"
 #include "tests/test_folder.h"
+#include "view/decode/decode_image.h"
 #include "view/studio/door.h"
 #include "view/studio/http.h"
 #include "view/studio/studio.h"
@@ -790,6 +791,57 @@ TEST_F(studio_test, a_save_in_two_steps_never_shows_a_problem)
         EXPECT_EQ(shown["entries"][1]["problems"], nlohmann::json::array()) << l.bytes;
         EXPECT_EQ(shown["stale"], false) << l.bytes;
         EXPECT_EQ(shown["slots"][1]["hash"] == first["slots"][1]["hash"], !l.reloads) << l.bytes;
+    }
+}
+
+// The error view: none where the artwork is in device colours, some where it is not, and no view
+// for a BMP taken as it is.
+TEST_F(studio_test, shows_where_the_device_differs_from_the_artwork)
+{
+    const auto flat = [](std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+        std::vector<std::uint8_t> rgba;
+        for (int p = 0; p < 16 * 16; ++p)
+            rgba.insert(rgba.end(), {red, green, blue, 255});
+        return encode_bmp(rgba, 16, 16, {"24-bit", 24});
+    };
+    write_file(folder / "red.bmp", flat(255, 0, 0)); // a device colour
+    write_file(folder / "grey.bmp", flat(100, 100, 100));
+    const std::string project = "[[icon]]\nname = \"red\"\nsource = \"red.bmp\"\n"
+                                "[[icon]]\nname = \"grey\"\nsource = \"grey.bmp\"\n"
+                                "[[icon]]\nname = \"kept\"\nsource = \"red.bmp\"\nas_is = true\n";
+    write_file(folder / "skin.toml", {project.begin(), project.end()});
+    studio_state state;
+    state.door = {"0123456789abcdef0123456789abcdef", 1, {}};
+    open_studio(state, folder);
+    const struct {
+        const char* entry;
+        int status;
+        bool seen; // a difference
+    } cases[] = {{"0", 200, false}, {"1", 200, true}, {"2", 404, false}};
+    for (const auto& c : cases) {
+        const http_response answer =
+            answer_request(state, {"GET",
+                                   "/api/error.png",
+                                   {{"entry", c.entry}},
+                                   {{"host", "127.0.0.1:1"}, {"x-studio-token", state.door.token}}});
+        ASSERT_EQ(answer.status, c.status) << c.entry << answer.body;
+        if (c.status != 200)
+            continue;
+        std::string mean;
+        for (const auto& [name, value] : answer.headers)
+            if (name == "X-Mean-Error")
+                mean = value;
+        EXPECT_EQ(mean != "0.00", c.seen) << c.entry << " " << mean;
+        std::string error;
+        const rgba_image map = decode_image(
+            {reinterpret_cast<const std::uint8_t*>(answer.body.data()), answer.body.size()}, error);
+        ASSERT_TRUE(map.rgba) << error;
+        const std::span<const std::uint8_t> pixels = rgba_bytes(map);
+        EXPECT_EQ(
+            std::all_of(pixels.begin(), pixels.end(), [](std::uint8_t v) { return v == 0 || v == 255; }) &&
+                pixels[0] == 0,
+            !c.seen)
+            << c.entry;
     }
 }
 

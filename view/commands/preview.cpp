@@ -48,20 +48,6 @@ int panels(const preview_options& options)
     return 1 + (options.compare ? 1 : 0) + (options.error ? 1 : 0);
 }
 
-// The error map's colours: black where the eye sees no difference, through red and yellow to white
-// at 10 units of CIEDE2000 and more (a difference plainly seen).
-std::vector<std::uint8_t> heat_map(const std::vector<double>& error)
-{
-    std::vector<std::uint8_t> rgb;
-    rgb.reserve(error.size() * 3);
-    for (const double e : error) {
-        const double t = std::clamp(e / 10, 0.0, 1.0) * 3;
-        for (int c = 0; c < 3; ++c)
-            rgb.push_back(static_cast<std::uint8_t>(std::lround(std::clamp(t - c, 0.0, 1.0) * 255)));
-    }
-    return rgb;
-}
-
 // Rows of at most four large cells, pictures first, the icons from a new row.
 std::vector<row> lay_out_rows(const skin_folder& scan, const preview_options& options, int gap)
 {
@@ -168,7 +154,7 @@ canvas draw_page(const page& p, const preview_options& options, int gap,
                     error = perceptual_error(converted->second, device, side, side);
                 if (error.empty()) // not converted afresh, or since drawn at another side
                     error = perceptual_error(source, device, side, side);
-                draw_image(sheet, heat_map(error), side, left + side * scale + gap, top, scale);
+                draw_image(sheet, error_heat_map(error), side, left + side * scale + gap, top, scale);
                 char line[64];
                 std::snprintf(line, sizeof line, ": mean error %.2f\n", mean_error(error));
                 errors += "  " + image.name + line;

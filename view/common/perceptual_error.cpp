@@ -151,3 +151,17 @@ double mean_error(const std::vector<double>& error)
         sum += e;
     return error.empty() ? 0 : sum / static_cast<double>(error.size());
 }
+
+// The error map's colours: black where the eye sees no difference, through red and yellow to white
+// at 10 units of CIEDE2000 and more (a difference plainly seen).
+std::vector<std::uint8_t> error_heat_map(const std::vector<double>& error)
+{
+    std::vector<std::uint8_t> rgb;
+    rgb.reserve(error.size() * 3);
+    for (const double e : error) {
+        const double t = std::clamp(e / 10, 0.0, 1.0) * 3;
+        for (int c = 0; c < 3; ++c)
+            rgb.push_back(static_cast<std::uint8_t>(std::lround(std::clamp(t - c, 0.0, 1.0) * 255)));
+    }
+    return rgb;
+}

@@ -13,3 +13,7 @@ std::vector<double> perceptual_error(std::span<const std::uint8_t> source,
 
 // The mean of the differences; 0 for none.
 double mean_error(const std::vector<double>& error);
+
+// The differences as RGB for the eye: black where none is seen, through red and yellow to white
+// at 10 and more (a difference plainly seen).
+std::vector<std::uint8_t> error_heat_map(const std::vector<double>& error);

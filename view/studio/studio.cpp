@@ -1,17 +1,17 @@
 // The studio's answers: the page, the project as JSON, slot images, and the edits, each written to
 // skin.toml and rebuilt with build_project, one at a time.
 #include "view/studio/studio.h"
-#include "skin/colour_332.h"
-#include "skin/skin.h"
-#include "support/file_io.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <optional>
 
+#include "skin/colour_332.h"
+#include "skin/skin.h"
 #include "support/file_io.h"
 #include "view/common/checksum.h"
 #include "view/common/convert.h"
+#include "view/common/perceptual_error.h"
 #include "view/common/render.h"
 #include "view/common/skin_folder.h"
 #include "view/decode/decode_image.h"
@@ -285,6 +285,31 @@ http_response dither_png(const studio_state& state, const http_request& request)
     return slot_png(slots[frame]);
 }
 
+// Where the eye sees one frame of an entry differ from its artwork, as a heat map, with the mean
+// in a header for the caption.
+http_response error_png(const studio_state& state, const http_request& request)
+{
+    const std::optional<std::size_t> e = query_index(request, "entry", state.project.entries.size());
+    if (!e || state.project.entries[*e].as_is)
+        return text_response(404, "no such converted entry\n");
+    const project_entry& entry = state.project.entries[*e];
+    std::vector<project_problem> problems;
+    const std::vector<project_slot> slots =
+        convert_entry(state.project, *e, entry.dither.value_or(state.project.dither), problems);
+    if (slots.empty())
+        return text_response(422, problems.empty() ? "cannot convert\n"
+                                                   : shown_problem(state, problems[0]) + "\n");
+    const project_slot& slot =
+        slots[std::min(query_index(request, "frame", 1u << 16).value_or(0), slots.size() - 1)];
+    const std::vector<double> error =
+        perceptual_error(slot.source, block_to_rgb(slot.block), slot.side, slot.side);
+    http_response response = png_response(png_file(slot.side, slot.side, 3, error_heat_map(error)));
+    char mean[32];
+    std::snprintf(mean, sizeof mean, "%.2f", mean_error(error));
+    response.headers.emplace_back("X-Mean-Error", mean);
+    return response;
+}
+
 // The device's pixels of a slot, an entry's artwork, or an entry under another dither.
 http_response image_response(const studio_state& state, const http_request& request)
 {
@@ -297,6 +322,8 @@ http_response image_response(const studio_state& state, const http_request& requ
         return source_png(state, request);
     if (path == "/api/dither.png")
         return dither_png(state, request);
+    if (path == "/api/error.png")
+        return error_png(state, request);
     return text_response(404, "not found\n");
 }
 

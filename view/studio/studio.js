@@ -244,7 +244,27 @@ function images_part(entry_index, entry, slots, side) {
   return make('div', {class: 'images'},
               make('figure', {class: 'device' + (stale ? ' stale' : '')}, frames,
                    make('figcaption', {text: caption})),
-              make('figure', {}, original, make('figcaption', {text: entry.sources.join(', ')})));
+              make('figure', {}, original, make('figcaption', {text: entry.sources.join(', ')})),
+              ...(entry.as_is ? [] : [error_figure(entry_index, entry, slots, side)]));
+}
+
+// Where the eye sees the device's first frame differ from the artwork, blurred as at the device's
+// pixel size: black for no difference seen, through red and yellow to white for a plain one.
+function error_figure(entry_index, entry, slots, side) {
+  const image = make('img', {class: 'pixels error-map', alt: 'Where the device differs from the artwork',
+                             title: 'Black: no difference seen; red, yellow, white: more and more plain'});
+  image.style.width = side * detail_scale(side) + 'px';
+  const caption = make('figcaption', {text: 'difference seen'});
+  const figure = make('figure', {class: 'error'}, image, caption);
+  const version = entry.stamp + (slots.length ? slots[0].hash : '');
+  api(`/api/error.png?entry=${entry_index}&v=${version}`).then(async (response) => {
+    if (!response.ok) throw new Error(response.statusText);
+    caption.textContent = `difference seen: ${response.headers.get('X-Mean-Error')} on average`;
+    const address = URL.createObjectURL(await response.blob());
+    image.addEventListener('load', () => URL.revokeObjectURL(address), {once: true});
+    image.src = address;
+  }).catch(() => (figure.hidden = true)); // the entry's problem is said below
+  return figure;
 }
 
 function controls_part(entry, side) {
