@@ -463,6 +463,20 @@ def main():
         wait_until("the download", lambda: driver.find_element(By.ID, "download-skin").is_displayed())
         check(not driver.find_element(By.ID, "message").is_displayed(), "no complaint about the drop")
         check(packs_to_the_built_skin(empty), "skin.skn of the new project")
+
+        # An entry's frames play in one tile of the overview.
+        write(os.path.join(empty, "a.png"), png(16, 16, icon(heart, (230, 40, 70))))
+        write(os.path.join(empty, "b.png"), png(16, 16, icon(ring, (250, 200, 40))))
+        with open(os.path.join(empty, "skin.toml"), "a") as file:
+            file.write('\n[[icon]]\nname = "blink"\nsource = ["a.png", "b.png"]\n')
+        blink = '.tile[data-name="blink"]'
+        wait_until("one tile for both frames", lambda: driver.execute_script(
+            "const tile = document.querySelectorAll(arguments[0]);"
+            "return tile.length === 1 && tile[0].textContent === 'blink (2 frames)'", blink))
+        shown = set()
+        wait_until("each frame shown in turn", lambda: shown.add(driver.execute_script(
+            "return [...document.querySelectorAll(arguments[0] + ' img')].findIndex(i => !i.hidden)", blink))
+            or shown == {0, 1})
         print(f"ok: every step checked; the page followed the disk in {followed:.2f} s; screenshot {SCREENSHOT}")
     finally:
         if driver is not None:

@@ -3,6 +3,7 @@
 'use strict';
 
 const max_upload_bytes = 16 * 1024 * 1024;
+const frame_ms = 100; // how long an animated tile shows each of its frames
 const dithers = ['none', 'floyd-steinberg', 'ordered'];
 
 // The token reaches the page after '#' in its first address, which no server sees. It is kept in
@@ -422,31 +423,47 @@ function render_tiles(keys) {
   state.entries.forEach((entry, index) => {
     const slots = entry_slots(entry);
     const side = slots.length ? slots[0].side : (entry.size || (entry.icon ? 16 : 128));
-    const shown = slots.length ? slots : [null];
-    shown.forEach((slot, frame) => {
-      const key = slot ? `${keys[index]}/${frame}` : `${keys[index]}/none`;
-      const signature = slot ? `${slot.hash}/${slot.file}` : `none/${side}`;
-      let tile = old.get(key);
-      if (!tile || tile.dataset.signature !== signature) {
-        const image = slot ? pixels(`/api/slot.png?slot=${state.slots.indexOf(slot)}&v=${slot.hash}`, side, slot.file)
-                           : make('div', {class: 'missing', 'data-side': side});
+    // An entry's frames share one tile, where they play.
+    const key = `${keys[index]}/${slots.length ? 'built' : 'none'}`;
+    const signature = slots.length ? slots.map((slot) => `${slot.hash}/${slot.file}`).join() : `none/${side}`;
+    let tile = old.get(key);
+    if (!tile || tile.dataset.signature !== signature) {
+      const images = slots.map((slot, frame) => {
+        const image = pixels(`/api/slot.png?slot=${state.slots.indexOf(slot)}&v=${slot.hash}`, side, slot.file);
         image.classList.add('tile-image');
-        tile = new_tile(key, keys[index], signature, image);
-      }
-      old.delete(key);
-      tile.dataset.entry = index;
-      tile.dataset.name = entry.name;
-      tile.draggable = state.editable;
-      tile.classList.toggle('broken', entry.problems.length > 0);
-      tile.classList.toggle('stale', !!slot && entry.problems.length > 0);
-      tile.querySelector('.label').textContent = shown.length > 1 ? `${entry.name} ${frame + 1}` : entry.name;
-      tile.title = slot ? slot_label(slot) : `${entry.name}: not built`;
-      lists[entry.icon ? 'icon' : 'picture'].push(tile);
-    });
+        image.hidden = frame > 0;
+        return image;
+      });
+      const image = slots.length > 1 ? make('div', {class: 'frames-playing'}, ...images)
+                  : images[0] || make('div', {class: 'missing tile-image', 'data-side': side});
+      tile = new_tile(key, keys[index], signature, image);
+    }
+    old.delete(key);
+    tile.dataset.entry = index;
+    tile.dataset.name = entry.name;
+    tile.draggable = state.editable;
+    tile.classList.toggle('broken', entry.problems.length > 0);
+    tile.classList.toggle('stale', slots.length > 0 && entry.problems.length > 0);
+    tile.querySelector('.label').textContent = slots.length > 1 ? `${entry.name} (${slots.length} frames)` : entry.name;
+    tile.title = !slots.length ? `${entry.name}: not built`
+               : slots.length === 1 ? slot_label(slots[0])
+               : `${slot_label(slots[0])} to ${slot_label(slots[slots.length - 1])}`;
+    lists[entry.icon ? 'icon' : 'picture'].push(tile);
   });
   place(element('picture-tiles'), lists.picture);
   place(element('icon-tiles'), lists.icon);
   size_tiles();
+}
+
+// Plays every animated tile: each shows the frame that the time falls on, a tenth of a second
+// each, so that tiles of the same length keep in step. Still for those who ask for less motion.
+function play_frames() {
+  if (matchMedia('(prefers-reduced-motion: reduce)').matches) return;
+  const tick = Math.floor(performance.now() / frame_ms);
+  for (const box of document.querySelectorAll('.frames-playing')) {
+    const shown = tick % box.children.length;
+    [...box.children].forEach((image, frame) => (image.hidden = frame !== shown));
+  }
 }
 
 // Slots are square: both sides are set, so that a picture never shows stretched while it loads.
@@ -645,6 +662,7 @@ function start() {
   // The studio says how often it looks at the disk; the page asks for news as often.
   load_state()
     .then(() => setInterval(poll, state.poll_ms))
+    .then(() => setInterval(play_frames, frame_ms))
     .catch((error) => show_message(error.message));
 }
 
