@@ -425,6 +425,11 @@ def main():
                                   "zoom.dispatchEvent(new Event('change'))", zoom)
             bottom = driver.execute_script(lowest)
             check(bottom <= screens * 800, f"every slot within {screens} screens at {zoom}: {bottom}")
+        driver.execute_script("const zoom = document.getElementById('zoom'); zoom.value = 'device';"
+                              "zoom.dispatchEvent(new Event('change'))")
+        check(driver.execute_script("const image = document.querySelector('.tile[data-name=\"sunset\"] img');"
+                                    "return image.getBoundingClientRect().width * devicePixelRatio") == 128,
+              "the device zoom puts one image pixel on one screen pixel")
         check(driver.execute_script("return document.querySelector('header').offsetHeight") < 50,
               "the header on one line at 1280 px")
 

@@ -99,7 +99,8 @@ let selected = null; // the key of the entry shown in detail
 // The overview's zoom; "fit" takes the largest that shows every slot in the window.
 function zoom() {
   const value = element('zoom').value;
-  return value === 'fit' ? fit_zoom() : Number(value);
+  // "device": one image pixel on one pixel of the screen, at the size the device shows it.
+  return value === 'fit' ? fit_zoom() : value === 'device' ? 1 / devicePixelRatio : Number(value);
 }
 
 // The detail's scale: icons large enough to see their pixels, pictures to fit beside their artwork.
@@ -648,7 +649,7 @@ function start() {
   element('zoom').addEventListener('change', size_tiles);
   addEventListener('resize', () => {
     document.documentElement.style.setProperty('--top-height', element('top').offsetHeight + 'px');
-    if (element('zoom').value === 'fit') size_tiles();
+    if (['fit', 'device'].includes(element('zoom').value)) size_tiles(); // the window or its screen changed
   });
   element('close-detail').addEventListener('click', () => select(null));
   for (const link of document.querySelectorAll('.download, .palette-download')) link.addEventListener('click', download);
