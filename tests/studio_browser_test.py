@@ -419,6 +419,18 @@ def main():
         tiles = driver.find_elements(By.CSS_SELECTOR, ".tile")
         check([t.get_attribute("data-name") for t in tiles][:5] == ["sunset", "waves", "p0", "p1", "battery-low"],
               "the overview in skin order, pictures first")
+        # One icon's dither changed: only what shows it is fetched again, not the other 43 slots.
+        choose("i3")
+        wait_until("the images", loaded_images)
+        driver.execute_script("performance.clearResourceTimings()")
+        dither = driver.find_element(By.CSS_SELECTOR, '.card[data-name="i3"] .dither')
+        driver.execute_script("arguments[0].value = 'ordered'; arguments[0].dispatchEvent(new Event('change'))", dither)
+        saved("the dither", lambda: entry_value(folder, "i3", "dither") == "ordered")
+        wait_until("the images", loaded_images)
+        fetched = driver.execute_script("return performance.getEntriesByType('resource').filter("
+                                        "r => r.name.includes('.png') && r.transferSize > 0).map(r => r.name)")
+        check(len(fetched) <= 5 and len(set(fetched)) == len(fetched),
+              f"at most 5 images fetched after one dither, none twice: {fetched}")
         lowest = "return Math.max(...[...document.querySelectorAll('.tile')].map(t => t.getBoundingClientRect().bottom + scrollY))"
         for zoom, screens in [("2", 2), ("fit", 1)]:
             driver.execute_script("const zoom = document.getElementById('zoom'); zoom.value = arguments[0];"

@@ -170,6 +170,28 @@ std::string sources_stamp(const studio_state& state, const project_entry& entry)
     return text;
 }
 
+// A slot image's name for what it shows: its pixels, and which of them are transparent.
+std::string slot_hash(const project_slot& slot)
+{
+    char hash[16];
+    std::snprintf(hash, sizeof hash, "%08x%03x", static_cast<unsigned>(crc32(slot.block)),
+                  slot.key ? 0x100u | *slot.key : 0u);
+    return hash;
+}
+
+// The name of what an image request shows, where one names it for good: a slot by its hash, an
+// entry's artwork by its stamp. Empty for the others.
+std::string image_content(const studio_state& state, const http_request& request)
+{
+    if (request.path == "/api/slot.png")
+        if (const auto s = query_index(request, "slot", state.build.slots.size()))
+            return slot_hash(state.build.slots[*s]);
+    if (request.path == "/api/source.png")
+        if (const auto e = query_index(request, "entry", state.project.entries.size()))
+            return sources_stamp(state, state.project.entries[*e]);
+    return {};
+}
+
 std::string state_json(const studio_state& state)
 {
     std::vector<std::vector<std::string>> entry_problems(state.project.entries.size());
@@ -209,11 +231,8 @@ std::string state_json(const studio_state& state)
     json += "],\"stale\":" + std::string(state.problems.empty() ? "false" : "true") + ",\"slots\":[";
     for (std::size_t s = 0; s < state.build.slots.size(); ++s) {
         const project_slot& slot = state.build.slots[s];
-        char hash[16]; // of what the image shows: the pixels, and which of them are transparent
-        std::snprintf(hash, sizeof hash, "%08x%03x", static_cast<unsigned>(crc32(slot.block)),
-                      slot.key ? 0x100u | *slot.key : 0u);
         json += std::string(s == 0 ? "" : ",") + "{\"entry\":" + std::to_string(slot.entry) +
-                ",\"name\":" + json_string(state.built_names[s]) + ",\"hash\":\"" + hash + "\"" +
+                ",\"name\":" + json_string(state.built_names[s]) + ",\"hash\":\"" + slot_hash(slot) + "\"" +
                 ",\"frame\":" + std::to_string(slot.frame) +
                 ",\"frame_count\":" + std::to_string(slot.frame_count) +
                 ",\"icon\":" + (slot.icon ? "true" : "false") + ",\"index\":" + std::to_string(slot.index) +
@@ -445,9 +464,11 @@ http_response read_only_answer(const studio_state& state, const http_request& re
         return palette_download_response(path.substr(std::string_view(palette_download).size()));
     if (path.ends_with(".png")) {
         http_response image = image_response(state, request);
-        // Every change bumps the version, so an image asked for at this one never changes: the
-        // page's redraws (a zoom, another tab) then decode nothing again.
-        if (image.status == 200 && query_value(request, "v") == std::to_string(state.version))
+        // Every change bumps the version, so an image asked for at this one never changes, nor
+        // one asked for by what it shows: the page's redraws (a zoom, another tab, the tile and
+        // the detail of one slot) then fetch and decode nothing again.
+        const std::string v = query_value(request, "v");
+        if (image.status == 200 && (v == std::to_string(state.version) || v == image_content(state, request)))
             image.cache = "private, max-age=31536000, immutable";
         return image;
     }
