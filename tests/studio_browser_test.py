@@ -320,11 +320,8 @@ def main():
         heart_image = driver.execute_script("return document.querySelector('.card[data-name=\"heart\"] .frames img')")
         skin_before = read(os.path.join(folder, "skin.skn"))
         write(os.path.join(folder, "art", "battery.png"), png(16, 16, icon(battery, (240, 60, 30))))
-        started = time.monotonic()
         wait_until("the page to follow the saved source", lambda: driver.execute_script(
             "return state.version > arguments[0]", before) and driver.execute_script(device_image) != image_before)
-        followed = time.monotonic() - started
-        check(followed < 2, f"the page followed the disk in {followed:.2f} s")
         check(driver.execute_script("return window.not_reloaded === true"), "the page was not reloaded")
         check(driver.execute_script(
             "return document.querySelector('.card[data-name=\"heart\"] .frames img') === arguments[0]", heart_image),
@@ -494,7 +491,7 @@ def main():
         wait_until("each frame shown in turn", lambda: shown.add(driver.execute_script(
             "return [...document.querySelectorAll(arguments[0] + ' img')].findIndex(i => !i.hidden)", blink))
             or shown == {0, 1})
-        print(f"ok: every step checked; the page followed the disk in {followed:.2f} s; screenshot {SCREENSHOT}")
+        print(f"ok: every step checked; screenshot {SCREENSHOT}")
     finally:
         if driver is not None:
             driver.quit()

@@ -774,7 +774,7 @@ TEST_F(studio_test, a_save_in_two_steps_never_shows_a_problem)
     open_studio(state, folder);
     const nlohmann::json first = page_state(state);
     ASSERT_EQ(first["problems"], nlohmann::json::array());
-    EXPECT_EQ(first["poll_ms"], 250) << "the page asks for news as often as the studio looks";
+    EXPECT_EQ(first["poll_ms"], 100) << "the page asks for news as often as the studio looks";
     const std::vector<std::uint8_t> saved = solid_bmp(16, 250, 10, 10);
     const std::size_t half = saved.size() / 2;
     struct look {
