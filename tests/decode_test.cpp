@@ -59,6 +59,8 @@ TEST_P(regression_gifs, decode_to_the_frames_a_browser_shows)
     for (const auto& rows : GetParam().frames)
         expected.push_back(frame_of(rows));
     EXPECT_EQ(frames_of(frames), expected);
+    for (const rgba_image& frame : frames)
+        EXPECT_EQ(frame.delay_ms, 100); // the ten hundredths of a second that each control block gives
     const rgba_image first = decode_image(file, error);
     ASSERT_TRUE(first.rgba);
     EXPECT_EQ(std::vector(rgba_bytes(first).begin(), rgba_bytes(first).end()), expected[0]);

@@ -30,6 +30,7 @@ struct gif_frame {
     std::span<const std::uint8_t> palette; // three bytes an entry
     int transparent = -1;                  // the index drawn as nothing, or none
     disposal after = disposal::leave;
+    int delay_ms = 0; // as the control block gives it, in hundredths of a second
     int code_size = 0;
     std::uint64_t data_at = 0; // the first sub-block of its codes
 };
@@ -87,6 +88,7 @@ bool read_layout(std::span<const std::uint8_t> file, std::size_t max_frames, gif
                 const std::uint8_t flags = read_u8(reader, at + 3);
                 next.after = disposal_of(flags);
                 next.transparent = flags & 1 ? read_u8(reader, at + 6) : -1;
+                next.delay_ms = read_u16(reader, at + 4) * 10;
             }
             at = skip_sub_blocks(reader, at + 2);
             continue;
@@ -318,7 +320,8 @@ std::vector<rgba_image> decode_gif(std::span<const std::uint8_t> file, std::size
             return {};
         }
         std::memcpy(rgba.get(), canvas.data(), bytes);
-        frames.push_back({static_cast<int>(layout.width), static_cast<int>(layout.height), std::move(rgba)});
+        frames.push_back({static_cast<int>(layout.width), static_cast<int>(layout.height), std::move(rgba),
+                          frame.delay_ms});
         if (frame.after == disposal::restore)
             canvas.swap(saved);
         else if (frame.after == disposal::clear)

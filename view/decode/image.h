@@ -12,6 +12,7 @@ struct rgba_image {
     int width = 0;
     int height = 0;
     byte_buffer rgba; // width x height x 4 bytes; empty when nothing was decoded
+    int delay_ms = 0; // how long an animation's frame shows, as its file says; 0: not said
 };
 
 // The image's bytes, or none.
