@@ -3,7 +3,7 @@
 'use strict';
 
 const max_upload_bytes = 16 * 1024 * 1024;
-const frame_ms = 100; // how long an animated tile shows each of its frames
+const frame_ms = 100; // how long an animated tile shows a frame whose file gives no pace
 const dithers = ['none', 'floyd-steinberg', 'ordered'];
 
 // The token reaches the page after '#' in its first address, which no server sees. It is kept in
@@ -435,7 +435,8 @@ function render_tiles(keys) {
         image.hidden = frame > 0;
         return image;
       });
-      const image = slots.length > 1 ? make('div', {class: 'frames-playing'}, ...images)
+      const delays = slots.map((slot) => frame_delay(slot.delay_ms)).join();
+      const image = slots.length > 1 ? make('div', {class: 'frames-playing', 'data-delays': delays}, ...images)
                   : images[0] || make('div', {class: 'missing tile-image', 'data-side': side});
       tile = new_tile(key, keys[index], signature, image);
     }
@@ -456,13 +457,22 @@ function render_tiles(keys) {
   size_tiles();
 }
 
-// Plays every animated tile: each shows the frame that the time falls on, a tenth of a second
-// each, so that tiles of the same length keep in step. Still for those who ask for less motion.
+// How long a frame shows: as its GIF says, where it says a pace browsers keep (more than a
+// hundredth of a second), else a tenth of a second.
+function frame_delay(delay_ms) {
+  return delay_ms > 10 ? delay_ms : frame_ms;
+}
+
+// Plays every animated tile: each shows the frame that the time falls on, so that tiles of the
+// same pace keep in step. Still for those who ask for less motion.
 function play_frames() {
   if (matchMedia('(prefers-reduced-motion: reduce)').matches) return;
-  const tick = Math.floor(performance.now() / frame_ms);
+  const now = performance.now();
   for (const box of document.querySelectorAll('.frames-playing')) {
-    const shown = tick % box.children.length;
+    const delays = box.dataset.delays.split(',').map(Number);
+    let time = now % delays.reduce((sum, delay) => sum + delay, 0);
+    let shown = 0;
+    while (time >= delays[shown]) time -= delays[shown++];
     [...box.children].forEach((image, frame) => (image.hidden = frame !== shown));
   }
 }
@@ -663,7 +673,7 @@ function start() {
   // The studio says how often it looks at the disk; the page asks for news as often.
   load_state()
     .then(() => setInterval(poll, state.poll_ms))
-    .then(() => setInterval(play_frames, frame_ms))
+    .then(() => setInterval(play_frames, 20))
     .catch((error) => show_message(error.message));
 }
 
