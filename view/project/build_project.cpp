@@ -4,10 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <initializer_list>
 #include <map>
 #include <set>
-#include <sstream>
 
 #include "skin/bitmap.h"
 #include "skin/colour_332.h"
@@ -18,27 +16,12 @@
 #include "view/common/skin_folder.h"
 #include "view/common/skin_header.h"
 #include "view/decode/decode_image.h"
+#include "view/project/build_record.h"
 #include "view/project/watch.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr const char* record_header = "skinview build record 1";
-
-// What the last build knew about a source, so that an unchanged one need not be read.
-struct source_stamp {
-    std::uint64_t hash = 0;
-    std::uintmax_t size = 0;
-    long long time = 0;
-};
-
-// The build record: the files build wrote, the sources it read, and what each conversion gave.
-struct build_record {
-    std::map<std::string, std::uint64_t> files;  // output name -> hash of the bytes written
-    std::map<std::string, source_stamp> sources; // source as written -> stamp
-    std::map<std::uint64_t, std::vector<std::uint64_t>> conversions; // key -> hash of each frame's BMP
-};
 
 // One image of the skin to be: its block and the bytes of its numbered BMP.
 struct planned_slot {
@@ -85,79 +68,6 @@ std::uint64_t hash_value(std::uint64_t hash, std::uint64_t value)
     for (std::size_t i = 0; i < 8; ++i)
         bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
     return content_hash(bytes, hash);
-}
-
-// The record of the last build; empty when there is none, or it is of another version.
-build_record read_record(const fs::path& path)
-{
-    build_record record;
-    const std::vector<std::uint8_t> bytes = read_file_bytes(path);
-    std::istringstream in(std::string(bytes.begin(), bytes.end()));
-    std::string line;
-    if (!std::getline(in, line) || line != record_header)
-        return record; // none, or of another version: everything is done afresh
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string kind;
-        std::uint64_t hash = 0;
-        fields >> kind >> std::hex >> hash >> std::dec;
-        if (kind == "file" || kind == "source") {
-            source_stamp stamp{.hash = hash};
-            if (kind == "source")
-                fields >> stamp.size >> stamp.time;
-            std::string name;
-            fields.get(); // the one space before a name, which may itself hold spaces
-            std::getline(fields, name);
-            if (fields.fail() || name.empty())
-                continue;
-            if (kind == "file")
-                record.files[name] = hash;
-            else
-                record.sources[name] = stamp;
-        } else if (kind == "convert") {
-            std::vector<std::uint64_t>& frames = record.conversions[hash];
-            for (std::uint64_t frame = 0; fields >> std::hex >> frame;)
-                frames.push_back(frame);
-        }
-    }
-    return record;
-}
-
-// Sixteen hexadecimal digits.
-std::string hex(std::uint64_t value)
-{
-    char text[20];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
-    return text;
-}
-
-// One line of the record: its fields, separated by spaces.
-void add_line(std::string& text, std::initializer_list<std::string> fields)
-{
-    for (const std::string& field : fields) {
-        if (&field != fields.begin())
-            text += ' ';
-        text += field;
-    }
-    text += '\n';
-}
-
-std::string record_text(const build_record& record)
-{
-    std::string text;
-    add_line(text, {record_header});
-    for (const auto& [name, hash] : record.files)
-        add_line(text, {"file", hex(hash), name});
-    for (const auto& [path, stamp] : record.sources)
-        add_line(text,
-                 {"source", hex(stamp.hash), std::to_string(stamp.size), std::to_string(stamp.time), path});
-    for (const auto& [key, frames] : record.conversions) {
-        std::string hashes;
-        for (const std::uint64_t frame : frames)
-            hashes += hashes.empty() ? hex(frame) : ' ' + hex(frame);
-        add_line(text, {"convert", hex(key), hashes});
-    }
-    return text;
 }
 
 // The bytes of an output file as they are now, read once; null when there is no such file.
