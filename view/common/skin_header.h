@@ -1,9 +1,11 @@
 // The skin's table of contents for firmware, as a C header or JSON: what skinview index and
-// skinview build both write.
+// skinview build both write; and for build, the skin as C data and the Makefile rule of its files.
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -46,3 +48,14 @@ std::string skin_c_header(const skin_contents& contents, const std::string& guar
                           const std::string& made_by);
 
 std::string skin_json(const skin_contents& contents);
+
+// The skin as a C array named skin_data, for devices without a file system.
+std::string skin_data_text(std::span<const std::uint8_t> skin);
+
+// A path as the build record and the depfile spell it: UTF-8, forward slashes.
+std::string path_text(const std::filesystem::path& path);
+
+// The Makefile rule that `targets` (after `stamp`, unless it is empty) depend on every input.
+std::string depfile_text(const std::filesystem::path& stamp,
+                         const std::vector<std::filesystem::path>& targets,
+                         const std::vector<std::filesystem::path>& inputs);

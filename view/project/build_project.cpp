@@ -4,41 +4,25 @@
 
 #include <algorithm>
 #include <cstring>
-#include <initializer_list>
 #include <map>
 #include <set>
-#include <sstream>
 
 #include "skin/bitmap.h"
 #include "skin/colour_332.h"
 #include "skin/skin.h"
 #include "support/file_io.h"
+#include "support/utf8_path.h"
 #include "view/common/checksum.h"
 #include "view/common/convert.h"
 #include "view/common/skin_folder.h"
 #include "view/common/skin_header.h"
 #include "view/decode/decode_image.h"
+#include "view/project/build_record.h"
 #include "view/project/watch.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr const char* record_header = "skinview build record 1";
-
-// What the last build knew about a source, so that an unchanged one need not be read.
-struct source_stamp {
-    std::uint64_t hash = 0;
-    std::uintmax_t size = 0;
-    long long time = 0;
-};
-
-// The build record: the files build wrote, the sources it read, and what each conversion gave.
-struct build_record {
-    std::map<std::string, std::uint64_t> files;  // output name -> hash of the bytes written
-    std::map<std::string, source_stamp> sources; // source as written -> stamp
-    std::map<std::uint64_t, std::vector<std::uint64_t>> conversions; // key -> hash of each frame's BMP
-};
 
 // One image of the skin to be: its block and the bytes of its numbered BMP.
 struct planned_slot {
@@ -71,13 +55,6 @@ build_state start_state(const skin_project& project, const fs::path& out, build_
             .result = result};
 }
 
-// A path as the record and the depfile spell it: UTF-8, forward slashes.
-std::string path_text(const fs::path& path)
-{
-    const std::u8string text = path.lexically_normal().generic_u8string();
-    return {text.begin(), text.end()};
-}
-
 // `hash` continued over the eight bytes of `value`.
 std::uint64_t hash_value(std::uint64_t hash, std::uint64_t value)
 {
@@ -85,79 +62,6 @@ std::uint64_t hash_value(std::uint64_t hash, std::uint64_t value)
     for (std::size_t i = 0; i < 8; ++i)
         bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
     return content_hash(bytes, hash);
-}
-
-// The record of the last build; empty when there is none, or it is of another version.
-build_record read_record(const fs::path& path)
-{
-    build_record record;
-    const std::vector<std::uint8_t> bytes = read_file_bytes(path);
-    std::istringstream in(std::string(bytes.begin(), bytes.end()));
-    std::string line;
-    if (!std::getline(in, line) || line != record_header)
-        return record; // none, or of another version: everything is done afresh
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string kind;
-        std::uint64_t hash = 0;
-        fields >> kind >> std::hex >> hash >> std::dec;
-        if (kind == "file" || kind == "source") {
-            source_stamp stamp{.hash = hash};
-            if (kind == "source")
-                fields >> stamp.size >> stamp.time;
-            std::string name;
-            fields.get(); // the one space before a name, which may itself hold spaces
-            std::getline(fields, name);
-            if (fields.fail() || name.empty())
-                continue;
-            if (kind == "file")
-                record.files[name] = hash;
-            else
-                record.sources[name] = stamp;
-        } else if (kind == "convert") {
-            std::vector<std::uint64_t>& frames = record.conversions[hash];
-            for (std::uint64_t frame = 0; fields >> std::hex >> frame;)
-                frames.push_back(frame);
-        }
-    }
-    return record;
-}
-
-// Sixteen hexadecimal digits.
-std::string hex(std::uint64_t value)
-{
-    char text[20];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
-    return text;
-}
-
-// One line of the record: its fields, separated by spaces.
-void add_line(std::string& text, std::initializer_list<std::string> fields)
-{
-    for (const std::string& field : fields) {
-        if (&field != fields.begin())
-            text += ' ';
-        text += field;
-    }
-    text += '\n';
-}
-
-std::string record_text(const build_record& record)
-{
-    std::string text;
-    add_line(text, {record_header});
-    for (const auto& [name, hash] : record.files)
-        add_line(text, {"file", hex(hash), name});
-    for (const auto& [path, stamp] : record.sources)
-        add_line(text,
-                 {"source", hex(stamp.hash), std::to_string(stamp.size), std::to_string(stamp.time), path});
-    for (const auto& [key, frames] : record.conversions) {
-        std::string hashes;
-        for (const std::uint64_t frame : frames)
-            hashes += hashes.empty() ? hex(frame) : ' ' + hex(frame);
-        add_line(text, {"convert", hex(key), hashes});
-    }
-    return text;
 }
 
 // The bytes of an output file as they are now, read once; null when there is no such file.
@@ -329,7 +233,7 @@ bool plan_entry(build_state& state, std::size_t index, std::vector<planned_slot>
             // A numbered BMP of the folder (one that init adopted) may be mended where it is;
             // any other source is the artist's own and is never written over.
             std::error_code code;
-            const mend_at mend = is_series_name(path.filename().string()) &&
+            const mend_at mend = is_series_name(utf8_from_path(path.filename())) &&
                                          fs::equivalent(path.parent_path(), state.out, code)
                                      ? mend_at::in_place
                                      : mend_at::build;
@@ -449,38 +353,6 @@ std::vector<std::uint8_t> text_bytes(const std::string& text)
     return {text.begin(), text.end()};
 }
 
-// The skin as a C array, for devices without a file system.
-std::string skin_data_text(std::span<const std::uint8_t> skin)
-{
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string text =
-        "/* skin.skn as a C array. Generated by skinview build with the skin. */\n#include \"skin.h\"\n\n"
-        "/* Declared first so that the array has external linkage in C++ too. */\n"
-        "extern const unsigned char skin_data[SKIN_SIZE];\n"
-        "const unsigned char skin_data[SKIN_SIZE] = {\n";
-    text.reserve(text.size() + skin.size() * 5 + skin.size() / 16 + 8);
-    for (std::size_t i = 0; i < skin.size(); ++i) {
-        const char byte[] = {'0', 'x', digits[skin[i] >> 4], digits[skin[i] & 15], ','};
-        text.append(byte, sizeof byte);
-        text += i % 16 == 15 || i + 1 == skin.size() ? '\n' : ' ';
-    }
-    return text + "};\n";
-}
-
-// A path in Makefile syntax.
-std::string make_escaped(const fs::path& path)
-{
-    std::string text;
-    for (const char c : path_text(fs::absolute(path))) {
-        if (c == ' ' || c == '#' || c == '\\')
-            text += '\\';
-        if (c == '$')
-            text += '$';
-        text += c;
-    }
-    return text;
-}
-
 struct planned_output {
     std::string name; // in the output folder
     std::vector<std::uint8_t> bytes;
@@ -504,7 +376,7 @@ const project_entry* source_at(const std::map<std::string, const project_entry*>
         return found->second;
     std::error_code code;
     for (const auto& [text, entry] : sources)
-        if (fs::equivalent(fs::path(std::u8string(text.begin(), text.end())), path, code))
+        if (fs::equivalent(path_from_utf8(text), path, code))
             return entry;
     return nullptr;
 }
@@ -740,7 +612,8 @@ std::vector<planned_output> plan_outputs(build_state& state, const build_options
     }
     skin_contents contents = contents_of(state.project, slots);
     contents.crc32 = result.crc32;
-    const std::string made_by = "Generated by skinview build from " + state.project.file.filename().string() +
+    const std::string made_by = "Generated by skinview build from " +
+                                utf8_from_path(state.project.file.filename()) +
                                 ", with the skin; it is remade whenever the skin changes.";
     outputs.push_back(output_of(skin_file_name, result.skin));
     outputs.push_back(output_of("skin.h", text_bytes(skin_c_header(contents, "SKIN_H", made_by))));
@@ -787,27 +660,6 @@ void write_outputs(build_state& state, const std::vector<planned_output>& output
         state.next.files[output.name] = output.hash;
         state.result.written.push_back(output.name);
     }
-}
-
-// The Makefile rule: the skin and its companions depend on the project file and every source.
-// The numbered BMPs are left out, as a build system declares only the fixed outputs.
-std::string depfile_rule(const fs::path& out, const fs::path& stamp,
-                         const std::vector<planned_output>& outputs, const std::vector<fs::path>& inputs)
-{
-    std::string rule = stamp.empty() ? std::string() : make_escaped(stamp);
-    for (const planned_output& output : outputs)
-        if (!output.name.ends_with(".bmp")) {
-            if (!rule.empty())
-                rule += ' ';
-            rule += make_escaped(out / output.name);
-        }
-    rule += ':';
-    for (const fs::path& input : inputs) {
-        rule += ' ';
-        rule += make_escaped(input);
-    }
-    rule += '\n';
-    return rule;
 }
 
 } // namespace
@@ -870,9 +722,13 @@ build_result build_project(const skin_project& project, const std::vector<projec
     if (!result.problems.empty())
         return result;
     write_outputs(state, outputs, removals);
+    std::vector<fs::path>
+        targets; // the numbered BMPs are left out: a build system declares only fixed outputs
+    for (const planned_output& output : outputs)
+        if (!output.name.ends_with(".bmp"))
+            targets.push_back(state.out / output.name);
     if (!options.depfile.empty() && result.problems.empty() &&
-        !save_if_changed(options.depfile,
-                         text_bytes(depfile_rule(state.out, options.stamp, outputs, result.inputs))))
+        !save_if_changed(options.depfile, text_bytes(depfile_text(options.stamp, targets, result.inputs))))
         report_file(state, options.depfile, problem_kind::cannot_write, "cannot write it");
     if (!options.stamp.empty() && result.problems.empty() &&
         replace_file(options.stamp, text_bytes("skinview build ran\n")) != save_outcome::saved)

@@ -1,0 +1,103 @@
+// The build record, `.skinview-build` in the output folder. It is text, one record a line, each
+// line ending in '\n' and its fields separated by one space:
+//
+//   skinview build record 1                 the first line, and the version: a record whose first
+//                                           line differs is of another version and read as none
+//   file HASH NAME                          an output build wrote: its name in the output folder
+//                                           and the hash of the bytes it wrote
+//   source HASH SIZE TIME PATH              a source as the project names it, the hash of its
+//                                           bytes, and its size and modification time (decimal)
+//                                           when read; unchanged size and time stand for the hash
+//   convert KEY HASH...                     a conversion (the source's hash and every option that
+//                                           shapes its result) and the hash of each frame's BMP
+//
+// HASH and KEY are sixteen lower-case hexadecimal digits. NAME and PATH are UTF-8, run to the end
+// of the line and may hold spaces. A line of another kind is skipped, and so is a damaged file or
+// source line; a damaged convert line keeps the hashes read before the damage, which cannot match
+// a written file unless they are right. Whatever is missing is done afresh, so a damaged record
+// costs time, never a wrong output.
+#include "view/project/build_record.h"
+
+#include <cstdio>
+#include <initializer_list>
+#include <sstream>
+
+#include "support/file_io.h"
+
+namespace {
+
+constexpr const char* record_header = "skinview build record 1";
+
+// Sixteen hexadecimal digits.
+std::string hex(std::uint64_t value)
+{
+    char text[20];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+// One line of the record: its fields, separated by spaces.
+void add_line(std::string& text, std::initializer_list<std::string> fields)
+{
+    for (const std::string& field : fields) {
+        if (&field != fields.begin())
+            text += ' ';
+        text += field;
+    }
+    text += '\n';
+}
+
+} // namespace
+
+build_record read_record(const std::filesystem::path& path)
+{
+    build_record record;
+    const std::vector<std::uint8_t> bytes = read_file_bytes(path);
+    std::istringstream in(std::string(bytes.begin(), bytes.end()));
+    std::string line;
+    if (!std::getline(in, line) || line != record_header)
+        return record; // none, or of another version: everything is done afresh
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string kind;
+        std::uint64_t hash = 0;
+        fields >> kind >> std::hex >> hash >> std::dec;
+        if (kind == "file" || kind == "source") {
+            source_stamp stamp{.hash = hash};
+            if (kind == "source")
+                fields >> stamp.size >> stamp.time;
+            std::string name;
+            fields.get(); // the one space before a name, which may itself hold spaces
+            std::getline(fields, name);
+            if (fields.fail() || name.empty())
+                continue;
+            if (kind == "file")
+                record.files[name] = hash;
+            else
+                record.sources[name] = stamp;
+        } else if (kind == "convert") {
+            std::vector<std::uint64_t>& frames = record.conversions[hash];
+            for (std::uint64_t frame = 0; fields >> std::hex >> frame;)
+                frames.push_back(frame);
+        }
+    }
+    return record;
+}
+
+std::string record_text(const build_record& record)
+{
+    std::string text;
+    add_line(text, {record_header});
+    for (const auto& [name, hash] : record.files)
+        add_line(text, {"file", hex(hash), name});
+    for (const auto& [path, stamp] : record.sources)
+        add_line(text,
+                 {"source", hex(stamp.hash), std::to_string(stamp.size), std::to_string(stamp.time), path});
+    for (const auto& [key, frames] : record.conversions) {
+        std::string hashes;
+        for (const std::uint64_t frame : frames)
+            hashes += hashes.empty() ? hex(frame) : ' ' + hex(frame);
+        add_line(text, {"convert", hex(key), hashes});
+    }
+    return text;
+}
