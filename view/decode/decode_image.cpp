@@ -86,25 +86,25 @@ bool jpeg_has_impossible_huffman_tables(std::span<const std::uint8_t> file)
     static constexpr std::uint8_t huffman_tables = 0xC4;
     static constexpr std::uint8_t start_of_scan = 0xDA;
     static constexpr int most_segments = 4096;
-    std::uint64_t at = 0; // stb takes any number of FF bytes before the start marker
-    while (at < file.size() && file[at] == 0xFF)
-        ++at;
-    if (at == 0 || at == file.size() || file[at] != 0xD8)
-        return false;
     byte_reader reader{file};
+    std::uint64_t at = 0; // stb takes any number of FF bytes before the start marker
+    while (at < file.size() && read_u8(reader, at) == 0xFF)
+        ++at;
+    if (at == 0 || at == file.size() || read_u8(reader, at) != 0xD8)
+        return false;
     ++at;
-    while (at + 1 < file.size() && file[at] == 0xFF && file[at + 1] != start_of_scan) {
-        if (file[at + 1] == 0xFF) { // a fill byte
+    while (at + 1 < file.size() && read_u8(reader, at) == 0xFF && read_u8(reader, at + 1) != start_of_scan) {
+        if (read_u8(reader, at + 1) == 0xFF) { // a fill byte
             ++at;
             continue;
         }
-        if (file[at + 1] == huffman_tables && huffman_segment_overflows(reader, at))
+        if (read_u8(reader, at + 1) == huffman_tables && huffman_segment_overflows(reader, at))
             return true;
         at += 2 + segment_length(reader, at);
     }
     int segments = 0;
     for (; at + 1 < file.size(); ++at) {
-        if (file[at] != 0xFF || file[at + 1] != huffman_tables)
+        if (read_u8(reader, at) != 0xFF || read_u8(reader, at + 1) != huffman_tables)
             continue;
         if (++segments > most_segments || huffman_segment_overflows(reader, at))
             return true;
