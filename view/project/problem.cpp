@@ -10,6 +10,11 @@ std::string problem_line(const project_problem& problem, const fs::path& folder)
         if (const fs::path inside = shown.lexically_relative(folder.lexically_normal());
             !inside.empty() && *inside.begin() != ".." && *inside.begin() != ".")
             shown = inside;
-    return shown.string() + (problem.line > 0 ? ":" + std::to_string(problem.line) : std::string()) + ": " +
-           problem.text;
+    // Appended piece by piece: a chain of + here trips a false -Wrestrict in 32-bit g++ 12.
+    std::string line = shown.string();
+    if (problem.line > 0)
+        line += ":" + std::to_string(problem.line);
+    line += ": ";
+    line += problem.text;
+    return line;
 }
