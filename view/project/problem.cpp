@@ -10,10 +10,12 @@ std::string problem_line(const project_problem& problem, const fs::path& folder)
         if (const fs::path inside = shown.lexically_relative(folder.lexically_normal());
             !inside.empty() && *inside.begin() != ".." && *inside.begin() != ".")
             shown = inside;
-    // Appended piece by piece: a chain of + here trips a false -Wrestrict in 32-bit g++ 12.
+    // Appended piece by piece: `":" + text` trips a false -Wrestrict in 32-bit g++ 12 at -O3.
     std::string line = shown.string();
-    if (problem.line > 0)
-        line += ":" + std::to_string(problem.line);
+    if (problem.line > 0) {
+        line += ':';
+        line += std::to_string(problem.line);
+    }
     line += ": ";
     line += problem.text;
     return line;

@@ -240,9 +240,10 @@ std::string state_json(const studio_state& state)
     }
     // The device's 256 colours, in pixel-byte order, as the device shows them.
     json += "],\"palette\":[";
-    for (unsigned pixel = 0; pixel < 256; ++pixel)
-        json +=
-            (pixel == 0 ? "" : ",") + json_string(colour_hex(expand_332(static_cast<std::uint8_t>(pixel))));
+    for (unsigned pixel = 0; pixel < 256; ++pixel) { // appended apart: see problem_line
+        json += pixel == 0 ? "" : ",";
+        json += json_string(colour_hex(expand_332(static_cast<std::uint8_t>(pixel))));
+    }
     char crc[16];
     std::snprintf(crc, sizeof crc, "%08X", static_cast<unsigned>(state.build.crc32));
     json += "],\"skin\":{\"size\":" + std::to_string(state.build.skin.size()) + ",\"crc32\":\"" + crc +
