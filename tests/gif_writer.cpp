@@ -78,7 +78,8 @@ std::vector<std::uint8_t> gif_bytes(const gif_file& gif)
     for (const gif_picture& frame : gif.frames) {
         out.insert(out.end(),
                    {0x21, 0xF9, 4,
-                    static_cast<std::uint8_t>(frame.disposal << 2 | (frame.transparent >= 0 ? 1 : 0)), 10, 0,
+                    static_cast<std::uint8_t>(frame.disposal << 2 | (frame.transparent >= 0 ? 1 : 0)),
+                    static_cast<std::uint8_t>(frame.delay), static_cast<std::uint8_t>(frame.delay >> 8),
                     static_cast<std::uint8_t>(std::max(frame.transparent, 0)), 0});
         out.push_back(0x2C);
         put_u16(out, frame.left);

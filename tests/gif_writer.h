@@ -15,6 +15,7 @@ struct gif_picture {
     int disposal = 0;     // 0 to 3 as written in the control block
     int transparent = -1; // the index written as transparent, or none
     bool interlaced = false;
+    int delay = 10;                    // hundredths of a second on show
     std::vector<std::uint8_t> indices; // width x height, top row first
 };
 

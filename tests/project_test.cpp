@@ -824,6 +824,30 @@ INSTANTIATE_TEST_SUITE_P(
                           }}));
 
 // A numbered BMP that cannot be removed is said so, and stays build's to remove next time.
+// A GIF's frame times reach the slots, for the studio to play them, also when the next build
+// takes the frames back from the last one instead of decoding them.
+TEST_F(project_test, keeps_each_frames_time_on_show_across_builds)
+{
+    gif_file gif{.width = 16, .height = 16, .palette = {{0, 0, 0}, {255, 255, 255}}};
+    for (const int delay : {5, 20, 0})
+        gif.frames.push_back(
+            {.width = 16, .height = 16, .delay = delay, .indices = std::vector<std::uint8_t>(256)});
+    write_bytes(folder / "blink.gif", gif_bytes(gif));
+    write_text(folder / "skin.toml", "[[icon]]\nname = \"blink\"\nsource = \"blink.gif\"\n");
+    for (const unsigned decoded : {1u, 0u}) {
+        skin_project project;
+        std::vector<project_problem> loaded;
+        ASSERT_TRUE(load_project(folder / "skin.toml", project, loaded));
+        const build_result built = build_project(project, loaded, {});
+        ASSERT_TRUE(built.problems.empty());
+        EXPECT_EQ(built.decoded, decoded);
+        std::vector<int> delays;
+        for (const project_slot& slot : built.slots)
+            delays.push_back(slot.delay_ms);
+        EXPECT_EQ(delays, (std::vector<int>{50, 200, 0})) << decoded << " decoded";
+    }
+}
+
 TEST_F(project_test, a_failed_removal_is_a_problem)
 {
     if (testing_windows_build() || ::geteuid() != 0)

@@ -23,14 +23,15 @@ struct converted_image {
     std::vector<std::uint8_t> block; // 3-3-2 bytes, top row first; empty on failure
     int side = 0;
     std::vector<std::uint8_t> source; // the RGB the block was quantised from: flattened and fitted
+    int delay_ms = 0;                 // the frame's time on show, as its file says; 0: not said
 };
 
 // Sources larger than this are refused unread; a real 128x128 source is far smaller.
 inline constexpr std::uintmax_t max_source_bytes = std::uintmax_t{256} << 20;
 
-// Changes whenever convert_image gives other blocks for the same image and options, so that
-// images kept from a build by an older skinview are made again.
-inline constexpr unsigned conversion_revision = 2;
+// Changes whenever convert_image gives other blocks (or build keeps other facts of them) for the
+// same image and options, so that images kept from a build by an older skinview are made again.
+inline constexpr unsigned conversion_revision = 3;
 
 // A colour written RRGGBB, with or without a leading '#'.
 bool parse_colour(std::string text, rgb_colour& colour);

@@ -166,6 +166,7 @@ std::vector<converted_image> convert_frames(std::span<const std::uint8_t> file, 
         frames.push_back(convert_image(image, options, error));
         if (frames.back().block.empty())
             return {};
+        frames.back().delay_ms = image.delay_ms;
     }
     return frames;
 }
@@ -244,8 +245,12 @@ bool plan_entry(build_state& state, std::size_t index, std::vector<planned_slot>
             const std::uint64_t key = conversion_key(hash, entry, look);
             if (error.empty())
                 frames = cached_frames(state, key);
-            if (!frames.empty())
+            if (!frames.empty()) {
                 known = &state.last.conversions[key];
+                const std::vector<int>& delays = state.last.delays[key];
+                for (std::size_t frame = 0; frame < frames.size() && frame < delays.size(); ++frame)
+                    frames[frame].delay_ms = delays[frame];
+            }
             if (error.empty() && frames.empty()) {
                 if (bytes.empty())
                     bytes = read_source(path, error);
@@ -256,6 +261,11 @@ bool plan_entry(build_state& state, std::size_t index, std::vector<planned_slot>
             }
             remembered = &state.next.conversions[key];
             remembered->clear();
+            std::vector<int> delays;
+            for (const converted_image& frame : frames)
+                delays.push_back(frame.delay_ms);
+            if (std::any_of(delays.begin(), delays.end(), [](int delay) { return delay > 0; }))
+                state.next.delays[key] = delays;
         }
         if (frames.empty() || frames.front().block.empty()) {
             // Bytes read but refused: an as_is BMP that skinpack would not take, or no image at all.
@@ -275,6 +285,7 @@ bool plan_entry(build_state& state, std::size_t index, std::vector<planned_slot>
             slot.slot.block = std::move(frames[frame].block);
             slot.slot.key = look.key;
             slot.slot.source = std::move(frames[frame].source);
+            slot.slot.delay_ms = frames[frame].delay_ms;
             if (remembered != nullptr)
                 remembered->push_back(slot.hash);
             planned.push_back(std::move(slot));

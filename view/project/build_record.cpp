@@ -10,6 +10,9 @@
 //                                           when read; unchanged size and time stand for the hash
 //   convert KEY HASH...                     a conversion (the source's hash and every option that
 //                                           shapes its result) and the hash of each frame's BMP
+//   delays KEY MS...                        how long each frame of that conversion shows when
+//                                           played, in milliseconds (decimal), as its file says;
+//                                           only for a conversion that has one to say
 //
 // HASH and KEY are sixteen lower-case hexadecimal digits. NAME and PATH are UTF-8, run to the end
 // of the line and may hold spaces. A line of another kind is skipped, and so is a damaged file or
@@ -79,6 +82,10 @@ build_record read_record(const std::filesystem::path& path)
             std::vector<std::uint64_t>& frames = record.conversions[hash];
             for (std::uint64_t frame = 0; fields >> std::hex >> frame;)
                 frames.push_back(frame);
+        } else if (kind == "delays") {
+            std::vector<int>& delays = record.delays[hash];
+            for (int delay = 0; fields >> delay && delay >= 0;)
+                delays.push_back(delay);
         }
     }
     return record;
@@ -98,6 +105,14 @@ std::string record_text(const build_record& record)
         for (const std::uint64_t frame : frames)
             hashes += hashes.empty() ? hex(frame) : ' ' + hex(frame);
         add_line(text, {"convert", hex(key), hashes});
+    }
+    for (const auto& [key, delays] : record.delays) {
+        std::string times;
+        for (const int delay : delays) {
+            times += times.empty() ? "" : " ";
+            times += std::to_string(delay);
+        }
+        add_line(text, {"delays", hex(key), times});
     }
     return text;
 }

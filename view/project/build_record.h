@@ -20,6 +20,7 @@ struct build_record {
     std::map<std::string, std::uint64_t> files;  // output name -> hash of the bytes written
     std::map<std::string, source_stamp> sources; // source as written -> stamp
     std::map<std::uint64_t, std::vector<std::uint64_t>> conversions; // key -> hash of each frame's BMP
+    std::map<std::uint64_t, std::vector<int>> delays; // key -> each frame's time on show, in ms, if said
 };
 
 // The record of the last build; empty when there is none, or it is of another version.

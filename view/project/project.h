@@ -110,6 +110,7 @@ struct project_slot {
     std::vector<std::uint8_t> block;  // 3-3-2 pixels, top row first
     std::optional<std::uint8_t> key;  // the device byte that firmware skips, if the entry has a key
     std::vector<std::uint8_t> source; // the RGB it was quantised from, when converted afresh
+    int delay_ms = 0;                 // its time on show when the studio plays the entry; 0: not said
 };
 
 struct build_options {

@@ -235,6 +235,7 @@ std::string state_json(const studio_state& state)
                 ",\"name\":" + json_string(state.built_names[s]) + ",\"hash\":\"" + slot_hash(slot) + "\"" +
                 ",\"frame\":" + std::to_string(slot.frame) +
                 ",\"frame_count\":" + std::to_string(slot.frame_count) +
+                ",\"delay_ms\":" + std::to_string(slot.delay_ms) +
                 ",\"icon\":" + (slot.icon ? "true" : "false") + ",\"index\":" + std::to_string(slot.index) +
                 ",\"side\":" + std::to_string(slot.side) + ",\"file\":" + json_string(slot.file_name) + "}";
     }
