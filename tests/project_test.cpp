@@ -1044,6 +1044,10 @@ TEST_F(project_test, edits_keep_every_byte_they_do_not_change)
          "[[icon]]\nname = \"b\"\nsource = \"b.png\"\n",
          [](skin_project& p) { p.entries.pop_back(); },
          "[[icon]]\nname = \"a\"\nsource = \"a.png\"\n\n[defaults]\nbackground = \"#000000\"\n\n"},
+        {"to_the_other_series",
+         "# not a [[picture]] any more\n[[ picture ]] # splash\nname = \"a\"\nsource = \"a.png\"\n",
+         [](skin_project& p) { p.entries[0].icon = true; },
+         "# not a [[picture]] any more\n[[ icon ]] # splash\nname = \"a\"\nsource = \"a.png\"\n"},
         {"inline_tables", "icon = [{name = \"a\", source = \"a.png\"}, {name = \"b\", source = \"b.png\"}]\n",
          [](skin_project& p) { p.entries[0].name = "c"; }, std::nullopt},
     };

@@ -7,9 +7,9 @@ every slot, drops a PNG on a slot, compares and switches a dither, reorders two 
 and after each checks skin.toml and that skin.skn is what skinpack packs from the folder; then
 changes a source on disk while a name is half typed and a panel is open (all of it survives,
 nothing is saved), adds three files in one drop, breaks one entry beside good ones, snaps a
-background to the device's colours, locks the page with a skin.toml it cannot save, lays out 44
-slots at 1280x800, takes screenshots (and one 560 px wide beside it), and makes a project in an
-empty folder from a first drop.
+background to the device's colours, locks the page with a skin.toml it cannot save, drags an icon
+to the pictures and back, lays out 44 slots at 1280x800, takes screenshots (and one 560 px wide
+beside it), and makes a project in an empty folder from a first drop.
 
 Drags are driven as a browser drives them: dragenter and dragover first, and the drop only when
 the page cancelled dragover without refusing it (a drop effect of "none").
@@ -395,6 +395,24 @@ def main():
         check(not driver.find_element(By.ID, "add-icon").is_displayed(), "no drop zone while locked")
         write(os.path.join(folder, "skin.toml"), good_text.encode())
         wait_until("the lock gone", lambda: not driver.find_element(By.ID, "locked").is_displayed())
+
+        # An icon dropped among the pictures becomes a picture there, and back at the icons' end;
+        # each time the page says so.
+        for target, order, note in [
+                ('.tile[data-name="waves"]', ["sunset", "sun", "waves", "battery-low", "heart", "star", "moon"],
+                 '"sun" moved from the icons to the pictures, before "waves".'),
+                ("#add-icon", ["sunset", "waves", "battery-low", "heart", "star", "moon", "sun"],
+                 '"sun" moved from the pictures to the icons, at the end.')]:
+            driver.execute_script("""
+                window.transfer = new DataTransfer();
+                const from = document.querySelector('.tile[data-name="sun"]');
+                from.dispatchEvent(new DragEvent('dragstart', {dataTransfer: transfer, bubbles: true}));
+            """)
+            check(drag(driver.find_element(By.CSS_SELECTOR, target)), "the drop taken on " + target)
+            saved("the move in skin.toml", lambda: names_in_order(folder) == order)
+            wait_until("the move said", lambda: driver.find_element(By.ID, "note").text == note)
+            check(packs_to_the_built_skin(folder), "skin.skn after the move across")
+        check('[[icon]]\nname = "sun"' in project_text(folder), "an icon again")
 
         # The whole skin at a glance: 4 pictures and 40 icons in skin order, within two screens
         # of 1280x800 at the zoom the page starts with, and within one at "fit".

@@ -390,6 +390,8 @@ TEST_F(studio_test, each_edit_leaves_a_folder_that_skinpack_packs_to_the_skin_sh
         {"a rename", "/api/rename?entry=1&name=low-battery", "", "name = \"low-battery\""},
         {"an added icon", "/api/add?kind=icon&name=spare.bmp", new_dot, "source = \"art/spare-2.bmp\""},
         {"a move", "/api/move?entry=2&to=1", "", "name = \"spare\""},
+        {"a move to the other series", "/api/move?entry=0&to=2&series=icon", "", "[[icon]]\nname = \"sun\""},
+        {"and back", "/api/move?entry=2&to=0&series=picture", "", "[[picture]]\nname = \"sun\""},
     };
     write_file(folder / "art" / "spare.bmp", solid_bmp(16, 0, 0, 0)); // not the slot's own: kept
     for (const edit_case& edit : edits) {

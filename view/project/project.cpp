@@ -666,6 +666,17 @@ std::string edited_block(std::string_view text, const project_entry& was, const 
         else
             changes.push_back({place->second.value, value});
     }
+    if (was.icon != now.icon) { // moved to the other series: its header names it
+        // The header is the block's first line that is not a comment (the loader placed the
+        // block only where it found one), and it holds the series' name.
+        std::size_t header = was.block.begin;
+        for (std::size_t first = text.find_first_not_of(" \t", header);
+             first < was.block.end && text[first] == '#'; first = text.find_first_not_of(" \t", header))
+            header = text.find('\n', first) + 1;
+        const std::string_view series = was.icon ? "icon" : "picture";
+        const std::size_t name = text.find(series, header);
+        changes.push_back({{name, name + series.size()}, now.icon ? "icon" : "picture"});
+    }
     std::sort(changes.begin(), changes.end(),
               [](const change& a, const change& b) { return a.span.begin > b.span.begin; });
     std::string block(text.substr(was.block.begin, was.block.end - was.block.begin));

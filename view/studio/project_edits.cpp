@@ -217,7 +217,14 @@ bool apply_edit(const fs::path& folder, const http_request& request, skin_projec
             error = "no such place";
             return false;
         }
+        // With a series named, the entry joins it there: a picture dropped among the icons.
+        const std::string series = query_value(request, "series");
+        if (series != "" && series != "picture" && series != "icon") {
+            error = "no such series";
+            return false;
+        }
         project_entry moved = std::move(entry);
+        moved.icon = series.empty() ? moved.icon : series == "icon";
         project.entries.erase(project.entries.begin() + static_cast<std::ptrdiff_t>(*e));
         project.entries.insert(project.entries.begin() + static_cast<std::ptrdiff_t>(*to), std::move(moved));
         return true;

@@ -348,9 +348,20 @@ function drag_and_drop(node) {
     const here = Number(node.dataset.entry);
     if (!state.editable) return;
     if (files.length) upload('/api/source', {entry: here}, files[0]);
-    else if (moved !== '' && Number(moved) !== here) edit('/api/move', {entry: moved, to: here});
+    else if (moved !== '' && Number(moved) !== here) move_entry(Number(moved), here, state.entries[here].icon);
   });
   return node;
+}
+
+// Moves entry `from` to place `to` among the icons or the pictures. One that changes series says
+// so, since it changes the skin's numbering and its name in the firmware's header.
+async function move_entry(from, to, icon) {
+  const {name, icon: was_icon} = state.entries[from];
+  if (!(await edit('/api/move', {entry: from, to, series: icon ? 'icon' : 'picture'}))) return;
+  if (was_icon === icon) return;
+  const next = state.entries.slice(to + 1).find((entry) => entry.icon === icon);
+  const place = next ? `before "${next.name}"` : 'at the end';
+  show_note(`"${name}" moved from the ${was_icon ? 'icons' : 'pictures'} to the ${icon ? 'icons' : 'pictures'}, ${place}.`);
 }
 
 // The device colour nearest to `colour` ("#rrggbb"), by distance in RGB; the first of equals.
@@ -644,7 +655,12 @@ async function add_files(kind, files) {
 function start() {
   for (const zone of document.querySelectorAll('.add')) {
     const kind = zone.dataset.kind;
-    accept_drops(zone, (event) => add_files(kind, [...event.dataTransfer.files]));
+    accept_drops(zone, (event) => {
+      // An entry dragged here goes to the end of this series; files are added.
+      const moved = event.dataTransfer.getData('application/x-skin-entry');
+      if (moved !== '' && state.editable) move_entry(Number(moved), state.entries.length - 1, kind === 'icon');
+      else add_files(kind, [...event.dataTransfer.files]);
+    });
     const input = zone.querySelector('input');
     input.addEventListener('change', () => add_files(kind, [...input.files]).then(() => (input.value = '')));
   }
