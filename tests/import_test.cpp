@@ -521,22 +521,22 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     {"a.png", "big.png", "a.png"},
                     0,
-                    "a.png -> icon01.bmp (16x16, 1 colours)\nbig.png -> bmp0.bmp (128x128, 5 colours)\n"
-                    "a.png -> icon02.bmp (16x16, 1 colours)\n",
+                    "a.png -> icon01.bmp (16x16, 1 colour)\nbig.png -> bmp0.bmp (128x128, 5 colours)\n"
+                    "a.png -> icon02.bmp (16x16, 1 colour)\n",
                     "",
                     {"bmp0.bmp", "icon00.bmp", "icon01.bmp", "icon02.bmp"}},
         import_case{"as_and_start",
                     [](const fs::path&) {},
                     {"a.png", "a.png", "--as", "picture", "--start", "4"},
                     0,
-                    "a.png -> bmp4.bmp (16x16, 1 colours)\na.png -> bmp5.bmp (16x16, 1 colours)\n",
+                    "a.png -> bmp4.bmp (16x16, 1 colour)\na.png -> bmp5.bmp (16x16, 1 colour)\n",
                     "",
                     {"bmp4.bmp", "bmp5.bmp"}},
         import_case{"start_for_icons",
                     [](const fs::path&) {},
                     {"a.png", "a.png", "--start", "7"},
                     0,
-                    "a.png -> icon07.bmp (16x16, 1 colours)\na.png -> icon08.bmp (16x16, 1 colours)\n",
+                    "a.png -> icon07.bmp (16x16, 1 colour)\na.png -> icon08.bmp (16x16, 1 colour)\n",
                     "",
                     {"icon07.bmp", "icon08.bmp"}},
         import_case{"no_overwrite_without_force",
@@ -563,7 +563,7 @@ INSTANTIATE_TEST_SUITE_P(
             },
             {"text.src", "cut.png", "wide.png", "huge.png", "missing.png", "a.png"},
             1,
-            "a.png -> icon00.bmp (16x16, 1 colours)\n",
+            "a.png -> icon00.bmp (16x16, 1 colour)\n",
             "skinview: text.src: not an image skinview can read: save it as PNG, BMP, JPEG, GIF or TGA\n"
             "skinview: cut.png: the PNG ends early: save it again\n"
             "skinview: wide.png: is 20x10: give --size 16 or --size 128 to scale it to fit\n"

@@ -2,8 +2,8 @@
 #include "view/commands/import.h"
 
 #include <algorithm>
+#include <bitset>
 #include <cstdio>
-#include <set>
 
 #include "skin/skin.h"
 #include "support/file_io.h"
@@ -102,9 +102,11 @@ int run_import(const import_options& options)
             ++failures;
             continue;
         }
-        const std::set<std::uint8_t> colours(result.block.begin(), result.block.end());
-        std::printf("%s -> %s (%dx%d, %zu colours)\n", name.c_str(), shown.c_str(), result.side, result.side,
-                    colours.size());
+        std::bitset<256> colours; // a set of 256 bits: a tree of bytes cost a tenth of the import
+        for (const std::uint8_t pixel : result.block)
+            colours.set(pixel);
+        std::printf("%s -> %s (%dx%d, %zu colour%s)\n", name.c_str(), shown.c_str(), result.side, result.side,
+                    colours.count(), colours.count() == 1 ? "" : "s");
     }
     return failures == 0 ? status_ok : status_problems;
 }
