@@ -458,6 +458,47 @@ TEST_F(studio_test, makes_a_project_of_a_plain_skin_folder_that_packs_as_before)
     expect_packs_to_the_built_skin();
 }
 
+struct init_refusal_case {
+    const char* name;
+    std::map<std::string, std::vector<std::uint8_t>> files; // beside a good bmp0.bmp
+    std::string answer;                                     // the page's words
+};
+
+void PrintTo(const init_refusal_case& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class init_refusals : public studio_test, public ::testing::WithParamInterface<init_refusal_case> {};
+
+// A folder that skinpack refuses becomes no project: the page is told which file and why.
+TEST_P(init_refusals, name_each_refused_file_and_why)
+{
+    const init_refusal_case& c = GetParam();
+    write_file(folder / "bmp0.bmp", bmp_bytes(sample_image(128, 3)));
+    for (const auto& [name, bytes] : c.files) {
+        fs::create_directories((folder / name).parent_path());
+        write_file(folder / name, bytes);
+    }
+    ASSERT_NO_FATAL_FAILURE(start());
+    const http_reply reply = post("/api/init", "");
+    EXPECT_EQ(reply.status, 409);
+    EXPECT_EQ(reply.body, c.answer);
+    EXPECT_FALSE(fs::exists(folder / "skin.toml"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    of_a_numbered_folder, init_refusals,
+    ::testing::Values(init_refusal_case{"a_damaged_bmp",
+                                        {{"bmp1.bmp", {'B', 'M', 0, 0}}},
+                                        "cannot make skin.toml: skinpack refuses what the folder holds\n"
+                                        "bmp1.bmp: file ends inside its header: the file is damaged\n"},
+                      init_refusal_case{"an_empty_icon_and_a_folder",
+                                        {{"icon00.bmp", {}}, {"bmp1.bmp/keep", {1}}},
+                                        "cannot make skin.toml: skinpack refuses what the folder holds\n"
+                                        "bmp1.bmp: is a folder: rename or remove it\n"
+                                        "icon00.bmp: file is empty or cannot be read\n"}));
+
 TEST_F(studio_test, an_empty_folder_becomes_a_project_that_takes_its_first_artwork)
 {
     ASSERT_NO_FATAL_FAILURE(start());

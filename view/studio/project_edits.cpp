@@ -6,11 +6,9 @@
 
 #include "support/file_io.h"
 #include "support/utf8_path.h"
-#include "view/commands/init.h"
 #include "view/common/convert.h"
-#include "view/common/skin_folder.h"
-#include "view/common/status.h"
 #include "view/decode/decode_image.h"
+#include "view/project/init_project.h"
 #include "view/studio/door.h"
 #include "view/studio/upload_names.h"
 
@@ -236,11 +234,24 @@ bool apply_edit(const fs::path& folder, const http_request& request, skin_projec
     return false;
 }
 
-bool init_project(const fs::path& folder)
+bool start_project(const fs::path& folder, std::string& error)
 {
-    if (!scan_skin_folder(folder).images.empty())
-        return run_init(folder) == status_ok;
-    // No images at all: an empty project, for the artist to drop artwork into.
-    const std::string text = project_text({.file = folder / project_file_name});
-    return save_project_text(folder / project_file_name, std::nullopt, text) == project_save::saved;
+    const folder_init made = init_project(folder, true);
+    switch (made.outcome) {
+    case init_outcome::made:
+        return true;
+    case init_outcome::exists:
+    case init_outcome::appeared_meanwhile:
+        error = std::string(project_file_name) + " appeared meanwhile: it stands";
+        return false;
+    case init_outcome::cannot_write:
+        error = std::string("cannot write ") + project_file_name;
+        return false;
+    case init_outcome::refused:
+        error = std::string("cannot make ") + project_file_name + ": skinpack refuses what the folder holds";
+        for (const project_problem& problem : made.problems)
+            error += "\n" + problem_line(problem, folder);
+        return false;
+    }
+    return false;
 }

@@ -433,8 +433,9 @@ http_response edit(studio_state& state, const http_request& request)
         return text_response(409,
                              "the project changed meanwhile (another tab, or a file on disk): reloaded\n");
     if (request.path == "/api/init") {
-        if (state.has_project || !init_project(state.folder))
-            return text_response(409, "cannot make skin.toml here\n");
+        std::string error = std::string("there is a ") + project_file_name + " here already";
+        if (state.has_project || !start_project(state.folder, error))
+            return text_response(409, error + "\n");
         load_and_build(state);
         return json_response(state_json(state));
     }
