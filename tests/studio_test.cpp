@@ -520,6 +520,41 @@ TEST_F(studio_test, an_empty_folder_becomes_a_project_that_takes_its_first_artwo
     EXPECT_NE(state.find("\"entries\":[]"), std::string::npos) << state;
 }
 
+// Sources named in other scripts are shown, and an upload keeps such a name, whatever Windows'
+// code page: paths are UTF-8 in skin.toml, the query and the page.
+TEST_F(studio_test, shows_and_keeps_sources_named_in_any_script)
+{
+    const std::string fon = "\u0444\u043e\u043d", ete = "\u00e9t\u00e9";
+    fs::create_directories(folder / "art");
+    write_file(folder / "art" / (fon + ".bmp"), solid_bmp(128, 200, 120, 40));
+    write_file(folder / "art" / (ete + ".bmp"), solid_bmp(16, 20, 200, 90));
+    const std::string project = "[[picture]]\nname = \"fon\"\nsource = \"art/" + fon +
+                                ".bmp\"\n\n[[icon]]\nname = \"ete\"\nsource = \"art/" + ete + ".bmp\"\n";
+    write_file(folder / "skin.toml", {project.begin(), project.end()});
+    ASSERT_NO_FATAL_FAILURE(start());
+    const http_reply added =
+        post("/api/add?kind=icon&name=%D1%84%D0%BE%D0%BD.bmp", text_of(solid_bmp(16, 9, 99, 199)));
+    EXPECT_EQ(added.status, 200) << added.body;
+    EXPECT_NE(text_of(read_file(folder / "skin.toml")).find("source = \"art/" + fon + "-2.bmp\"\n"),
+              std::string::npos);
+    const nlohmann::json state =
+        nlohmann::json::parse(http_exchange(port, from_page("GET", "/api/state", "")).body);
+    EXPECT_EQ(state["problems"], nlohmann::json::array());
+    const int sides[] = {128, 16, 16}; // of each entry's source, in file order
+    for (std::size_t e = 0; e < std::size(sides); ++e) {
+        EXPECT_EQ(state["entries"][e]["problems"], nlohmann::json::array()) << e;
+        const http_reply image =
+            http_exchange(port, from_page("GET", "/api/source.png?entry=" + std::to_string(e), ""));
+        ASSERT_EQ(image.status, 200) << e << "\n" << image.body;
+        std::string error;
+        const std::vector<rgba_image> frames = decode_frames(
+            {reinterpret_cast<const std::uint8_t*>(image.body.data()), image.body.size()}, error);
+        ASSERT_EQ(frames.size(), 1u) << e << ": " << error;
+        EXPECT_EQ(frames[0].width, sides[e]) << e;
+    }
+    expect_packs_to_the_built_skin();
+}
+
 // An upload keeps its letters in any script as its file name, and its entry name spells them in
 // ASCII; nothing that could leave the folder, hide in a name or break UTF-8 comes through.
 TEST(upload_names, keep_letters_and_nothing_else)

@@ -109,13 +109,13 @@ std::optional<std::string> move_adopted_bmp(const fs::path& folder, const projec
     const fs::path old = folder / path_from_utf8(entry.sources[0]);
     std::error_code code;
     for (int n = 1; n < max_name_tries; ++n) {
-        std::string name = old.stem().string();
+        std::string name = utf8_from_path(old.stem());
         if (n != 1) {
             name += '-';
             name += std::to_string(n);
         }
-        name += old.extension().string();
-        if (fs::exists(fs::symlink_status(folder / art_folder / name, code)))
+        name += utf8_from_path(old.extension());
+        if (fs::exists(fs::symlink_status(folder / art_folder / path_from_utf8(name), code)))
             continue;
         // art/ itself may be a link: the BMP never leaves the project folder through it.
         fs::create_directory(folder / art_folder, code);
@@ -123,7 +123,7 @@ std::optional<std::string> move_adopted_bmp(const fs::path& folder, const projec
             error = std::string(art_folder) + ": not a folder inside the project";
             return std::nullopt;
         }
-        fs::rename(old, folder / art_folder / name, code);
+        fs::rename(old, folder / art_folder / path_from_utf8(name), code);
         if (code) {
             error = entry.sources[0] + ": cannot be moved into " + art_folder + ": " + code.message();
             return std::nullopt;
