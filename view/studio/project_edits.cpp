@@ -249,8 +249,10 @@ bool start_project(const fs::path& folder, std::string& error)
         return false;
     case init_outcome::refused:
         error = std::string("cannot make ") + project_file_name + ": skinpack refuses what the folder holds";
-        for (const project_problem& problem : made.problems)
-            error += "\n" + problem_line(problem, folder);
+        for (const project_problem& problem : made.problems) { // appended apart: see problem_line
+            error += '\n';
+            error += problem_line(problem, folder);
+        }
         return false;
     }
     return false;
