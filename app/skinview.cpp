@@ -1,6 +1,7 @@
 // skinview: the command line of each subcommand, wired to the routine that carries it out.
 #include <CLI/CLI.hpp>
 
+#include <cstdlib>
 #include <iostream>
 
 #include "view/commands/build.h"
@@ -14,10 +15,42 @@
 #include "view/commands/unpack.h"
 #include "view/common/status.h"
 
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
+
 namespace fs = std::filesystem;
+
+namespace {
+
+#ifdef _WIN32
+// The console's output code page before this run: the setting outlives the process.
+UINT console_code_page = 0;
+
+// Gives the console back the code page it had.
+void restore_console_code_page()
+{
+    SetConsoleOutputCP(console_code_page);
+}
+#endif
+
+// Messages are UTF-8, file names in any script included: a Windows console is told so for this
+// run, or it would show them in its own code page. Redirected output is UTF-8 either way.
+void console_takes_utf8()
+{
+#ifdef _WIN32
+    console_code_page = GetConsoleOutputCP();
+    if (console_code_page != 0 && console_code_page != CP_UTF8 && SetConsoleOutputCP(CP_UTF8))
+        std::atexit(restore_console_code_page);
+#endif
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
+    console_takes_utf8();
     // A double-click in Explorer: the artist gets the studio on the folder, not a help text
     // in a window that closes at once.
     if (argc == 1 && started_from_explorer()) {

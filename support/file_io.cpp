@@ -79,7 +79,11 @@ fs::path final_target(const fs::path& path)
 // read-only attributes, administrator rights). Appending nothing leaves the file as it is.
 bool opens_for_writing(const fs::path& target)
 {
-    std::FILE* file = std::fopen(target.string().c_str(), "ab");
+#ifdef _WIN32
+    std::FILE* file = _wfopen(target.c_str(), L"ab");
+#else
+    std::FILE* file = std::fopen(target.c_str(), "ab");
+#endif
     if (file == nullptr)
         return false;
     std::fclose(file);
@@ -111,7 +115,7 @@ std::FILE* create_new_file(const fs::path& path)
 {
 #ifdef _WIN32
     const int descriptor =
-        _open(path.string().c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+        _wopen(path.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
     return descriptor < 0 ? nullptr : _fdopen(descriptor, "wb");
 #else
     return std::fopen(path.c_str(), "wbx");

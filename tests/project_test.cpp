@@ -760,6 +760,27 @@ class second_build : public folder_test, public ::testing::WithParamInterface<se
 // A flat mid-grey that no device colour matches: dithers give other pixels than the nearest colour.
 const std::vector<std::uint8_t> grey_png = png_bytes(16, 16, std::vector<std::uint8_t>(16 * 16 * 3, 100));
 
+// Lets the unprivileged second build replace what the first one wrote.
+void open_outputs(const fs::path& folder)
+{
+    for (const char* name : {"skin.skn", "skin.h", "skin.json", "icon00.bmp", ".skinview-build"})
+        fs::permissions(folder / name, fs::perms::all);
+}
+
+// Sources whose names are in other scripts (art/фон.png, art/été.png) beside grey.png; été.png
+// holds no image unless `ete_is_an_image`.
+void write_named_in_any_script(const fs::path& folder, bool ete_is_an_image)
+{
+    write_png(folder / "art" / "\u0444\u043e\u043d.png", 16, 16, 1);
+    if (ete_is_an_image)
+        write_png(folder / "art" / "\u00e9t\u00e9.png", 16, 16, 2);
+    else
+        write_text(folder / "art" / "\u00e9t\u00e9.png", "not a picture");
+    write_text(folder / "skin.toml", "[[icon]]\nname = \"grey\"\nsource = \"grey.png\"\n"
+                                     "[[icon]]\nname = \"fon\"\nsource = \"art/\u0444\u043e\u043d.png\"\n"
+                                     "[[icon]]\nname = \"ete\"\nsource = \"art/\u00e9t\u00e9.png\"\n");
+}
+
 // What the second build finds of the first, and of what happened since, is taken for what it is.
 TEST_P(second_build, takes_what_happened_since_the_first)
 {
@@ -784,19 +805,18 @@ INSTANTIATE_TEST_SUITE_P(
                           {"build"},
                           "skin.toml: cannot be read\n",
                           [](const fs::path&) {}},
-        second_build_case{
-            "another_dither",
-            [](const fs::path& f) {
-                write_text(f / "skin.toml",
-                           "[[icon]]\nname = \"grey\"\nsource = \"grey.png\"\ndither = \"ordered\"\n");
-                for (const char* name : {"skin.skn", "skin.h", "skin.json", "icon00.bmp", ".skinview-build"})
-                    fs::permissions(f / name, fs::perms::all); // for the unprivileged build to replace
-            },
-            {"build"},
-            "",
-            [](const fs::path& f) {
-                EXPECT_NE(read_file(f / "skin.skn"), std::vector<std::uint8_t>(256, 0x6D));
-            }},
+        second_build_case{"another_dither",
+                          [](const fs::path& f) {
+                              write_text(
+                                  f / "skin.toml",
+                                  "[[icon]]\nname = \"grey\"\nsource = \"grey.png\"\ndither = \"ordered\"\n");
+                              open_outputs(f);
+                          },
+                          {"build"},
+                          "",
+                          [](const fs::path& f) {
+                              EXPECT_NE(read_file(f / "skin.skn"), std::vector<std::uint8_t>(256, 0x6D));
+                          }},
         second_build_case{
             "numbered_image_replaced_by_another",
             [](const fs::path& f) {
@@ -810,6 +830,30 @@ INSTANTIATE_TEST_SUITE_P(
             [](const fs::path& f) {
                 EXPECT_EQ(read_file(f / "skin.skn"), std::vector<std::uint8_t>(256, 0x6D));
             }},
+        // Paths are UTF-8 in skin.toml and in messages on every system, whatever Windows' code page.
+        second_build_case{"sources_named_in_any_script",
+                          [](const fs::path& f) {
+                              write_named_in_any_script(f, true);
+                              open_outputs(f);
+                          },
+                          {"build"},
+                          "",
+                          [](const fs::path& f) {
+                              std::vector<std::uint8_t> skin(256, 0x6D);
+                              for (const unsigned seed : {1u, 2u}) {
+                                  const std::vector<std::uint8_t> block = sweep_block(16, seed);
+                                  skin.insert(skin.end(), block.begin(), block.end());
+                              }
+                              EXPECT_EQ(read_file(f / "skin.skn"), skin);
+                          }},
+        second_build_case{"a_source_named_in_any_script_that_is_no_image",
+                          [](const fs::path& f) { write_named_in_any_script(f, false); },
+                          {"build"},
+                          "skin.toml:7: icon \"ete\": art/\u00e9t\u00e9.png: not an image skinview can read: "
+                          "save it as PNG, BMP, JPEG, GIF or TGA\n",
+                          [](const fs::path& f) {
+                              EXPECT_EQ(read_file(f / "skin.skn"), std::vector<std::uint8_t>(256, 0x6D));
+                          }},
         second_build_case{"up_to_date_with_a_depfile",
                           [](const fs::path&) {},
                           {"build", "--depfile", "skin.d"},

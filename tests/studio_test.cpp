@@ -460,6 +460,47 @@ TEST_F(studio_test, makes_a_project_of_a_plain_skin_folder_that_packs_as_before)
     expect_packs_to_the_built_skin();
 }
 
+struct init_refusal_case {
+    const char* name;
+    std::map<std::string, std::vector<std::uint8_t>> files; // beside a good bmp0.bmp
+    std::string answer;                                     // the page's words
+};
+
+void PrintTo(const init_refusal_case& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class init_refusals : public studio_test, public ::testing::WithParamInterface<init_refusal_case> {};
+
+// A folder that skinpack refuses becomes no project: the page is told which file and why.
+TEST_P(init_refusals, name_each_refused_file_and_why)
+{
+    const init_refusal_case& c = GetParam();
+    write_file(folder / "bmp0.bmp", bmp_bytes(sample_image(128, 3)));
+    for (const auto& [name, bytes] : c.files) {
+        fs::create_directories((folder / name).parent_path());
+        write_file(folder / name, bytes);
+    }
+    ASSERT_NO_FATAL_FAILURE(start());
+    const http_reply reply = post("/api/init", "");
+    EXPECT_EQ(reply.status, 409);
+    EXPECT_EQ(reply.body, c.answer);
+    EXPECT_FALSE(fs::exists(folder / "skin.toml"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    of_a_numbered_folder, init_refusals,
+    ::testing::Values(init_refusal_case{"a_damaged_bmp",
+                                        {{"bmp1.bmp", {'B', 'M', 0, 0}}},
+                                        "cannot make skin.toml: skinpack refuses what the folder holds\n"
+                                        "bmp1.bmp: file ends inside its header: the file is damaged\n"},
+                      init_refusal_case{"an_empty_icon_and_a_folder",
+                                        {{"icon00.bmp", {}}, {"bmp1.bmp/keep", {1}}},
+                                        "cannot make skin.toml: skinpack refuses what the folder holds\n"
+                                        "bmp1.bmp: is a folder: rename or remove it\n"
+                                        "icon00.bmp: file is empty or cannot be read\n"}));
+
 TEST_F(studio_test, an_empty_folder_becomes_a_project_that_takes_its_first_artwork)
 {
     ASSERT_NO_FATAL_FAILURE(start());
@@ -479,6 +520,41 @@ TEST_F(studio_test, an_empty_folder_becomes_a_project_that_takes_its_first_artwo
              std::chrono::steady_clock::now() < gone);
     EXPECT_NE(state.find("\"has_project\":false"), std::string::npos) << state;
     EXPECT_NE(state.find("\"entries\":[]"), std::string::npos) << state;
+}
+
+// Sources named in other scripts are shown, and an upload keeps such a name, whatever Windows'
+// code page: paths are UTF-8 in skin.toml, the query and the page.
+TEST_F(studio_test, shows_and_keeps_sources_named_in_any_script)
+{
+    const std::string fon = "\u0444\u043e\u043d", ete = "\u00e9t\u00e9";
+    fs::create_directories(folder / "art");
+    write_file(folder / "art" / (fon + ".bmp"), solid_bmp(128, 200, 120, 40));
+    write_file(folder / "art" / (ete + ".bmp"), solid_bmp(16, 20, 200, 90));
+    const std::string project = "[[picture]]\nname = \"fon\"\nsource = \"art/" + fon +
+                                ".bmp\"\n\n[[icon]]\nname = \"ete\"\nsource = \"art/" + ete + ".bmp\"\n";
+    write_file(folder / "skin.toml", {project.begin(), project.end()});
+    ASSERT_NO_FATAL_FAILURE(start());
+    const http_reply added =
+        post("/api/add?kind=icon&name=%D1%84%D0%BE%D0%BD.bmp", text_of(solid_bmp(16, 9, 99, 199)));
+    EXPECT_EQ(added.status, 200) << added.body;
+    EXPECT_NE(text_of(read_file(folder / "skin.toml")).find("source = \"art/" + fon + "-2.bmp\"\n"),
+              std::string::npos);
+    const nlohmann::json state =
+        nlohmann::json::parse(http_exchange(port, from_page("GET", "/api/state", "")).body);
+    EXPECT_EQ(state["problems"], nlohmann::json::array());
+    const int sides[] = {128, 16, 16}; // of each entry's source, in file order
+    for (std::size_t e = 0; e < std::size(sides); ++e) {
+        EXPECT_EQ(state["entries"][e]["problems"], nlohmann::json::array()) << e;
+        const http_reply image =
+            http_exchange(port, from_page("GET", "/api/source.png?entry=" + std::to_string(e), ""));
+        ASSERT_EQ(image.status, 200) << e << "\n" << image.body;
+        std::string error;
+        const std::vector<rgba_image> frames = decode_frames(
+            {reinterpret_cast<const std::uint8_t*>(image.body.data()), image.body.size()}, error);
+        ASSERT_EQ(frames.size(), 1u) << e << ": " << error;
+        EXPECT_EQ(frames[0].width, sides[e]) << e;
+    }
+    expect_packs_to_the_built_skin();
 }
 
 // An upload keeps its letters in any script as its file name, and its entry name spells them in

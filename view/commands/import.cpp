@@ -7,6 +7,7 @@
 
 #include "skin/skin.h"
 #include "support/file_io.h"
+#include "support/utf8_path.h"
 #include "view/common/convert.h"
 #include "view/common/skin_folder.h"
 #include "view/common/status.h"
@@ -72,7 +73,7 @@ int run_import(const import_options& options)
     unsigned next_picture = options.start.value_or(0);
     unsigned next_icon = options.start.value_or(0);
     for (const fs::path& source : options.sources) {
-        const std::string name = source.string();
+        const std::string name = utf8_from_path(source);
         std::string error;
         const converted_image result = convert_source(source, conversion, error);
         fs::path destination = options.output;
@@ -89,7 +90,7 @@ int run_import(const import_options& options)
                 next = first_gap(options.into, pattern, next); // found again if this write fails
             destination = options.into / series_name(pattern, options.start ? next++ : next);
         }
-        const std::string shown = destination.lexically_normal().string();
+        const std::string shown = utf8_from_path(destination.lexically_normal());
         std::error_code code;
         if (!options.force && fs::exists(fs::symlink_status(destination, code))) {
             std::fprintf(stderr, "skinview: %s: %s exists: give --force to replace it\n", name.c_str(),

@@ -3,13 +3,14 @@
 
 #include <cstdio>
 
+#include "support/utf8_path.h"
 #include "view/common/render.h"
 #include "view/common/status.h"
 
 int run_palette(std::filesystem::path output, std::string format)
 {
     if (format.empty()) {
-        const std::string extension = output.extension().string();
+        const std::string extension = utf8_from_path(output.extension());
         format = extension.empty() ? "gpl" : extension.substr(1);
     }
     if (format != "gpl" && format != "act" && format != "pal" && format != "png") {
@@ -20,9 +21,9 @@ int run_palette(std::filesystem::path output, std::string format)
     if (output.empty())
         output = "skin-palette." + format;
     if (!save_palette(output, format)) {
-        std::fprintf(stderr, "skinview: cannot write %s\n", output.string().c_str());
+        std::fprintf(stderr, "skinview: cannot write %s\n", utf8_from_path(output).c_str());
         return status_problems;
     }
-    std::printf("%s: the 256 device colours (%s)\n", output.string().c_str(), format.c_str());
+    std::printf("%s: the 256 device colours (%s)\n", utf8_from_path(output).c_str(), format.c_str());
     return status_ok;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "skin/skin.h"
+#include "support/utf8_path.h"
 #include "view/common/perceptual_error.h"
 #include "view/common/render.h"
 #include "view/common/skin_folder.h"
@@ -171,8 +172,8 @@ fs::path page_path(const fs::path& output, std::size_t number, std::size_t count
     if (count == 1)
         return output;
     fs::path path = output;
-    path.replace_filename(output.stem().string() + "-" + std::to_string(number) +
-                          output.extension().string());
+    path.replace_filename(path_from_utf8(utf8_from_path(output.stem()) + "-" + std::to_string(number) +
+                                         utf8_from_path(output.extension())));
     return path;
 }
 
@@ -182,7 +183,7 @@ int run_preview(const preview_options& options)
 {
     const skin_folder scan = scan_skin_folder(options.folder);
     if (scan.images.empty()) {
-        std::fprintf(stderr, "skinview: no images in %s\n", options.folder.string().c_str());
+        std::fprintf(stderr, "skinview: no images in %s\n", utf8_from_path(options.folder).c_str());
         return status_problems;
     }
     const int gap = 4 * options.scale;
@@ -195,14 +196,14 @@ int run_preview(const preview_options& options)
         const fs::path path = page_path(options.output, i + 1, pages.size());
         std::string errors;
         if (!save_png(path, draw_page(pages[i], options, gap, sources, errors))) {
-            std::fprintf(stderr, "skinview: cannot write %s\n", path.string().c_str());
+            std::fprintf(stderr, "skinview: cannot write %s\n", utf8_from_path(path).c_str());
             return status_problems;
         }
         std::size_t images = 0;
         for (const row* r : pages[i].rows)
             images += r->cells.size();
         shown += images;
-        std::printf("%s: %s", path.string().c_str(), counted(images, "image").c_str());
+        std::printf("%s: %s", utf8_from_path(path).c_str(), counted(images, "image").c_str());
         if (i + 1 == pages.size() && shown < scan.images.size())
             std::printf(", %zu with problems left out (see skinview check)", scan.images.size() - shown);
         std::printf("\n%s", errors.c_str());

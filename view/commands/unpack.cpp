@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "support/utf8_path.h"
 #include "view/common/render.h"
 #include "view/common/skin_folder.h"
 #include "view/common/status.h"
@@ -14,7 +15,7 @@ int run_unpack(const fs::path& skin_path, const fs::path& folder, const fs::path
 {
     std::error_code error;
     if (!fs::is_regular_file(skin_path, error)) {
-        std::fprintf(stderr, "skinview: cannot read %s\n", skin_path.string().c_str());
+        std::fprintf(stderr, "skinview: cannot read %s\n", utf8_from_path(skin_path).c_str());
         return status_problems;
     }
     const std::vector<std::uint8_t> skin = read_file_bytes(skin_path);
@@ -32,7 +33,7 @@ int run_unpack(const fs::path& skin_path, const fs::path& folder, const fs::path
         std::fprintf(stderr,
                      "skinview: %s has %zu bytes, but the images in %s make %zu (%s): it was not built "
                      "from these images\n",
-                     skin_path.string().c_str(), skin.size(), folder.string().c_str(), expected,
+                     utf8_from_path(skin_path).c_str(), skin.size(), utf8_from_path(folder).c_str(), expected,
                      counted(scan.images.size(), "image").c_str());
         return status_problems;
     }
@@ -44,10 +45,10 @@ int run_unpack(const fs::path& skin_path, const fs::path& folder, const fs::path
         at += size;
         const fs::path path = output / (image_stem(image.name) + ".png");
         if (!save_png(path, picture)) {
-            std::fprintf(stderr, "skinview: cannot write %s\n", path.string().c_str());
+            std::fprintf(stderr, "skinview: cannot write %s\n", utf8_from_path(path).c_str());
             return status_problems;
         }
     }
-    std::printf("%s: %s\n", output.string().c_str(), counted(scan.images.size(), "image").c_str());
+    std::printf("%s: %s\n", utf8_from_path(output).c_str(), counted(scan.images.size(), "image").c_str());
     return status_ok;
 }

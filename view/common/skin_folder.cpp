@@ -9,6 +9,7 @@
 
 #include "skin/bmp_format.h"
 #include "skin/skin.h"
+#include "support/utf8_path.h"
 #include "view/decode/decode_image.h"
 
 namespace fs = std::filesystem;
@@ -62,9 +63,9 @@ void diagnose(const fs::path& folder, folder_image& image)
     image.layout = converted.layout;
     image.block = std::move(converted.block);
     if (image.layout.problem != bitmap_problem::none)
-        image.problem =
-            explain_problem(file_bytes(image), image.layout,
-                            (folder / image.name).lexically_normal().string(), image.icon, mend_at::in_place);
+        image.problem = explain_problem(file_bytes(image), image.layout,
+                                        utf8_from_path((folder / image.name).lexically_normal()), image.icon,
+                                        mend_at::in_place);
     else if (!image.block)
         image.problem = "not enough memory to convert it";
 }
@@ -118,7 +119,8 @@ std::string unreached_reason(const fs::path& folder, const std::string& name, sk
     // Where the file system matches names in any case (Windows), opening the proper name opens
     // this very file, "BMP1.BMP" for bmp1.bmp, so the series reads it; elsewhere it would not.
     std::error_code error;
-    const bool same_file = name == proper || fs::equivalent(folder / name, folder / proper, error);
+    const bool same_file =
+        name == proper || fs::equivalent(folder / path_from_utf8(name), folder / proper, error);
     if (!same_file)
         return name + " will never be read: the name must be " + proper;
     const std::string& end = icon ? scan.icon_end : scan.picture_end;
@@ -212,7 +214,7 @@ skin_folder scan_skin_folder(const fs::path& folder)
     scan.icon_end = scan_series(folder, icon_pattern, true, scan.images);
     std::vector<std::string> names;
     for (const fs::directory_entry& entry : fs::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
+        names.push_back(utf8_from_path(entry.path().filename()));
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
         if (std::string reason = unreached_reason(folder, name, scan); !reason.empty())

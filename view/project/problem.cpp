@@ -1,6 +1,8 @@
 // The one way a project problem is written out.
 #include "view/project/problem.h"
 
+#include "support/utf8_path.h"
+
 namespace fs = std::filesystem;
 
 std::string problem_line(const project_problem& problem, const fs::path& folder)
@@ -11,7 +13,7 @@ std::string problem_line(const project_problem& problem, const fs::path& folder)
             !inside.empty() && *inside.begin() != ".." && *inside.begin() != ".")
             shown = inside;
     // Appended piece by piece: `":" + text` trips a false -Wrestrict in 32-bit g++ 12 at -O3.
-    std::string line = shown.string();
+    std::string line = utf8_from_path(shown);
     if (problem.line > 0) {
         line += ':';
         line += std::to_string(problem.line);

@@ -3,6 +3,7 @@
 #include "skin/colour_332.h"
 #include "skin/skin.h"
 #include "support/file_io.h"
+#include "support/utf8_path.h"
 
 #include <toml++/toml.h>
 
@@ -415,7 +416,7 @@ fs::path project_folder(const skin_project& project)
 
 fs::path source_path(const skin_project& project, const std::string& source)
 {
-    return project_folder(project) / fs::path(std::u8string(source.begin(), source.end()));
+    return project_folder(project) / path_from_utf8(source);
 }
 
 std::string printable(std::string_view text)
@@ -467,7 +468,7 @@ bool load_project(const fs::path& file, skin_project& project, std::vector<proje
     toml::table document;
     try {
         document = toml::parse(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
-                               file.lexically_normal().string());
+                               utf8_from_path(file.lexically_normal()));
     } catch (const toml::parse_error& error) {
         report(list, error.source().begin.line, problem_kind::syntax, std::nullopt,
                std::string(error.description()));

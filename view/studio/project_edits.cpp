@@ -6,11 +6,9 @@
 
 #include "support/file_io.h"
 #include "support/utf8_path.h"
-#include "view/commands/init.h"
 #include "view/common/convert.h"
-#include "view/common/skin_folder.h"
-#include "view/common/status.h"
 #include "view/decode/decode_image.h"
+#include "view/project/init_project.h"
 #include "view/studio/door.h"
 #include "view/studio/upload_names.h"
 
@@ -111,13 +109,13 @@ std::optional<std::string> move_adopted_bmp(const fs::path& folder, const projec
     const fs::path old = folder / path_from_utf8(entry.sources[0]);
     std::error_code code;
     for (int n = 1; n < max_name_tries; ++n) {
-        std::string name = old.stem().string();
+        std::string name = utf8_from_path(old.stem());
         if (n != 1) {
             name += '-';
             name += std::to_string(n);
         }
-        name += old.extension().string();
-        if (fs::exists(fs::symlink_status(folder / art_folder / name, code)))
+        name += utf8_from_path(old.extension());
+        if (fs::exists(fs::symlink_status(folder / art_folder / path_from_utf8(name), code)))
             continue;
         // art/ itself may be a link: the BMP never leaves the project folder through it.
         fs::create_directory(folder / art_folder, code);
@@ -125,7 +123,7 @@ std::optional<std::string> move_adopted_bmp(const fs::path& folder, const projec
             error = std::string(art_folder) + ": not a folder inside the project";
             return std::nullopt;
         }
-        fs::rename(old, folder / art_folder / name, code);
+        fs::rename(old, folder / art_folder / path_from_utf8(name), code);
         if (code) {
             error = entry.sources[0] + ": cannot be moved into " + art_folder + ": " + code.message();
             return std::nullopt;
@@ -243,11 +241,26 @@ bool apply_edit(const fs::path& folder, const http_request& request, skin_projec
     return false;
 }
 
-bool init_project(const fs::path& folder)
+bool start_project(const fs::path& folder, std::string& error)
 {
-    if (!scan_skin_folder(folder).images.empty())
-        return run_init(folder) == status_ok;
-    // No images at all: an empty project, for the artist to drop artwork into.
-    const std::string text = project_text({.file = folder / project_file_name});
-    return save_project_text(folder / project_file_name, std::nullopt, text) == project_save::saved;
+    const folder_init made = init_project(folder, true);
+    switch (made.outcome) {
+    case init_outcome::made:
+        return true;
+    case init_outcome::exists:
+    case init_outcome::appeared_meanwhile:
+        error = std::string(project_file_name) + " appeared meanwhile: it stands";
+        return false;
+    case init_outcome::cannot_write:
+        error = std::string("cannot write ") + project_file_name;
+        return false;
+    case init_outcome::refused:
+        error = std::string("cannot make ") + project_file_name + ": skinpack refuses what the folder holds";
+        for (const project_problem& problem : made.problems) { // appended apart: see problem_line
+            error += '\n';
+            error += problem_line(problem, folder);
+        }
+        return false;
+    }
+    return false;
 }

@@ -14,5 +14,6 @@
 bool apply_edit(const std::filesystem::path& folder, const http_request& request, skin_project& project,
                 std::string& error);
 
-// Writes skin.toml for a plain numbered folder, as `skinview init` does; false if it did not.
-bool init_project(const std::filesystem::path& folder);
+// Makes skin.toml of a numbered folder, as `skinview init` does, or an empty one of a folder
+// without images. False, with `error` for the page naming each refused file and why, if it did not.
+bool start_project(const std::filesystem::path& folder, std::string& error);

@@ -9,6 +9,7 @@
 #include "skin/colour_332.h"
 #include "skin/skin.h"
 #include "support/file_io.h"
+#include "support/utf8_path.h"
 #include "view/common/checksum.h"
 #include "view/common/convert.h"
 #include "view/common/perceptual_error.h"
@@ -59,12 +60,6 @@ std::string colour_hex(rgb_colour colour)
     char text[8];
     std::snprintf(text, sizeof text, "#%02x%02x%02x", colour[0], colour[1], colour[2]);
     return text;
-}
-
-std::string utf8_text(const fs::path& path)
-{
-    const std::u8string text = path.u8string();
-    return {text.begin(), text.end()};
 }
 
 http_response json_response(std::string json)
@@ -159,8 +154,7 @@ std::string sources_stamp(const studio_state& state, const project_entry& entry)
 {
     std::uint32_t stamp = 0;
     for (const std::string& source : entry.sources) {
-        const input_stamp file =
-            stamp_of(state.folder / fs::path(std::u8string(source.begin(), source.end())));
+        const input_stamp file = stamp_of(state.folder / path_from_utf8(source));
         const std::string text = source + ":" + std::to_string(file.time.time_since_epoch().count()) + ":" +
                                  std::to_string(file.size) + (file.readable ? "" : ":unreadable");
         stamp = crc32({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, stamp);
@@ -206,7 +200,7 @@ std::string state_json(const studio_state& state)
     std::string json =
         "{\"version\":" + std::to_string(state.version) +
         ",\"poll_ms\":" + std::to_string(watch_poll_interval.count()) +
-        ",\"folder\":" + json_string(utf8_text(state.folder)) +
+        ",\"folder\":" + json_string(utf8_from_path(state.folder)) +
         ",\"has_project\":" + (state.has_project ? "true" : "false") +
         ",\"can_init\":" + (numbered_folder ? "true" : "false") +
         ",\"editable\":" + (editable(state) ? "true" : "false") + ",\"problems\":" + json_list(general) +
@@ -434,8 +428,9 @@ http_response edit(studio_state& state, const http_request& request)
         return text_response(409,
                              "the project changed meanwhile (another tab, or a file on disk): reloaded\n");
     if (request.path == "/api/init") {
-        if (state.has_project || !init_project(state.folder))
-            return text_response(409, "cannot make skin.toml here\n");
+        std::string error = std::string("there is a ") + project_file_name + " here already";
+        if (state.has_project || !start_project(state.folder, error))
+            return text_response(409, error + "\n");
         load_and_build(state);
         return json_response(state_json(state));
     }
