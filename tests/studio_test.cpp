@@ -423,6 +423,119 @@ TEST_F(studio_test, each_edit_leaves_a_folder_that_skinpack_packs_to_the_skin_sh
     EXPECT_EQ(http_exchange(port, from_page("GET", "/download/skin-palette.exe", "")).status, 404);
 }
 
+// The artwork of a project: every file under art/ but those kept for undo, with its bytes.
+std::map<std::string, std::vector<std::uint8_t>> artwork(const fs::path& folder)
+{
+    std::map<std::string, std::vector<std::uint8_t>> files = snapshot(folder);
+    std::erase_if(files, [](const auto& file) {
+        return !file.first.starts_with("art/") || file.first.starts_with("art/.history/");
+    });
+    return files;
+}
+
+TEST_F(studio_test, undo_and_redo_each_edit_byte_for_byte)
+{
+    write_project(folder, false);
+    const std::string project =
+        "# The test skin\n[[picture]]\nname = \"sun\"  # warm\nsource = \"art/sun.bmp\"\n\n"
+        "# status\n[[icon]]\nname = \"dot\"\nsource = \"art/dot.bmp\"\n";
+    write_file(folder / "skin.toml", {project.begin(), project.end()});
+    ASSERT_NO_FATAL_FAILURE(start());
+    const std::string new_dot = text_of(solid_bmp(16, 250, 10, 10));
+    const struct {
+        const char* target;
+        std::string body;
+        const char* label; // what the page offers to undo
+    } edits[] = {
+        {"/api/rename?entry=1&name=low-battery", "", "rename"},
+        {"/api/move?entry=1&to=0", "", "move"},
+        {"/api/options?entry=0&dither=ordered&background=%23336699", "", "dither"},
+        {"/api/source?entry=1&name=dot.bmp", new_dot, "replace artwork"}, // over its own file
+        {"/api/add?kind=icon&name=spare.bmp", new_dot, "add"},
+        {"/api/remove?entry=0", "", "remove"},
+    };
+    const auto shown = [&] {
+        return nlohmann::json::parse(http_exchange(port, from_page("GET", "/api/state", "")).body);
+    };
+    for (const auto& edit : edits) {
+        const std::vector<std::uint8_t> before = read_file(folder / "skin.toml");
+        const auto art_before = artwork(folder);
+        ASSERT_EQ(post(edit.target, edit.body).status, 200) << edit.target;
+        const std::vector<std::uint8_t> after = read_file(folder / "skin.toml");
+        const auto art_after = artwork(folder);
+        EXPECT_TRUE(after != before || art_after != art_before) << edit.target << " changed nothing";
+        EXPECT_EQ(shown()["undo"], edit.label);
+        // Every file the edit replaced or left out of the skin is still in the folder.
+        const auto kept = snapshot(folder);
+        for (const auto& [name, bytes] : art_before)
+            EXPECT_TRUE(std::ranges::any_of(kept, [&](const auto& file) { return file.second == bytes; }))
+                << edit.target << ": " << name << " lost";
+        for (const char* step : {"/api/undo", "/api/redo", "/api/undo"}) {
+            const bool undone = step == "/api/undo"s;
+            const http_reply reply = post(step, "");
+            ASSERT_EQ(reply.status, 200) << edit.target << " " << step << "\n" << reply.body;
+            EXPECT_EQ(text_of(read_file(folder / "skin.toml")), text_of(undone ? before : after))
+                << edit.target << " " << step;
+            EXPECT_EQ(artwork(folder), undone ? art_before : art_after) << edit.target << " " << step;
+            EXPECT_EQ(shown()[undone ? "redo" : "undo"], edit.label) << edit.target << " " << step;
+            expect_packs_to_the_built_skin();
+        }
+    }
+    EXPECT_EQ(text_of(read_file(folder / "skin.toml")), project) << "every edit undone";
+    EXPECT_EQ(post("/api/undo", "").body, "nothing to undo\n");
+}
+
+namespace {
+
+// A request of the studio's own page to a studio run in this process.
+http_response page_request(studio_state& state, const std::string& method, const std::string& path,
+                           std::vector<std::pair<std::string, std::string>> query,
+                           const std::string& body = "")
+{
+    query.emplace_back("version", std::to_string(state.version));
+    http_request request{
+        method,
+        path,
+        std::move(query),
+        {{"host", "127.0.0.1:1"}, {"x-studio-token", state.door.token}, {"origin", "http://127.0.0.1:1"}}};
+    request.body = body;
+    return answer_request(state, request);
+}
+
+} // namespace
+
+// A hand edit of skin.toml made after the page's edit stands: neither undo nor redo writes over
+// it, the artwork stays as it was, and there is nothing left to undo past it.
+TEST_F(studio_test, undo_never_writes_over_a_hand_edit)
+{
+    write_project(folder, false);
+    studio_state state;
+    state.door = {"0123456789abcdef0123456789abcdef", 1, {}};
+    open_studio(state, folder);
+    const std::string new_dot = text_of(solid_bmp(16, 250, 10, 10));
+    for (const bool undone_first : {false, true}) {
+        ASSERT_EQ(
+            page_request(state, "POST", "/api/source", {{"entry", "1"}, {"name", "dot.bmp"}}, new_dot).status,
+            200);
+        if (undone_first) {
+            ASSERT_EQ(page_request(state, "POST", "/api/undo", {}).status, 200);
+        }
+        const auto art = artwork(folder);
+        std::vector<std::uint8_t> hand = read_file(folder / "skin.toml");
+        hand.insert(hand.end(), {'#', '\n'});
+        write_file(folder / "skin.toml", hand);
+        const char* step = undone_first ? "/api/redo" : "/api/undo";
+        const http_response refused = page_request(state, "POST", step, {});
+        EXPECT_EQ(refused.status, 409) << step;
+        EXPECT_EQ(refused.body,
+                  "skin.toml changed on disk meanwhile: reloaded, and the edit was not saved\n");
+        EXPECT_EQ(read_file(folder / "skin.toml"), hand) << step;
+        EXPECT_EQ(artwork(folder), art) << step;
+        EXPECT_EQ(page_request(state, "POST", "/api/undo", {}).body, "nothing to undo\n") << step;
+        EXPECT_EQ(page_request(state, "POST", "/api/redo", {}).body, "nothing to redo\n") << step;
+    }
+}
+
 TEST_F(studio_test, makes_a_project_of_a_plain_skin_folder_that_packs_as_before)
 {
     write_file(folder / "bmp0.bmp", bmp_bytes(sample_image(128, 3)));
@@ -437,6 +550,7 @@ TEST_F(studio_test, makes_a_project_of_a_plain_skin_folder_that_packs_as_before)
     EXPECT_EQ(reply.status, 200) << reply.body;
     EXPECT_TRUE(fs::exists(folder / "skin.toml"));
     EXPECT_EQ(read_file(folder / "skin.skn"), packed);
+    const std::vector<std::uint8_t> init_toml = read_file(folder / "skin.toml");
     expect_packs_to_the_built_skin();
 
     // New artwork for an adopted BMP: the old one is kept in art/, and build needs no --force.
@@ -446,6 +560,19 @@ TEST_F(studio_test, makes_a_project_of_a_plain_skin_folder_that_packs_as_before)
     EXPECT_EQ(read_file(folder / "art" / "bmp0.bmp"), bmp_bytes(sample_image(128, 3)));
     EXPECT_NE(read_file(folder / "skin.skn"), packed);
     expect_packs_to_the_built_skin();
+    // Undone, the adopted BMP is back in its place, which build had taken; redone, in art/ again.
+    const std::vector<std::uint8_t> replaced_toml = read_file(folder / "skin.toml");
+    for (const char* step : {"/api/undo", "/api/redo"}) {
+        const http_reply stepped = post(step, "");
+        EXPECT_EQ(stepped.status, 200) << step << "\n" << stepped.body;
+        const bool undone = step == "/api/undo"s;
+        EXPECT_EQ(read_file(folder / "skin.toml"), undone ? init_toml : replaced_toml) << step;
+        EXPECT_EQ(read_file(undone ? folder / "bmp0.bmp" : folder / "art" / "bmp0.bmp"),
+                  bmp_bytes(sample_image(128, 3)))
+            << step;
+        EXPECT_EQ(read_file(folder / "skin.skn") == packed, undone) << step;
+        expect_packs_to_the_built_skin();
+    }
 
     // A dither for an adopted BMP imports it: it too moves into art/ first, beside a file there.
     write_file(folder / "art" / "icon00.bmp", solid_bmp(16, 1, 2, 3));
