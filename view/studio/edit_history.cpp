@@ -26,9 +26,8 @@ bool taken(const fs::path& path)
 
 std::optional<fs::path> history_slot(const fs::path& folder, edit_history& history, const fs::path& name)
 {
-    std::error_code code;
     const std::optional<fs::path> kept = path_inside(folder, history_folder);
-    if (!kept || (!fs::is_directory(*kept, code) && !fs::create_directories(*kept, code)))
+    if (!kept)
         return std::nullopt;
     // Earlier runs left their files here too: their names are skipped.
     for (int tries = 0; tries < 1000; ++tries) {
@@ -46,6 +45,7 @@ std::optional<std::vector<file_move>> make_moves(const fs::path& folder, edit_hi
     std::vector<file_move> made;
     const auto move = [&](const file_move& step) {
         std::error_code code;
+        fs::create_directories(step.to.parent_path(), code); // the history folder, made when first needed
         fs::rename(step.from, step.to, code);
         if (!code)
             made.push_back(step);

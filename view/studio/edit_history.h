@@ -27,13 +27,13 @@ struct edit_history {
 };
 
 // A path in the project's history folder for a file of `name`'s name: free, and never given out
-// before in this run. Nothing when the folder cannot be made inside the project.
+// before in this run. Nothing when the folder would not lie inside the project.
 std::optional<std::filesystem::path> history_slot(const std::filesystem::path& folder, edit_history& history,
                                                   const std::filesystem::path& name);
 
-// Moves each file in order, skipping one that is no longer there; a file in the way is first
-// moved into the history folder, so that nothing is replaced. Gives every move made, to take back;
-// nothing when one failed, after taking back those made.
+// Moves each file in order, skipping one that is no longer there, making the folder it goes to; a
+// file in the way is first moved into the history folder, so that nothing is replaced. Gives every move made,
+// to take back; nothing when one failed, after taking back those made.
 std::optional<std::vector<file_move>> make_moves(const std::filesystem::path& folder, edit_history& history,
                                                  const std::vector<file_move>& moves);
 

@@ -622,7 +622,8 @@ function render() {
 
 // The header's Undo and Redo, each saying what it would do.
 function render_history() {
-  for (const [id, label, keys] of [['undo', state.undo, 'Ctrl+Z'], ['redo', state.redo, 'Ctrl+Shift+Z']]) {
+  const key = /Mac|iPhone|iPad/.test(navigator.platform) ? 'Cmd' : 'Ctrl';
+  for (const [id, label, keys] of [['undo', state.undo, key + '+Z'], ['redo', state.redo, key + '+Shift+Z']]) {
     const button = element(id);
     button.disabled = !label;
     button.title = label ? `${id === 'undo' ? 'Undo' : 'Redo'} ${label} (${keys})` : `Nothing to ${id}`;
