@@ -450,39 +450,43 @@ TEST_F(studio_test, undo_and_redo_each_edit_byte_for_byte)
         {"/api/rename?entry=1&name=low-battery", "", "rename"},
         {"/api/move?entry=1&to=0", "", "move"},
         {"/api/options?entry=0&dither=ordered&background=%23336699", "", "dither"},
-        {"/api/source?entry=1&name=dot.bmp", new_dot, "replace artwork"}, // over its own file
+        {"/api/source?entry=0&name=dot.bmp", new_dot, "replace artwork"}, // over its own file
         {"/api/add?kind=icon&name=spare.bmp", new_dot, "add"},
-        {"/api/remove?entry=0", "", "remove"},
+        {"/api/remove?entry=1", "", "remove"},
     };
     const auto shown = [&] {
         return nlohmann::json::parse(http_exchange(port, from_page("GET", "/api/state", "")).body);
     };
+    struct folder_state {
+        std::string project;
+        std::map<std::string, std::vector<std::uint8_t>> art;
+    };
+    const auto now = [&] { return folder_state{text_of(read_file(folder / "skin.toml")), artwork(folder)}; };
+    std::vector<folder_state> states{now()}; // before each edit, then after the last
     for (const auto& edit : edits) {
-        const std::vector<std::uint8_t> before = read_file(folder / "skin.toml");
-        const auto art_before = artwork(folder);
         ASSERT_EQ(post(edit.target, edit.body).status, 200) << edit.target;
-        const std::vector<std::uint8_t> after = read_file(folder / "skin.toml");
-        const auto art_after = artwork(folder);
-        EXPECT_TRUE(after != before || art_after != art_before) << edit.target << " changed nothing";
         EXPECT_EQ(shown()["undo"], edit.label);
         // Every file the edit replaced or left out of the skin is still in the folder.
         const auto kept = snapshot(folder);
-        for (const auto& [name, bytes] : art_before)
+        for (const auto& [name, bytes] : states.back().art)
             EXPECT_TRUE(std::ranges::any_of(kept, [&](const auto& file) { return file.second == bytes; }))
                 << edit.target << ": " << name << " lost";
-        for (const char* step : {"/api/undo", "/api/redo", "/api/undo"}) {
-            const bool undone = step == "/api/undo"s;
-            const http_reply reply = post(step, "");
-            ASSERT_EQ(reply.status, 200) << edit.target << " " << step << "\n" << reply.body;
-            EXPECT_EQ(text_of(read_file(folder / "skin.toml")), text_of(undone ? before : after))
-                << edit.target << " " << step;
-            EXPECT_EQ(artwork(folder), undone ? art_before : art_after) << edit.target << " " << step;
-            EXPECT_EQ(shown()[undone ? "redo" : "undo"], edit.label) << edit.target << " " << step;
+        states.push_back(now());
+    }
+    // Every edit undone, the last first, then every one redone.
+    for (const bool undo : {true, false})
+        for (std::size_t n = 0; n < std::size(edits); ++n) {
+            const std::size_t e = undo ? std::size(edits) - 1 - n : n;
+            const http_reply reply = post(undo ? "/api/undo" : "/api/redo", "");
+            ASSERT_EQ(reply.status, 200) << edits[e].target << " " << undo << "\n" << reply.body;
+            const folder_state& wanted = states[undo ? e : e + 1];
+            EXPECT_EQ(text_of(read_file(folder / "skin.toml")), wanted.project)
+                << edits[e].target << " " << undo;
+            EXPECT_EQ(artwork(folder), wanted.art) << edits[e].target << " " << undo;
+            EXPECT_EQ(shown()[undo ? "redo" : "undo"], edits[e].label) << edits[e].target << " " << undo;
             expect_packs_to_the_built_skin();
         }
-    }
-    EXPECT_EQ(text_of(read_file(folder / "skin.toml")), project) << "every edit undone";
-    EXPECT_EQ(post("/api/undo", "").body, "nothing to undo\n");
+    EXPECT_EQ(post("/api/redo", "").body, "nothing to redo\n");
 }
 
 namespace {

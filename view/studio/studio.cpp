@@ -459,13 +459,12 @@ http_response save_and_build(studio_state& state, const http_request& request)
 http_response undo_or_redo(studio_state& state, bool undo)
 {
     std::vector<edit_record>& from = undo ? state.history.undo : state.history.redo;
-    const char* step = undo ? "undo" : "redo";
     if (from.empty())
-        return text_response(409, std::string("nothing to ") + step + "\n");
+        return text_response(409, undo ? "nothing to undo\n" : "nothing to redo\n");
     const std::optional<std::vector<file_move>> made =
         make_moves(state.folder, state.history, undo ? reversed(from.back().moves) : from.back().moves);
     if (!made)
-        return text_response(500, std::string("cannot move the artwork back: nothing to ") + step + "\n");
+        return text_response(500, "cannot move the artwork back: nothing was changed\n");
     if (std::optional<http_response> refusal =
             save_text(state, undo ? from.back().before : from.back().after, *made))
         return *refusal;
