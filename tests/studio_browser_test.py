@@ -6,10 +6,11 @@ stand-in xdg-open that records it), sees the token leave the address bar and no 
 every slot, drops a PNG on a slot, compares and switches a dither, reorders two slots by dragging,
 and after each checks skin.toml and that skin.skn is what skinpack packs from the folder; then
 changes a source on disk while a name is half typed and a panel is open (all of it survives,
-nothing is saved), adds three files in one drop, breaks one entry beside good ones, snaps a
-background to the device's colours, locks the page with a skin.toml it cannot save, drags an icon
-to the pictures and back, lays out 44 slots at 1280x800, takes screenshots (and one 560 px wide
-beside it), and makes a project in an empty folder from a first drop.
+nothing is saved), removes an entry without a question and brings it back with Ctrl+Z, adds
+three files in one drop, breaks one entry beside good ones, snaps a background to the device's
+colours, locks the page with a skin.toml it cannot save, drags an icon to the pictures and back,
+lays out 44 slots at 1280x800, takes screenshots (and one 560 px wide beside it), and makes a
+project in an empty folder from a first drop.
 
 Drags are driven as a browser drives them: dragenter and dragover first, and the drop only when
 the page cancelled dragover without refusing it (a drop effect of "none").
@@ -35,7 +36,9 @@ CHROMEDRIVER = shutil.which("chromedriver")
 try:
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common.action_chains import ActionChains
     from selenium.webdriver.common.by import By
+    from selenium.webdriver.common.keys import Keys
     from selenium.webdriver.support.ui import WebDriverWait
 except ImportError:
     webdriver = None
@@ -336,6 +339,21 @@ def main():
         name_field.send_keys("w\n")
         saved("the name on Enter", lambda: names_in_order(folder)[2] == "battery-low")
         check(packs_to_the_built_skin(folder), "skin.skn after the rename")
+
+        # Remove asks nothing, since Ctrl+Z brings the entry back, skin.toml byte for byte.
+        choose("heart")
+        before_remove = project_text(folder)
+        driver.execute_script("window.confirm = () => { window.asked = true; return true; }")
+        driver.find_element(By.CSS_SELECTOR, '.card[data-name="heart"] .remove').click()
+        saved("the removal", lambda: "heart" not in names_in_order(folder))
+        check(not driver.execute_script("return window.asked === true"), "no question before removing")
+        wait_until("the card gone", lambda: not driver.find_elements(By.CSS_SELECTOR, '.card[data-name="heart"]'))
+        ActionChains(driver).key_down(Keys.CONTROL).send_keys("z").key_up(Keys.CONTROL).perform()
+        saved("the removal undone", lambda: project_text(folder) == before_remove)
+        wait_until("the card back", lambda: driver.find_elements(By.CSS_SELECTOR, '.card[data-name="heart"]'))
+        check(driver.find_element(By.ID, "redo").get_attribute("title") == "Redo remove (Ctrl+Shift+Z)",
+              "the redo button says what it would redo")
+        check(packs_to_the_built_skin(folder), "skin.skn after the undo")
 
         # Three files dropped on "add icon" are added, all of them, in their order.
         driver.execute_script("""

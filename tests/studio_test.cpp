@@ -425,6 +425,123 @@ TEST_F(studio_test, each_edit_leaves_a_folder_that_skinpack_packs_to_the_skin_sh
     EXPECT_EQ(http_exchange(port, from_page("GET", "/download/skin-palette.exe", "")).status, 404);
 }
 
+// The artwork of a project: every file under art/ but those kept for undo, with its bytes.
+std::map<std::string, std::vector<std::uint8_t>> artwork(const fs::path& folder)
+{
+    std::map<std::string, std::vector<std::uint8_t>> files = snapshot(folder);
+    std::erase_if(files, [](const auto& file) {
+        return !file.first.starts_with("art/") || file.first.starts_with("art/.history/");
+    });
+    return files;
+}
+
+TEST_F(studio_test, undo_and_redo_each_edit_byte_for_byte)
+{
+    write_project(folder, false);
+    const std::string project =
+        "# The test skin\n[[picture]]\nname = \"sun\"  # warm\nsource = \"art/sun.bmp\"\n\n"
+        "# status\n[[icon]]\nname = \"dot\"\nsource = \"art/dot.bmp\"\n";
+    write_file(folder / "skin.toml", {project.begin(), project.end()});
+    ASSERT_NO_FATAL_FAILURE(start());
+    const std::string new_dot = text_of(solid_bmp(16, 250, 10, 10));
+    const struct {
+        const char* target;
+        std::string body;
+        const char* label; // what the page offers to undo
+    } edits[] = {
+        {"/api/rename?entry=1&name=low-battery", "", "rename"},
+        {"/api/move?entry=1&to=0", "", "move"},
+        {"/api/options?entry=0&dither=ordered&background=%23336699", "", "dither"},
+        {"/api/source?entry=0&name=dot.bmp", new_dot, "replace artwork"}, // over its own file
+        {"/api/add?kind=icon&name=spare.bmp", new_dot, "add"},
+        {"/api/remove?entry=1", "", "remove"},
+    };
+    const auto shown = [&] {
+        return nlohmann::json::parse(http_exchange(port, from_page("GET", "/api/state", "")).body);
+    };
+    struct folder_state {
+        std::string project;
+        std::map<std::string, std::vector<std::uint8_t>> art;
+    };
+    const auto now = [&] { return folder_state{text_of(read_file(folder / "skin.toml")), artwork(folder)}; };
+    std::vector<folder_state> states{now()}; // before each edit, then after the last
+    for (const auto& edit : edits) {
+        ASSERT_EQ(post(edit.target, edit.body).status, 200) << edit.target;
+        EXPECT_EQ(shown()["undo"], edit.label);
+        // Every file the edit replaced or left out of the skin is still in the folder.
+        const auto kept = snapshot(folder);
+        for (const auto& [name, bytes] : states.back().art)
+            EXPECT_TRUE(std::ranges::any_of(kept, [&](const auto& file) { return file.second == bytes; }))
+                << edit.target << ": " << name << " lost";
+        states.push_back(now());
+    }
+    // Every edit undone, the last first, then every one redone.
+    for (const bool undo : {true, false})
+        for (std::size_t n = 0; n < std::size(edits); ++n) {
+            const std::size_t e = undo ? std::size(edits) - 1 - n : n;
+            const http_reply reply = post(undo ? "/api/undo" : "/api/redo", "");
+            ASSERT_EQ(reply.status, 200) << edits[e].target << " " << undo << "\n" << reply.body;
+            const folder_state& wanted = states[undo ? e : e + 1];
+            EXPECT_EQ(text_of(read_file(folder / "skin.toml")), wanted.project)
+                << edits[e].target << " " << undo;
+            EXPECT_EQ(artwork(folder), wanted.art) << edits[e].target << " " << undo;
+            EXPECT_EQ(shown()[undo ? "redo" : "undo"], edits[e].label) << edits[e].target << " " << undo;
+            expect_packs_to_the_built_skin();
+        }
+    EXPECT_EQ(post("/api/redo", "").body, "nothing to redo\n");
+}
+
+namespace {
+
+// A request of the studio's own page to a studio run in this process.
+http_response page_request(studio_state& state, const std::string& method, const std::string& path,
+                           std::vector<std::pair<std::string, std::string>> query,
+                           const std::string& body = "")
+{
+    query.emplace_back("version", std::to_string(state.version));
+    http_request request{
+        method,
+        path,
+        std::move(query),
+        {{"host", "127.0.0.1:1"}, {"x-studio-token", state.door.token}, {"origin", "http://127.0.0.1:1"}}};
+    request.body = body;
+    return answer_request(state, request);
+}
+
+} // namespace
+
+// A hand edit of skin.toml made after the page's edit stands: neither undo nor redo writes over
+// it, the artwork stays as it was, and there is nothing left to undo past it.
+TEST_F(studio_test, undo_never_writes_over_a_hand_edit)
+{
+    write_project(folder, false);
+    studio_state state;
+    state.door = {"0123456789abcdef0123456789abcdef", 1, {}};
+    open_studio(state, folder);
+    const std::string new_dot = text_of(solid_bmp(16, 250, 10, 10));
+    for (const bool undone_first : {false, true}) {
+        ASSERT_EQ(
+            page_request(state, "POST", "/api/source", {{"entry", "1"}, {"name", "dot.bmp"}}, new_dot).status,
+            200);
+        if (undone_first) {
+            ASSERT_EQ(page_request(state, "POST", "/api/undo", {}).status, 200);
+        }
+        const auto art = artwork(folder);
+        std::vector<std::uint8_t> hand = read_file(folder / "skin.toml");
+        hand.insert(hand.end(), {'#', '\n'});
+        write_file(folder / "skin.toml", hand);
+        const char* step = undone_first ? "/api/redo" : "/api/undo";
+        const http_response refused = page_request(state, "POST", step, {});
+        EXPECT_EQ(refused.status, 409) << step;
+        EXPECT_EQ(refused.body,
+                  "skin.toml changed on disk meanwhile: reloaded, and the edit was not saved\n");
+        EXPECT_EQ(read_file(folder / "skin.toml"), hand) << step;
+        EXPECT_EQ(artwork(folder), art) << step;
+        EXPECT_EQ(page_request(state, "POST", "/api/undo", {}).body, "nothing to undo\n") << step;
+        EXPECT_EQ(page_request(state, "POST", "/api/redo", {}).body, "nothing to redo\n") << step;
+    }
+}
+
 TEST_F(studio_test, makes_a_project_of_a_plain_skin_folder_that_packs_as_before)
 {
     write_file(folder / "bmp0.bmp", bmp_bytes(sample_image(128, 3)));
@@ -439,6 +556,7 @@ TEST_F(studio_test, makes_a_project_of_a_plain_skin_folder_that_packs_as_before)
     EXPECT_EQ(reply.status, 200) << reply.body;
     EXPECT_TRUE(fs::exists(folder / "skin.toml"));
     EXPECT_EQ(read_file(folder / "skin.skn"), packed);
+    const std::vector<std::uint8_t> init_toml = read_file(folder / "skin.toml");
     expect_packs_to_the_built_skin();
 
     // New artwork for an adopted BMP: the old one is kept in art/, and build needs no --force.
@@ -448,6 +566,19 @@ TEST_F(studio_test, makes_a_project_of_a_plain_skin_folder_that_packs_as_before)
     EXPECT_EQ(read_file(folder / "art" / "bmp0.bmp"), bmp_bytes(sample_image(128, 3)));
     EXPECT_NE(read_file(folder / "skin.skn"), packed);
     expect_packs_to_the_built_skin();
+    // Undone, the adopted BMP is back in its place, which build had taken; redone, in art/ again.
+    const std::vector<std::uint8_t> replaced_toml = read_file(folder / "skin.toml");
+    for (const char* step : {"/api/undo", "/api/redo"}) {
+        const http_reply stepped = post(step, "");
+        EXPECT_EQ(stepped.status, 200) << step << "\n" << stepped.body;
+        const bool undone = step == "/api/undo"s;
+        EXPECT_EQ(read_file(folder / "skin.toml"), undone ? init_toml : replaced_toml) << step;
+        EXPECT_EQ(read_file(undone ? folder / "bmp0.bmp" : folder / "art" / "bmp0.bmp"),
+                  bmp_bytes(sample_image(128, 3)))
+            << step;
+        EXPECT_EQ(read_file(folder / "skin.skn") == packed, undone) << step;
+        expect_packs_to_the_built_skin();
+    }
 
     // A dither for an adopted BMP imports it: it too moves into art/ first, beside a file there.
     write_file(folder / "art" / "icon00.bmp", solid_bmp(16, 1, 2, 3));

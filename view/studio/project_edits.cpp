@@ -56,10 +56,24 @@ bool is_own_source(const fs::path& folder, const project_entry* own, const fs::p
     return false;
 }
 
-// Saves an upload that decodes as art/<its name>, never over a file that is not `own`'s source.
-// Gives the path to put in skin.toml, or nothing with `error` set.
+// Moves `path` into the history folder, adding the move to `made`; false if it could not.
+bool keep_for_undo(const fs::path& folder, const fs::path& path, edit_history& history,
+                   std::vector<file_move>& made)
+{
+    const std::optional<fs::path> slot = history_slot(folder, history, path);
+    const std::optional<std::vector<file_move>> moved =
+        slot ? make_moves(folder, history, {{path, *slot}}) : std::nullopt;
+    if (moved)
+        made.insert(made.end(), moved->begin(), moved->end());
+    return moved.has_value();
+}
+
+// Saves an upload that decodes as art/<its name>, never over a file that is not `own`'s source;
+// `own`'s file of that name is moved into the history folder. Gives the path to put in skin.toml,
+// or nothing with `error` set. What it did to files is added to `made`.
 std::optional<std::string> save_upload(const fs::path& folder, const http_request& request,
-                                       const project_entry* own, std::string& error)
+                                       const project_entry* own, edit_history& history,
+                                       std::vector<file_move>& made, std::string& error)
 {
     const std::string file_name = safe_file_name(query_value(request, "name"));
     if (request.body.empty()) {
@@ -84,13 +98,21 @@ std::optional<std::string> save_upload(const fs::path& folder, const http_reques
             n == 1 ? file_name : file_name.substr(0, dot) + "-" + std::to_string(n) + file_name.substr(dot);
         const std::string relative = std::string(art_folder) + "/" + candidate;
         const std::optional<fs::path> path = path_inside(folder, relative);
-        if (!path || (fs::exists(fs::symlink_status(folder / path_from_utf8(relative), code)) &&
-                      !is_own_source(folder, own, *path)))
+        const fs::path at = folder / path_from_utf8(relative);
+        const bool taken = fs::exists(fs::symlink_status(at, code));
+        if (!path || (taken && !is_own_source(folder, own, *path)))
             continue;
-        if (replace_file(*path, body_bytes(request)) != save_outcome::saved) {
+        if (taken && !keep_for_undo(folder, at, history, made)) {
+            error = relative + ": the artwork it replaces cannot be kept for undo in art/.history";
+            return std::nullopt;
+        }
+        // Undo moves the upload there, and redo back.
+        const std::optional<fs::path> slot = history_slot(folder, history, at);
+        if (!slot || replace_file(at, body_bytes(request)) != save_outcome::saved) {
             error = relative + ": cannot be written";
             return std::nullopt;
         }
+        made.push_back({*slot, at});
         return relative;
     }
     error = file_name + ": no free name for it in " + art_folder;
@@ -102,7 +124,7 @@ std::optional<std::string> save_upload(const fs::path& folder, const http_reques
 // not write, and the artist's old image is kept. Gives the entry's source after the move (the
 // same when nothing had to move), or nothing with `error` set.
 std::optional<std::string> move_adopted_bmp(const fs::path& folder, const project_entry& entry,
-                                            std::string& error)
+                                            std::vector<file_move>& made, std::string& error)
 {
     if (!entry.as_is || entry.sources.size() != 1 || entry.sources[0].find('/') != std::string::npos)
         return entry.sources.empty() ? std::string() : entry.sources[0];
@@ -128,6 +150,7 @@ std::optional<std::string> move_adopted_bmp(const fs::path& folder, const projec
             error = entry.sources[0] + ": cannot be moved into " + art_folder + ": " + code.message();
             return std::nullopt;
         }
+        made.push_back({old, folder / art_folder / name});
         return std::string(art_folder) + "/" + name;
     }
     error = entry.sources[0] + ": no free name for it in " + art_folder;
@@ -135,7 +158,7 @@ std::optional<std::string> move_adopted_bmp(const fs::path& folder, const projec
 }
 
 bool set_options(const fs::path& folder, const http_request& request, project_entry& entry,
-                 std::string& error)
+                 std::vector<file_move>& made, std::string& error)
 {
     const std::string dither = query_value(request, "dither");
     const std::string background = query_value(request, "background");
@@ -160,7 +183,7 @@ bool set_options(const fs::path& folder, const http_request& request, project_en
     }
     // Dither and background do not apply to a BMP taken as it is: choosing one imports it.
     if (entry.as_is && (!dither.empty() || !background.empty())) {
-        const std::optional<std::string> moved = move_adopted_bmp(folder, entry, error);
+        const std::optional<std::string> moved = move_adopted_bmp(folder, entry, made, error);
         if (!moved)
             return false;
         entry.sources = {*moved};
@@ -172,7 +195,7 @@ bool set_options(const fs::path& folder, const http_request& request, project_en
 } // namespace
 
 bool apply_edit(const fs::path& folder, const http_request& request, skin_project& project,
-                std::string& error)
+                edit_history& history, std::vector<file_move>& made, std::string& error)
 {
     const std::string& path = request.path;
     if (path == "/api/add") {
@@ -181,7 +204,7 @@ bool apply_edit(const fs::path& folder, const http_request& request, skin_projec
             error = "add a picture or an icon";
             return false;
         }
-        const std::optional<std::string> source = save_upload(folder, request, nullptr, error);
+        const std::optional<std::string> source = save_upload(folder, request, nullptr, history, made, error);
         if (!source)
             return false;
         project_entry entry{.name = name_for_upload(project, safe_file_name(query_value(request, "name"))),
@@ -197,7 +220,7 @@ bool apply_edit(const fs::path& folder, const http_request& request, skin_projec
     }
     project_entry& entry = project.entries[*e];
     if (path == "/api/options")
-        return set_options(folder, request, entry, error);
+        return set_options(folder, request, entry, made, error);
     if (path == "/api/rename") {
         const std::string name = query_value(request, "name");
         error = name_problem(project, name, *e);
@@ -228,10 +251,10 @@ bool apply_edit(const fs::path& folder, const http_request& request, skin_projec
         return true;
     }
     if (path == "/api/source") {
-        const std::optional<std::string> source = save_upload(folder, request, &entry, error);
+        const std::optional<std::string> source = save_upload(folder, request, &entry, history, made, error);
         if (!source)
             return false;
-        if (!move_adopted_bmp(folder, entry, error))
+        if (!move_adopted_bmp(folder, entry, made, error))
             return false;
         entry.sources = {*source};
         entry.as_is = false;
@@ -239,6 +262,16 @@ bool apply_edit(const fs::path& folder, const http_request& request, skin_projec
     }
     error = "no such edit";
     return false;
+}
+
+std::string edit_label(const http_request& request)
+{
+    const std::string& path = request.path;
+    if (path == "/api/options")
+        return query_value(request, "dither").empty() ? "background" : "dither";
+    if (path == "/api/source")
+        return "replace artwork";
+    return path.substr(path.rfind('/') + 1); // add, rename, move, remove
 }
 
 bool start_project(const fs::path& folder, std::string& error)

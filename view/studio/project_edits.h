@@ -6,13 +6,18 @@
 #include <string>
 
 #include "view/project/project.h"
+#include "view/studio/edit_history.h"
 #include "view/studio/http.h"
 
 // Applies the edit that the request names (/api/options, /api/rename, /api/move, /api/remove,
-// /api/source, /api/add) to `project`. False, with `error` for the page, when it cannot be
-// made; then nothing was changed on disk but an upload saved into art/ before a later step failed.
+// /api/source, /api/add) to `project`. What it does to files (an upload saved, a file it replaces
+// kept in the history folder, an adopted BMP moved into art/) is added to `made`, as moves to
+// take back on undo or on a failure. False, with `error` for the page, when it cannot be made.
 bool apply_edit(const std::filesystem::path& folder, const http_request& request, skin_project& project,
-                std::string& error);
+                edit_history& history, std::vector<file_move>& made, std::string& error);
+
+// What the page calls the edit that the request names, for its undo button: "rename".
+std::string edit_label(const http_request& request);
 
 // Makes skin.toml of a numbered folder, as `skinview init` does, or an empty one of a folder
 // without images. False, with `error` for the page naming each refused file and why, if it did not.

@@ -111,6 +111,7 @@ void load_and_build(studio_state& state)
     watch_built(state.watch, state.has_project
                                  ? inputs_to_watch(state.project, loaded, std::move(state.watch.inputs))
                                  : std::vector<fs::path>{state.folder / project_file_name});
+    follow_text(state.history, state.project.text);
     ++state.version;
 }
 
@@ -204,6 +205,8 @@ std::string state_json(const studio_state& state)
         ",\"has_project\":" + (state.has_project ? "true" : "false") +
         ",\"can_init\":" + (numbered_folder ? "true" : "false") +
         ",\"editable\":" + (editable(state) ? "true" : "false") + ",\"problems\":" + json_list(general) +
+        ",\"undo\":" + (state.history.undo.empty() ? "null" : json_string(state.history.undo.back().label)) +
+        ",\"redo\":" + (state.history.redo.empty() ? "null" : json_string(state.history.redo.back().label)) +
         ",\"defaults\":{\"dither\":" + json_string(dither_name(state.project.dither)) +
         ",\"background\":" + json_string(colour_hex(state.project.background)) +
         ",\"key\":" + (state.project.key ? json_string(colour_hex(*state.project.key)) : "null") +
@@ -395,28 +398,73 @@ http_response palette_download_response(std::string_view format)
                          : attachment(bytes, "skin-palette." + std::string(format));
 }
 
-// Writes the edited project over skin.toml and rebuilds it.
-http_response save_and_build(studio_state& state, const skin_project& edited)
+// Writes `text` over skin.toml while it still holds what was loaded. Nothing when it did; else the
+// answer, the file moves `made` taken back, and a file changed meanwhile reloaded.
+std::optional<http_response> save_text(studio_state& state, const std::string& text,
+                                       const std::vector<file_move>& made)
 {
-    const std::optional<std::string> text = edited_text(state.project, edited);
-    if (!text)
-        return text_response(409, std::string(project_file_name) +
-                                      " writes an entry as an inline table, which the studio cannot edit "
-                                      "without rewriting the file: edit it by hand\n");
-    if (!path_inside(state.folder, project_file_name))
+    if (!path_inside(state.folder, project_file_name)) {
+        take_back(made);
         return text_response(
             409, std::string(project_file_name) +
                      ": a link out of the project folder: the studio writes nothing outside it\n");
-    switch (save_project_text(state.folder / project_file_name, state.project.text, *text)) {
+    }
+    switch (save_project_text(state.folder / project_file_name, state.project.text, text)) {
     case project_save::saved:
-        break;
+        return std::nullopt;
     case project_save::changed_meanwhile:
+        take_back(made);
         load_and_build(state);
         return text_response(409, std::string(project_file_name) +
                                       " changed on disk meanwhile: reloaded, and the edit was not saved\n");
     case project_save::cannot_write:
-        return text_response(500, "cannot write skin.toml\n");
+        break;
     }
+    take_back(made);
+    return text_response(500, "cannot write skin.toml\n");
+}
+
+// Makes the edit on the project and its files, writes skin.toml, rebuilds, and keeps it to undo.
+http_response save_and_build(studio_state& state, const http_request& request)
+{
+    skin_project edited = state.project;
+    std::vector<file_move> made;
+    std::string error;
+    if (!apply_edit(state.folder, request, edited, state.history, made, error)) {
+        take_back(made);
+        return text_response(422, error + "\n");
+    }
+    const std::optional<std::string> text = edited_text(state.project, edited);
+    if (!text) {
+        take_back(made);
+        return text_response(409, std::string(project_file_name) +
+                                      " writes an entry as an inline table, which the studio cannot edit "
+                                      "without rewriting the file: edit it by hand\n");
+    }
+    if (std::optional<http_response> refusal = save_text(state, *text, made))
+        return *refusal;
+    if (*text != state.project.text || !made.empty()) // choosing what was chosen is nothing to undo
+        remember(state.history, {edit_label(request), state.project.text, *text, std::move(made)});
+    load_and_build(state);
+    return json_response(state_json(state));
+}
+
+// Takes back the last edit, or makes the last one undone again: its files moved back (or again)
+// and skin.toml written as it was, unless it changed on disk meanwhile.
+http_response undo_or_redo(studio_state& state, bool undo)
+{
+    std::vector<edit_record>& from = undo ? state.history.undo : state.history.redo;
+    if (from.empty())
+        return text_response(409, undo ? "nothing to undo\n" : "nothing to redo\n");
+    const std::optional<std::vector<file_move>> made =
+        make_moves(state.folder, state.history, undo ? reversed(from.back().moves) : from.back().moves);
+    if (!made)
+        return text_response(500, "cannot move the artwork back: nothing was changed\n");
+    if (std::optional<http_response> refusal =
+            save_text(state, undo ? from.back().before : from.back().after, *made))
+        return *refusal;
+    (undo ? state.history.redo : state.history.undo).push_back(std::move(from.back()));
+    from.pop_back();
     load_and_build(state);
     return json_response(state_json(state));
 }
@@ -434,15 +482,13 @@ http_response edit(studio_state& state, const http_request& request)
         load_and_build(state);
         return json_response(state_json(state));
     }
+    if (request.path == "/api/undo" || request.path == "/api/redo")
+        return undo_or_redo(state, request.path == "/api/undo");
     if (!state.has_project)
         return text_response(409, "there is no skin.toml here yet: make one first\n");
     if (!editable(state))
         return text_response(409, "skin.toml has problems that the studio cannot mend: edit it by hand\n");
-    skin_project edited = state.project;
-    std::string error;
-    if (!apply_edit(state.folder, request, edited, error))
-        return text_response(422, error + "\n");
-    return save_and_build(state, edited);
+    return save_and_build(state, request);
 }
 
 // The answer to a GET (or HEAD) that passed the door.

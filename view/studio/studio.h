@@ -9,6 +9,7 @@
 #include "view/project/project.h"
 #include "view/project/watch.h"
 #include "view/studio/door.h"
+#include "view/studio/edit_history.h"
 #include "view/studio/http.h"
 
 struct studio_state {
@@ -21,6 +22,7 @@ struct studio_state {
     std::vector<std::string> built_names;  // the entry name of each slot of `build`
     std::uint64_t version = 1;             // bumped by every change, the page's and the disk's
     watch_state watch;                     // the project file and every source, as last built
+    edit_history history;                  // the page's edits, to undo and redo
     bool stop = false;                     // the page asked the studio to end
 };
 

@@ -294,12 +294,10 @@ function controls_part(entry, side) {
   } else {
     controls.append(make('span', {class: 'where', text: 'as is: the BMP goes into the skin unchanged'}));
   }
-  const remove = make('button', {type: 'button', class: 'remove', text: 'Remove'});
-  remove.addEventListener('click', () => {
-    const index = entry_of(remove);
-    if (confirm(`Remove "${state.entries[index].name}" from the skin? Its artwork file stays in the folder.`))
-      edit('/api/remove', {entry: index});
-  });
+  // No question asked: a removal is undone as any edit, and its artwork stays in the folder.
+  const remove = make('button', {type: 'button', class: 'remove', text: 'Remove',
+                                 title: 'Remove from the skin (Ctrl+Z brings it back); its artwork stays'});
+  remove.addEventListener('click', () => edit('/api/remove', {entry: entry_of(remove)}));
   controls.append(file_picker('Replace artwork', (file) => upload('/api/source', {entry: entry_of(controls)}, file)),
                   remove);
   return controls;
@@ -606,6 +604,7 @@ function render() {
     : 'This folder has no skin.toml. Drop artwork below to start a project here, or make an empty one.';
   render_problems();
   render_palette();
+  render_history();
 
   const cards = new Map([...document.querySelectorAll('.card')].map((node) => [node.dataset.key, node]));
   const pictures = [];
@@ -630,6 +629,36 @@ function render() {
   // An empty folder takes drops at once: the project is made first.
   const droppable = state.editable || (!state.has_project && !state.can_init);
   for (const zone of document.querySelectorAll('.add')) zone.hidden = !droppable;
+}
+
+// The header's Undo and Redo, each saying what it would do.
+function render_history() {
+  const key = /Mac|iPhone|iPad/.test(navigator.platform) ? 'Cmd' : 'Ctrl';
+  for (const [id, label, keys] of [['undo', state.undo, key + '+Z'], ['redo', state.redo, key + '+Shift+Z']]) {
+    const button = element(id);
+    button.disabled = !label;
+    button.title = label ? `${id === 'undo' ? 'Undo' : 'Redo'} ${label} (${keys})` : `Nothing to ${id}`;
+  }
+}
+
+// Undoes the page's last edit, or redoes the last one undone: written to skin.toml like an edit.
+function undo_or_redo(redo) {
+  if (!busy && state && state[redo ? 'redo' : 'undo']) edit(redo ? '/api/redo' : '/api/undo', {});
+}
+
+// Whether the browser's own undo applies where the focus is: a field that takes typed text.
+function takes_text(node) {
+  return node.isContentEditable || node.tagName === 'TEXTAREA' ||
+         (node.tagName === 'INPUT' && !['button', 'checkbox', 'color', 'file', 'radio', 'range'].includes(node.type));
+}
+
+// Ctrl+Z and Ctrl+Shift+Z (Cmd on macOS; Ctrl+Y too) undo and redo the page's edits.
+function undo_keys(event) {
+  if (!(event.ctrlKey || event.metaKey) || event.altKey || takes_text(event.target)) return;
+  const key = event.key.toLowerCase();
+  if (key !== 'z' && !(key === 'y' && !event.shiftKey)) return;
+  event.preventDefault();
+  undo_or_redo(key === 'y' || event.shiftKey);
 }
 
 // Asks the studio for its version; anything new, from the disk or another tab, is shown at once.
@@ -680,6 +709,9 @@ function start() {
   element('close-detail').addEventListener('click', () => select(null));
   for (const link of document.querySelectorAll('.download, .palette-download')) link.addEventListener('click', download);
   element('init-button').addEventListener('click', () => edit('/api/init', {}));
+  element('undo').addEventListener('click', () => undo_or_redo(false));
+  element('redo').addEventListener('click', () => undo_or_redo(true));
+  addEventListener('keydown', undo_keys);
   element('stop').addEventListener('click', async () => {
     stopped = true;
     await api('/api/stop', {method: 'POST'}).catch(() => {});
