@@ -39,6 +39,25 @@ std::string make_escaped(const std::filesystem::path& path)
     return text;
 }
 
+// One row of skin_table: a name, or an image of a plain folder.
+struct table_row {
+    std::string name;
+    const header_image* image = nullptr; // the first
+    unsigned frames = 1;
+};
+
+// The table's rows: the project's names, or for a plain folder each image by its stem ("bmp3").
+std::vector<table_row> table_rows(const skin_contents& contents)
+{
+    std::vector<table_row> rows;
+    for (const header_name& name : contents.names)
+        rows.push_back({name.name, &contents.images[name.first], name.frame_count});
+    if (contents.names.empty())
+        for (const header_image& image : contents.images)
+            rows.push_back({image.file_name.substr(0, image.file_name.rfind('.')), &image, 1});
+    return rows;
+}
+
 } // namespace
 
 std::uint64_t lay_out_images(std::vector<header_image>& images)
@@ -99,20 +118,38 @@ std::string skin_c_header(const skin_contents& contents, const std::string& guar
         if (name.c_name != macro_stem(first.file_name)) // else the image's own macros say it
             named +=
                 define(stem + "_OFFSET", literal(first.offset)) + define(stem + "_SIDE", literal(first.side));
+        named += define(stem + "_INDEX", literal(first.index));
         if (name.frames)
             named += define(stem + "_FRAME_COUNT", literal(name.frame_count));
         if (name.key && name.key != contents.key)
             named += define(stem + "_KEY", byte_literal(*name.key));
     }
     if (!named.empty())
-        text +=
-            "\n/* The project's names. The frames of an animation are consecutive blocks of one side. */\n" +
-            named;
+        text += "\n/* The project's names. _INDEX is the number of the first image in its series (bmpN.bmp,\n"
+                "   iconNN.bmp). The frames of an animation are consecutive blocks of one side. */\n" +
+                named;
+    const std::vector<table_row> rows = table_rows(contents);
     text += "\n/* The same in skin order, to initialise arrays, for example\n"
             "   static const unsigned long skin_offsets[SKIN_IMAGE_COUNT] = SKIN_OFFSETS; */\n" +
             define("SKIN_OFFSETS", "{ " + offsets + " }") + define("SKIN_SIDES", "{ " + sides + " }") +
-            "\n#endif\n";
-    return text;
+            "\n/* How many rows skin_table has: one per name, else one per image. */\n" +
+            define("SKIN_ENTRY_COUNT", literal(rows.size())) + "\n#endif\n\n" +
+            "/* Each name (else each image) with its first block, side and number of frames, for firmware\n"
+            "   that looks images up by name at run time. Define SKIN_TABLE before including this header\n"
+            "   in each file that uses skin_table; each such file has its own copy. */\n"
+            "#if defined(SKIN_TABLE) && !defined(" +
+            guard + "_TABLE)\n#define " + guard +
+            "_TABLE\n"
+            "static const struct skin_entry {\n"
+            "    const char *name;\n"
+            "    unsigned long offset;\n"
+            "    unsigned side;\n"
+            "    unsigned frames;\n"
+            "} skin_table[SKIN_ENTRY_COUNT] = {\n";
+    for (const table_row& row : rows)
+        text += "    { \"" + row.name + "\", " + literal(row.image->offset) + ", " +
+                literal(row.image->side) + ", " + literal(row.frames) + " },\n";
+    return text + "};\n#endif\n";
 }
 
 std::string skin_json(const skin_contents& contents)

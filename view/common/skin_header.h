@@ -42,8 +42,9 @@ std::uint64_t lay_out_images(std::vector<header_image>& images);
 // "BMP3" for "bmp3.bmp": the stem that names an image's macros.
 std::string macro_stem(const std::string& file_name);
 
-// Plain C89 that C++ takes too: macros only, so that any number of files may include it.
-// `made_by` ends the opening comment, saying what generated it and when to again.
+// Plain C89 that C++ takes too: macros, so that any number of files may include it, and a static
+// table of the names for files that define SKIN_TABLE. `made_by` ends the opening comment, saying
+// what generated it and when to again. `contents` holds at least one image.
 std::string skin_c_header(const skin_contents& contents, const std::string& guard,
                           const std::string& made_by);
 
