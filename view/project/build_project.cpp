@@ -3,7 +3,6 @@
 #include "view/project/project.h"
 
 #include <algorithm>
-#include <cstring>
 #include <map>
 #include <set>
 
@@ -114,22 +113,6 @@ std::uint64_t source_hash(build_state& state, const std::string& key, const fs::
     if (!code)
         state.next.sources[key] = stamp;
     return stamp.hash;
-}
-
-// The block that a BMP written by device_bmp holds, or empty if it is not one.
-converted_image device_block(std::span<const std::uint8_t> bmp)
-{
-    for (const int side : {16, 128}) {
-        const auto size = static_cast<std::size_t>(side);
-        if (bmp.size() != device_bmp_pixels + size * size)
-            continue;
-        converted_image image{.block = std::vector<std::uint8_t>(size * size), .side = side};
-        for (std::size_t row = 0; row < size; ++row)
-            std::memcpy(image.block.data() + (size - 1 - row) * size,
-                        bmp.data() + device_bmp_pixels + row * size, size);
-        return image;
-    }
-    return {};
 }
 
 // The frames of a conversion that the last build made, read back from the BMPs it wrote; empty
