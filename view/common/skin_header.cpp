@@ -5,6 +5,8 @@
 #include <cctype>
 #include <cstdio>
 
+#include "skin/skin.h"
+
 namespace {
 
 std::string literal(std::uint64_t value)
@@ -42,7 +44,7 @@ std::string make_escaped(const std::filesystem::path& path)
 // One row of skin_table: a name, or an image of a plain folder.
 struct table_row {
     std::string name;
-    const header_image* image = nullptr; // the first
+    const image_place* image = nullptr; // the first
     unsigned frames = 1;
 };
 
@@ -53,20 +55,21 @@ std::vector<table_row> table_rows(const skin_contents& contents)
     for (const header_name& name : contents.names)
         rows.push_back({name.name, &contents.images[name.first], name.frame_count});
     if (contents.names.empty())
-        for (const header_image& image : contents.images)
+        for (const image_place& image : contents.images)
             rows.push_back({image.file_name.substr(0, image.file_name.rfind('.')), &image, 1});
     return rows;
 }
 
 } // namespace
 
-std::uint64_t lay_out_images(std::vector<header_image>& images)
+std::uint64_t number_images(std::vector<image_place>& images)
 {
     unsigned pictures = 0;
     unsigned icons = 0;
     std::uint64_t size = 0;
-    for (header_image& image : images) {
+    for (image_place& image : images) {
         image.index = image.icon ? icons++ : pictures++;
+        image.file_name = numbered_name(image.icon, image.index);
         image.offset = size;
         size += std::uint64_t{image.side} * image.side;
     }
@@ -83,9 +86,9 @@ std::string macro_stem(const std::string& file_name)
 
 std::string skin_c_header(const skin_contents& contents, const std::string& guard, const std::string& made_by)
 {
-    const std::vector<header_image>& images = contents.images;
+    const std::vector<image_place>& images = contents.images;
     const auto icons = static_cast<std::size_t>(
-        std::count_if(images.begin(), images.end(), [](const header_image& image) { return image.icon; }));
+        std::count_if(images.begin(), images.end(), [](const image_place& image) { return image.icon; }));
     char crc[16];
     std::snprintf(crc, sizeof crc, "0x%08lXul", static_cast<unsigned long>(contents.crc32));
     std::string text =
@@ -105,7 +108,7 @@ std::string skin_c_header(const skin_contents& contents, const std::string& guar
             "   bytes, one 3-3-2 pixel (red in bits 7-5, green 4-2, blue 1-0) each, top row first. */\n";
     std::string offsets;
     std::string sides;
-    for (const header_image& image : images) {
+    for (const image_place& image : images) {
         const std::string stem = "SKIN_" + macro_stem(image.file_name);
         text += define(stem + "_OFFSET", literal(image.offset)) + define(stem + "_SIDE", literal(image.side));
         offsets += (offsets.empty() ? "" : ", ") + literal(image.offset);
@@ -113,7 +116,7 @@ std::string skin_c_header(const skin_contents& contents, const std::string& guar
     }
     std::string named;
     for (const header_name& name : contents.names) {
-        const header_image& first = images[name.first];
+        const image_place& first = images[name.first];
         const std::string stem = "SKIN_" + name.c_name;
         if (name.c_name != macro_stem(first.file_name)) // else the image's own macros say it
             named +=
@@ -162,7 +165,7 @@ std::string skin_json(const skin_contents& contents)
     std::string text = "{\n  \"size\": " + std::to_string(contents.size) +
                        ",\n  \"crc32\": " + std::to_string(contents.crc32) + ",\n  \"images\": [";
     for (std::size_t i = 0; i < contents.images.size(); ++i) {
-        const header_image& image = contents.images[i];
+        const image_place& image = contents.images[i];
         text += std::string(i == 0 ? "\n" : ",\n") + "    {\"name\": \"" + image.file_name +
                 "\", \"series\": \"" + (image.icon ? "icon" : "picture") +
                 "\", \"index\": " + std::to_string(image.index) +
