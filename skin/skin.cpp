@@ -33,6 +33,11 @@ std::string series_name(const char* pattern, std::uint32_t index)
     return name;
 }
 
+std::string numbered_name(bool icon, std::uint32_t index)
+{
+    return series_name(icon ? icon_pattern : picture_pattern, index);
+}
+
 series_member read_series_member(const std::filesystem::path& folder, const char* pattern,
                                  std::uint32_t index)
 {

@@ -17,6 +17,9 @@ inline constexpr const char* skin_file_name = "skin.skn";
 // The name that `pattern` (picture_pattern or icon_pattern) gives the image at `index`.
 std::string series_name(const char* pattern, std::uint32_t index);
 
+// The numbered BMP of the `index`-th picture or icon: "bmp3.bmp", "icon07.bmp".
+std::string numbered_name(bool icon, std::uint32_t index);
+
 // What one name of a series finds. A series is read from index 0 upward and ends at the first
 // name that no directory entry has (read_outcome::missing); anything else that keeps a file from
 // being read is a fault of that image, never the end of the series.

@@ -206,14 +206,31 @@ dither = "ordered"
         << result.out;
     if (testing_windows_build())
         return; // the C compilers here make Linux programs
+    // A second file with its own copy of the table, which links beside the first.
+    write_text(folder / "table.c", R"(#include <string.h>
+#define SKIN_TABLE
+#include "skin.h"
+unsigned long find(const char *name);
+unsigned long find(const char *name)
+{
+    unsigned i;
+    for (i = 0; i < SKIN_ENTRY_COUNT; ++i)
+        if (strcmp(skin_table[i].name, name) == 0)
+            return skin_table[i].offset;
+    return 0;
+}
+)");
     write_text(folder / "check.c", R"(#include <stdio.h>
+#define SKIN_TABLE
 #include "skin.h"
 extern const unsigned char skin_data[SKIN_SIZE];
 static const unsigned long offsets[SKIN_IMAGE_COUNT] = SKIN_OFFSETS;
+unsigned long find(const char *name);
 int main(void)
 {
     unsigned long crc = 0xFFFFFFFFul, length = 0;
     int c, k;
+    unsigned e;
     FILE *skin = fopen("skin.skn", "rb");
     while (skin != NULL && (c = getc(skin)) != EOF) {
         if (length < SKIN_SIZE && (unsigned char)c != skin_data[length])
@@ -228,6 +245,11 @@ int main(void)
            (unsigned long)SKIN_SPINNER_FRAME_COUNT, (unsigned long)SKIN_BATTERY_OFFSET,
            (unsigned long)SKIN_BATTERY_SIDE, (unsigned long)SKIN_WI_FI_OFFSET, (unsigned long)SKIN_WI_FI_FRAME_COUNT);
     printf("%lu %lu %d\n", offsets[6], length, crc == SKIN_CRC32 && length == SKIN_SIZE);
+    printf("%lu %lu %lu %lu\n", (unsigned long)SKIN_SPLASH_INDEX, (unsigned long)SKIN_SPINNER_INDEX,
+           (unsigned long)SKIN_BATTERY_INDEX, (unsigned long)SKIN_WI_FI_INDEX);
+    for (e = 0; e < SKIN_ENTRY_COUNT; ++e)
+        printf("%s %lu %u %u\n", skin_table[e].name, skin_table[e].offset, skin_table[e].side, skin_table[e].frames);
+    printf("%lu\n", find("wi-fi"));
 #ifdef SKIN_WI_FI_KEY
     return 3;
 #endif
@@ -235,11 +257,12 @@ int main(void)
     return 0;
 }
 )");
-    const std::string expected = "0 16384 3 65536 16 65792 2\n66048 66304 1\n227 0\n";
+    const std::string expected = "0 16384 3 65536 16 65792 2\n66048 66304 1\n0 1 0 1\nsplash 0 128 1\n"
+                                 "spinner 16384 128 3\nbattery 65536 16 1\nwi-fi 65792 16 2\n65792\n227 0\n";
     for (const std::string compiler : {"cc -std=c89", "c++ -x c++ -std=c++98"}) {
         const std::string command =
             "cd '" + folder.string() + "' && " + compiler +
-            " -Wall -Wextra -pedantic -Werror check.c skin_data.c -o check && ./check > checked.txt";
+            " -Wall -Wextra -pedantic -Werror check.c table.c skin_data.c -o check && ./check > checked.txt";
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
         EXPECT_EQ(read_file(folder / "checked.txt"),
                   std::vector<std::uint8_t>(expected.begin(), expected.end()));

@@ -499,6 +499,7 @@ TEST_F(skinview_test, index_locates_every_image_as_c_and_as_json)
     EXPECT_EQ(result.out, "skin_index.h: 4 images, 33280 bytes (c)\n");
     write_file(folder / "find.c", [] {
         const std::string program = R"(#include <stdio.h>
+#define SKIN_TABLE
 #include "skin_index.h"
 static const unsigned long offsets[SKIN_IMAGE_COUNT] = SKIN_OFFSETS;
 static const unsigned long sides[SKIN_IMAGE_COUNT] = SKIN_SIDES;
@@ -517,12 +518,15 @@ int main(void)
            (unsigned long)SKIN_ICON00_OFFSET, (unsigned long)SKIN_ICON00_SIDE);
     for (i = 0; i < SKIN_IMAGE_COUNT; ++i)
         printf("%lu:%lu ", offsets[i], sides[i]);
+    for (i = 0; i < SKIN_ENTRY_COUNT; ++i)
+        printf("\n%s %lu %u %u", skin_table[i].name, skin_table[i].offset, skin_table[i].side, skin_table[i].frames);
     return 0;
 }
 )";
         return std::vector<std::uint8_t>(program.begin(), program.end());
     }());
-    const std::string expected = "1\n33280 4 3 1\n16384 16 16896 128\n0:128 16384:16 16640:16 16896:128 ";
+    const std::string expected = "1\n33280 4 3 1\n16384 16 16896 128\n0:128 16384:16 16640:16 16896:128 "
+                                 "\nbmp0 0 128 1\nbmp1 16384 16 1\nbmp2 16640 16 1\nicon00 16896 128 1";
     for (const std::string compiler : {"cc -std=c89", "c++ -x c++ -std=c++98"}) {
         const std::string command = "cd " + folder.string() + " && " + compiler +
                                     " -Wall -Wextra -pedantic -Werror find.c -o find && ./find > found.txt";

@@ -23,9 +23,8 @@ int run_index(const fs::path& folder, const fs::path& output, std::string format
         return status_problems;
     skin_contents contents;
     for (const folder_image& image : scan.images)
-        contents.images.push_back(
-            {.file_name = image.name, .icon = image.icon, .side = static_cast<unsigned>(image.layout.side)});
-    contents.size = lay_out_images(contents.images);
+        contents.images.push_back({.icon = image.icon, .side = static_cast<unsigned>(image.layout.side)});
+    contents.size = number_images(contents.images);
     contents.crc32 = crc32(skin_bytes(scan));
     const std::string text =
         format == "json"

@@ -117,8 +117,7 @@ std::map<std::string, std::vector<std::uint8_t>> project_sources(const fs::path&
         }
         const std::size_t count = entry.as_is ? entry.sources.size() : slots.size();
         for (std::size_t frame = 0; frame < count; ++frame) {
-            const std::string name =
-                series_name(entry.icon ? icon_pattern : picture_pattern, entry.icon ? icons++ : pictures++);
+            const std::string name = numbered_name(entry.icon, entry.icon ? icons++ : pictures++);
             if (!entry.as_is)
                 sources[name] = std::move(slots[frame].source);
         }

@@ -1,11 +1,13 @@
-// The conversion of artwork: read, flatten, fit, quantise, and the device BMP that holds it.
+// The conversion of artwork: read, flatten, fit, quantise; the device BMP that holds it, and back.
 #include "view/common/convert.h"
+#include "skin/bmp_format.h"
 #include "skin/colour_332.h"
 #include "skin/skin.h"
 #include "support/file_io.h"
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "view/common/render.h"
 #include "view/common/skin_folder.h"
@@ -13,6 +15,11 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// Where device_bmp puts its colour table (behind the file and information headers) and its
+// pixels (behind the table's 256 colours).
+constexpr std::size_t device_bmp_table = bmp_file_header_size + bmp_info_header_size;
+constexpr std::size_t device_bmp_pixels = device_bmp_table + 256 * bmp_colour_entry_size;
 
 void put_le(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value, int width)
 {
@@ -113,4 +120,19 @@ std::vector<std::uint8_t> device_bmp(std::span<const std::uint8_t> block, int si
         std::copy_n(block.begin() + static_cast<std::ptrdiff_t>((size - 1 - row) * size), size,
                     bmp.begin() + static_cast<std::ptrdiff_t>(device_bmp_pixels + row * size));
     return bmp;
+}
+
+converted_image device_block(std::span<const std::uint8_t> bmp)
+{
+    for (const int side : {16, 128}) {
+        const auto size = static_cast<std::size_t>(side);
+        if (bmp.size() != device_bmp_pixels + size * size)
+            continue;
+        converted_image image{.block = std::vector<std::uint8_t>(size * size), .side = side};
+        for (std::size_t row = 0; row < size; ++row)
+            std::memcpy(image.block.data() + (size - 1 - row) * size,
+                        bmp.data() + device_bmp_pixels + row * size, size);
+        return image;
+    }
+    return {};
 }

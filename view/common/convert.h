@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "skin/bmp_format.h"
 #include "view/common/quantise.h"
 #include "view/decode/bmp_decoder.h"
 
@@ -47,11 +46,10 @@ std::vector<std::uint8_t> read_source(const std::filesystem::path& source, std::
 // A decoded image flattened on the background, fitted to its square and quantised.
 converted_image convert_image(const rgba_image& image, const convert_options& options, std::string& error);
 
-// Where device_bmp puts its colour table (behind the file and information headers) and its
-// pixels (behind the table's 256 colours).
-inline constexpr std::size_t device_bmp_table = bmp_file_header_size + bmp_info_header_size;
-inline constexpr std::size_t device_bmp_pixels = device_bmp_table + 256 * bmp_colour_entry_size;
-
 // An uncompressed bottom-up 8-bit BMP whose colour-table entry b is byte b as the device shows
 // it, so that every pixel index is its own skin byte.
 std::vector<std::uint8_t> device_bmp(std::span<const std::uint8_t> block, int side);
+
+// The block and side that a BMP written by device_bmp holds (no source); an empty block when
+// `bmp` is not the size of one.
+converted_image device_block(std::span<const std::uint8_t> bmp);

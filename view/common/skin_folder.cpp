@@ -114,8 +114,7 @@ std::string unreached_reason(const fs::path& folder, const std::string& name, sk
     if (digits.empty())
         return "";
     const unsigned long index = std::strtoul(digits.c_str(), nullptr, 10);
-    const std::string proper =
-        series_name(icon ? icon_pattern : picture_pattern, static_cast<unsigned>(index));
+    const std::string proper = numbered_name(icon, static_cast<unsigned>(index));
     // Where the file system matches names in any case (Windows), opening the proper name opens
     // this very file, "BMP1.BMP" for bmp1.bmp, so the series reads it; elsewhere it would not.
     std::error_code error;
@@ -228,8 +227,7 @@ bool is_series_name(const std::string& name)
     bool icon = false;
     const std::string digits = series_digits(name, icon);
     return !digits.empty() &&
-           name == series_name(icon ? icon_pattern : picture_pattern,
-                               static_cast<unsigned>(std::strtoul(digits.c_str(), nullptr, 10)));
+           name == numbered_name(icon, static_cast<unsigned>(std::strtoul(digits.c_str(), nullptr, 10)));
 }
 
 std::string image_stem(const std::string& name)

@@ -5,6 +5,8 @@
 #include <cctype>
 #include <cstdio>
 
+#include "skin/skin.h"
+
 namespace {
 
 std::string literal(std::uint64_t value)
@@ -39,15 +41,35 @@ std::string make_escaped(const std::filesystem::path& path)
     return text;
 }
 
+// One row of skin_table: a name, or an image of a plain folder.
+struct table_row {
+    std::string name;
+    const image_place* image = nullptr; // the first
+    unsigned frames = 1;
+};
+
+// The table's rows: the project's names, or for a plain folder each image by its stem ("bmp3").
+std::vector<table_row> table_rows(const skin_contents& contents)
+{
+    std::vector<table_row> rows;
+    for (const header_name& name : contents.names)
+        rows.push_back({name.name, &contents.images[name.first], name.frame_count});
+    if (contents.names.empty())
+        for (const image_place& image : contents.images)
+            rows.push_back({image.file_name.substr(0, image.file_name.rfind('.')), &image, 1});
+    return rows;
+}
+
 } // namespace
 
-std::uint64_t lay_out_images(std::vector<header_image>& images)
+std::uint64_t number_images(std::vector<image_place>& images)
 {
     unsigned pictures = 0;
     unsigned icons = 0;
     std::uint64_t size = 0;
-    for (header_image& image : images) {
+    for (image_place& image : images) {
         image.index = image.icon ? icons++ : pictures++;
+        image.file_name = numbered_name(image.icon, image.index);
         image.offset = size;
         size += std::uint64_t{image.side} * image.side;
     }
@@ -64,9 +86,9 @@ std::string macro_stem(const std::string& file_name)
 
 std::string skin_c_header(const skin_contents& contents, const std::string& guard, const std::string& made_by)
 {
-    const std::vector<header_image>& images = contents.images;
+    const std::vector<image_place>& images = contents.images;
     const auto icons = static_cast<std::size_t>(
-        std::count_if(images.begin(), images.end(), [](const header_image& image) { return image.icon; }));
+        std::count_if(images.begin(), images.end(), [](const image_place& image) { return image.icon; }));
     char crc[16];
     std::snprintf(crc, sizeof crc, "0x%08lXul", static_cast<unsigned long>(contents.crc32));
     std::string text =
@@ -86,7 +108,7 @@ std::string skin_c_header(const skin_contents& contents, const std::string& guar
             "   bytes, one 3-3-2 pixel (red in bits 7-5, green 4-2, blue 1-0) each, top row first. */\n";
     std::string offsets;
     std::string sides;
-    for (const header_image& image : images) {
+    for (const image_place& image : images) {
         const std::string stem = "SKIN_" + macro_stem(image.file_name);
         text += define(stem + "_OFFSET", literal(image.offset)) + define(stem + "_SIDE", literal(image.side));
         offsets += (offsets.empty() ? "" : ", ") + literal(image.offset);
@@ -94,25 +116,43 @@ std::string skin_c_header(const skin_contents& contents, const std::string& guar
     }
     std::string named;
     for (const header_name& name : contents.names) {
-        const header_image& first = images[name.first];
+        const image_place& first = images[name.first];
         const std::string stem = "SKIN_" + name.c_name;
         if (name.c_name != macro_stem(first.file_name)) // else the image's own macros say it
             named +=
                 define(stem + "_OFFSET", literal(first.offset)) + define(stem + "_SIDE", literal(first.side));
+        named += define(stem + "_INDEX", literal(first.index));
         if (name.frames)
             named += define(stem + "_FRAME_COUNT", literal(name.frame_count));
         if (name.key && name.key != contents.key)
             named += define(stem + "_KEY", byte_literal(*name.key));
     }
     if (!named.empty())
-        text +=
-            "\n/* The project's names. The frames of an animation are consecutive blocks of one side. */\n" +
-            named;
+        text += "\n/* The project's names. _INDEX is the number of the first image in its series (bmpN.bmp,\n"
+                "   iconNN.bmp). The frames of an animation are consecutive blocks of one side. */\n" +
+                named;
+    const std::vector<table_row> rows = table_rows(contents);
     text += "\n/* The same in skin order, to initialise arrays, for example\n"
             "   static const unsigned long skin_offsets[SKIN_IMAGE_COUNT] = SKIN_OFFSETS; */\n" +
             define("SKIN_OFFSETS", "{ " + offsets + " }") + define("SKIN_SIDES", "{ " + sides + " }") +
-            "\n#endif\n";
-    return text;
+            "\n/* How many rows skin_table has: one per name, else one per image. */\n" +
+            define("SKIN_ENTRY_COUNT", literal(rows.size())) + "\n#endif\n\n" +
+            "/* Each name (else each image) with its first block, side and number of frames, for firmware\n"
+            "   that looks images up by name at run time. Define SKIN_TABLE before including this header\n"
+            "   in each file that uses skin_table; each such file has its own copy. */\n"
+            "#if defined(SKIN_TABLE) && !defined(" +
+            guard + "_TABLE)\n#define " + guard +
+            "_TABLE\n"
+            "static const struct skin_entry {\n"
+            "    const char *name;\n"
+            "    unsigned long offset;\n"
+            "    unsigned side;\n"
+            "    unsigned frames;\n"
+            "} skin_table[SKIN_ENTRY_COUNT] = {\n";
+    for (const table_row& row : rows)
+        text += "    { \"" + row.name + "\", " + literal(row.image->offset) + ", " +
+                literal(row.image->side) + ", " + literal(row.frames) + " },\n";
+    return text + "};\n#endif\n";
 }
 
 std::string skin_json(const skin_contents& contents)
@@ -125,7 +165,7 @@ std::string skin_json(const skin_contents& contents)
     std::string text = "{\n  \"size\": " + std::to_string(contents.size) +
                        ",\n  \"crc32\": " + std::to_string(contents.crc32) + ",\n  \"images\": [";
     for (std::size_t i = 0; i < contents.images.size(); ++i) {
-        const header_image& image = contents.images[i];
+        const image_place& image = contents.images[i];
         text += std::string(i == 0 ? "\n" : ",\n") + "    {\"name\": \"" + image.file_name +
                 "\", \"series\": \"" + (image.icon ? "icon" : "picture") +
                 "\", \"index\": " + std::to_string(image.index) +

@@ -1,5 +1,6 @@
-// The skin's table of contents for firmware, as a C header or JSON: what skinview index and
-// skinview build both write; and for build, the skin as C data and the Makefile rule of its files.
+// The skin's table of contents: which numbered BMP each image is and where its block lies, for
+// firmware as a C header or JSON, which skinview index and skinview build both write; and for
+// build, the skin as C data and the Makefile rule of its files.
 #pragma once
 
 #include <cstdint>
@@ -9,11 +10,12 @@
 #include <string>
 #include <vector>
 
-struct header_image {
-    std::string file_name; // "bmp3.bmp"
+// An image's place in the skin: which numbered BMP it is, and where its block lies.
+struct image_place {
     bool icon = false;
-    unsigned index = 0; // within its series
     unsigned side = 0;
+    unsigned index = 0;    // within its series
+    std::string file_name; // "bmp3.bmp"
     std::uint64_t offset = 0;
 };
 
@@ -28,22 +30,24 @@ struct header_name {
 };
 
 struct skin_contents {
-    std::optional<std::uint8_t> key;  // the project's key byte, for SKIN_KEY
-    std::vector<header_image> images; // in skin order
-    std::vector<header_name> names;   // none for a plain folder
+    std::optional<std::uint8_t> key; // the project's key byte, for SKIN_KEY
+    std::vector<image_place> images; // in skin order
+    std::vector<header_name> names;  // none for a plain folder
     std::uint64_t size = 0;
     std::uint32_t crc32 = 0;
 };
 
-// Gives images whose name, series and side are set their index and offset, laid out one after
-// another from 0 in the order given; returns the skin's size.
-std::uint64_t lay_out_images(std::vector<header_image>& images);
+// Numbers images whose series and side are set, in skin order (pictures first, then icons), as
+// skinpack reads them: each its index in its series, its numbered BMP and its block's offset, the
+// blocks one after another from 0. Returns the skin's size.
+std::uint64_t number_images(std::vector<image_place>& images);
 
 // "BMP3" for "bmp3.bmp": the stem that names an image's macros.
 std::string macro_stem(const std::string& file_name);
 
-// Plain C89 that C++ takes too: macros only, so that any number of files may include it.
-// `made_by` ends the opening comment, saying what generated it and when to again.
+// Plain C89 that C++ takes too: macros, so that any number of files may include it, and a static
+// table of the names for files that define SKIN_TABLE. `made_by` ends the opening comment, saying
+// what generated it and when to again. `contents` holds at least one image.
 std::string skin_c_header(const skin_contents& contents, const std::string& guard,
                           const std::string& made_by);
 

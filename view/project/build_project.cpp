@@ -3,7 +3,6 @@
 #include "view/project/project.h"
 
 #include <algorithm>
-#include <cstring>
 #include <map>
 #include <set>
 
@@ -114,22 +113,6 @@ std::uint64_t source_hash(build_state& state, const std::string& key, const fs::
     if (!code)
         state.next.sources[key] = stamp;
     return stamp.hash;
-}
-
-// The block that a BMP written by device_bmp holds, or empty if it is not one.
-converted_image device_block(std::span<const std::uint8_t> bmp)
-{
-    for (const int side : {16, 128}) {
-        const auto size = static_cast<std::size_t>(side);
-        if (bmp.size() != device_bmp_pixels + size * size)
-            continue;
-        converted_image image{.block = std::vector<std::uint8_t>(size * size), .side = side};
-        for (std::size_t row = 0; row < size; ++row)
-            std::memcpy(image.block.data() + (size - 1 - row) * size,
-                        bmp.data() + device_bmp_pixels + row * size, size);
-        return image;
-    }
-    return {};
 }
 
 // The frames of a conversion that the last build made, read back from the BMPs it wrote; empty
@@ -308,17 +291,30 @@ bool plan_entry(build_state& state, std::size_t index, std::vector<planned_slot>
     return true;
 }
 
-// Pictures first, then icons, each numbered in file order.
-void number_slots(std::vector<planned_slot>& slots)
+// Puts the slots in skin order, pictures first, then icons, each series in file order, and
+// numbers them: the skin's table of contents, with every entry's name (no CRC yet).
+skin_contents number_slots(const skin_project& project, std::vector<planned_slot>& slots)
 {
     std::stable_partition(slots.begin(), slots.end(), [](const planned_slot& s) { return !s.slot.icon; });
-    unsigned pictures = 0;
-    unsigned icons = 0;
-    for (planned_slot& planned : slots) {
-        project_slot& slot = planned.slot;
-        slot.index = slot.icon ? icons++ : pictures++;
-        slot.file_name = series_name(slot.icon ? icon_pattern : picture_pattern, slot.index);
+    skin_contents contents{.key = checked_key(project.key)};
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+        const project_slot& slot = slots[i].slot;
+        contents.images.push_back({.icon = slot.icon, .side = static_cast<unsigned>(slot.side)});
+        const project_entry& entry = project.entries[slot.entry];
+        if (slot.frame == 0)
+            contents.names.push_back({.name = entry.name,
+                                      .c_name = c_name(entry.name),
+                                      .first = i,
+                                      .frame_count = slot.frame_count,
+                                      .frames = entry.sources.size() > 1 || slot.frame_count > 1,
+                                      .key = entry.as_is ? std::nullopt : checked_key(entry.key)});
     }
+    contents.size = number_images(contents.images);
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+        slots[i].slot.index = contents.images[i].index;
+        slots[i].slot.file_name = contents.images[i].file_name;
+    }
+    return contents;
 }
 
 // A name whose macros another entry's numbered image defines too ("bmp3" for the image in bmp3.bmp).
@@ -335,27 +331,6 @@ void check_macro_clashes(build_state& state, const std::vector<planned_slot>& sl
                    "its macros SKIN_" + clash->first + "_... would also be those of " +
                        clash->second->file_name + ", another image: choose another name");
     }
-}
-
-// The table of contents for skin.h and skin.json, with every entry's name.
-skin_contents contents_of(const skin_project& project, const std::vector<planned_slot>& slots)
-{
-    skin_contents contents{.key = checked_key(project.key)};
-    for (std::size_t i = 0; i < slots.size(); ++i) {
-        const project_slot& slot = slots[i].slot;
-        contents.images.push_back(
-            {.file_name = slot.file_name, .icon = slot.icon, .side = static_cast<unsigned>(slot.side)});
-        const project_entry& entry = project.entries[slot.entry];
-        if (slot.frame == 0)
-            contents.names.push_back({.name = entry.name,
-                                      .c_name = c_name(entry.name),
-                                      .first = i,
-                                      .frame_count = slot.frame_count,
-                                      .frames = entry.sources.size() > 1 || slot.frame_count > 1,
-                                      .key = entry.as_is ? std::nullopt : checked_key(entry.key)});
-    }
-    contents.size = lay_out_images(contents.images);
-    return contents;
 }
 
 // The bytes of a text file.
@@ -565,16 +540,16 @@ void check_output(build_state& state, planned_output& output, const build_option
 
 // The numbered BMPs that must go: those of the last build the project no longer needs, and any
 // file that skinpack would read after the last picture or icon.
-std::vector<std::string> plan_removals(build_state& state, const std::vector<planned_slot>& slots,
+std::vector<std::string> plan_removals(build_state& state, const skin_contents& contents,
                                        const build_options& options,
                                        const std::map<std::string, const project_entry*>& sources)
 {
     std::set<std::string> needed;
     unsigned pictures = 0;
     unsigned icons = 0;
-    for (const planned_slot& planned : slots) {
-        needed.insert(planned.slot.file_name);
-        (planned.slot.icon ? icons : pictures) = planned.slot.index + 1;
+    for (const image_place& image : contents.images) {
+        needed.insert(image.file_name);
+        ++(image.icon ? icons : pictures);
     }
     std::vector<std::string> removals;
     const auto remove = [&](const std::string& name, const char* why) {
@@ -589,9 +564,8 @@ std::vector<std::string> plan_removals(build_state& state, const std::vector<pla
     for (const auto& [name, hash] : state.last.files)
         if (name.ends_with(".bmp") && !needed.contains(name))
             remove(name, "as part of the skin");
-    for (const auto& [pattern, next] :
-         {std::pair{picture_pattern, pictures}, std::pair{icon_pattern, icons}}) {
-        const std::string name = series_name(pattern, next);
+    for (const auto& [icon, next] : {std::pair{false, pictures}, std::pair{true, icons}}) {
+        const std::string name = numbered_name(icon, next);
         if (!state.last.files.contains(name))
             remove(name, "after the project's last image");
     }
@@ -610,7 +584,7 @@ bool save_if_changed(const fs::path& path, std::span<const std::uint8_t> bytes)
 // Every output in the order written, the images before the skin made of them, each checked
 // against what is on disk.
 std::vector<planned_output> plan_outputs(build_state& state, const build_options& options,
-                                         const std::vector<planned_slot>& slots,
+                                         const std::vector<planned_slot>& slots, skin_contents contents,
                                          const std::map<std::string, const project_entry*>& sources)
 {
     const build_result& result = state.result;
@@ -621,7 +595,6 @@ std::vector<planned_output> plan_outputs(build_state& state, const build_options
             continue; // the source is that very file, left as it is
         outputs.push_back({planned.slot.file_name, planned.bmp, planned.hash});
     }
-    skin_contents contents = contents_of(state.project, slots);
     contents.crc32 = result.crc32;
     const std::string made_by = "Generated by skinview build from " +
                                 utf8_from_path(state.project.file.filename()) +
@@ -711,7 +684,7 @@ build_result build_project(const skin_project& project, const std::vector<projec
     for (std::size_t entry = 0; entry < project.entries.size(); ++entry)
         if (!left_alone[entry])
             plan_entry(state, entry, slots);
-    number_slots(slots);
+    const skin_contents contents = number_slots(project, slots);
     check_macro_clashes(state, slots);
     if (slots.empty() && result.problems.empty())
         report_file(state, project.file, problem_kind::no_images,
@@ -728,8 +701,8 @@ build_result build_project(const skin_project& project, const std::vector<projec
     }
     result.crc32 = crc32(result.skin);
 
-    const std::vector<planned_output> outputs = plan_outputs(state, options, slots, sources);
-    const std::vector<std::string> removals = plan_removals(state, slots, options, sources);
+    const std::vector<planned_output> outputs = plan_outputs(state, options, slots, contents, sources);
+    const std::vector<std::string> removals = plan_removals(state, contents, options, sources);
     if (!result.problems.empty())
         return result;
     write_outputs(state, outputs, removals);
