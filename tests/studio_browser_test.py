@@ -340,6 +340,14 @@ def main():
         saved("the name on Enter", lambda: names_in_order(folder)[2] == "battery-low")
         check(packs_to_the_built_skin(folder), "skin.skn after the rename")
 
+        # Undo and redo of the rename keep the entry in detail under each name.
+        driver.find_element(By.TAG_NAME, "h1").click()
+        for key, name in [("z", "battery"), ("y", "battery-low")]:
+            ActionChains(driver).key_down(Keys.CONTROL).send_keys(key).key_up(Keys.CONTROL).perform()
+            saved(f"the name {name} again", lambda: names_in_order(folder)[2] == name)
+            wait_until(name + " still in detail", lambda: driver.find_element(
+                By.CSS_SELECTOR, f'.card[data-name="{name}"]').is_displayed())
+
         # Remove asks nothing, since Ctrl+Z brings the entry back, skin.toml byte for byte.
         choose("heart")
         before_remove = project_text(folder)

@@ -95,6 +95,7 @@ function upload(path, parameters, file) {
 }
 
 let selected = null; // the key of the entry shown in detail
+let shown_keys = []; // every entry's key as last shown, to follow a renamed entry in detail
 
 // The overview's zoom; "fit" takes the largest that shows every slot in the window.
 function zoom() {
@@ -624,11 +625,21 @@ function render() {
   place(element('pictures'), pictures);
   place(element('icons'), icons);
   render_tiles(keys);
-  select(keys.includes(selected) ? selected : null);
+  select(followed(keys));
+  shown_keys = keys;
   document.documentElement.style.setProperty('--top-height', element('top').offsetHeight + 'px');
   // An empty folder takes drops at once: the project is made first.
   const droppable = state.editable || (!state.has_project && !state.can_init);
   for (const zone of document.querySelectorAll('.add')) zone.hidden = !droppable;
+}
+
+// The key to keep in detail: the same, or, where an undo or a hand edit renamed it, the new name
+// at its place; otherwise none.
+function followed(keys) {
+  if (selected === null || keys.includes(selected)) return selected;
+  const at = shown_keys.indexOf(selected);
+  const renamed = keys.length === shown_keys.length && at >= 0 && !shown_keys.includes(keys[at]);
+  return renamed ? keys[at] : null;
 }
 
 // The header's Undo and Redo, each saying what it would do.
