@@ -230,9 +230,11 @@ bool plan_entry(build_state& state, std::size_t index, std::vector<planned_slot>
                 frames = cached_frames(state, key);
             if (!frames.empty()) {
                 known = &state.last.conversions[key];
-                const std::vector<int>& delays = state.last.delays[key];
-                for (std::size_t frame = 0; frame < frames.size() && frame < delays.size(); ++frame)
-                    frames[frame].delay_ms = delays[frame];
+                if (const auto said = state.last.delays.find(key); said != state.last.delays.end()) {
+                    const std::vector<int>& delays = said->second;
+                    for (std::size_t frame = 0; frame < frames.size() && frame < delays.size(); ++frame)
+                        frames[frame].delay_ms = delays[frame];
+                }
             }
             if (error.empty() && frames.empty()) {
                 if (bytes.empty())
