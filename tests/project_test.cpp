@@ -910,7 +910,7 @@ TEST_F(project_test, keeps_each_frames_time_on_show_across_builds)
         EXPECT_EQ(built.decoded, decoded);
         std::vector<int> delays;
         for (const project_slot& slot : built.slots)
-            delays.push_back(slot.delay_ms);
+            delays.push_back(slot.image.delay_ms);
         EXPECT_EQ(delays, (std::vector<int>{50, 200, 0})) << decoded << " decoded";
     }
 }
@@ -1162,19 +1162,19 @@ TEST_F(project_test, converts_one_entry_with_a_chosen_dither_and_writes_nothing)
     for (unsigned frame = 0; frame < 2; ++frame) {
         EXPECT_EQ(frames[frame].frame, frame);
         EXPECT_EQ(frames[frame].frame_count, 2u);
-        EXPECT_EQ(frames[frame].side, 16);
-        EXPECT_EQ(frames[frame].block, sweep_block(16, 4 + frame));
+        EXPECT_EQ(frames[frame].image.side, 16);
+        EXPECT_EQ(frames[frame].image.block, sweep_block(16, 4 + frame));
     }
     write_bytes(folder / "still.gif", sweep_gif(16, {6})); // one frame: one slot, not an animation
     project.entries[1].sources = {"still.gif"};
     const std::vector<project_slot> still = convert_entry(project, 1, dither_method::none, problems);
     ASSERT_EQ(still.size(), 1u);
     EXPECT_EQ(still[0].frame_count, 1u);
-    EXPECT_EQ(still[0].block, sweep_block(16, 6));
+    EXPECT_EQ(still[0].image.block, sweep_block(16, 6));
     // A flat mid-grey that no device colour matches: the dithers must differ from the nearest colour.
     write_bytes(folder / "icon.png", png_bytes(16, 16, std::vector<std::uint8_t>(16 * 16 * 3, 100)));
     const auto blocks = [&](dither_method dither) {
-        return convert_entry(project, 0, dither, problems).at(0).block;
+        return convert_entry(project, 0, dither, problems).at(0).image.block;
     };
     EXPECT_EQ(blocks(dither_method::none), std::vector<std::uint8_t>(256, 0x6D)) << "the levels 109, 109, 85";
     EXPECT_NE(blocks(dither_method::ordered), blocks(dither_method::none));

@@ -119,7 +119,7 @@ std::map<std::string, std::vector<std::uint8_t>> project_sources(const fs::path&
         for (std::size_t frame = 0; frame < count; ++frame) {
             const std::string name = numbered_name(entry.icon, entry.icon ? icons++ : pictures++);
             if (!entry.as_is)
-                sources[name] = std::move(slots[frame].source);
+                sources[name] = std::move(slots[frame].image.source);
         }
     }
     return sources;

@@ -230,9 +230,11 @@ bool plan_entry(build_state& state, std::size_t index, std::vector<planned_slot>
                 frames = cached_frames(state, key);
             if (!frames.empty()) {
                 known = &state.last.conversions[key];
-                const std::vector<int>& delays = state.last.delays[key];
-                for (std::size_t frame = 0; frame < frames.size() && frame < delays.size(); ++frame)
-                    frames[frame].delay_ms = delays[frame];
+                if (const auto said = state.last.delays.find(key); said != state.last.delays.end()) {
+                    const std::vector<int>& delays = said->second;
+                    for (std::size_t frame = 0; frame < frames.size() && frame < delays.size(); ++frame)
+                        frames[frame].delay_ms = delays[frame];
+                }
             }
             if (error.empty() && frames.empty()) {
                 if (bytes.empty())
@@ -262,13 +264,10 @@ bool plan_entry(build_state& state, std::size_t index, std::vector<planned_slot>
             planned_slot slot;
             slot.source = path;
             slot.as_is = entry.as_is;
-            slot.slot.side = frames[frame].side;
             slot.bmp = entry.as_is ? bytes : device_bmp(frames[frame].block, frames[frame].side);
             slot.hash = known != nullptr ? (*known)[frame] : content_hash(slot.bmp);
-            slot.slot.block = std::move(frames[frame].block);
+            slot.slot.image = std::move(frames[frame]);
             slot.slot.key = look.key;
-            slot.slot.source = std::move(frames[frame].source);
-            slot.slot.delay_ms = frames[frame].delay_ms;
             if (remembered != nullptr)
                 remembered->push_back(slot.hash);
             planned.push_back(std::move(slot));
@@ -276,16 +275,16 @@ bool plan_entry(build_state& state, std::size_t index, std::vector<planned_slot>
     }
     for (std::size_t frame = 0; frame < planned.size(); ++frame) {
         project_slot& slot = planned[frame].slot;
-        if (slot.side != planned.front().slot.side) {
+        if (slot.image.side != planned.front().slot.image.side) {
             report(state, index, problem_kind::wrong_image,
-                   "its frames are of different sides (" + std::to_string(planned.front().slot.side) +
-                       " and " + std::to_string(slot.side) + "): give size = 16 or size = 128");
+                   "its frames are of different sides (" + std::to_string(planned.front().slot.image.side) +
+                       " and " + std::to_string(slot.image.side) + "): give size = 16 or size = 128");
             return false;
         }
         slot.entry = index;
         slot.frame = static_cast<unsigned>(frame);
         slot.frame_count = static_cast<unsigned>(planned.size());
-        slot.icon = entry.icon;
+        slot.place = {.icon = entry.icon, .side = static_cast<unsigned>(slot.image.side)};
     }
     std::move(planned.begin(), planned.end(), std::back_inserter(slots));
     return true;
@@ -295,11 +294,12 @@ bool plan_entry(build_state& state, std::size_t index, std::vector<planned_slot>
 // numbers them: the skin's table of contents, with every entry's name (no CRC yet).
 skin_contents number_slots(const skin_project& project, std::vector<planned_slot>& slots)
 {
-    std::stable_partition(slots.begin(), slots.end(), [](const planned_slot& s) { return !s.slot.icon; });
+    std::stable_partition(slots.begin(), slots.end(),
+                          [](const planned_slot& s) { return !s.slot.place.icon; });
     skin_contents contents{.key = checked_key(project.key)};
     for (std::size_t i = 0; i < slots.size(); ++i) {
         const project_slot& slot = slots[i].slot;
-        contents.images.push_back({.icon = slot.icon, .side = static_cast<unsigned>(slot.side)});
+        contents.images.push_back(slot.place);
         const project_entry& entry = project.entries[slot.entry];
         if (slot.frame == 0)
             contents.names.push_back({.name = entry.name,
@@ -310,10 +310,8 @@ skin_contents number_slots(const skin_project& project, std::vector<planned_slot
                                       .key = entry.as_is ? std::nullopt : checked_key(entry.key)});
     }
     contents.size = number_images(contents.images);
-    for (std::size_t i = 0; i < slots.size(); ++i) {
-        slots[i].slot.index = contents.images[i].index;
-        slots[i].slot.file_name = contents.images[i].file_name;
-    }
+    for (std::size_t i = 0; i < slots.size(); ++i)
+        slots[i].slot.place = contents.images[i];
     return contents;
 }
 
@@ -322,14 +320,14 @@ void check_macro_clashes(build_state& state, const std::vector<planned_slot>& sl
 {
     std::map<std::string, const project_slot*> stems;
     for (const planned_slot& planned : slots)
-        stems[macro_stem(planned.slot.file_name)] = &planned.slot;
+        stems[macro_stem(planned.slot.place.file_name)] = &planned.slot;
     for (const planned_slot& planned : slots) {
         const project_entry& entry = state.project.entries[planned.slot.entry];
         const auto clash = stems.find(c_name(entry.name));
         if (planned.slot.frame == 0 && clash != stems.end() && clash->second != &planned.slot)
             report(state, planned.slot.entry, problem_kind::name_clash,
                    "its macros SKIN_" + clash->first + "_... would also be those of " +
-                       clash->second->file_name + ", another image: choose another name");
+                       clash->second->place.file_name + ", another image: choose another name");
     }
 }
 
@@ -591,9 +589,9 @@ std::vector<planned_output> plan_outputs(build_state& state, const build_options
     std::vector<planned_output> outputs;
     for (const planned_slot& planned : slots) {
         std::error_code code;
-        if (planned.as_is && fs::equivalent(planned.source, state.out / planned.slot.file_name, code))
+        if (planned.as_is && fs::equivalent(planned.source, state.out / planned.slot.place.file_name, code))
             continue; // the source is that very file, left as it is
-        outputs.push_back({planned.slot.file_name, planned.bmp, planned.hash});
+        outputs.push_back({planned.slot.place.file_name, planned.bmp, planned.hash});
     }
     contents.crc32 = result.crc32;
     const std::string made_by = "Generated by skinview build from " +
@@ -693,7 +691,8 @@ build_result build_project(const skin_project& project, const std::vector<projec
         return result;
 
     for (const planned_slot& planned : slots)
-        result.skin.insert(result.skin.end(), planned.slot.block.begin(), planned.slot.block.end());
+        result.skin.insert(result.skin.end(), planned.slot.image.block.begin(),
+                           planned.slot.image.block.end());
     if (result.skin.size() > max_buffer_length) {
         report_file(state, project.file, problem_kind::too_large,
                     "the skin would pass 2 GiB, more than skinpack takes");

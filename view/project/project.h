@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "view/common/convert.h"
 #include "view/common/quantise.h"
+#include "view/common/skin_header.h"
 #include "view/project/problem.h"
 
 inline constexpr const char* project_file_name = "skin.toml";
@@ -103,14 +105,13 @@ struct project_slot {
     std::size_t entry = 0; // index into skin_project::entries
     unsigned frame = 0;    // within the entry
     unsigned frame_count = 1;
-    bool icon = false;
-    unsigned index = 0;               // within its series: bmp<index>.bmp or icon<index, 2 digits>.bmp
-    int side = 0;                     // 16 or 128
-    std::string file_name;            // "bmp3.bmp"
-    std::vector<std::uint8_t> block;  // 3-3-2 pixels, top row first
-    std::optional<std::uint8_t> key;  // the device byte that firmware skips, if the entry has a key
-    std::vector<std::uint8_t> source; // the RGB it was quantised from, when converted afresh
-    int delay_ms = 0;                 // its time on show when the studio plays the entry; 0: not said
+    // Its series and side once planned; its index, file name and offset once numbered in the skin.
+    // place.side repeats image.side, which is the one that counts, for the table of contents.
+    image_place place;
+    // Its block; its source only when converted afresh, not taken from the last build; its delay
+    // is its time on show when the studio plays the entry.
+    converted_image image;
+    std::optional<std::uint8_t> key; // the device byte that firmware skips, if the entry has a key
 };
 
 struct build_options {
@@ -143,8 +144,8 @@ struct build_result {
 build_result build_project(const skin_project& project, const std::vector<project_problem>& loaded,
                            const build_options& options);
 
-// The blocks of one entry, one slot per frame (side, frame, frame_count and block set, no file
-// name), converted as build would but with `dither` in place of the entry's own; nothing is
+// The blocks of one entry, one slot per frame (image, frame, frame_count, series and side set, not
+// numbered), converted as build would but with `dither` in place of the entry's own; nothing is
 // read from the last build nor written. Empty, with its problems added to `problems`, on failure.
 std::vector<project_slot> convert_entry(const skin_project& project, std::size_t entry, dither_method dither,
                                         std::vector<project_problem>& problems);

@@ -169,7 +169,7 @@ std::string sources_stamp(const studio_state& state, const project_entry& entry)
 std::string slot_hash(const project_slot& slot)
 {
     char hash[16];
-    std::snprintf(hash, sizeof hash, "%08x%03x", static_cast<unsigned>(crc32(slot.block)),
+    std::snprintf(hash, sizeof hash, "%08x%03x", static_cast<unsigned>(crc32(slot.image.block)),
                   slot.key ? 0x100u | *slot.key : 0u);
     return hash;
 }
@@ -232,9 +232,11 @@ std::string state_json(const studio_state& state)
                 ",\"name\":" + json_string(state.built_names[s]) + ",\"hash\":\"" + slot_hash(slot) + "\"" +
                 ",\"frame\":" + std::to_string(slot.frame) +
                 ",\"frame_count\":" + std::to_string(slot.frame_count) +
-                ",\"delay_ms\":" + std::to_string(slot.delay_ms) +
-                ",\"icon\":" + (slot.icon ? "true" : "false") + ",\"index\":" + std::to_string(slot.index) +
-                ",\"side\":" + std::to_string(slot.side) + ",\"file\":" + json_string(slot.file_name) + "}";
+                ",\"delay_ms\":" + std::to_string(slot.image.delay_ms) +
+                ",\"icon\":" + (slot.place.icon ? "true" : "false") +
+                ",\"index\":" + std::to_string(slot.place.index) +
+                ",\"side\":" + std::to_string(slot.image.side) +
+                ",\"file\":" + json_string(slot.place.file_name) + "}";
     }
     // The device's 256 colours, in pixel-byte order, as the device shows them.
     json += "],\"palette\":[";
@@ -252,15 +254,15 @@ std::string state_json(const studio_state& state)
 // A slot as the device shows it, as a PNG; key pixels, which firmware skips, are transparent.
 http_response slot_png(const project_slot& slot)
 {
-    const std::vector<std::uint8_t> rgb = block_to_rgb(slot.block);
+    const std::vector<std::uint8_t> rgb = block_to_rgb(slot.image.block);
     if (!slot.key)
-        return png_response(png_file(slot.side, slot.side, 3, rgb));
+        return png_response(png_file(slot.image.side, slot.image.side, 3, rgb));
     std::vector<std::uint8_t> rgba;
-    rgba.reserve(slot.block.size() * 4);
-    for (std::size_t i = 0; i < slot.block.size(); ++i)
+    rgba.reserve(slot.image.block.size() * 4);
+    for (std::size_t i = 0; i < slot.image.block.size(); ++i)
         rgba.insert(rgba.end(), {rgb[i * 3], rgb[i * 3 + 1], rgb[i * 3 + 2],
-                                 static_cast<std::uint8_t>(slot.block[i] == *slot.key ? 0 : 255)});
-    return png_response(png_file(slot.side, slot.side, 4, rgba));
+                                 static_cast<std::uint8_t>(slot.image.block[i] == *slot.key ? 0 : 255)});
+    return png_response(png_file(slot.image.side, slot.image.side, 4, rgba));
 }
 
 // The original artwork of one frame of an entry, as decoded for import.
@@ -320,8 +322,9 @@ http_response error_png(const studio_state& state, const http_request& request)
     const project_slot& slot =
         slots[std::min(query_index(request, "frame", 1u << 16).value_or(0), slots.size() - 1)];
     const std::vector<double> error =
-        perceptual_error(slot.source, block_to_rgb(slot.block), slot.side, slot.side);
-    http_response response = png_response(png_file(slot.side, slot.side, 3, error_heat_map(error)));
+        perceptual_error(slot.image.source, block_to_rgb(slot.image.block), slot.image.side, slot.image.side);
+    http_response response =
+        png_response(png_file(slot.image.side, slot.image.side, 3, error_heat_map(error)));
     char mean[32];
     std::snprintf(mean, sizeof mean, "%.2f", mean_error(error));
     response.headers.emplace_back("X-Mean-Error", mean);
