@@ -1003,6 +1003,38 @@ TEST_F(studio_test, a_save_in_two_steps_never_shows_a_problem)
     }
 }
 
+// A folder named in bytes that are not UTF-8 (Linux allows any) still has its state answered as
+// JSON that parses, each such byte shown as U+FFFD.
+TEST_F(studio_test, answers_json_for_a_folder_named_in_any_bytes)
+{
+    const struct {
+        std::string name;
+        std::string shown; // as the page shows the folder's name
+    } cases[] = {
+        {"\u00e9t\u00e9", "\u00e9t\u00e9"},
+        {"caf\xe9", "caf\ufffd"},
+        {"\xe9t\xe9", "\ufffdt\ufffd"},
+    };
+    for (const auto& c : cases) {
+        write_project(folder / c.name, false);
+        studio_state state;
+        state.door = {"0123456789abcdef0123456789abcdef", 1, {}};
+        open_studio(state, folder / c.name);
+        for (const char* path : {"/api/state", "/api/version"}) {
+            const http_response answer = answer_request(
+                state, {"GET", path, {}, {{"host", "127.0.0.1:1"}, {"x-studio-token", state.door.token}}});
+            ASSERT_EQ(answer.status, 200) << c.shown << path;
+            const nlohmann::json shown = nlohmann::json::parse(answer.body, nullptr, false);
+            ASSERT_FALSE(shown.is_discarded()) << c.shown << path << "\n" << answer.body;
+            EXPECT_EQ(shown["version"], 2) << c.shown << path; // after the first load
+            if (path == "/api/state"s) {
+                EXPECT_EQ(fs::path(shown["folder"].get<std::string>()).filename(), c.shown);
+                EXPECT_EQ(shown["entries"][1]["name"], "dot") << c.shown;
+            }
+        }
+    }
+}
+
 // The error view: none where the artwork is in device colours, some where it is not, and no view
 // for a BMP taken as it is.
 TEST_F(studio_test, shows_where_the_device_differs_from_the_artwork)

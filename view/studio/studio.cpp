@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <optional>
 
+#include <nlohmann/json.hpp>
+
 #include "skin/colour_332.h"
 #include "skin/skin.h"
 #include "support/file_io.h"
@@ -20,40 +22,13 @@
 #include "view/studio/project_edits.h"
 
 namespace fs = std::filesystem;
+// Keys in the order written, which keeps the answers readable.
+using json = nlohmann::ordered_json;
 
 namespace {
 
 constexpr const char* json_type = "application/json";
 constexpr const char* palette_download = "/download/skin-palette."; // then the format
-
-std::string json_string(std::string_view text)
-{
-    std::string out = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
-            out += escape;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
-std::string json_list(const std::vector<std::string>& items)
-{
-    std::string out = "[";
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (i != 0)
-            out += ',';
-        out += json_string(items[i]);
-    }
-    return out + "]";
-}
 
 std::string colour_hex(rgb_colour colour)
 {
@@ -62,9 +37,17 @@ std::string colour_hex(rgb_colour colour)
     return text;
 }
 
-http_response json_response(std::string json)
+// A colour as the page writes it, or null where none is set.
+json optional_colour(const std::optional<rgb_colour>& colour)
 {
-    http_response response = text_response(200, std::move(json));
+    return colour ? json(colour_hex(*colour)) : json(nullptr);
+}
+
+// An answer of JSON. A byte that is not UTF-8 (a path may hold one) is shown as U+FFFD rather
+// than failing the request.
+http_response json_response(const json& value)
+{
+    http_response response = text_response(200, value.dump(-1, ' ', false, json::error_handler_t::replace));
     response.type = json_type;
     return response;
 }
@@ -187,7 +170,8 @@ std::string image_content(const studio_state& state, const http_request& request
     return {};
 }
 
-std::string state_json(const studio_state& state)
+// The project, its problems and its last good skin, as the page reads them.
+json state_json(const studio_state& state)
 {
     std::vector<std::vector<std::string>> entry_problems(state.project.entries.size());
     std::vector<std::string> general;
@@ -197,58 +181,61 @@ std::string state_json(const studio_state& state)
         else
             general.push_back(shown_problem(state, problem));
     }
-    const bool numbered_folder = !state.has_project && !scan_skin_folder(state.folder).images.empty();
-    std::string json =
-        "{\"version\":" + std::to_string(state.version) +
-        ",\"poll_ms\":" + std::to_string(watch_poll_interval.count()) +
-        ",\"folder\":" + json_string(utf8_from_path(state.folder)) +
-        ",\"has_project\":" + (state.has_project ? "true" : "false") +
-        ",\"can_init\":" + (numbered_folder ? "true" : "false") +
-        ",\"editable\":" + (editable(state) ? "true" : "false") + ",\"problems\":" + json_list(general) +
-        ",\"undo\":" + (state.history.undo.empty() ? "null" : json_string(state.history.undo.back().label)) +
-        ",\"redo\":" + (state.history.redo.empty() ? "null" : json_string(state.history.redo.back().label)) +
-        ",\"defaults\":{\"dither\":" + json_string(dither_name(state.project.dither)) +
-        ",\"background\":" + json_string(colour_hex(state.project.background)) +
-        ",\"key\":" + (state.project.key ? json_string(colour_hex(*state.project.key)) : "null") +
-        "},\"entries\":[";
+    json entries = json::array();
     for (std::size_t e = 0; e < state.project.entries.size(); ++e) {
         const project_entry& entry = state.project.entries[e];
-        json +=
-            std::string(e == 0 ? "" : ",") + "{\"name\":" + json_string(entry.name) +
-            ",\"icon\":" + (entry.icon ? "true" : "false") + ",\"sources\":" + json_list(entry.sources) +
-            ",\"size\":" + std::to_string(entry.size) +
-            ",\"dither\":" + (entry.dither ? json_string(dither_name(*entry.dither)) : "null") +
-            ",\"background\":" + (entry.background ? json_string(colour_hex(*entry.background)) : "null") +
-            ",\"key\":" + (entry.key ? json_string(colour_hex(*entry.key)) : "null") +
-            ",\"as_is\":" + (entry.as_is ? "true" : "false") + ",\"stamp\":\"" + sources_stamp(state, entry) +
-            "\"" + ",\"problems\":" + json_list(entry_problems[e]) + "}";
+        entries.push_back({{"name", entry.name},
+                           {"icon", entry.icon},
+                           {"sources", entry.sources},
+                           {"size", entry.size},
+                           {"dither", entry.dither ? json(dither_name(*entry.dither)) : json(nullptr)},
+                           {"background", optional_colour(entry.background)},
+                           {"key", optional_colour(entry.key)},
+                           {"as_is", entry.as_is},
+                           {"stamp", sources_stamp(state, entry)},
+                           {"problems", entry_problems[e]}});
     }
     // The slots of the last good skin, which the folder holds. With problems they need not match
     // the entries any more: the page finds each slot's entry by its name, and marks it stale.
-    json += "],\"stale\":" + std::string(state.problems.empty() ? "false" : "true") + ",\"slots\":[";
+    json slots = json::array();
     for (std::size_t s = 0; s < state.build.slots.size(); ++s) {
         const project_slot& slot = state.build.slots[s];
-        json += std::string(s == 0 ? "" : ",") + "{\"entry\":" + std::to_string(slot.entry) +
-                ",\"name\":" + json_string(state.built_names[s]) + ",\"hash\":\"" + slot_hash(slot) + "\"" +
-                ",\"frame\":" + std::to_string(slot.frame) +
-                ",\"frame_count\":" + std::to_string(slot.frame_count) +
-                ",\"delay_ms\":" + std::to_string(slot.image.delay_ms) +
-                ",\"icon\":" + (slot.place.icon ? "true" : "false") +
-                ",\"index\":" + std::to_string(slot.place.index) +
-                ",\"side\":" + std::to_string(slot.image.side) +
-                ",\"file\":" + json_string(slot.place.file_name) + "}";
+        slots.push_back({{"entry", slot.entry},
+                         {"name", state.built_names[s]},
+                         {"hash", slot_hash(slot)},
+                         {"frame", slot.frame},
+                         {"frame_count", slot.frame_count},
+                         {"delay_ms", slot.image.delay_ms},
+                         {"icon", slot.place.icon},
+                         {"index", slot.place.index},
+                         {"side", slot.image.side},
+                         {"file", slot.place.file_name}});
     }
     // The device's 256 colours, in pixel-byte order, as the device shows them.
-    json += "],\"palette\":[";
-    for (unsigned pixel = 0; pixel < 256; ++pixel) { // appended apart: see problem_line
-        json += pixel == 0 ? "" : ",";
-        json += json_string(colour_hex(expand_332(static_cast<std::uint8_t>(pixel))));
-    }
+    json palette = json::array();
+    for (unsigned pixel = 0; pixel < 256; ++pixel)
+        palette.push_back(colour_hex(expand_332(static_cast<std::uint8_t>(pixel))));
     char crc[16];
     std::snprintf(crc, sizeof crc, "%08X", static_cast<unsigned>(state.build.crc32));
-    json += "],\"skin\":{\"size\":" + std::to_string(state.build.skin.size()) + ",\"crc32\":\"" + crc +
-            "\",\"images\":" + std::to_string(state.build.slots.size()) + "}}";
-    return json;
+    return {
+        {"version", state.version},
+        {"poll_ms", watch_poll_interval.count()},
+        {"folder", utf8_from_path(state.folder)},
+        {"has_project", state.has_project},
+        {"can_init", !state.has_project && !scan_skin_folder(state.folder).images.empty()},
+        {"editable", editable(state)},
+        {"problems", general},
+        {"undo", state.history.undo.empty() ? json(nullptr) : json(state.history.undo.back().label)},
+        {"redo", state.history.redo.empty() ? json(nullptr) : json(state.history.redo.back().label)},
+        {"defaults",
+         {{"dither", dither_name(state.project.dither)},
+          {"background", colour_hex(state.project.background)},
+          {"key", optional_colour(state.project.key)}}},
+        {"entries", std::move(entries)},
+        {"stale", !state.problems.empty()},
+        {"slots", std::move(slots)},
+        {"palette", std::move(palette)},
+        {"skin", {{"size", state.build.skin.size()}, {"crc32", crc}, {"images", state.build.slots.size()}}}};
 }
 
 // A slot as the device shows it, as a PNG; key pixels, which firmware skips, are transparent.
@@ -505,7 +492,7 @@ http_response read_only_answer(const studio_state& state, const http_request& re
     if (path == "/api/state")
         return json_response(state_json(state));
     if (path == "/api/version")
-        return json_response("{\"version\":" + std::to_string(state.version) + "}");
+        return json_response({{"version", state.version}});
     if (path.starts_with(palette_download))
         return palette_download_response(path.substr(std::string_view(palette_download).size()));
     if (path.ends_with(".png")) {
