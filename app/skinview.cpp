@@ -3,7 +3,10 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <string>
+#include <vector>
 
+#include "support/utf8_path.h"
 #include "view/commands/build.h"
 #include "view/commands/check.h"
 #include "view/commands/import.h"
@@ -18,6 +21,8 @@
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+
+#include "support/utf8_arguments.h"
 #endif
 
 namespace fs = std::filesystem;
@@ -46,9 +51,55 @@ void console_takes_utf8()
 #endif
 }
 
-} // namespace
+// The arguments are UTF-8 on every system, so a path is made of one by the one rule; CLI11's own
+// conversion to a path, and its checks of one, would read the ANSI code page on Windows.
+CLI::Option* add_path(CLI::App* command, const std::string& name, fs::path& path,
+                      const std::string& description)
+{
+    return command->add_option_function<std::string>(
+        name, [&path](const std::string& text) { path = path_from_utf8(text); }, description);
+}
 
-int main(int argc, char** argv)
+// The same, for a list of paths.
+CLI::Option* add_path(CLI::App* command, const std::string& name, std::vector<fs::path>& paths,
+                      const std::string& description)
+{
+    return command->add_option_function<std::vector<std::string>>(
+        name,
+        [&paths](const std::vector<std::string>& texts) {
+            for (const std::string& text : texts)
+                paths.push_back(path_from_utf8(text));
+        },
+        description);
+}
+
+// The type of what the UTF-8 text names, or not_found.
+fs::file_type named_type(const std::string& text)
+{
+    std::error_code error;
+    return fs::status(path_from_utf8(text), error).type();
+}
+
+// CLI11's ExistingDirectory and ExistingPath, with the name read as UTF-8.
+const CLI::Validator existing_folder(
+    [](std::string& text) {
+        const fs::file_type type = named_type(text);
+        if (type == fs::file_type::not_found || type == fs::file_type::none)
+            return "Directory does not exist: " + text;
+        return type == fs::file_type::directory ? std::string() : "Directory is actually a file: " + text;
+    },
+    "DIR");
+const CLI::Validator existing_path(
+    [](std::string& text) {
+        const fs::file_type type = named_type(text);
+        return type == fs::file_type::not_found || type == fs::file_type::none
+                   ? "Path does not exist: " + text
+                   : std::string();
+    },
+    "PATH(existing)");
+
+// skinview, given its arguments as UTF-8.
+int run(int argc, const char* const* argv)
 {
     console_takes_utf8();
     // A double-click in Explorer: the artist gets the studio on the folder, not a help text
@@ -69,15 +120,13 @@ int main(int argc, char** argv)
 
     fs::path check_folder = ".";
     CLI::App* check_command = app.add_subcommand("check", "Diagnose every image of a skin folder");
-    check_command->add_option("DIR", check_folder, "The skin folder (default: here)")
-        ->check(CLI::ExistingDirectory);
+    add_path(check_command, "DIR", check_folder, "The skin folder (default: here)")->check(existing_folder);
 
     preview_options view;
     CLI::App* preview_command =
         app.add_subcommand("preview", "Render the skin as the device shows it, as a PNG");
-    preview_command->add_option("DIR", view.folder, "The skin folder (default: here)")
-        ->check(CLI::ExistingDirectory);
-    preview_command->add_option("-o,--output", view.output, "The PNG to write (default: skin-preview.png)");
+    add_path(preview_command, "DIR", view.folder, "The skin folder (default: here)")->check(existing_folder);
+    add_path(preview_command, "-o,--output", view.output, "The PNG to write (default: skin-preview.png)");
     preview_command->add_option("--scale", view.scale, "Pixels per image pixel (default: 2)")
         ->check(CLI::Range(1, 16));
     preview_command->add_flag("--compare", view.compare, "Put each original beside its converted version");
@@ -89,8 +138,8 @@ int main(int argc, char** argv)
     fs::path palette_output;
     std::string palette_format;
     CLI::App* palette_command = app.add_subcommand("palette", "Write the 256 device colours as a palette");
-    palette_command->add_option("-o,--output", palette_output,
-                                "The file to write (default: skin-palette.FORMAT)");
+    add_path(palette_command, "-o,--output", palette_output,
+             "The file to write (default: skin-palette.FORMAT)");
     palette_command
         ->add_option("--format", palette_format, "gpl, act, pal or png (default: from the file name, or gpl)")
         ->check(CLI::IsMember({"gpl", "act", "pal", "png"}));
@@ -99,23 +148,23 @@ int main(int argc, char** argv)
     fs::path unpack_folder = ".";
     fs::path unpack_output = "skin-unpacked";
     CLI::App* unpack_command = app.add_subcommand("unpack", "Cut a skin file back into one PNG per image");
-    unpack_command->add_option("SKIN", unpack_skin, "The skin file")->required();
-    unpack_command
-        ->add_option("DIR", unpack_folder, "The folder of the images it was built from (default: here)")
-        ->check(CLI::ExistingDirectory);
-    unpack_command->add_option("-o,--output", unpack_output, "Where the PNGs go (default: skin-unpacked)");
+    add_path(unpack_command, "SKIN", unpack_skin, "The skin file")->required();
+    add_path(unpack_command, "DIR", unpack_folder,
+             "The folder of the images it was built from (default: here)")
+        ->check(existing_folder);
+    add_path(unpack_command, "-o,--output", unpack_output, "Where the PNGs go (default: skin-unpacked)");
 
     import_options import;
     CLI::App* import_command = app.add_subcommand(
         "import", "Make any artwork (PNG, JPEG, GIF, TGA, BMP) into a BMP that skinpack takes");
-    import_command->add_option("SRC", import.sources, "The images to import, in order")->required();
-    import_command->add_option("--into", import.into, "The skin folder to add them to (default: here)")
-        ->check(CLI::ExistingDirectory);
+    add_path(import_command, "SRC", import.sources, "The images to import, in order")->required();
+    add_path(import_command, "--into", import.into, "The skin folder to add them to (default: here)")
+        ->check(existing_folder);
     import_command->add_option("--as", import.as, "picture or icon (default: icons for 16x16 results)")
         ->check(CLI::IsMember({"picture", "icon"}));
     import_command->add_option("--start", import.start,
                                "The first index to write (default: the first missing one of the series)");
-    import_command->add_option("-o,--output", import.output, "The file to write, for a single source");
+    add_path(import_command, "-o,--output", import.output, "The file to write, for a single source");
     import_command->add_option("--size", import.size, "Scale sources of other sizes to fit 16x16 or 128x128")
         ->check(CLI::IsMember({16, 128}));
     std::string dither = "none";
@@ -136,26 +185,25 @@ int main(int argc, char** argv)
     std::string index_format;
     CLI::App* index_command =
         app.add_subcommand("index", "Write where each image lies in the skin, as a C header or JSON");
-    index_command->add_option("DIR", index_folder, "The skin folder (default: here)")
-        ->check(CLI::ExistingDirectory);
-    index_command->add_option("-o,--output", index_output, "The file to write (default: stdout)");
+    add_path(index_command, "DIR", index_folder, "The skin folder (default: here)")->check(existing_folder);
+    add_path(index_command, "-o,--output", index_output, "The file to write (default: stdout)");
     index_command->add_option("--format", index_format, "c or json (default: from the file name, or c)")
         ->check(CLI::IsMember({"c", "json"}));
 
     build_command build;
     CLI::App* build_command_line = app.add_subcommand(
         "build", "Build a skin project (skin.toml) into the numbered BMPs, skin.skn, skin.h and skin.json");
-    build_command_line
-        ->add_option("DIR", build.project, "The project's folder, or its project file (default: here)")
-        ->check(CLI::ExistingPath);
-    build_command_line->add_option("--out", build.options.out,
-                                   "Where the outputs go (default: the project's folder)");
+    add_path(build_command_line, "DIR", build.project,
+             "The project's folder, or its project file (default: here)")
+        ->check(existing_path);
+    add_path(build_command_line, "--out", build.options.out,
+             "Where the outputs go (default: the project's folder)");
     build_command_line->add_flag("--embed", build.options.embed,
                                  "Also write skin_data.c, the skin as a C array");
-    build_command_line->add_option("--depfile", build.options.depfile,
-                                   "Write the outputs' dependencies there, in Makefile syntax");
-    build_command_line->add_option("--stamp", build.options.stamp,
-                                   "Rewrite this file on every build, and name it first in the depfile");
+    add_path(build_command_line, "--depfile", build.options.depfile,
+             "Write the outputs' dependencies there, in Makefile syntax");
+    add_path(build_command_line, "--stamp", build.options.stamp,
+             "Rewrite this file on every build, and name it first in the depfile");
     build_command_line->add_flag("--force", build.options.force,
                                  "Replace or remove files in the way that build did not write");
     build_command_line->add_flag("--watch", build.watch,
@@ -164,15 +212,14 @@ int main(int argc, char** argv)
     fs::path init_folder = ".";
     CLI::App* init_command =
         app.add_subcommand("init", "Write a skin.toml for a folder of numbered BMPs, taking each as it is");
-    init_command->add_option("DIR", init_folder, "The skin folder (default: here)")
-        ->check(CLI::ExistingDirectory);
+    add_path(init_command, "DIR", init_folder, "The skin folder (default: here)")->check(existing_folder);
 
     studio_options studio;
     bool no_browser = false;
     CLI::App* studio_command = app.add_subcommand(
         "studio", "Open the skin project in a page of the browser, live, on this computer only");
-    studio_command->add_option("DIR", studio.folder, "The project folder (default: here)")
-        ->check(CLI::ExistingDirectory);
+    add_path(studio_command, "DIR", studio.folder, "The project folder (default: here)")
+        ->check(existing_folder);
     studio_command->add_option("--port", studio.port, "The port to listen on (default: any free one)")
         ->check(CLI::Range(1, 65535));
     studio_command->add_flag("--no-browser", no_browser, "Print the address but open no browser");
@@ -211,3 +258,23 @@ int main(int argc, char** argv)
         return run_init(init_folder);
     return run_unpack(unpack_skin, unpack_folder, unpack_output);
 }
+
+} // namespace
+
+#ifdef _WIN32
+// Windows gives wmain the arguments in UTF-16, which holds every script.
+int wmain(int argc, wchar_t** argv)
+{
+    const std::vector<std::string> arguments = utf8_arguments(argc, argv);
+    std::vector<const char*> texts;
+    for (const std::string& argument : arguments)
+        texts.push_back(argument.c_str());
+    return run(argc, texts.data());
+}
+#else
+// Elsewhere the arguments are the names' own bytes, which path_from_utf8 keeps as they are.
+int main(int argc, char** argv)
+{
+    return run(argc, argv);
+}
+#endif

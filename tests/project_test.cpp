@@ -877,6 +877,21 @@ INSTANTIATE_TEST_SUITE_P(
                           [](const fs::path& f) {
                               EXPECT_EQ(read_file(f / "skin.skn"), std::vector<std::uint8_t>(256, 0x6D));
                           }},
+        // A project folder named in another script (проект), as artists on Windows name theirs.
+        second_build_case{"project_folder_named_in_another_script",
+                          [](const fs::path& f) {
+                              const fs::path project = f / "\u043f\u0440\u043e\u0435\u043a\u0442";
+                              write_bytes(project / "grey.png", grey_png);
+                              write_text(project / "skin.toml",
+                                         "[[icon]]\nname = \"grey\"\nsource = \"grey.png\"\n");
+                              fs::permissions(project, fs::perms::all);
+                          },
+                          {"build", "\u043f\u0440\u043e\u0435\u043a\u0442"},
+                          "",
+                          [](const fs::path& f) {
+                              EXPECT_EQ(read_file(f / "\u043f\u0440\u043e\u0435\u043a\u0442" / "skin.skn"),
+                                        std::vector<std::uint8_t>(256, 0x6D));
+                          }},
         second_build_case{"up_to_date_with_a_depfile",
                           [](const fs::path&) {},
                           {"build", "--depfile", "skin.d"},

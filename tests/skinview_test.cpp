@@ -54,8 +54,9 @@ struct check_case {
     std::function<void(const fs::path&)> prepare;
     std::vector<std::string> lines; // each must appear whole in the output
     int status;
-    bool unprivileged = false; // run as nobody when the tests run as root, so permissions count
-    bool posix_only = false;   // Windows programs see no POSIX symbolic links
+    bool unprivileged = false;          // run as nobody when the tests run as root, so permissions count
+    bool posix_only = false;            // Windows programs see no POSIX symbolic links
+    std::vector<std::string> arguments; // after "check"
 };
 
 void PrintTo(const check_case& c, std::ostream* out)
@@ -70,8 +71,10 @@ TEST_P(check, diagnoses_every_image_and_sets_the_status)
     if (GetParam().posix_only && testing_windows_build())
         GTEST_SKIP() << "symbolic links are a POSIX matter";
     GetParam().prepare(folder);
+    std::vector<std::string> arguments{"check"};
+    arguments.insert(arguments.end(), GetParam().arguments.begin(), GetParam().arguments.end());
     const run_result result =
-        run_skinview(folder, {.arguments = {"check"}, .unprivileged = GetParam().unprivileged});
+        run_skinview(folder, {.arguments = arguments, .unprivileged = GetParam().unprivileged});
     EXPECT_EQ(result.status, GetParam().status) << result.out << result.err;
     for (const std::string& line : GetParam().lines)
         EXPECT_NE(result.out.find(line + "\n"), std::string::npos) << "missing: " << line << "\nin:\n"
@@ -89,6 +92,8 @@ std::function<void(const fs::path&)> first_picture(bmp_image bad)
 
 const std::string good_second = "bmp1.bmp     16x16     ok";
 const std::string repair = "run skinview import bmp0.bmp -o bmp0.bmp --force";
+// скин: a folder named in another script, as artists on Windows name theirs.
+const std::string skin_folder = "\u0441\u043a\u0438\u043d";
 const std::string cannot_import =
     "skinview import cannot read it either: open it in a paint program and save it as PNG or as an 8-bit BMP";
 
@@ -237,7 +242,18 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    {"bmp0.bmp     128x128   ok", "icon00.bmp   16x16     ok",
                     "summary: 2 images, 0 with problems, 0 warnings; skin of 16640 bytes; no skin.skn yet"},
-                   0}),
+                   0},
+        check_case{"folder_named_in_another_script",
+                   [](const fs::path& f) {
+                       fs::create_directory(f / skin_folder);
+                       write_file(f / skin_folder / "icon00.bmp", bmp_bytes(sample_image(16, 0)));
+                   },
+                   {"icon00.bmp   16x16     ok",
+                    "summary: 1 image, 0 with problems, 0 warnings; skin of 256 bytes; no skin.skn yet"},
+                   0,
+                   false,
+                   false,
+                   {skin_folder}}),
     [](const auto& test) { return std::string(test.param.name); });
 
 using skinview_test = folder_test;
@@ -302,6 +318,8 @@ TEST_F(skinview_test, command_line_statuses)
          {usage_case{{}, 2, "A subcommand is required"}, usage_case{{"bogus"}, 2, "bogus"},
           usage_case{{"--version"}, 0, "skinview 1.0.0"}, usage_case{{"check", "--help"}, 0, "Usage:"},
           usage_case{{"check", "no-such-folder"}, 2, "no-such-folder"},
+          usage_case{{"check", skin_folder}, 2, "Directory does not exist: " + skin_folder + "\n"},
+          usage_case{{"build", skin_folder}, 2, "Path does not exist: " + skin_folder + "\n"},
           usage_case{{"preview", "--scale", "0"}, 2, "--scale"},
           usage_case{{"palette", "--format", "bmp"}, 2, "bmp"}, usage_case{{"unpack"}, 2, "SKIN"},
           usage_case{{"import", "a.png", "--dither", "fs"}, 2, "fs not in {none,floyd-steinberg,ordered}"},
