@@ -139,14 +139,8 @@ void tick()
 
 using project_test = folder_test;
 
-// Names each row of a table after its `name`, and prints it so.
-const auto by_name = [](const auto& row) { return std::string(row.param.name); };
-template <typename row>
-requires std::same_as<decltype(row::name), const char*>
-void PrintTo(const row& r, std::ostream* out)
-{
-    *out << r.name;
-}
+using table_rows::by_name;
+using table_rows::PrintTo;
 
 // A project of every kind of entry: the skin is the one skinpack packs from the folder it leaves,
 // and firmware finds every name, frame count and the CRC in the header.
