@@ -643,10 +643,12 @@ TEST_F(import_test, repairs_a_refused_bitmap_in_place)
     ASSERT_EQ(run_skinview(folder, {.arguments = {"import", "bmp0.bmp", "-o", "bmp0.bmp", "--force"}}).status,
               0);
     ASSERT_EQ(run_skinpack(folder).status, 0);
+    // The corners as device bytes, in the order pattern() cycles through them.
+    const std::uint8_t packed[] = {0x00, 0xE0, 0x1C, 0x03, 0xFC, 0x1F, 0xE3, 0xFF};
     std::vector<std::uint8_t> expected;
-    for (std::size_t i = 0; i < rgba.size(); i += 4)
-        expected.push_back(
-            static_cast<std::uint8_t>((rgba[i] >> 5) << 5 | (rgba[i + 1] >> 5) << 2 | rgba[i + 2] >> 6));
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            expected.push_back(packed[(x * 3 + y * 7) % 8]);
     EXPECT_EQ(read_file(folder / "skin.skn"), expected);
 }
 
