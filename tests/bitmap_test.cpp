@@ -7,8 +7,12 @@
 
 #include "skin/bitmap.h"
 #include "skin/bmp_writer.h"
+#include "tests/test_folder.h"
 
 namespace {
+
+using table_rows::by_name;
+using table_rows::PrintTo;
 
 // An exact-size heap copy, so that a sanitizer sees any read beyond the file.
 byte_buffer to_buffer(std::span<const std::uint8_t> bytes)
@@ -183,11 +187,6 @@ struct refusal_case {
     bitmap_problem problem;
 };
 
-void PrintTo(const refusal_case& c, std::ostream* out)
-{
-    *out << c.name;
-}
-
 class refusal : public ::testing::TestWithParam<refusal_case> {};
 
 TEST_P(refusal, is_described)
@@ -225,7 +224,7 @@ INSTANTIATE_TEST_SUITE_P(
                          i.compression = 1;
                      },
                      bitmap_problem::wrong_bit_count}),
-    [](const auto& test) { return std::string(test.param.name); });
+    by_name);
 
 // A 16x16 file of index-0 pixels at byte 54, then `table` as its colour table, placed last
 // through the header size.

@@ -11,6 +11,9 @@
 
 namespace {
 
+using table_rows::by_name;
+using table_rows::PrintTo;
+
 // A 4x4 frame as one character a pixel: r, g, b, w for red, green, blue and white, '.' transparent.
 std::vector<std::uint8_t> frame_of(const std::vector<std::string>& rows)
 {
@@ -134,7 +137,7 @@ INSTANTIATE_TEST_SUITE_P(every_code_size, gif_pictures,
                                            picture_case{"four_colours_interlaced", 4, 9, 21, true},
                                            picture_case{"sixteen_colours_full_table", 16, 200, 120, false},
                                            picture_case{"all_colours_full_table", 256, 160, 90, true}),
-                         [](const auto& test) { return std::string(test.param.name); });
+                         by_name);
 
 struct gif_refusal {
     const char* name;
@@ -142,11 +145,6 @@ struct gif_refusal {
     std::string error;
     std::size_t frames; // when it decodes
 };
-
-void PrintTo(const gif_refusal& c, std::ostream* out)
-{
-    *out << c.name;
-}
 
 const std::vector<std::array<std::uint8_t, 3>> two{{255, 0, 0}, {0, 0, 255}};
 
@@ -217,7 +215,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "the GIF's 3 frames of 4096x4096 pixels hold more than the 33554432 skinview takes: use "
                     "fewer or smaller frames",
                     0}),
-    [](const auto& test) { return std::string(test.param.name); });
+    by_name);
 
 // `bytes` cut to its first `size`.
 std::vector<std::uint8_t> cut(std::vector<std::uint8_t> bytes, std::size_t size)

@@ -15,6 +15,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using table_rows::by_name;
+using table_rows::PrintTo;
+
 struct input {
     std::string name;
     std::int32_t side;
@@ -25,11 +28,6 @@ struct series_case {
     std::vector<input> inputs;
     std::vector<std::string> read; // the inputs whose blocks make the skin, in order
 };
-
-void PrintTo(const series_case& c, std::ostream* out)
-{
-    *out << c.name;
-}
 
 std::vector<input> numbered(const char* pattern, unsigned count, std::int32_t side)
 {
@@ -99,7 +97,7 @@ INSTANTIATE_TEST_SUITE_P(
         series_case{"eleven_pictures", numbered("bmp%u.bmp", 11, 16), names(numbered("bmp%u.bmp", 11, 16))},
         series_case{"hundred_and_one_icons", numbered("icon%02u.bmp", 101, 16),
                     names(numbered("icon%02u.bmp", 101, 16))}),
-    [](const auto& test) { return std::string(test.param.name); });
+    by_name);
 
 // Names are looked up as the file system does: Windows matches them in any case, Linux exactly.
 TEST_F(folder_test, names_match_in_any_case_only_on_windows)
@@ -190,11 +188,6 @@ struct failure_case {
     bool unprivileged = false;
     bool posix_only = false; // Windows programs see no POSIX symbolic links
 };
-
-void PrintTo(const failure_case& c, std::ostream* out)
-{
-    *out << c.name;
-}
 
 class failure : public folder_test, public ::testing::WithParamInterface<failure_case> {};
 
@@ -324,7 +317,7 @@ INSTANTIATE_TEST_SUITE_P(
                          fs::create_symlink("gone.bmp", f / "icon00.bmp");
                      },
                      "Read error on file: icon00.bmp", -1, false, true}),
-    [](const auto& test) { return std::string(test.param.name); });
+    by_name);
 
 // A skin kept in a firmware tree through a link: the target gets the skin with its own
 // permissions, and the link stays. Windows programs see no such links.

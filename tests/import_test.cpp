@@ -20,6 +20,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using table_rows::by_name;
+using table_rows::PrintTo;
+
 // A picture of `width` x `height` whose pixels cycle through `colours` (RGBA).
 std::vector<std::uint8_t> pattern(int width, int height,
                                   const std::vector<std::array<std::uint8_t, 4>>& colours)
@@ -81,7 +84,7 @@ INSTANTIATE_TEST_SUITE_P(every_form, bmp_forms,
                                            bmp_form{"argb32_v4_header", 32, 3, 108, false, true},
                                            bmp_form{"argb32_alpha_fields", 32, 6, 40, false, true},
                                            bmp_form{"v5_header_palette", 8, 0, 124}),
-                         [](const auto& test) { return std::string(test.param.name); });
+                         by_name);
 
 // An image given as one character a pixel, top row first: '.' transparent, a digit the entry
 // of `palette` (RGB) that it names, opaque.
@@ -132,11 +135,6 @@ struct decode_case {
     std::vector<std::uint8_t> rgba;
 };
 
-void PrintTo(const decode_case& c, std::ostream* out)
-{
-    *out << c.name;
-}
-
 class bmp_files : public ::testing::TestWithParam<decode_case> {};
 
 TEST_P(bmp_files, decode_to_exactly_these_pixels)
@@ -181,7 +179,7 @@ INSTANTIATE_TEST_SUITE_P(
             4,
             1,
             {0, 0, 0, 255, 200, 10, 90, 255, 0, 0, 0, 255, 5, 250, 30, 255}}),
-    [](const auto& test) { return std::string(test.param.name); });
+    by_name);
 
 // Inputs that once crashed a decoder, or would crash a careless one: each decodes whole, every
 // frame too, or is refused with a reason (the sanitizer build catches any bad access).
@@ -321,18 +319,13 @@ INSTANTIATE_TEST_SUITE_P(every_type, png_types,
                                            png_case{"rgba16", 6, 16},
                                            // Its 16-bit pixels take twice the memory of the result.
                                            png_case{"rgba16_large", 6, 16, 1024, 512}),
-                         [](const auto& test) { return std::string(test.param.name); });
+                         by_name);
 
 struct png_refusal {
     const char* name;
     std::vector<std::uint8_t> file;
     std::string error; // empty: it decodes
 };
-
-void PrintTo(const png_refusal& c, std::ostream* out)
-{
-    *out << c.name;
-}
 
 // A 1x1 grey PNG with `chunks` between its header and its data.
 std::vector<std::uint8_t>
@@ -382,7 +375,7 @@ INSTANTIATE_TEST_SUITE_P(
         // A pixel that inflates to 4 MiB: cut off when the inflater grows its buffer.
         png_refusal{"decompression_bomb", png_bytes(1, 1, 8, 0, std::vector<std::uint8_t>(4 << 20, 7)),
                     "the PNG is damaged or cut short (its data does not fit its size): save it again"}),
-    [](const auto& test) { return std::string(test.param.name); });
+    by_name);
 
 // A 16x16 grey JPEG with `before_frame` right after its start and `before_end` in place of its end.
 std::vector<std::uint8_t> jpeg_with(const std::vector<std::uint8_t>& before_frame,
@@ -482,11 +475,6 @@ struct import_case {
     std::vector<std::string> files; // what the folder holds afterwards, besides the sources
 };
 
-void PrintTo(const import_case& c, std::ostream* out)
-{
-    *out << c.name;
-}
-
 class import_runs : public folder_test, public ::testing::WithParamInterface<import_case> {};
 
 TEST_P(import_runs, write_what_they_say_and_nothing_else)
@@ -511,11 +499,6 @@ TEST_P(import_runs, write_what_they_say_and_nothing_else)
     EXPECT_EQ(files, GetParam().files);
 }
 
-void file(const fs::path& path, const std::vector<std::uint8_t>& bytes)
-{
-    write_file(path, bytes);
-}
-
 // ёлка and скин: names in another script, as artists on Windows give their files and folders.
 const std::string fir = "\u0451\u043b\u043a\u0430";
 const std::string skin_folder = "\u0441\u043a\u0438\u043d";
@@ -525,8 +508,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         import_case{"appends_to_each_series",
                     [](const fs::path& f) {
-                        file(f / "icon00.bmp", bmp_bytes(sample_image(16, 0)));
-                        file(f / "big.png", png_of(128, 128, pattern(128, 128, rich)));
+                        write_file(f / "icon00.bmp", bmp_bytes(sample_image(16, 0)));
+                        write_file(f / "big.png", png_of(128, 128, pattern(128, 128, rich)));
                     },
                     {"a.png", "big.png", "a.png"},
                     0,
@@ -550,7 +533,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {"icon07.bmp", "icon08.bmp"}},
         import_case{"no_overwrite_without_force",
                     [](const fs::path& f) {
-                        file(f / "bmp0.bmp", {'k', 'e', 'e', 'p'});
+                        write_file(f / "bmp0.bmp", {'k', 'e', 'e', 'p'});
                     },
                     {"a.png", "-o", "bmp0.bmp"},
                     1,
@@ -560,15 +543,15 @@ INSTANTIATE_TEST_SUITE_P(
         import_case{
             "refusals_write_nothing_but_the_rest_goes_on",
             [](const fs::path& f) {
-                file(f / "text.src", {'h', 'e', 'l', 'l', 'o'});
+                write_file(f / "text.src", {'h', 'e', 'l', 'l', 'o'});
                 std::vector<std::uint8_t> cut = png_of(16, 16, pattern(16, 16, rich));
                 cut.resize(cut.size() / 2);
-                file(f / "cut.png", cut);
-                file(f / "wide.png", png_of(20, 10, pattern(20, 10, rich)));
+                write_file(f / "cut.png", cut);
+                write_file(f / "wide.png", png_of(20, 10, pattern(20, 10, rich)));
                 std::vector<std::uint8_t> huge = png_of(1, 1, pattern(1, 1, rich));
                 huge[18] = huge[22] = 0x1F; // 8000x8000
                 huge[19] = huge[23] = 0x40;
-                file(f / "huge.png", huge);
+                write_file(f / "huge.png", huge);
             },
             {"text.src", "cut.png", "wide.png", "huge.png", "missing.png", "a.png"},
             1,
@@ -613,7 +596,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "",
                     "skinview: --key 808080 is not a device colour; the nearest is 9292AA\n",
                     {}}),
-    [](const auto& test) { return std::string(test.param.name); });
+    by_name);
 
 // Transparent pixels take the background; a source of another size is scaled to fit, centred,
 // with the background around it. The result is an uncompressed 8-bit BMP of the device colours.
@@ -688,10 +671,12 @@ TEST_F(import_test, repairs_a_refused_bitmap_in_place)
     ASSERT_EQ(run_skinview(folder, {.arguments = {"import", "bmp0.bmp", "-o", "bmp0.bmp", "--force"}}).status,
               0);
     ASSERT_EQ(run_skinpack(folder).status, 0);
+    // The corners as device bytes, in the order pattern() cycles through them.
+    const std::uint8_t packed[] = {0x00, 0xE0, 0x1C, 0x03, 0xFC, 0x1F, 0xE3, 0xFF};
     std::vector<std::uint8_t> expected;
-    for (std::size_t i = 0; i < rgba.size(); i += 4)
-        expected.push_back(
-            static_cast<std::uint8_t>((rgba[i] >> 5) << 5 | (rgba[i + 1] >> 5) << 2 | rgba[i + 2] >> 6));
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            expected.push_back(packed[(x * 3 + y * 7) % 8]);
     EXPECT_EQ(read_file(folder / "skin.skn"), expected);
 }
 

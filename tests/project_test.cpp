@@ -28,11 +28,7 @@ namespace {
 void write_bytes(const fs::path& path, const std::vector<std::uint8_t>& bytes)
 {
     fs::create_directories(path.parent_path());
-    std::FILE* file = std::fopen(path.string().c_str(), "wb");
-    ASSERT_NE(file, nullptr) << path;
-    if (!bytes.empty()) // an empty vector's data() may be null, which fwrite must not get
-        std::fwrite(bytes.data(), 1, bytes.size(), file);
-    std::fclose(file);
+    write_file(path, bytes);
 }
 
 void write_text(const fs::path& path, const std::string& text)
@@ -142,6 +138,9 @@ void tick()
 }
 
 using project_test = folder_test;
+
+using table_rows::by_name;
+using table_rows::PrintTo;
 
 // A project of every kind of entry: the skin is the one skinpack packs from the folder it leaves,
 // and firmware finds every name, frame count and the CRC in the header.
@@ -290,11 +289,6 @@ struct refusal_case {
     std::string err;
 };
 
-void PrintTo(const refusal_case& c, std::ostream* out)
-{
-    *out << c.name;
-}
-
 class project_refusals : public folder_test, public ::testing::WithParamInterface<refusal_case> {};
 
 // Each mistake is one line naming the file, the line and the entry, all are reported, and
@@ -418,7 +412,8 @@ INSTANTIATE_TEST_SUITE_P(
                      "skin.toml:11: icon \"battery\": its C name BATTERY is also that of icon \"Battery\" "
                      "(line 8)\n"
                      "skin.toml:11: icon \"battery\": notes.png: not an image skinview can read: save it as "
-                     "PNG, BMP, JPEG, GIF or TGA\n"}));
+                     "PNG, BMP, JPEG, GIF or TGA\n"}),
+    by_name);
 
 using found = std::tuple<int, std::optional<std::size_t>, problem_kind>; // line, entry, kind
 
@@ -427,11 +422,6 @@ struct found_case {
     std::string project;
     std::vector<found> problems;
 };
-
-void PrintTo(const found_case& c, std::ostream* out)
-{
-    *out << c.name;
-}
 
 class found_problems : public folder_test, public ::testing::WithParamInterface<found_case> {};
 
@@ -480,7 +470,8 @@ INSTANTIATE_TEST_SUITE_P(
         found_case{"no_toml_stops_everything",
                    "[[icon]\nname = \"a\"\nsource = \"notes.png\"\n",
                    {{1, std::nullopt, syntax}}},
-        found_case{"nothing_listed", "[defaults]\ndither = \"ordered\"\n", {{0, std::nullopt, no_images}}}));
+        found_case{"nothing_listed", "[defaults]\ndither = \"ordered\"\n", {{0, std::nullopt, no_images}}}),
+    by_name);
 
 // Build rewrites what changed and nothing else, and decodes only the sources that changed.
 TEST_F(project_test, rebuilds_only_what_changed)
@@ -551,11 +542,6 @@ struct foreign_case {
     std::vector<std::string> forced;             // what --force then changes
 };
 
-void PrintTo(const foreign_case& c, std::ostream* out)
-{
-    *out << c.name;
-}
-
 class foreign_files : public folder_test, public ::testing::WithParamInterface<foreign_case> {};
 
 const std::string two_pictures =
@@ -617,7 +603,8 @@ INSTANTIATE_TEST_SUITE_P(
                      first_picture,
                      "bmp1.bmp: changed since skinview build wrote it, and skinpack would read it as part of "
                      "the skin: move it away, or give --force to remove it\n",
-                     {".skinview-build", "bmp1.bmp", "skin.h", "skin.json", "skin.skn"}}));
+                     {".skinview-build", "bmp1.bmp", "skin.h", "skin.json", "skin.skn"}}),
+    by_name);
 
 struct owner_case {
     const char* name;
@@ -626,11 +613,6 @@ struct owner_case {
     std::string forced_err;                            // from build --force
     std::string inside_err; // before those, from a build that may write only inside the folder
 };
-
-void PrintTo(const owner_case& c, std::ostream* out)
-{
-    *out << c.name;
-}
 
 class ownership : public folder_test, public ::testing::WithParamInterface<owner_case> {};
 
@@ -641,6 +623,12 @@ const std::string foreign_bmp1 =
 const std::string stale_source = "bmp1.bmp: is the source of icon \"two\", and skinpack would read it as "
                                  "part of the skin: move it elsewhere\n";
 const std::string dangling_h = "skin.h: a link to nothing: build makes no file through it: remove the link\n";
+const std::string picture_source =
+    "bmp1.bmp: is the source of picture \"two\": move that source elsewhere and name it there first\n";
+const std::string fifo_h = "skin.h: not a regular file: move it away\n";
+const std::string fifo_record = ".skinview-build: not a regular file: move it away\n";
+const std::string link_to_mine = "skin.h: a link to a file that skinview build did not write: move it away, "
+                                 "or give --force to replace it\n";
 
 // Whatever is at a path that build would write, it is written only when build owns it (or is
 // forced to), never opened unless it is a file, and nothing is made outside the folder.
@@ -700,12 +688,7 @@ INSTANTIATE_TEST_SUITE_P(
                        write_text(f / "skin.toml", first_picture + "[[picture]]\nname = \"two\"\nsource = "
                                                                    "\"bmp1.bmp\"\nsize = 16\n");
                    },
-                   "bmp1.bmp: is the source of picture \"two\": move that source elsewhere and name it there "
-                   "first\n",
-                   "bmp1.bmp: is the source of picture \"two\": move that source elsewhere and name it there "
-                   "first\n",
-                   "bmp1.bmp: is the source of picture \"two\": move that source elsewhere and name it there "
-                   "first\n"},
+                   picture_source, picture_source, picture_source},
         owner_case{"stale_image_that_is_a_source",
                    [](const fs::path& f) {
                        write_text(f / "skin.toml", first_picture + "[[icon]]\nname = \"two\"\nsource = "
@@ -717,16 +700,13 @@ INSTANTIATE_TEST_SUITE_P(
                        fs::remove(f / "skin.h");
                        ASSERT_EQ(::mkfifo((f / "skin.h").c_str(), 0644), 0);
                    },
-                   "skin.h: not a regular file: move it away\n", "skin.h: not a regular file: move it away\n",
-                   "skin.h: not a regular file: move it away\n"},
+                   fifo_h, fifo_h, fifo_h},
         owner_case{"fifo_record",
                    [](const fs::path& f) {
                        fs::remove(f / ".skinview-build");
                        ASSERT_EQ(::mkfifo((f / ".skinview-build").c_str(), 0644), 0);
                    },
-                   ".skinview-build: not a regular file: move it away\n",
-                   ".skinview-build: not a regular file: move it away\n",
-                   ".skinview-build: not a regular file: move it away\n"},
+                   fifo_record, fifo_record, fifo_record},
         owner_case{"dangling_link_inside",
                    [](const fs::path& f) {
                        fs::remove(f / "skin.h");
@@ -759,11 +739,8 @@ INSTANTIATE_TEST_SUITE_P(
                        write_text(f / "mine.h", "mine");
                        fs::create_symlink("mine.h", f / "skin.h");
                    },
-                   "skin.h: a link to a file that skinview build did not write: move it away, or give "
-                   "--force to replace it\n",
-                   "",
-                   "skin.h: a link to a file that skinview build did not write: move it away, or give "
-                   "--force to replace it\n"}));
+                   link_to_mine, "", link_to_mine}),
+    by_name);
 
 struct second_build_case {
     const char* name;
@@ -773,15 +750,16 @@ struct second_build_case {
     std::function<void(const fs::path&)> check; // after it
 };
 
-void PrintTo(const second_build_case& c, std::ostream* out)
-{
-    *out << c.name;
-}
-
 class second_build : public folder_test, public ::testing::WithParamInterface<second_build_case> {};
 
 // A flat mid-grey that no device colour matches: dithers give other pixels than the nearest colour.
 const std::vector<std::uint8_t> grey_png = png_bytes(16, 16, std::vector<std::uint8_t>(16 * 16 * 3, 100));
+
+// grey.png built with no dither: the levels 109, 109, 85.
+void skin_still_grey(const fs::path& folder)
+{
+    EXPECT_EQ(read_file(folder / "skin.skn"), std::vector<std::uint8_t>(256, 0x6D));
+}
 
 // Lets the unprivileged second build replace what the first one wrote.
 void open_outputs(const fs::path& folder)
@@ -811,8 +789,7 @@ TEST_P(second_build, takes_what_happened_since_the_first)
     write_bytes(folder / "grey.png", grey_png);
     write_text(folder / "skin.toml", "[[icon]]\nname = \"grey\"\nsource = \"grey.png\"\n");
     ASSERT_EQ(run_skinview(folder, {.arguments = {"build"}}).status, 0);
-    EXPECT_EQ(read_file(folder / "skin.skn"), std::vector<std::uint8_t>(256, 0x6D))
-        << "the levels 109, 109, 85";
+    skin_still_grey(folder);
     c.change(folder);
     const run_result result = run_skinview(folder, {.arguments = c.arguments, .unprivileged = true});
     EXPECT_EQ(result.err, c.err);
@@ -850,9 +827,7 @@ INSTANTIATE_TEST_SUITE_P(
             {"build"},
             "icon00.bmp: changed since skinview build wrote it: move it away, or give --force to "
             "replace it\n",
-            [](const fs::path& f) {
-                EXPECT_EQ(read_file(f / "skin.skn"), std::vector<std::uint8_t>(256, 0x6D));
-            }},
+            skin_still_grey},
         // Paths are UTF-8 in skin.toml and in messages on every system, whatever Windows' code page.
         second_build_case{"sources_named_in_any_script",
                           [](const fs::path& f) {
@@ -874,9 +849,7 @@ INSTANTIATE_TEST_SUITE_P(
                           {"build"},
                           "skin.toml:7: icon \"ete\": art/\u00e9t\u00e9.png: not an image skinview can read: "
                           "save it as PNG, BMP, JPEG, GIF or TGA\n",
-                          [](const fs::path& f) {
-                              EXPECT_EQ(read_file(f / "skin.skn"), std::vector<std::uint8_t>(256, 0x6D));
-                          }},
+                          skin_still_grey},
         // A project folder named in another script (проект), as artists on Windows name theirs.
         second_build_case{"project_folder_named_in_another_script",
                           [](const fs::path& f) {
@@ -903,7 +876,8 @@ INSTANTIATE_TEST_SUITE_P(
                               const std::string grey =
                                   (testing_windows_build() ? "Z:" : "") + (f / "grey.png").string();
                               EXPECT_TRUE(text.ends_with("/skin.toml " + grey + "\n")) << text;
-                          }}));
+                          }}),
+    by_name);
 
 // A numbered BMP that cannot be removed is said so, and stays build's to remove next time.
 // A GIF's frame times reach the slots, for the studio to play them, also when the next build
@@ -966,9 +940,7 @@ TEST_F(project_test, never_replaces_a_source_under_another_name)
     const std::vector<std::uint8_t> art = read_file(folder / "bmp1.bmp");
     const run_result result = run_skinview(folder, {.arguments = {"build", "--force"}});
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err,
-              "bmp1.bmp: is the source of picture \"two\": move that source elsewhere and name it "
-              "there first\n");
+    EXPECT_EQ(result.err, picture_source);
     EXPECT_EQ(read_file(folder / "bmp1.bmp"), art);
 }
 
@@ -1060,22 +1032,16 @@ struct text_edit_case {
     std::optional<std::string> after; // nothing: the studio cannot edit it without a rewrite
 };
 
-const std::string commented = "# My skin\n"
-                              "[defaults]\n"
-                              "dither = \"ordered\" # house style\n"
-                              "\n"
-                              "# The splash screen\n"
-                              "[[picture]]\n"
-                              "name = \"splash\"   # shown first\n"
-                              "source = \"art/caf\xc3\xa9.png\" # caf\xc3\xa9\n"
-                              "as_is = true\n"
-                              "\n"
-                              "# Charging\n"
-                              "[[icon]]\n"
-                              "name = \"battery\"\n"
-                              "source = [\"a.png\",\n"
-                              "          \"b.png\"] # two frames\n"
-                              "background = \"#102030\"\n";
+// A commented project in three parts: its defaults, a picture and an icon.
+const std::string head = "# My skin\n[defaults]\ndither = \"ordered\" # house style\n\n";
+const std::string splash_comment = "# The splash screen\n[[picture]]\n";
+const std::string splash =
+    splash_comment + "name = \"splash\"   # shown first\nsource = \"art/caf\xc3\xa9.png\" # caf\xc3\xa9\n"
+                     "as_is = true\n";
+const std::string charging_entry = "# Charging\n[[icon]]\nname = \"battery\"\n";
+const std::string charging =
+    charging_entry + "source = [\"a.png\",\n          \"b.png\"] # two frames\nbackground = \"#102030\"\n";
+const std::string commented = head + splash + "\n" + charging;
 
 // An edit rewrites only the values it changes; comments, blank lines and layout stay, and an
 // entry moved or removed takes its comment lines with it.
@@ -1083,40 +1049,31 @@ TEST_F(project_test, edits_keep_every_byte_they_do_not_change)
 {
     const std::vector<text_edit_case> cases{
         {"rename", commented, [](skin_project& p) { p.entries[0].name = "boot"; },
-         "# My skin\n[defaults]\ndither = \"ordered\" # house style\n\n# The splash screen\n[[picture]]\n"
-         "name = \"boot\"   # shown first\nsource = \"art/caf\xc3\xa9.png\" # caf\xc3\xa9\nas_is = true\n\n"
-         "# Charging\n[[icon]]\nname = \"battery\"\nsource = [\"a.png\",\n          \"b.png\"] # two frames\n"
-         "background = \"#102030\"\n"},
+         head + splash_comment +
+             "name = \"boot\"   # shown first\nsource = \"art/caf\xc3\xa9.png\" # caf\xc3\xa9\nas_is = "
+             "true\n\n" +
+             charging},
         {"import_an_adopted_bmp", commented,
          [](skin_project& p) {
              p.entries[0].sources = {"art/bmp0.bmp"};
              p.entries[0].as_is = false;
              p.entries[0].dither = dither_method::none;
          },
-         "# My skin\n[defaults]\ndither = \"ordered\" # house style\n\n# The splash screen\n[[picture]]\n"
-         "name = \"splash\"   # shown first\nsource = \"art/bmp0.bmp\" # caf\xc3\xa9\ndither = \"none\"\n\n"
-         "# Charging\n[[icon]]\nname = \"battery\"\nsource = [\"a.png\",\n          \"b.png\"] # two frames\n"
-         "background = \"#102030\"\n"},
+         head + splash_comment +
+             "name = \"splash\"   # shown first\nsource = \"art/bmp0.bmp\" # caf\xc3\xa9\ndither = "
+             "\"none\"\n\n" +
+             charging},
         {"one_frame_and_default_background", commented,
          [](skin_project& p) {
              p.entries[1].sources = {"c.png"};
              p.entries[1].background.reset();
          },
-         "# My skin\n[defaults]\ndither = \"ordered\" # house style\n\n# The splash screen\n[[picture]]\n"
-         "name = \"splash\"   # shown first\nsource = \"art/caf\xc3\xa9.png\" # caf\xc3\xa9\nas_is = true\n\n"
-         "# Charging\n[[icon]]\nname = \"battery\"\nsource = \"c.png\" # two frames\n"},
+         head + splash + "\n" + charging_entry + "source = \"c.png\" # two frames\n"},
         {"move_up", commented, [](skin_project& p) { std::swap(p.entries[0], p.entries[1]); },
-         "# My skin\n[defaults]\ndither = \"ordered\" # house style\n\n"
-         "# Charging\n[[icon]]\nname = \"battery\"\nsource = [\"a.png\",\n          \"b.png\"] # two frames\n"
-         "background = \"#102030\"\n\n# The splash screen\n[[picture]]\n"
-         "name = \"splash\"   # shown first\nsource = \"art/caf\xc3\xa9.png\" # caf\xc3\xa9\nas_is = true\n"},
+         head + charging + "\n" + splash},
         {"remove_the_first", commented, [](skin_project& p) { p.entries.erase(p.entries.begin()); },
-         "# My skin\n[defaults]\ndither = \"ordered\" # house style\n\n"
-         "# Charging\n[[icon]]\nname = \"battery\"\nsource = [\"a.png\",\n          \"b.png\"] # two frames\n"
-         "background = \"#102030\"\n"},
-        {"remove_the_last", commented, [](skin_project& p) { p.entries.pop_back(); },
-         "# My skin\n[defaults]\ndither = \"ordered\" # house style\n\n# The splash screen\n[[picture]]\n"
-         "name = \"splash\"   # shown first\nsource = \"art/caf\xc3\xa9.png\" # caf\xc3\xa9\nas_is = true\n"},
+         head + charging},
+        {"remove_the_last", commented, [](skin_project& p) { p.entries.pop_back(); }, head + splash},
         {"add", "[[icon]]\nname = \"a\" # first\nsource = \"a.png\"",
          [](skin_project& p) { p.entries.push_back({.name = "b", .icon = false, .sources = {"art/b.png"}}); },
          "[[icon]]\nname = \"a\" # first\nsource = \"a.png\"\n\n[[picture]]\nname = \"b\"\nsource = "

@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <concepts>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -69,3 +71,15 @@ class folder_test : public ::testing::Test {
     std::filesystem::path root;   // holds `folder` and nothing else of the tool's
     std::filesystem::path folder; // where the tool runs
 };
+
+// Rows of a table of cases print as their `name`, and by_name names each parameterised test after
+// its row; a test file takes them with using-declarations in its own namespace, where gtest looks.
+namespace table_rows {
+template <typename row>
+requires std::same_as<decltype(row::name), const char*>
+void PrintTo(const row& r, std::ostream* out)
+{
+    *out << r.name;
+}
+inline const auto by_name = [](const auto& test) { return std::string(test.param.name); };
+} // namespace table_rows
