@@ -113,6 +113,9 @@ struct project_slot {
     int delay_ms = 0;                 // its time on show when the studio plays the entry; 0: not said
 };
 
+// How messages name one image of the skin: `"battery"`, or `"spinner" 2/4` for a frame of an animation.
+std::string slot_label(const skin_project& project, const project_slot& slot);
+
 struct build_options {
     std::filesystem::path out;     // default: the project's folder
     bool embed = false;            // also skin_data.c
