@@ -1216,8 +1216,10 @@ TEST_F(project_test, preview_measures_the_error_against_the_source)
     ASSERT_EQ(run_skinview(folder, {.arguments = {"build"}}).status, 0);
     const run_result result = run_skinview(folder, {.arguments = {"preview", "--error"}});
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.out,
-              "skin-preview.png: 2 images\n  icon00.bmp: mean error 1.59\n  icon01.bmp: mean error 7.09\n");
+    EXPECT_EQ(
+        result.out,
+        "skin-preview.png: 2 images\n  icon00.bmp \"grey\": mean error 1.59\n  icon01.bmp \"own\": mean "
+        "error 7.09\n");
 }
 
 TEST_F(project_test, converts_one_entry_with_a_chosen_dither_and_writes_nothing)

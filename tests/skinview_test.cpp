@@ -550,6 +550,25 @@ TEST_F(skinview_test, preview_maps_and_prints_the_error)
     }
 }
 
+// In a project folder preview draws what build would make now, before any build, each image
+// labelled with its entry's name ("sky" in the 3x5 font) and measured against its own source.
+TEST_F(skinview_test, preview_names_a_projects_images_by_their_entries)
+{
+    write_small_project(folder);
+    const run_result result = run_skinview(folder, {.arguments = {"preview", "--error", "--scale", "1"}});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "skin-preview.png: 3 images\n  bmp0.bmp \"sky\": mean error 0.00\n"
+                          "  icon00.bmp \"spinner\" 1/2: mean error 0.00\n"
+                          "  icon01.bmp \"spinner\" 2/2: mean error 0.00\n");
+    const rgb_image sheet = load_png(folder / "skin-preview.png");
+    const char* sky[] = {"    #       ", " ## # # # # ", "#   ##  ### ", "  # # #   # ", "##  # # ##  "};
+    for (int row = 0; row < 5; ++row)
+        for (int column = 0; column < 12; ++column) {
+            const std::size_t at = (static_cast<std::size_t>(4 + row) * sheet.width + 4 + column) * 3;
+            EXPECT_EQ(sheet.rgb[at] == 255, sky[row][column] == '#') << row << ", " << column;
+        }
+}
+
 // Windows users name folders with a drive letter and backslashes; Wine maps Z: to the root.
 TEST_F(skinview_test, folders_may_be_given_as_windows_paths)
 {
