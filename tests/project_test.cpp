@@ -879,6 +879,80 @@ INSTANTIATE_TEST_SUITE_P(
                           }}),
     by_name);
 
+struct dry_run_case {
+    const char* name;
+    std::function<void(const fs::path&)> since; // after a first build; none: nothing built yet
+    bool depfile = false;                       // and a stamp, and skin_data.c
+    std::vector<std::string> written;           // what the dry run says a build would write
+    std::vector<std::string> removed;
+};
+
+void PrintTo(const dry_run_case& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class dry_run : public folder_test, public ::testing::WithParamInterface<dry_run_case> {};
+
+// A dry run changes no file, not even its time stamp, yet says what a build would write and
+// remove, and gives the skin that it writes.
+TEST_P(dry_run, changes_nothing_and_tells_what_a_build_would)
+{
+    const dry_run_case& c = GetParam();
+    write_png(folder / "one.png", 128, 128, 1);
+    write_png(folder / "two.png", 128, 128, 2);
+    write_text(folder / "skin.toml", two_pictures);
+    if (c.since) {
+        ASSERT_EQ(run_skinview(folder, {.arguments = {"build"}}).status, 0);
+        c.since(folder);
+    }
+    tick();
+    skin_project project;
+    std::vector<project_problem> problems;
+    ASSERT_TRUE(load_project(folder / "skin.toml", project, problems));
+    build_options options{.embed = c.depfile};
+    if (c.depfile) {
+        options.depfile = folder / "skin.d";
+        options.stamp = folder / "skin.stamp";
+    }
+    const auto before = snapshot(folder);
+    options.dry_run = true;
+    const build_result dry = build_project(project, problems, options);
+    EXPECT_EQ(changed(before, snapshot(folder)), std::vector<std::string>{});
+    EXPECT_TRUE(dry.problems.empty());
+    EXPECT_EQ(dry.written, c.written);
+    EXPECT_EQ(dry.removed, c.removed);
+    options.dry_run = false;
+    const build_result built = build_project(project, problems, options);
+    EXPECT_EQ(dry.skin, built.skin);
+    EXPECT_EQ(dry.slots.size(), built.slots.size());
+    EXPECT_EQ(built.written, c.written);
+    EXPECT_EQ(built.removed, c.removed);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    every_state, dry_run,
+    ::testing::Values(dry_run_case{"nothing_built_yet",
+                                   nullptr,
+                                   false,
+                                   {"bmp0.bmp", "bmp1.bmp", "skin.skn", "skin.h", "skin.json"},
+                                   {}},
+                      dry_run_case{"a_source_changed",
+                                   [](const fs::path& f) {
+                                       tick(); // so that the source's time stamp shows the change
+                                       write_png(f / "two.png", 128, 128, 3);
+                                   },
+                                   false,
+                                   {"bmp1.bmp", "skin.skn", "skin.h", "skin.json"},
+                                   {}},
+                      dry_run_case{"an_entry_removed",
+                                   [](const fs::path& f) { write_text(f / "skin.toml", first_picture); },
+                                   false,
+                                   {"skin.skn", "skin.h", "skin.json"},
+                                   {"bmp1.bmp"}},
+                      dry_run_case{
+                          "with_a_depfile_and_a_stamp", [](const fs::path&) {}, true, {"skin_data.c"}, {}}));
+
 // A numbered BMP that cannot be removed is said so, and stays build's to remove next time.
 // A GIF's frame times reach the slots, for the studio to play them, also when the next build
 // takes the frames back from the last one instead of decoding them.
@@ -1114,8 +1188,10 @@ TEST_F(project_test, preview_measures_the_error_against_the_source)
     ASSERT_EQ(run_skinview(folder, {.arguments = {"build"}}).status, 0);
     const run_result result = run_skinview(folder, {.arguments = {"preview", "--error"}});
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.out,
-              "skin-preview.png: 2 images\n  icon00.bmp: mean error 1.59\n  icon01.bmp: mean error 7.09\n");
+    EXPECT_EQ(
+        result.out,
+        "skin-preview.png: 2 images\n  icon00.bmp \"grey\": mean error 1.59\n  icon01.bmp \"own\": mean "
+        "error 7.09\n");
 }
 
 TEST_F(project_test, converts_one_entry_with_a_chosen_dither_and_writes_nothing)

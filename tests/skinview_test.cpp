@@ -306,6 +306,90 @@ TEST_F(skinview_test, check_matches_names_as_skinpack_does)
     EXPECT_EQ(result.status, 1);
 }
 
+// A project of a picture and an icon of two frames, in colours that the device shows exactly.
+const std::string small_project = "[[picture]]\nname = \"sky\"\nsource = \"sky.bmp\"\n"
+                                  "[[icon]]\nname = \"spinner\"\nsource = [\"s1.bmp\", \"s2.bmp\"]\n";
+
+void write_text(const fs::path& path, const std::string& text)
+{
+    write_file(path, std::vector<std::uint8_t>(text.begin(), text.end()));
+}
+
+void write_small_project(const fs::path& folder)
+{
+    write_file(folder / "sky.bmp",
+               bmp_bytes(bmp_image{.width = 128, .height = 128, .palette = {{73, 182, 85}}}));
+    write_file(folder / "s1.bmp", bmp_bytes(bmp_image{.palette = {{255, 255, 255}}}));
+    write_file(folder / "s2.bmp", bmp_bytes(bmp_image{.palette = {{0, 0, 0}}}));
+    write_text(folder / "skin.toml", small_project);
+}
+
+struct project_check_case {
+    const char* name;
+    std::function<void(const fs::path&)> change; // after a build
+    std::string out;
+    int status;
+};
+
+void PrintTo(const project_check_case& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class project_check : public folder_test, public ::testing::WithParamInterface<project_check_case> {};
+
+// In a project folder check names each image by its entry and compares it with what build would
+// write now; a problem is told as build tells it.
+TEST_P(project_check, names_images_by_their_entries)
+{
+    write_small_project(folder);
+    ASSERT_EQ(run_skinview(folder, {.arguments = {"build"}}).status, 0);
+    GetParam().change(folder);
+    const run_result result = run_skinview(folder, {.arguments = {"check"}});
+    EXPECT_EQ(result.out, GetParam().out);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.status, GetParam().status);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    skin_projects, project_check,
+    ::testing::Values(
+        project_check_case{"built", [](const fs::path&) {},
+                           "bmp0.bmp     128x128   \"sky\"         ok\n"
+                           "icon00.bmp   16x16     \"spinner\" 1/2 ok\n"
+                           "icon01.bmp   16x16     \"spinner\" 2/2 ok\n"
+                           "summary: 3 images, 0 out of date, 0 missing; skin of 16896 bytes; skin.skn is up "
+                           "to date\n",
+                           0},
+        project_check_case{
+            "source_changed",
+            [](const fs::path& f) {
+                write_file(f / "s2.bmp", bmp_bytes(bmp_image{.palette = {{255, 255, 255}, {}}}));
+            },
+            "bmp0.bmp     128x128   \"sky\"         ok\n"
+            "icon00.bmp   16x16     \"spinner\" 1/2 ok\n"
+            "icon01.bmp   16x16     \"spinner\" 2/2 out of date\n"
+            "summary: 3 images, 1 out of date, 0 missing; skin of 16896 bytes; skin.skn is out "
+            "of date: run skinview build\n",
+            1},
+        project_check_case{"image_removed", [](const fs::path& f) { fs::remove(f / "icon00.bmp"); },
+                           "bmp0.bmp     128x128   \"sky\"         ok\n"
+                           "icon00.bmp   16x16     \"spinner\" 1/2 missing\n"
+                           "icon01.bmp   16x16     \"spinner\" 2/2 ok\n"
+                           "summary: 3 images, 0 out of date, 1 missing; skin of 16896 bytes; skin.skn is up "
+                           "to date, but not all its images: run skinview build\n",
+                           1},
+        project_check_case{"source_missing",
+                           [](const fs::path& f) {
+                               write_text(f / "skin.toml",
+                                          small_project +
+                                              "[[icon]]\nname = \"battery\"\nsource = \"battery.png\"\n");
+                           },
+                           "skin.toml:7: icon \"battery\": battery.png: no such file\n"
+                           "summary: 1 problem; skinview build writes nothing until it is mended\n",
+                           1}),
+    [](const auto& test) { return std::string(test.param.name); });
+
 struct usage_case {
     std::vector<std::string> arguments;
     int status;
@@ -482,6 +566,25 @@ TEST_F(skinview_test, preview_maps_and_prints_the_error)
         const rgb_image sheet = load_png(folder / "skin-preview.png");
         EXPECT_EQ(count_colour(sheet, c.map), 128u * 128u) << c.mean;
     }
+}
+
+// In a project folder preview draws what build would make now, before any build, each image
+// labelled with its entry's name ("sky" in the 3x5 font) and measured against its own source.
+TEST_F(skinview_test, preview_names_a_projects_images_by_their_entries)
+{
+    write_small_project(folder);
+    const run_result result = run_skinview(folder, {.arguments = {"preview", "--error", "--scale", "1"}});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "skin-preview.png: 3 images\n  bmp0.bmp \"sky\": mean error 0.00\n"
+                          "  icon00.bmp \"spinner\" 1/2: mean error 0.00\n"
+                          "  icon01.bmp \"spinner\" 2/2: mean error 0.00\n");
+    const rgb_image sheet = load_png(folder / "skin-preview.png");
+    const char* sky[] = {"    #       ", " ## # # # # ", "#   ##  ### ", "  # # #   # ", "##  # # ##  "};
+    for (int row = 0; row < 5; ++row)
+        for (int column = 0; column < 12; ++column) {
+            const std::size_t at = (static_cast<std::size_t>(4 + row) * sheet.width + 4 + column) * 3;
+            EXPECT_EQ(sheet.rgb[at] == 255, sky[row][column] == '#') << row << ", " << column;
+        }
 }
 
 // Windows users name folders with a drive letter and backslashes; Wine maps Z: to the root.

@@ -10,6 +10,7 @@
 #include "view/common/skin_folder.h"
 #include "view/common/status.h"
 #include "view/common/wording.h"
+#include "view/project/project.h"
 
 namespace fs = std::filesystem;
 
@@ -29,10 +30,86 @@ std::string size_shown(const folder_image& image)
     return std::to_string(l.width) + "x" + std::to_string(l.height);
 }
 
+// Whether a build would write the output `name`.
+bool would_write(const build_result& result, const std::string& name)
+{
+    return std::find(result.written.begin(), result.written.end(), name) != result.written.end();
+}
+
+// "skin.skn is up to date", or what is not and that a build mends it.
+std::string skin_state(const build_result& result, const fs::path& folder)
+{
+    std::error_code error;
+    if (would_write(result, skin_file_name))
+        return fs::is_regular_file(folder / skin_file_name, error)
+                   ? std::string(skin_file_name) + " is out of date: run skinview build"
+                   : std::string("no ") + skin_file_name + " yet: run skinview build";
+    std::string others;
+    for (const std::string& name : result.written)
+        if (!name.ends_with(".bmp"))
+            others += (others.empty() ? "" : " ") + name;
+    if (!others.empty())
+        return std::string(skin_file_name) + " is up to date, but not " + others + ": run skinview build";
+    if (!result.written.empty() || !result.removed.empty())
+        return std::string(skin_file_name) + " is up to date, but not all its images: run skinview build";
+    return std::string(skin_file_name) + " is up to date";
+}
+
+// The diagnosis of a project folder: what build would make now, image by image, against the disk.
+int print_project_check(const fs::path& folder, std::FILE* out)
+{
+    skin_project project;
+    std::vector<project_problem> problems;
+    load_project(folder / project_file_name, project, problems);
+    const build_result result = build_project(project, problems, {.dry_run = true});
+    for (const project_problem& problem : result.problems)
+        std::fprintf(out, "%s\n", problem_line(problem).c_str());
+    if (!result.problems.empty()) {
+        std::fprintf(out, "summary: %s; skinview build writes nothing until %s mended\n",
+                     counted(result.problems.size(), "problem").c_str(),
+                     result.problems.size() == 1 ? "it is" : "they are");
+        return status_problems;
+    }
+    std::vector<std::string> labels;
+    int width = 0;
+    for (const project_slot& slot : result.slots) {
+        labels.push_back(slot_label(project, slot));
+        width = std::max(width, static_cast<int>(labels.back().size()));
+    }
+    std::size_t stale = 0;
+    std::size_t missing = 0;
+    for (std::size_t i = 0; i < result.slots.size(); ++i) {
+        const project_slot& slot = result.slots[i];
+        const std::string size = std::to_string(slot.image.side) + "x" + std::to_string(slot.image.side);
+        std::error_code error;
+        const bool written = would_write(result, slot.place.file_name);
+        const bool there = fs::exists(fs::symlink_status(folder / slot.place.file_name, error));
+        stale += written && there;
+        missing += written && !there;
+        std::fprintf(out, "%-12s %-9s %-*s %s\n", slot.place.file_name.c_str(), size.c_str(), width,
+                     labels[i].c_str(),
+                     !written ? "ok"
+                     : there  ? "out of date"
+                              : "missing");
+    }
+    for (const std::string& name : result.removed)
+        std::fprintf(out, "%-12s %-9s %-*s %s\n", name.c_str(), "-", width, "-",
+                     "left over: skinview build removes it");
+    std::fprintf(out, "summary: %s, %zu out of date, %zu missing",
+                 counted(result.slots.size(), "image").c_str(), stale, missing);
+    if (!result.removed.empty())
+        std::fprintf(out, ", %zu left over", result.removed.size());
+    std::fprintf(out, "; skin of %zu bytes; %s\n", result.skin.size(), skin_state(result, folder).c_str());
+    return result.written.empty() && result.removed.empty() ? status_ok : status_problems;
+}
+
 } // namespace
 
 int run_check(const fs::path& folder)
 {
+    std::error_code error;
+    if (fs::exists(fs::symlink_status(folder / project_file_name, error)))
+        return print_project_check(folder, stdout);
     return print_check(scan_skin_folder(folder), folder, stdout);
 }
 

@@ -6,7 +6,9 @@
 
 #include "view/common/skin_folder.h"
 
-// Prints the diagnosis of `folder`; status_problems when skinpack would fail or skip a file.
+// Prints the diagnosis of `folder`; status_problems when skinpack would fail or skip a file. In a
+// project folder, the images that build would make now, each against its numbered BMP on disk;
+// status_problems when the project has a problem or the folder is not what build would leave.
 int run_check(const std::filesystem::path& folder);
 
 // Prints the diagnosis of a scanned folder to `out`, with the status run_check gives.

@@ -1,4 +1,5 @@
 // skinview preview: lays the accepted images out in labelled rows, pages the rows, draws each page.
+// In a project folder the images are those build would make now, named by their entries.
 #include "view/commands/preview.h"
 
 #include <algorithm>
@@ -6,10 +7,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "skin/bitmap.h"
 #include "skin/skin.h"
+#include "support/file_io.h"
 #include "support/utf8_path.h"
 #include "view/common/perceptual_error.h"
 #include "view/common/render.h"
@@ -26,8 +30,19 @@ namespace {
 // so that a large scale over thousands of images cannot exhaust memory.
 constexpr std::int64_t page_pixel_budget = std::int64_t{32} << 20;
 
+// One image of the sheet: what the device shows, what it was made from, and how it is named.
+struct shown_image {
+    std::string name;  // as the --error lines name it: "bmp0.bmp", or `icon00.bmp "battery"`
+    std::string label; // drawn above it
+    bool icon = false;
+    int side = 0;
+    std::span<const std::uint8_t> block; // 3-3-2 pixels
+    const folder_image* file = nullptr;  // a numbered BMP, whose own colours are its original
+    std::vector<std::uint8_t> original;  // else the RGB it came from; empty: the block's own
+};
+
 struct cell {
-    const folder_image* image;
+    const shown_image* image;
     int x;
 };
 
@@ -50,18 +65,16 @@ int panels(const preview_options& options)
 }
 
 // Rows of at most four large cells, pictures first, the icons from a new row.
-std::vector<row> lay_out_rows(const skin_folder& scan, const preview_options& options, int gap)
+std::vector<row> lay_out_rows(const std::vector<shown_image>& images, const preview_options& options, int gap)
 {
     const int scale = options.scale;
     const int row_limit = 4 * (128 * scale * panels(options) + gap);
     std::vector<row> rows(1);
     bool icons_started = false;
-    for (const folder_image& image : scan.images) {
-        if (!image.problem.empty())
-            continue;
-        const int side = image.layout.side * scale;
-        const int cell_width = std::max(side * panels(options) + (panels(options) - 1) * gap,
-                                        label_width(image_stem(image.name), scale));
+    for (const shown_image& image : images) {
+        const int side = image.side * scale;
+        const int cell_width =
+            std::max(side * panels(options) + (panels(options) - 1) * gap, label_width(image.label, scale));
         row* current = &rows.back();
         if (!current->cells.empty() &&
             ((image.icon && !icons_started) || current->width + cell_width > row_limit))
@@ -93,67 +106,34 @@ std::vector<page> split_into_pages(const std::vector<row>& rows, int gap)
     return pages;
 }
 
-// What each numbered image of a project folder was converted from, by file name: its entry's
-// source flattened and fitted, converted afresh. Images of as_is entries are their own source,
-// and so are all from an entry on that cannot be converted, whose frames cannot be counted.
-std::map<std::string, std::vector<std::uint8_t>> project_sources(const fs::path& folder)
-{
-    std::map<std::string, std::vector<std::uint8_t>> sources;
-    skin_project project;
-    std::vector<project_problem> problems;
-    std::error_code code;
-    if (!fs::exists(folder / project_file_name, code) ||
-        !load_project(folder / project_file_name, project, problems))
-        return sources;
-    unsigned pictures = 0;
-    unsigned icons = 0;
-    for (std::size_t i = 0; i < project.entries.size(); ++i) {
-        const project_entry& entry = project.entries[i];
-        std::vector<project_slot> slots;
-        if (!entry.as_is) {
-            slots = convert_entry(project, i, entry.dither.value_or(project.dither), problems);
-            if (slots.empty())
-                break;
-        }
-        const std::size_t count = entry.as_is ? entry.sources.size() : slots.size();
-        for (std::size_t frame = 0; frame < count; ++frame) {
-            const std::string name = numbered_name(entry.icon, entry.icon ? icons++ : pictures++);
-            if (!entry.as_is)
-                sources[name] = std::move(slots[frame].image.source);
-        }
-    }
-    return sources;
-}
-
-// Draws a page; with --error, adds a line per image to `errors`, measured against `sources`
-// where it names the image, else against the BMP's own colours.
-canvas draw_page(const page& p, const preview_options& options, int gap,
-                 const std::map<std::string, std::vector<std::uint8_t>>& sources, std::string& errors)
+// Draws a page; with --error, adds a line per image to `errors`, measured against its original.
+canvas draw_page(const page& p, const preview_options& options, int gap, std::string& errors)
 {
     const int scale = options.scale;
     canvas sheet = make_canvas(p.width, p.height, {40, 40, 40});
     int y = gap;
     for (const row* r : p.rows) {
         for (const cell& c : r->cells) {
-            const folder_image& image = *c.image;
-            const int side = image.layout.side;
+            const shown_image& image = *c.image;
+            const int side = image.side;
             const int top = y + label_height(scale) + scale;
-            draw_label(sheet, image_stem(image.name), c.x, y, scale);
+            draw_label(sheet, image.label, c.x, y, scale);
             int left = c.x;
-            const std::vector<std::uint8_t> source = bitmap_true_colours(file_bytes(image), image.layout);
+            const std::vector<std::uint8_t> device = block_to_rgb(image.block);
+            std::vector<std::uint8_t> original;
+            if (options.compare || options.error)
+                original = image.file != nullptr
+                               ? bitmap_true_colours(file_bytes(*image.file), image.file->layout)
+                               : image.original;
+            if (original.size() != device.size())
+                original = device;
             if (options.compare) {
-                draw_image(sheet, source, side, left, top, scale);
+                draw_image(sheet, original, side, left, top, scale);
                 left += side * scale + gap;
             }
-            const std::vector<std::uint8_t> device = block_to_rgb(block_bytes(image));
             draw_image(sheet, device, side, left, top, scale);
             if (options.error) {
-                const auto converted = sources.find(image.name);
-                std::vector<double> error;
-                if (converted != sources.end())
-                    error = perceptual_error(converted->second, device, side, side);
-                if (error.empty()) // not converted afresh, or since drawn at another side
-                    error = perceptual_error(source, device, side, side);
+                const std::vector<double> error = perceptual_error(original, device, side, side);
                 draw_image(sheet, error_heat_map(error), side, left + side * scale + gap, top, scale);
                 char line[64];
                 std::snprintf(line, sizeof line, ": mean error %.2f\n", mean_error(error));
@@ -176,36 +156,110 @@ fs::path page_path(const fs::path& output, std::size_t number, std::size_t count
     return path;
 }
 
+// Lays out, pages and writes the sheets of `images`, one line per page; `total` counts the images
+// left out too.
+int write_sheets(const std::vector<shown_image>& images, std::size_t total, const preview_options& options)
+{
+    const int gap = 4 * options.scale;
+    const std::vector<row> rows = lay_out_rows(images, options, gap);
+    const std::vector<page> pages = split_into_pages(rows, gap);
+    std::size_t shown = 0;
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        const fs::path path = page_path(options.output, i + 1, pages.size());
+        std::string errors;
+        if (!save_png(path, draw_page(pages[i], options, gap, errors))) {
+            std::fprintf(stderr, "skinview: cannot write %s\n", utf8_from_path(path).c_str());
+            return status_problems;
+        }
+        std::size_t drawn = 0;
+        for (const row* r : pages[i].rows)
+            drawn += r->cells.size();
+        shown += drawn;
+        std::printf("%s: %s", utf8_from_path(path).c_str(), counted(drawn, "image").c_str());
+        if (i + 1 == pages.size() && shown < total)
+            std::printf(", %zu with problems left out (see skinview check)", total - shown);
+        std::printf("\n%s", errors.c_str());
+    }
+    return shown < total ? status_problems : status_ok;
+}
+
+// At most this many glyphs in a label: as wide as a picture at any scale.
+constexpr std::size_t longest_label = 32;
+
+// The drawn label of a project's image: its entry's name, and for a frame "2/4" after it.
+std::string drawn_label(const skin_project& project, const project_slot& slot)
+{
+    const std::string frame =
+        slot.frame_count > 1 ? " " + std::to_string(slot.frame + 1) + "/" + std::to_string(slot.frame_count)
+                             : std::string();
+    return project.entries[slot.entry].name.substr(0, longest_label - frame.size()) + frame;
+}
+
+// What a project's image was made from (taken from the slot): the RGB its conversion started
+// from (converted afresh when the build took it from the last one), or an as_is BMP's own colours.
+std::vector<std::uint8_t> original_of(const skin_project& project, project_slot& slot,
+                                      std::map<std::size_t, std::vector<project_slot>>& converted)
+{
+    if (!slot.image.source.empty())
+        return std::move(slot.image.source);
+    const project_entry& entry = project.entries[slot.entry];
+    if (entry.as_is) {
+        const std::vector<std::uint8_t> file =
+            read_file_bytes(source_path(project, entry.sources.at(slot.frame)));
+        return bitmap_true_colours(file, try_convert_bitmap(file).layout);
+    }
+    auto [at, fresh] = converted.try_emplace(slot.entry);
+    if (fresh) {
+        std::vector<project_problem> problems;
+        at->second = convert_entry(project, slot.entry, entry.dither.value_or(project.dither), problems);
+    }
+    return slot.frame < at->second.size() ? at->second[slot.frame].image.source : std::vector<std::uint8_t>();
+}
+
+// The sheets of what build would make of the project now, or its problems as build tells them.
+int preview_project(const preview_options& options)
+{
+    skin_project project;
+    std::vector<project_problem> problems;
+    load_project(options.folder / project_file_name, project, problems);
+    build_result result = build_project(project, problems, {.dry_run = true});
+    for (const project_problem& problem : result.problems)
+        std::fprintf(stderr, "%s\n", problem_line(problem).c_str());
+    if (!result.problems.empty())
+        return status_problems;
+    std::vector<shown_image> images;
+    std::map<std::size_t, std::vector<project_slot>> converted; // entries converted afresh
+    for (project_slot& slot : result.slots)
+        images.push_back({.name = slot.place.file_name + " " + slot_label(project, slot),
+                          .label = drawn_label(project, slot),
+                          .icon = slot.place.icon,
+                          .side = slot.image.side,
+                          .block = slot.image.block,
+                          .original = options.compare || options.error ? original_of(project, slot, converted)
+                                                                       : std::vector<std::uint8_t>()});
+    return write_sheets(images, images.size(), options);
+}
+
 } // namespace
 
 int run_preview(const preview_options& options)
 {
+    std::error_code code;
+    if (fs::exists(fs::symlink_status(options.folder / project_file_name, code)))
+        return preview_project(options);
     const skin_folder scan = scan_skin_folder(options.folder);
     if (scan.images.empty()) {
         std::fprintf(stderr, "skinview: no images in %s\n", utf8_from_path(options.folder).c_str());
         return status_problems;
     }
-    const int gap = 4 * options.scale;
-    const std::vector<row> rows = lay_out_rows(scan, options, gap);
-    const std::vector<page> pages = split_into_pages(rows, gap);
-    const std::map<std::string, std::vector<std::uint8_t>> sources =
-        options.error ? project_sources(options.folder) : std::map<std::string, std::vector<std::uint8_t>>{};
-    std::size_t shown = 0;
-    for (std::size_t i = 0; i < pages.size(); ++i) {
-        const fs::path path = page_path(options.output, i + 1, pages.size());
-        std::string errors;
-        if (!save_png(path, draw_page(pages[i], options, gap, sources, errors))) {
-            std::fprintf(stderr, "skinview: cannot write %s\n", utf8_from_path(path).c_str());
-            return status_problems;
-        }
-        std::size_t images = 0;
-        for (const row* r : pages[i].rows)
-            images += r->cells.size();
-        shown += images;
-        std::printf("%s: %s", utf8_from_path(path).c_str(), counted(images, "image").c_str());
-        if (i + 1 == pages.size() && shown < scan.images.size())
-            std::printf(", %zu with problems left out (see skinview check)", scan.images.size() - shown);
-        std::printf("\n%s", errors.c_str());
-    }
-    return shown < scan.images.size() ? status_problems : status_ok;
+    std::vector<shown_image> images;
+    for (const folder_image& image : scan.images)
+        if (image.problem.empty())
+            images.push_back({.name = image.name,
+                              .label = image_stem(image.name),
+                              .icon = image.icon,
+                              .side = image.layout.side,
+                              .block = block_bytes(image),
+                              .file = &image});
+    return write_sheets(images, scan.images.size(), options);
 }

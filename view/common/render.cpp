@@ -3,39 +3,36 @@
 
 #include <stb/stb_image_write.h>
 
+#include <string_view>
+
 #include "skin/colour_332.h"
 #include "support/file_io.h"
 
 namespace {
 
-// Digits 0-9, then b, m, p, i, c, o, n: five rows of three bits each.
-constexpr std::array<std::array<std::uint8_t, 5>, 17> glyphs{{
-    {7, 5, 5, 5, 7},
-    {2, 6, 2, 2, 7},
-    {7, 1, 7, 4, 7},
-    {7, 1, 7, 1, 7},
-    {5, 5, 7, 1, 1},
-    {7, 4, 7, 1, 7},
-    {7, 4, 7, 5, 7},
-    {7, 1, 1, 1, 1},
-    {7, 5, 7, 5, 7},
-    {7, 5, 7, 1, 7},
-    {4, 4, 7, 5, 7},
-    {0, 7, 7, 5, 5},
-    {0, 7, 5, 7, 4},
-    {2, 0, 2, 2, 2},
-    {0, 7, 4, 4, 7},
-    {0, 7, 5, 5, 7},
-    {0, 6, 5, 5, 5},
+// Digits 0-9, then the letters of "bmpicon", the other letters, and "/-_.": five rows of three
+// bits each.
+constexpr std::array<std::array<std::uint8_t, 5>, 40> glyphs{{
+    {7, 5, 5, 5, 7}, {2, 6, 2, 2, 7}, {7, 1, 7, 4, 7}, {7, 1, 7, 1, 7}, {5, 5, 7, 1, 1}, {7, 4, 7, 1, 7},
+    {7, 4, 7, 5, 7}, {7, 1, 1, 1, 1}, {7, 5, 7, 5, 7}, {7, 5, 7, 1, 7}, {4, 4, 7, 5, 7}, {0, 7, 7, 5, 5},
+    {0, 7, 5, 7, 4}, {2, 0, 2, 2, 2}, {0, 7, 4, 4, 7}, {0, 7, 5, 5, 7}, {0, 6, 5, 5, 5}, // b m p i c o n
+    {0, 6, 1, 5, 7}, {1, 1, 7, 5, 7}, {0, 7, 7, 4, 7}, {3, 4, 6, 4, 4}, {0, 7, 4, 5, 7}, // a d e f g
+    {4, 4, 7, 5, 5}, {1, 0, 1, 5, 7}, {4, 5, 6, 5, 5}, {4, 4, 4, 4, 3}, {0, 7, 5, 7, 1}, // h j k l q
+    {0, 7, 4, 4, 4}, {0, 3, 4, 1, 6}, {2, 7, 2, 2, 3}, {0, 5, 5, 5, 7}, {0, 5, 5, 5, 2}, // r s t u v
+    {0, 5, 5, 7, 7}, {0, 5, 2, 2, 5}, {0, 5, 7, 1, 6}, {0, 7, 2, 4, 7},                  // w x y z
+    {1, 1, 2, 4, 4}, {0, 0, 7, 0, 0}, {0, 0, 0, 0, 7}, {0, 0, 0, 0, 2},                  // / - _ .
 }};
 
 int glyph_index(char c)
 {
     if (c >= '0' && c <= '9')
         return c - '0';
-    const std::string letters = "bmpicon";
+    if (c >= 'A' && c <= 'Z')
+        c = static_cast<char>(c - 'A' + 'a');
+    const std::string_view letters = "bmpicon"
+                                     "adefghjklqrstuvwxyz/-_.";
     const std::size_t at = letters.find(c);
-    return at == std::string::npos ? -1 : 10 + static_cast<int>(at);
+    return at == std::string_view::npos ? -1 : 10 + static_cast<int>(at);
 }
 
 void fill(canvas& sheet, int x, int y, int size, std::array<std::uint8_t, 3> colour)

@@ -20,7 +20,8 @@ canvas make_canvas(int width, int height, std::array<std::uint8_t, 3> background
 // Draws a `side` x `side` RGB image at (x, y), each pixel a `scale` x `scale` square.
 void draw_image(canvas& sheet, std::span<const std::uint8_t> rgb, int side, int x, int y, int scale);
 
-// Draws `text` (digits, lower-case letters of "bmpicon", and blanks) with a 3x5 font.
+// Draws `text` (digits, letters drawn in lower case, "/-_.", and blanks for anything else) with a
+// 3x5 font.
 void draw_label(canvas& sheet, const std::string& text, int x, int y, int scale);
 constexpr int label_width(const std::string& text, int scale)
 {

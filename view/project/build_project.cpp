@@ -704,6 +704,15 @@ build_result build_project(const skin_project& project, const std::vector<projec
     const std::vector<std::string> removals = plan_removals(state, contents, options, sources);
     if (!result.problems.empty())
         return result;
+    for (planned_slot& planned : slots)
+        result.slots.push_back(std::move(planned.slot));
+    if (options.dry_run) { // what the writes below would change, and nothing changed
+        for (const planned_output& output : outputs)
+            if (output.write)
+                result.written.push_back(output.name);
+        result.removed = removals;
+        return result;
+    }
     write_outputs(state, outputs, removals);
     std::vector<fs::path>
         targets; // the numbered BMPs are left out: a build system declares only fixed outputs
@@ -718,8 +727,6 @@ build_result build_project(const skin_project& project, const std::vector<projec
         report_file(state, options.stamp, problem_kind::cannot_write, "cannot write it");
     if (!save_if_changed(state.out / build_record_name, text_bytes(record_text(state.next))))
         report_file(state, state.out / build_record_name, problem_kind::cannot_write, "cannot write it");
-    for (planned_slot& planned : slots)
-        result.slots.push_back(std::move(planned.slot));
     return result;
 }
 

@@ -441,6 +441,14 @@ std::string entry_label(const project_entry& entry)
     return entry.name.empty() ? kind : std::string(kind) + " \"" + entry.name + "\"";
 }
 
+std::string slot_label(const skin_project& project, const project_slot& slot)
+{
+    std::string label = "\"" + printable(project.entries.at(slot.entry).name) + "\"";
+    if (slot.frame_count > 1)
+        label += " " + std::to_string(slot.frame + 1) + "/" + std::to_string(slot.frame_count);
+    return label;
+}
+
 bool load_project(const fs::path& file, skin_project& project, std::vector<project_problem>& problems)
 {
     project = {.file = file};

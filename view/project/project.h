@@ -114,6 +114,9 @@ struct project_slot {
     std::optional<std::uint8_t> key; // the device byte that firmware skips, if the entry has a key
 };
 
+// How messages name one image of the skin: `"battery"`, or `"spinner" 2/4` for a frame of an animation.
+std::string slot_label(const skin_project& project, const project_slot& slot);
+
 struct build_options {
     std::filesystem::path out;     // default: the project's folder
     bool embed = false;            // also skin_data.c
@@ -122,6 +125,8 @@ struct build_options {
                                    // named first in the depfile, for build tools without "restat"
     bool force = false;            // may replace or remove files that build did not write
     bool inside_only = false;      // writes nothing outside the output folder, even through a link
+    bool dry_run = false;          // writes, creates and removes nothing, not even the record, depfile
+                                   // or stamp; `written` and `removed` then say what a build would change
 };
 
 inline constexpr const char* build_record_name = ".skinview-build"; // in the output folder
@@ -131,8 +136,8 @@ struct build_result {
     std::vector<project_slot> slots;       // in skin order
     std::vector<std::uint8_t> skin;        // the bytes of skin.skn
     std::uint32_t crc32 = 0;               // of `skin`
-    std::vector<std::string> written;      // outputs whose bytes changed, in the order written
-    std::vector<std::string> removed;      // numbered BMPs of an earlier build that are no longer needed
+    std::vector<std::string> written;      // outputs whose bytes changed (would change), in the order written
+    std::vector<std::string> removed;      // numbered BMPs of an earlier build that are (would be) removed
     unsigned decoded = 0;                  // sources decoded afresh rather than taken from the last build
     std::vector<std::filesystem::path> inputs; // the project file and every source, for watching
 };
