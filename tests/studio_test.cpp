@@ -542,6 +542,52 @@ TEST_F(studio_test, undo_never_writes_over_a_hand_edit)
     }
 }
 
+// An edit the page cannot make is refused with its reason, before any file is touched.
+TEST_F(studio_test, refuses_an_edit_it_cannot_make_saying_why)
+{
+    write_project(folder, false);
+    studio_state state;
+    state.door = {"0123456789abcdef0123456789abcdef", 1, {}};
+    open_studio(state, folder);
+    const std::string dot = text_of(solid_bmp(16, 250, 10, 10));
+    const struct {
+        const char* path;
+        std::vector<std::pair<std::string, std::string>> query;
+        std::string body;
+        const char* answer;
+    } cases[] = {
+        {"/api/resize", {{"entry", "0"}}, "", "no such edit\n"},
+        {"/api/resize", {}, "", "no such entry\n"},
+        {"/api/remove", {{"entry", "2"}}, "", "no such entry\n"},
+        {"/api/source", {{"entry", "-1"}, {"name", "a.bmp"}}, dot, "no such entry\n"},
+        {"/api/add", {{"kind", "sound"}, {"name", "a.bmp"}}, dot, "add a picture or an icon\n"},
+        {"/api/add", {{"kind", "icon"}, {"name", "a.bmp"}}, "", "a.bmp: the file is empty\n"},
+        {"/api/options",
+         {{"entry", "0"}, {"dither", "sharp"}, {"background", "#zz"}},
+         "",
+         "dither must be none, floyd-steinberg or ordered\n"},
+        {"/api/options",
+         {{"entry", "0"}, {"dither", "ordered"}, {"background", "#12345"}},
+         "",
+         "background must be a colour #RRGGBB\n"},
+        {"/api/move", {{"entry", "0"}, {"to", "2"}, {"series", "sound"}}, "", "no such place\n"},
+        {"/api/move", {{"entry", "0"}, {"to", "1"}, {"series", "sound"}}, "", "no such series\n"},
+        {"/api/rename",
+         {{"entry", "0"}},
+         "",
+         "\"\" gives no C name: use letters, digits, '_', '-' or ' ', not "
+         "a digit first\n"},
+    };
+    const auto before = snapshot(folder);
+    for (const auto& c : cases) {
+        const http_response answer = page_request(state, "POST", c.path, c.query, c.body);
+        EXPECT_EQ(answer.status, 422) << c.path << " " << c.answer;
+        EXPECT_EQ(answer.body, c.answer) << c.path;
+        EXPECT_EQ(snapshot(folder), before) << c.path << " " << c.answer;
+        EXPECT_TRUE(state.history.undo.empty()) << c.path << " " << c.answer;
+    }
+}
+
 TEST_F(studio_test, makes_a_project_of_a_plain_skin_folder_that_packs_as_before)
 {
     write_file(folder / "bmp0.bmp", bmp_bytes(sample_image(128, 3)));

@@ -427,10 +427,14 @@ std::optional<http_response> save_text(studio_state& state, const std::string& t
 // Makes the edit on the project and its files, writes skin.toml, rebuilds, and keeps it to undo.
 http_response save_and_build(studio_state& state, const http_request& request)
 {
+    page_edit edit;
+    if (const edit_refusal refusal = read_edit(request, state.project.entries.size(), edit);
+        refusal != edit_refusal::none)
+        return text_response(422, refusal_text(refusal) + "\n");
     skin_project edited = state.project;
     std::vector<file_move> made;
     std::string error;
-    if (!apply_edit(state.folder, request, edited, state.history, made, error)) {
+    if (!apply_edit(state.folder, edit, edited, state.history, made, error)) {
         take_back(made);
         return text_response(422, error + "\n");
     }
@@ -444,7 +448,7 @@ http_response save_and_build(studio_state& state, const http_request& request)
     if (std::optional<http_response> refusal = save_text(state, *text, made))
         return *refusal;
     if (*text != state.project.text || !made.empty()) // choosing what was chosen is nothing to undo
-        remember(state.history, {edit_label(request), state.project.text, *text, std::move(made)});
+        remember(state.history, {edit_label(edit), state.project.text, *text, std::move(made)});
     load_and_build(state);
     return json_response(state_json(state));
 }
