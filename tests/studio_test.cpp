@@ -588,6 +588,53 @@ TEST_F(studio_test, refuses_an_edit_it_cannot_make_saying_why)
     }
 }
 
+// New artwork that cannot be written into skin.toml leaves no file moved: the old artwork is back.
+TEST_F(studio_test, an_edit_not_saved_takes_its_upload_back)
+{
+    if (testing_windows_build())
+        GTEST_SKIP() << "a link out of the folder, as Linux has it";
+    const struct {
+        const char* what;
+        std::string project; // beside art/sun.bmp and art/dot.bmp
+        bool linked_out;     // skin.toml a link to a file outside the folder
+        bool hand_edit;      // skin.toml changed once the studio read it
+        const char* answer;
+    } cases[] = {
+        {"a hand edit meanwhile", "[[picture]]\nname = \"sun\"\nsource = \"art/sun.bmp\"\n", false, true,
+         "skin.toml changed on disk meanwhile: reloaded, and the edit was not saved\n"},
+        {"an inline table", "picture = [{name = \"sun\", source = \"art/sun.bmp\"}]\n", false, false,
+         "skin.toml writes an entry as an inline table, which the studio cannot edit without rewriting the "
+         "file: edit it by hand\n"},
+        {"a link out", "[[picture]]\nname = \"sun\"\nsource = \"art/sun.bmp\"\n", true, false,
+         "skin.toml: a link out of the project folder: the studio writes nothing outside it\n"},
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(folder);
+        write_project(folder, false);
+        const fs::path file = c.linked_out ? root / "outside.toml" : folder / "skin.toml";
+        fs::remove(folder / "skin.toml");
+        write_file(file, {c.project.begin(), c.project.end()});
+        if (c.linked_out)
+            fs::create_symlink(file, folder / "skin.toml");
+        studio_state state;
+        state.door = {"0123456789abcdef0123456789abcdef", 1, {}};
+        open_studio(state, folder);
+        const std::string by_hand = c.project + "# by hand\n";
+        if (c.hand_edit)
+            write_file(file, {by_hand.begin(), by_hand.end()});
+        const auto art = artwork(folder);
+        const std::vector<std::uint8_t> project = read_file(file);
+        const http_response answer =
+            page_request(state, "POST", "/api/source", {{"entry", "0"}, {"name", "sun.bmp"}},
+                         text_of(solid_bmp(128, 9, 99, 199)));
+        EXPECT_EQ(answer.status, 409) << c.what;
+        EXPECT_EQ(answer.body, c.answer) << c.what;
+        EXPECT_EQ(artwork(folder), art) << c.what;
+        EXPECT_EQ(read_file(file), project) << c.what;
+        EXPECT_TRUE(state.history.undo.empty()) << c.what;
+    }
+}
+
 TEST_F(studio_test, makes_a_project_of_a_plain_skin_folder_that_packs_as_before)
 {
     write_file(folder / "bmp0.bmp", bmp_bytes(sample_image(128, 3)));
