@@ -17,6 +17,7 @@
 
 #include "skin/bmp_writer.h"
 #include "tests/test_folder.h"
+#include "view/common/checksum.h"
 #include "view/decode/decode_image.h"
 #include "view/studio/door.h"
 #include "view/studio/http.h"
@@ -85,6 +86,15 @@ std::vector<std::uint8_t> solid_bmp(int side, std::uint8_t red, std::uint8_t gre
     for (int p = 0; p < side * side; ++p)
         rgba.insert(rgba.end(), {static_cast<std::uint8_t>(red + p % 7 * 9), green, blue, 255});
     return encode_bmp(rgba, side, side, {"24-bit", 24});
+}
+
+// A 16 x 16 BMP of one colour.
+std::vector<std::uint8_t> flat_icon(std::uint8_t red, std::uint8_t green, std::uint8_t blue)
+{
+    std::vector<std::uint8_t> rgba;
+    for (int p = 0; p < 16 * 16; ++p)
+        rgba.insert(rgba.end(), {red, green, blue, 255});
+    return encode_bmp(rgba, 16, 16, {"24-bit", 24});
 }
 
 std::string text_of(const std::vector<std::uint8_t>& bytes)
@@ -635,6 +645,64 @@ TEST_F(studio_test, an_edit_not_saved_takes_its_upload_back)
     }
 }
 
+// An upload is decoded once, to check it: the build that follows takes those frames.
+TEST_F(studio_test, an_upload_is_decoded_once)
+{
+    write_project(folder, false);
+    studio_state state;
+    state.door = {"0123456789abcdef0123456789abcdef", 1, {}};
+    open_studio(state, folder);
+    const struct {
+        const char* path;
+        std::vector<std::pair<std::string, std::string>> query;
+        std::uint8_t red; // each upload another image, which no build has converted yet
+    } cases[] = {
+        {"/api/add", {{"kind", "icon"}, {"name", "spare.bmp"}}, 9},
+        {"/api/source", {{"entry", "1"}, {"name", "dot.bmp"}}, 90},
+    };
+    for (const auto& c : cases) {
+        const http_response answer =
+            page_request(state, "POST", c.path, c.query, text_of(solid_bmp(16, c.red, 99, 199)));
+        ASSERT_EQ(answer.status, 200) << c.path << "\n" << answer.body;
+        EXPECT_EQ(state.build.decoded, 0u) << c.path;
+        EXPECT_EQ(state.build.slots.size(), 3u) << c.path;
+    }
+}
+
+// Frames handed to the build stand for a source only while its bytes hash as they did.
+TEST_F(folder_test, a_build_takes_handed_frames_only_for_the_bytes_they_came_from)
+{
+    const std::vector<std::uint8_t> red = flat_icon(255, 0, 0);
+    const std::vector<std::uint8_t> blue = flat_icon(0, 0, 255);
+    const struct {
+        const char* what;
+        std::uint64_t hash; // handed with blue frames for red.bmp
+        unsigned decoded;
+        std::uint8_t pixel; // of the built block
+    } cases[] = {
+        {"the file as handed", content_hash(red), 0, 0x03},
+        {"the file changed since", content_hash(blue), 1, 0xE0},
+    };
+    for (const auto& c : cases) {
+        const fs::path at = folder / c.what;
+        fs::create_directories(at);
+        write_file(at / "red.bmp", red);
+        const std::string text = "[[icon]]\nname = \"dot\"\nsource = \"red.bmp\"\n";
+        write_file(at / "skin.toml", {text.begin(), text.end()});
+        skin_project project;
+        std::vector<project_problem> problems;
+        ASSERT_TRUE(load_project(at / "skin.toml", project, problems));
+        std::string error;
+        decoded_sources handed;
+        handed["red.bmp"] = {.hash = c.hash, .frames = decode_frames(blue, error)};
+        const build_result built = build_project(project, problems, {}, handed);
+        ASSERT_TRUE(built.problems.empty()) << c.what;
+        EXPECT_EQ(built.decoded, c.decoded) << c.what;
+        ASSERT_EQ(built.slots.size(), 1u) << c.what;
+        EXPECT_EQ(built.slots[0].block, std::vector<std::uint8_t>(16 * 16, c.pixel)) << c.what;
+    }
+}
+
 TEST_F(studio_test, makes_a_project_of_a_plain_skin_folder_that_packs_as_before)
 {
     write_file(folder / "bmp0.bmp", bmp_bytes(sample_image(128, 3)));
@@ -1100,14 +1168,8 @@ TEST_F(studio_test, a_save_in_two_steps_never_shows_a_problem)
 // for a BMP taken as it is.
 TEST_F(studio_test, shows_where_the_device_differs_from_the_artwork)
 {
-    const auto flat = [](std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
-        std::vector<std::uint8_t> rgba;
-        for (int p = 0; p < 16 * 16; ++p)
-            rgba.insert(rgba.end(), {red, green, blue, 255});
-        return encode_bmp(rgba, 16, 16, {"24-bit", 24});
-    };
-    write_file(folder / "red.bmp", flat(255, 0, 0)); // a device colour
-    write_file(folder / "grey.bmp", flat(100, 100, 100));
+    write_file(folder / "red.bmp", flat_icon(255, 0, 0)); // a device colour
+    write_file(folder / "grey.bmp", flat_icon(100, 100, 100));
     const std::string project = "[[icon]]\nname = \"red\"\nsource = \"red.bmp\"\n"
                                 "[[icon]]\nname = \"grey\"\nsource = \"grey.bmp\"\n"
                                 "[[icon]]\nname = \"kept\"\nsource = \"red.bmp\"\nas_is = true\n";

@@ -7,6 +7,7 @@
 
 #include "support/file_io.h"
 #include "support/utf8_path.h"
+#include "view/common/checksum.h"
 #include "view/common/convert.h"
 #include "view/decode/decode_image.h"
 #include "view/project/init_project.h"
@@ -48,10 +49,12 @@ bool keep_for_undo(const fs::path& folder, const fs::path& path, edit_history& h
 
 // Saves an upload that decodes as art/<its name>, never over a file that is not `own`'s source;
 // `own`'s file of that name is moved into the history folder. Gives the path to put in skin.toml,
-// or nothing with `error` set. What it did to files is added to `made`.
+// or nothing with `error` set. What it did to files is added to `made`, and its frames, for the
+// build, to `decoded`.
 std::optional<std::string> save_upload(const fs::path& folder, const page_edit& edit,
                                        const project_entry* own, edit_history& history,
-                                       std::vector<file_move>& made, std::string& error)
+                                       std::vector<file_move>& made, decoded_sources& decoded,
+                                       std::string& error)
 {
     const std::string& file_name = edit.file_name;
     if (edit.upload.empty()) {
@@ -59,7 +62,8 @@ std::optional<std::string> save_upload(const fs::path& folder, const page_edit& 
         return std::nullopt;
     }
     std::string decode_error;
-    if (decode_frames(edit.upload, decode_error).empty()) {
+    std::vector<rgba_image> frames = decode_frames(edit.upload, decode_error);
+    if (frames.empty()) {
         error = file_name + ": " + decode_error + "; nothing was changed";
         return std::nullopt;
     }
@@ -91,6 +95,7 @@ std::optional<std::string> save_upload(const fs::path& folder, const page_edit& 
             return std::nullopt;
         }
         made.push_back({*slot, at});
+        decoded[relative] = {.hash = content_hash(edit.upload), .frames = std::move(frames)};
         return relative;
     }
     error = file_name + ": no free name for it in " + art_folder;
@@ -247,10 +252,11 @@ std::string refusal_text(edit_refusal refusal)
 }
 
 bool apply_edit(const fs::path& folder, const page_edit& edit, skin_project& project, edit_history& history,
-                std::vector<file_move>& made, std::string& error)
+                std::vector<file_move>& made, decoded_sources& decoded, std::string& error)
 {
     if (edit.kind == edit_kind::add) {
-        const std::optional<std::string> source = save_upload(folder, edit, nullptr, history, made, error);
+        const std::optional<std::string> source =
+            save_upload(folder, edit, nullptr, history, made, decoded, error);
         if (!source)
             return false;
         add_entry(project, edit.icon, entry_name_from(edit.file_name.substr(0, edit.file_name.rfind('.'))),
@@ -273,7 +279,8 @@ bool apply_edit(const fs::path& folder, const page_edit& edit, skin_project& pro
         move_entry(project, e, edit.to.value(), edit.to_icons);
         return true;
     case edit_kind::source: {
-        const std::optional<std::string> source = save_upload(folder, edit, &entry, history, made, error);
+        const std::optional<std::string> source =
+            save_upload(folder, edit, &entry, history, made, decoded, error);
         if (!source || !move_adopted_bmp(folder, entry, made, error))
             return false;
         set_source(entry, *source);

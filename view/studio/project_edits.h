@@ -52,9 +52,11 @@ std::string refusal_text(edit_refusal refusal);
 
 // Makes `edit` on `project`. What it does to files (an upload saved, a file it replaces kept in
 // the history folder, an adopted BMP moved into art/) is added to `made`, as moves to take back
-// on undo or on a failure. False, with `error` for the page, when it cannot be made.
+// on undo or on a failure; an upload's frames, decoded to check it, to `decoded` for the build.
+// False, with `error` for the page, when it cannot be made.
 bool apply_edit(const std::filesystem::path& folder, const page_edit& edit, skin_project& project,
-                edit_history& history, std::vector<file_move>& made, std::string& error);
+                edit_history& history, std::vector<file_move>& made, decoded_sources& decoded,
+                std::string& error);
 
 // What the page calls an edit, for its undo button: "rename".
 std::string edit_label(const page_edit& edit);

@@ -85,8 +85,9 @@ std::string shown_problem(const studio_state& state, const project_problem& prob
     return problem_line(problem, state.folder);
 }
 
-// Reads skin.toml and builds it as `skinview build` does; the last good build stays on a failure.
-void load_and_build(studio_state& state)
+// Reads skin.toml and builds it as `skinview build` does, taking the sources in `handed` as
+// decoded already; the last good build stays on a failure.
+void load_and_build(studio_state& state, const decoded_sources& handed = {})
 {
     state.problems.clear();
     state.has_project = fs::exists(state.folder / project_file_name);
@@ -99,7 +100,7 @@ void load_and_build(studio_state& state)
     if (state.has_project) {
         std::vector<project_problem> problems;
         loaded = load_project(state.folder / project_file_name, state.project, problems);
-        build_result result = build_project(state.project, problems, {.inside_only = true});
+        build_result result = build_project(state.project, problems, {.inside_only = true}, handed);
         if (result.problems.empty()) {
             state.build = std::move(result);
             state.built_names.clear();
@@ -436,14 +437,15 @@ std::optional<refused_edit> save_text(const studio_state& state, const std::stri
     return refused_edit{text_response(500, "cannot write skin.toml\n")};
 }
 
-// Makes the edit on a copy of the project and on its files, adding what it moved to `made`, and
-// writes skin.toml as `text`. Nothing when it did; else why not.
+// Makes the edit on a copy of the project and on its files, adding what it moved to `made` and
+// what it decoded to `decoded`, and writes skin.toml as `text`. Nothing when it did; else why not.
 std::optional<refused_edit> make_edit(studio_state& state, const page_edit& edit,
-                                      std::vector<file_move>& made, std::string& text)
+                                      std::vector<file_move>& made, decoded_sources& decoded,
+                                      std::string& text)
 {
     skin_project edited = state.project;
     std::string error;
-    if (!apply_edit(state.folder, edit, edited, state.history, made, error))
+    if (!apply_edit(state.folder, edit, edited, state.history, made, decoded, error))
         return refused_edit{text_response(422, error + "\n")};
     std::optional<std::string> written = edited_text(state.project, edited);
     if (!written)
@@ -463,12 +465,13 @@ http_response save_and_build(studio_state& state, const http_request& request)
         refusal != edit_refusal::none)
         return text_response(422, refusal_text(refusal) + "\n");
     std::vector<file_move> made;
+    decoded_sources decoded; // an upload's frames, which the build need not decode again
     std::string text;
-    if (std::optional<refused_edit> refusal = make_edit(state, edit, made, text))
+    if (std::optional<refused_edit> refusal = make_edit(state, edit, made, decoded, text))
         return answer_refusal(state, made, std::move(*refusal));
     if (text != state.project.text || !made.empty()) // choosing what was chosen is nothing to undo
         remember(state.history, {edit_label(edit), state.project.text, text, std::move(made)});
-    load_and_build(state);
+    load_and_build(state, decoded);
     return json_response(state_json(state));
 }
 
