@@ -140,12 +140,12 @@ std::optional<std::string> move_adopted_bmp(const fs::path& folder, const projec
     return std::nullopt;
 }
 
-// An entry's options set; choosing any for a BMP taken as it is imports it.
+// An entry's options set. Dither and background do not apply to a BMP taken as it is: choosing
+// one imports it, from art/ where it is moved first.
 bool apply_options(const fs::path& folder, const entry_options& options, project_entry& entry,
                    std::vector<file_move>& made, std::string& error)
 {
     set_options(entry, options);
-    // Dither and background do not apply to a BMP taken as it is: choosing one imports it.
     if (entry.as_is && (options.dither || options.background)) {
         const std::optional<std::string> moved = move_adopted_bmp(folder, entry, made, error);
         if (!moved)
