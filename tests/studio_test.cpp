@@ -17,6 +17,7 @@
 
 #include "skin/bmp_writer.h"
 #include "tests/test_folder.h"
+#include "view/common/checksum.h"
 #include "view/decode/decode_image.h"
 #include "view/studio/door.h"
 #include "view/studio/http.h"
@@ -85,6 +86,15 @@ std::vector<std::uint8_t> solid_bmp(int side, std::uint8_t red, std::uint8_t gre
     for (int p = 0; p < side * side; ++p)
         rgba.insert(rgba.end(), {static_cast<std::uint8_t>(red + p % 7 * 9), green, blue, 255});
     return encode_bmp(rgba, side, side, {"24-bit", 24});
+}
+
+// A 16 x 16 BMP of one colour.
+std::vector<std::uint8_t> flat_icon(std::uint8_t red, std::uint8_t green, std::uint8_t blue)
+{
+    std::vector<std::uint8_t> rgba;
+    for (int p = 0; p < 16 * 16; ++p)
+        rgba.insert(rgba.end(), {red, green, blue, 255});
+    return encode_bmp(rgba, 16, 16, {"24-bit", 24});
 }
 
 std::string text_of(const std::vector<std::uint8_t>& bytes)
@@ -539,6 +549,157 @@ TEST_F(studio_test, undo_never_writes_over_a_hand_edit)
         EXPECT_EQ(artwork(folder), art) << step;
         EXPECT_EQ(page_request(state, "POST", "/api/undo", {}).body, "nothing to undo\n") << step;
         EXPECT_EQ(page_request(state, "POST", "/api/redo", {}).body, "nothing to redo\n") << step;
+    }
+}
+
+// An edit the page cannot make is refused with its reason, before any file is touched.
+TEST_F(studio_test, refuses_an_edit_it_cannot_make_saying_why)
+{
+    write_project(folder, false);
+    studio_state state;
+    state.door = {"0123456789abcdef0123456789abcdef", 1, {}};
+    open_studio(state, folder);
+    const std::string dot = text_of(solid_bmp(16, 250, 10, 10));
+    const struct {
+        const char* path;
+        std::vector<std::pair<std::string, std::string>> query;
+        std::string body;
+        const char* answer;
+    } cases[] = {
+        {"/api/resize", {{"entry", "0"}}, "", "no such edit\n"},
+        {"/api/resize", {}, "", "no such entry\n"},
+        {"/api/remove", {{"entry", "2"}}, "", "no such entry\n"},
+        {"/api/source", {{"entry", "-1"}, {"name", "a.bmp"}}, dot, "no such entry\n"},
+        {"/api/add", {{"kind", "sound"}, {"name", "a.bmp"}}, dot, "add a picture or an icon\n"},
+        {"/api/add", {{"kind", "icon"}, {"name", "a.bmp"}}, "", "a.bmp: the file is empty\n"},
+        {"/api/options",
+         {{"entry", "0"}, {"dither", "sharp"}, {"background", "#zz"}},
+         "",
+         "dither must be none, floyd-steinberg or ordered\n"},
+        {"/api/options",
+         {{"entry", "0"}, {"dither", "ordered"}, {"background", "#12345"}},
+         "",
+         "background must be a colour #RRGGBB\n"},
+        {"/api/move", {{"entry", "0"}, {"to", "2"}, {"series", "sound"}}, "", "no such place\n"},
+        {"/api/move", {{"entry", "0"}, {"to", "1"}, {"series", "sound"}}, "", "no such series\n"},
+        {"/api/rename",
+         {{"entry", "0"}},
+         "",
+         "\"\" gives no C name: use letters, digits, '_', '-' or ' ', not "
+         "a digit first\n"},
+    };
+    const auto before = snapshot(folder);
+    for (const auto& c : cases) {
+        const http_response answer = page_request(state, "POST", c.path, c.query, c.body);
+        EXPECT_EQ(answer.status, 422) << c.path << " " << c.answer;
+        EXPECT_EQ(answer.body, c.answer) << c.path;
+        EXPECT_EQ(snapshot(folder), before) << c.path << " " << c.answer;
+        EXPECT_TRUE(state.history.undo.empty()) << c.path << " " << c.answer;
+    }
+}
+
+// New artwork that cannot be written into skin.toml leaves no file moved: the old artwork is back.
+TEST_F(studio_test, an_edit_not_saved_takes_its_upload_back)
+{
+    if (testing_windows_build())
+        GTEST_SKIP() << "a link out of the folder, as Linux has it";
+    const struct {
+        const char* what;
+        std::string project; // beside art/sun.bmp and art/dot.bmp
+        bool linked_out;     // skin.toml a link to a file outside the folder
+        bool hand_edit;      // skin.toml changed once the studio read it
+        const char* answer;
+    } cases[] = {
+        {"a hand edit meanwhile", "[[picture]]\nname = \"sun\"\nsource = \"art/sun.bmp\"\n", false, true,
+         "skin.toml changed on disk meanwhile: reloaded, and the edit was not saved\n"},
+        {"an inline table", "picture = [{name = \"sun\", source = \"art/sun.bmp\"}]\n", false, false,
+         "skin.toml writes an entry as an inline table, which the studio cannot edit without rewriting the "
+         "file: edit it by hand\n"},
+        {"a link out", "[[picture]]\nname = \"sun\"\nsource = \"art/sun.bmp\"\n", true, false,
+         "skin.toml: a link out of the project folder: the studio writes nothing outside it\n"},
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(folder);
+        write_project(folder, false);
+        const fs::path file = c.linked_out ? root / "outside.toml" : folder / "skin.toml";
+        fs::remove(folder / "skin.toml");
+        write_file(file, {c.project.begin(), c.project.end()});
+        if (c.linked_out)
+            fs::create_symlink(file, folder / "skin.toml");
+        studio_state state;
+        state.door = {"0123456789abcdef0123456789abcdef", 1, {}};
+        open_studio(state, folder);
+        const std::string by_hand = c.project + "# by hand\n";
+        if (c.hand_edit)
+            write_file(file, {by_hand.begin(), by_hand.end()});
+        const auto art = artwork(folder);
+        const std::vector<std::uint8_t> project = read_file(file);
+        const http_response answer =
+            page_request(state, "POST", "/api/source", {{"entry", "0"}, {"name", "sun.bmp"}},
+                         text_of(solid_bmp(128, 9, 99, 199)));
+        EXPECT_EQ(answer.status, 409) << c.what;
+        EXPECT_EQ(answer.body, c.answer) << c.what;
+        EXPECT_EQ(artwork(folder), art) << c.what;
+        EXPECT_EQ(read_file(file), project) << c.what;
+        EXPECT_TRUE(state.history.undo.empty()) << c.what;
+    }
+}
+
+// An upload is decoded once, to check it: the build that follows takes those frames.
+TEST_F(studio_test, an_upload_is_decoded_once)
+{
+    write_project(folder, false);
+    studio_state state;
+    state.door = {"0123456789abcdef0123456789abcdef", 1, {}};
+    open_studio(state, folder);
+    const struct {
+        const char* path;
+        std::vector<std::pair<std::string, std::string>> query;
+        std::uint8_t red; // each upload another image, which no build has converted yet
+    } cases[] = {
+        {"/api/add", {{"kind", "icon"}, {"name", "spare.bmp"}}, 9},
+        {"/api/source", {{"entry", "1"}, {"name", "dot.bmp"}}, 90},
+    };
+    for (const auto& c : cases) {
+        const http_response answer =
+            page_request(state, "POST", c.path, c.query, text_of(solid_bmp(16, c.red, 99, 199)));
+        ASSERT_EQ(answer.status, 200) << c.path << "\n" << answer.body;
+        EXPECT_EQ(state.build.decoded, 0u) << c.path;
+        EXPECT_EQ(state.build.slots.size(), 3u) << c.path;
+    }
+}
+
+// Frames handed to the build stand for a source only while its bytes hash as they did.
+TEST_F(folder_test, a_build_takes_handed_frames_only_for_the_bytes_they_came_from)
+{
+    const std::vector<std::uint8_t> red = flat_icon(255, 0, 0);
+    const std::vector<std::uint8_t> blue = flat_icon(0, 0, 255);
+    const struct {
+        const char* what;
+        std::uint64_t hash; // handed with blue frames for red.bmp
+        unsigned decoded;
+        std::uint8_t pixel; // of the built block
+    } cases[] = {
+        {"the file as handed", content_hash(red), 0, 0x03},
+        {"the file changed since", content_hash(blue), 1, 0xE0},
+    };
+    for (const auto& c : cases) {
+        const fs::path at = folder / c.what;
+        fs::create_directories(at);
+        write_file(at / "red.bmp", red);
+        const std::string text = "[[icon]]\nname = \"dot\"\nsource = \"red.bmp\"\n";
+        write_file(at / "skin.toml", {text.begin(), text.end()});
+        skin_project project;
+        std::vector<project_problem> problems;
+        ASSERT_TRUE(load_project(at / "skin.toml", project, problems));
+        std::string error;
+        decoded_sources handed;
+        handed["red.bmp"] = {.hash = c.hash, .frames = decode_frames(blue, error)};
+        const build_result built = build_project(project, problems, {}, handed);
+        ASSERT_TRUE(built.problems.empty()) << c.what;
+        EXPECT_EQ(built.decoded, c.decoded) << c.what;
+        ASSERT_EQ(built.slots.size(), 1u) << c.what;
+        EXPECT_EQ(built.slots[0].image.block, std::vector<std::uint8_t>(16 * 16, c.pixel)) << c.what;
     }
 }
 
@@ -1039,14 +1200,8 @@ TEST_F(studio_test, answers_json_for_a_folder_named_in_any_bytes)
 // for a BMP taken as it is.
 TEST_F(studio_test, shows_where_the_device_differs_from_the_artwork)
 {
-    const auto flat = [](std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
-        std::vector<std::uint8_t> rgba;
-        for (int p = 0; p < 16 * 16; ++p)
-            rgba.insert(rgba.end(), {red, green, blue, 255});
-        return encode_bmp(rgba, 16, 16, {"24-bit", 24});
-    };
-    write_file(folder / "red.bmp", flat(255, 0, 0)); // a device colour
-    write_file(folder / "grey.bmp", flat(100, 100, 100));
+    write_file(folder / "red.bmp", flat_icon(255, 0, 0)); // a device colour
+    write_file(folder / "grey.bmp", flat_icon(100, 100, 100));
     const std::string project = "[[icon]]\nname = \"red\"\nsource = \"red.bmp\"\n"
                                 "[[icon]]\nname = \"grey\"\nsource = \"grey.bmp\"\n"
                                 "[[icon]]\nname = \"kept\"\nsource = \"red.bmp\"\nas_is = true\n";

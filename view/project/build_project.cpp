@@ -40,6 +40,7 @@ struct build_state {
     std::map<std::uint64_t, std::string> written_by_hash;                 // last build's files
     std::map<std::string, std::optional<std::vector<std::uint8_t>>> disk; // output files read so far
     build_result& result;
+    const decoded_sources* handed = nullptr; // sources decoded already, not owned
 };
 
 // A build with nothing known yet of the last one.
@@ -51,7 +52,8 @@ build_state start_state(const skin_project& project, const fs::path& out, build_
             .next = {},
             .written_by_hash = {},
             .disk = {},
-            .result = result};
+            .result = result,
+            .handed = nullptr};
 }
 
 // `hash` continued over the eight bytes of `value`.
@@ -138,11 +140,11 @@ std::vector<converted_image> cached_frames(build_state& state, std::uint64_t key
 }
 
 // Every frame of one source, converted as skinview import would with the entry's options.
-std::vector<converted_image> convert_frames(std::span<const std::uint8_t> file, const project_entry& entry,
+std::vector<converted_image> convert_frames(const std::vector<rgba_image>& images, const project_entry& entry,
                                             const convert_options& look, std::string& error)
 {
     std::vector<converted_image> frames;
-    for (const rgba_image& image : decode_frames(file, error)) {
+    for (const rgba_image& image : images) {
         const bool own_side = image.width == image.height && (image.width == 16 || image.width == 128);
         convert_options options = look;
         options.size = entry.size != 0 ? entry.size : own_side ? 0 : entry.icon ? 16 : 128;
@@ -199,6 +201,16 @@ std::uint64_t conversion_key(std::uint64_t source, const project_entry& entry, c
                                look.background[2]);
 }
 
+// The frames handed over for `source`, when its bytes still have their hash; else null.
+const std::vector<rgba_image>* handed_frames(const build_state& state, const std::string& source,
+                                             std::uint64_t hash)
+{
+    if (state.handed == nullptr)
+        return nullptr;
+    const auto found = state.handed->find(source);
+    return found != state.handed->end() && found->second.hash == hash ? &found->second.frames : nullptr;
+}
+
 // The slots of one entry, from the last build where it can, else decoded; false on a problem.
 bool plan_entry(build_state& state, std::size_t index, std::vector<planned_slot>& slots)
 {
@@ -211,6 +223,7 @@ bool plan_entry(build_state& state, std::size_t index, std::vector<planned_slot>
         std::vector<std::uint8_t> bytes;
         std::vector<converted_image> frames;
         const std::vector<std::uint64_t>* known = nullptr; // the BMPs' hashes, when taken back
+        const std::vector<rgba_image>* handed = nullptr;   // the frames, when decoded already
         std::vector<std::uint64_t>* remembered = nullptr;
         if (entry.as_is) {
             bytes = read_source(path, error);
@@ -237,10 +250,13 @@ bool plan_entry(build_state& state, std::size_t index, std::vector<planned_slot>
                 }
             }
             if (error.empty() && frames.empty()) {
-                if (bytes.empty())
+                handed = handed_frames(state, source, hash);
+                if (handed == nullptr && bytes.empty())
                     bytes = read_source(path, error);
-                if (!bytes.empty()) {
-                    frames = convert_frames(bytes, entry, look, error);
+                if (handed != nullptr) {
+                    frames = convert_frames(*handed, entry, look, error);
+                } else if (!bytes.empty()) {
+                    frames = convert_frames(decode_frames(bytes, error), entry, look, error);
                     ++state.result.decoded;
                 }
             }
@@ -254,9 +270,9 @@ bool plan_entry(build_state& state, std::size_t index, std::vector<planned_slot>
         }
         if (frames.empty() || frames.front().block.empty()) {
             // Bytes read but refused: an as_is BMP that skinpack would not take, or no image at all.
-            const problem_kind kind = bytes.empty() ? problem_kind::unreadable_source
-                                      : entry.as_is ? problem_kind::wrong_image
-                                                    : problem_kind::undecodable_source;
+            const problem_kind kind = bytes.empty() && handed == nullptr ? problem_kind::unreadable_source
+                                      : entry.as_is                      ? problem_kind::wrong_image
+                                                                         : problem_kind::undecodable_source;
             report(state, index, kind, source + ": " + error);
             return false;
         }
@@ -647,7 +663,7 @@ void write_outputs(build_state& state, const std::vector<planned_output>& output
 } // namespace
 
 build_result build_project(const skin_project& project, const std::vector<project_problem>& loaded,
-                           const build_options& options)
+                           const build_options& options, const decoded_sources& handed)
 {
     build_result result{.problems = loaded};
     // An entry that the loader could not read whole, or whose source is missing, is left alone:
@@ -660,6 +676,7 @@ build_result build_project(const skin_project& project, const std::vector<projec
             left_alone[*problem.entry] = true;
     build_state state =
         start_state(project, options.out.empty() ? project_folder(project) : options.out, result);
+    state.handed = &handed;
     // Neither is ever opened unless it is a file: a FIFO in its place would hang the build.
     bool record_readable = true;
     for (const fs::path& fixed : {state.out / build_record_name, options.depfile, options.stamp})

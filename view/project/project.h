@@ -13,6 +13,7 @@
 #include "view/common/convert.h"
 #include "view/common/quantise.h"
 #include "view/common/skin_header.h"
+#include "view/decode/image.h"
 #include "view/project/problem.h"
 
 inline constexpr const char* project_file_name = "skin.toml";
@@ -129,6 +130,16 @@ struct build_options {
                                    // or stamp; `written` and `removed` then say what a build would change
 };
 
+// A source decoded already (an upload the studio checked), handed to the build so that it is not
+// decoded again; taken only while the file's bytes still have its hash.
+struct decoded_source {
+    std::uint64_t hash = 0;         // content_hash of the file's bytes
+    std::vector<rgba_image> frames; // as decode_frames gave them
+};
+
+// Decoded sources by their name as the project file writes it.
+using decoded_sources = std::map<std::string, decoded_source>;
+
 inline constexpr const char* build_record_name = ".skinview-build"; // in the output folder
 
 struct build_result {
@@ -138,16 +149,17 @@ struct build_result {
     std::uint32_t crc32 = 0;               // of `skin`
     std::vector<std::string> written;      // outputs whose bytes changed (would change), in the order written
     std::vector<std::string> removed;      // numbered BMPs of an earlier build that are (would be) removed
-    unsigned decoded = 0;                  // sources decoded afresh rather than taken from the last build
+    unsigned decoded = 0; // sources decoded afresh rather than taken from the last build or handed over
     std::vector<std::filesystem::path> inputs; // the project file and every source, for watching
 };
 
 // Imports every entry as skinview import would, then writes the numbered BMPs, skin.skn, skin.h,
 // skin.json (and skin_data.c, the depfile) into the output folder, each only if its bytes change.
 // `loaded` holds what load_project found: with any problem, every entry that it leaves whole is
-// still converted so that all problems are told at once, and nothing is written.
+// still converted so that all problems are told at once, and nothing is written. A source in
+// `handed` whose bytes still hash the same is converted from its frames there, not decoded again.
 build_result build_project(const skin_project& project, const std::vector<project_problem>& loaded,
-                           const build_options& options);
+                           const build_options& options, const decoded_sources& handed = {});
 
 // The blocks of one entry, one slot per frame (image, frame, frame_count, series and side set, not
 // numbered), converted as build would but with `dither` in place of the entry's own; nothing is

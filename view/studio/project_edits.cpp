@@ -3,9 +3,11 @@
 
 #include <algorithm>
 #include <optional>
+#include <utility>
 
 #include "support/file_io.h"
 #include "support/utf8_path.h"
+#include "view/common/checksum.h"
 #include "view/common/convert.h"
 #include "view/decode/decode_image.h"
 #include "view/project/init_project.h"
@@ -20,29 +22,6 @@ namespace {
 constexpr const char* art_folder = "art";
 // Tries of "name-2.png", "name-3.png", ... before an upload gives up finding a free name.
 constexpr int max_name_tries = 1000;
-
-// Whether `name` may name entry `except` (or a new one): a C name unlike every other entry's.
-std::string name_problem(const skin_project& project, const std::string& name, std::size_t except)
-{
-    if (!is_c_identifier(c_name(name)))
-        return "\"" + name + "\" gives no C name: use letters, digits, '_', '-' or ' ', not a digit first";
-    for (std::size_t e = 0; e < project.entries.size(); ++e)
-        if (e != except && c_name(project.entries[e].name) == c_name(name))
-            return "\"" + name + "\" is taken by " +
-                   std::string(project.entries[e].icon ? "icon" : "picture") + " \"" +
-                   project.entries[e].name + "\"";
-    return {};
-}
-
-// An entry name from an upload's file name: "Low battery.png" gives "low_battery", made unique.
-std::string name_for_upload(const skin_project& project, const std::string& file_name)
-{
-    const std::string base = entry_name_from(std::string_view(file_name).substr(0, file_name.rfind('.')));
-    std::string name = base;
-    for (int n = 2; !name_problem(project, name, project.entries.size()).empty() && n < max_name_tries; ++n)
-        name = base + "_" + std::to_string(n);
-    return name;
-}
 
 // Whether `path` is the file that one of `own`'s sources names.
 bool is_own_source(const fs::path& folder, const project_entry* own, const fs::path& path)
@@ -70,18 +49,21 @@ bool keep_for_undo(const fs::path& folder, const fs::path& path, edit_history& h
 
 // Saves an upload that decodes as art/<its name>, never over a file that is not `own`'s source;
 // `own`'s file of that name is moved into the history folder. Gives the path to put in skin.toml,
-// or nothing with `error` set. What it did to files is added to `made`.
-std::optional<std::string> save_upload(const fs::path& folder, const http_request& request,
+// or nothing with `error` set. What it did to files is added to `made`, and its frames, for the
+// build, to `decoded`.
+std::optional<std::string> save_upload(const fs::path& folder, const page_edit& edit,
                                        const project_entry* own, edit_history& history,
-                                       std::vector<file_move>& made, std::string& error)
+                                       std::vector<file_move>& made, decoded_sources& decoded,
+                                       std::string& error)
 {
-    const std::string file_name = safe_file_name(query_value(request, "name"));
-    if (request.body.empty()) {
+    const std::string& file_name = edit.file_name;
+    if (edit.upload.empty()) {
         error = file_name + ": the file is empty";
         return std::nullopt;
     }
     std::string decode_error;
-    if (decode_frames(body_bytes(request), decode_error).empty()) {
+    std::vector<rgba_image> frames = decode_frames(edit.upload, decode_error);
+    if (frames.empty()) {
         error = file_name + ": " + decode_error + "; nothing was changed";
         return std::nullopt;
     }
@@ -108,11 +90,12 @@ std::optional<std::string> save_upload(const fs::path& folder, const http_reques
         }
         // Undo moves the upload there, and redo back.
         const std::optional<fs::path> slot = history_slot(folder, history, at);
-        if (!slot || replace_file(at, body_bytes(request)) != save_outcome::saved) {
+        if (!slot || replace_file(at, edit.upload) != save_outcome::saved) {
             error = relative + ": cannot be written";
             return std::nullopt;
         }
         made.push_back({*slot, at});
+        decoded[relative] = {.hash = content_hash(edit.upload), .frames = std::move(frames)};
         return relative;
     }
     error = file_name + ": no free name for it in " + art_folder;
@@ -157,121 +140,173 @@ std::optional<std::string> move_adopted_bmp(const fs::path& folder, const projec
     return std::nullopt;
 }
 
-bool set_options(const fs::path& folder, const http_request& request, project_entry& entry,
-                 std::vector<file_move>& made, std::string& error)
+// An entry's options set. Dither and background do not apply to a BMP taken as it is: choosing
+// one imports it, from art/ where it is moved first.
+bool apply_options(const fs::path& folder, const entry_options& options, project_entry& entry,
+                   std::vector<file_move>& made, std::string& error)
 {
-    const std::string dither = query_value(request, "dither");
-    const std::string background = query_value(request, "background");
-    if (dither == "default") {
-        entry.dither.reset();
-    } else if (!dither.empty()) {
-        entry.dither = parse_dither(dither);
-        if (!entry.dither) {
-            error = "dither must be none, floyd-steinberg or ordered";
-            return false;
-        }
-    }
-    rgb_colour colour{};
-    if (background == "default") {
-        entry.background.reset();
-    } else if (!background.empty()) {
-        if (!parse_colour(background, colour)) {
-            error = "background must be a colour #RRGGBB";
-            return false;
-        }
-        entry.background = colour;
-    }
-    // Dither and background do not apply to a BMP taken as it is: choosing one imports it.
-    if (entry.as_is && (!dither.empty() || !background.empty())) {
+    set_options(entry, options);
+    if (entry.as_is && (options.dither || options.background)) {
         const std::optional<std::string> moved = move_adopted_bmp(folder, entry, made, error);
         if (!moved)
             return false;
-        entry.sources = {*moved};
-        entry.as_is = false;
+        set_source(entry, *moved);
     }
     return true;
 }
 
+// The edit that a request's path names, if any.
+std::optional<edit_kind> kind_of_edit(const std::string& path)
+{
+    const std::pair<const char*, edit_kind> kinds[] = {
+        {"/api/add", edit_kind::add},       {"/api/options", edit_kind::options},
+        {"/api/rename", edit_kind::rename}, {"/api/move", edit_kind::move},
+        {"/api/remove", edit_kind::remove}, {"/api/source", edit_kind::source},
+    };
+    for (const auto& [name, kind] : kinds)
+        if (path == name)
+            return kind;
+    return std::nullopt;
+}
+
 } // namespace
 
-bool apply_edit(const fs::path& folder, const http_request& request, skin_project& project,
-                edit_history& history, std::vector<file_move>& made, std::string& error)
+edit_refusal read_edit(const http_request& request, std::size_t entries, page_edit& edit)
 {
-    const std::string& path = request.path;
-    if (path == "/api/add") {
-        const std::string kind = query_value(request, "kind");
-        if (kind != "picture" && kind != "icon") {
-            error = "add a picture or an icon";
-            return false;
+    edit = {};
+    const std::optional<edit_kind> kind = kind_of_edit(request.path);
+    if (kind == edit_kind::add || kind == edit_kind::source) {
+        edit.file_name = safe_file_name(query_value(request, "name"));
+        edit.upload = body_bytes(request);
+    }
+    if (kind == edit_kind::add) {
+        const std::string series = query_value(request, "kind");
+        edit.kind = edit_kind::add;
+        edit.icon = series == "icon";
+        return series == "picture" || series == "icon" ? edit_refusal::none : edit_refusal::no_such_kind;
+    }
+    // The entry first, whatever the edit: the page is told of an unknown edit only on a known entry.
+    edit.entry = query_index(request, "entry", entries);
+    if (!edit.entry)
+        return edit_refusal::no_such_entry;
+    if (!kind)
+        return edit_refusal::no_such_edit;
+    edit.kind = *kind;
+    if (edit.kind == edit_kind::options) {
+        const std::string dither = query_value(request, "dither");
+        const std::string background = query_value(request, "background");
+        if (dither == "default") {
+            edit.options.dither = dither_choice{};
+        } else if (!dither.empty()) {
+            const std::optional<dither_method> method = parse_dither(dither);
+            if (!method)
+                return edit_refusal::bad_dither;
+            edit.options.dither = method;
         }
-        const std::optional<std::string> source = save_upload(folder, request, nullptr, history, made, error);
-        if (!source)
-            return false;
-        project_entry entry{.name = name_for_upload(project, safe_file_name(query_value(request, "name"))),
-                            .icon = kind == "icon",
-                            .sources = {*source}};
-        project.entries.push_back(std::move(entry));
-        return true;
-    }
-    const std::optional<std::size_t> e = query_index(request, "entry", project.entries.size());
-    if (!e) {
-        error = "no such entry";
-        return false;
-    }
-    project_entry& entry = project.entries[*e];
-    if (path == "/api/options")
-        return set_options(folder, request, entry, made, error);
-    if (path == "/api/rename") {
-        const std::string name = query_value(request, "name");
-        error = name_problem(project, name, *e);
-        if (error.empty())
-            entry.name = name;
-        return error.empty();
-    }
-    if (path == "/api/remove") {
-        project.entries.erase(project.entries.begin() + static_cast<std::ptrdiff_t>(*e));
-        return true;
-    }
-    if (path == "/api/move") {
-        const std::optional<std::size_t> to = query_index(request, "to", project.entries.size());
-        if (!to) {
-            error = "no such place";
-            return false;
+        rgb_colour colour{};
+        if (background == "default") {
+            edit.options.background = colour_choice{};
+        } else if (!background.empty()) {
+            if (!parse_colour(background, colour))
+                return edit_refusal::bad_background;
+            edit.options.background = colour;
         }
+    }
+    if (edit.kind == edit_kind::rename)
+        edit.name = query_value(request, "name");
+    if (edit.kind == edit_kind::move) {
+        edit.to = query_index(request, "to", entries);
+        if (!edit.to)
+            return edit_refusal::no_such_place;
         // With a series named, the entry joins it there: a picture dropped among the icons.
         const std::string series = query_value(request, "series");
-        if (series != "" && series != "picture" && series != "icon") {
-            error = "no such series";
-            return false;
-        }
-        project_entry moved = std::move(entry);
-        moved.icon = series.empty() ? moved.icon : series == "icon";
-        project.entries.erase(project.entries.begin() + static_cast<std::ptrdiff_t>(*e));
-        project.entries.insert(project.entries.begin() + static_cast<std::ptrdiff_t>(*to), std::move(moved));
-        return true;
+        if (series != "" && series != "picture" && series != "icon")
+            return edit_refusal::no_such_series;
+        if (!series.empty())
+            edit.to_icons = series == "icon";
     }
-    if (path == "/api/source") {
-        const std::optional<std::string> source = save_upload(folder, request, &entry, history, made, error);
+    return edit_refusal::none;
+}
+
+std::string refusal_text(edit_refusal refusal)
+{
+    switch (refusal) {
+    case edit_refusal::none:
+        return {};
+    case edit_refusal::no_such_edit:
+        return "no such edit";
+    case edit_refusal::no_such_entry:
+        return "no such entry";
+    case edit_refusal::no_such_kind:
+        return "add a picture or an icon";
+    case edit_refusal::bad_dither:
+        return "dither must be none, floyd-steinberg or ordered";
+    case edit_refusal::bad_background:
+        return "background must be a colour #RRGGBB";
+    case edit_refusal::no_such_place:
+        return "no such place";
+    case edit_refusal::no_such_series:
+        return "no such series";
+    }
+    return {};
+}
+
+bool apply_edit(const fs::path& folder, const page_edit& edit, skin_project& project, edit_history& history,
+                std::vector<file_move>& made, decoded_sources& decoded, std::string& error)
+{
+    if (edit.kind == edit_kind::add) {
+        const std::optional<std::string> source =
+            save_upload(folder, edit, nullptr, history, made, decoded, error);
         if (!source)
             return false;
-        if (!move_adopted_bmp(folder, entry, made, error))
-            return false;
-        entry.sources = {*source};
-        entry.as_is = false;
+        add_entry(project, edit.icon, entry_name_from(edit.file_name.substr(0, edit.file_name.rfind('.'))),
+                  *source);
         return true;
     }
-    error = "no such edit";
+    const std::size_t e = edit.entry.value();
+    project_entry& entry = project.entries.at(e);
+    switch (edit.kind) {
+    case edit_kind::add:
+        break;
+    case edit_kind::options:
+        return apply_options(folder, edit.options, entry, made, error);
+    case edit_kind::rename:
+        return rename_entry(project, e, edit.name.value_or(""), error);
+    case edit_kind::remove:
+        remove_entry(project, e);
+        return true;
+    case edit_kind::move:
+        move_entry(project, e, edit.to.value(), edit.to_icons);
+        return true;
+    case edit_kind::source: {
+        const std::optional<std::string> source =
+            save_upload(folder, edit, &entry, history, made, decoded, error);
+        if (!source || !move_adopted_bmp(folder, entry, made, error))
+            return false;
+        set_source(entry, *source);
+        return true;
+    }
+    }
     return false;
 }
 
-std::string edit_label(const http_request& request)
+std::string edit_label(const page_edit& edit)
 {
-    const std::string& path = request.path;
-    if (path == "/api/options")
-        return query_value(request, "dither").empty() ? "background" : "dither";
-    if (path == "/api/source")
+    switch (edit.kind) {
+    case edit_kind::add:
+        return "add";
+    case edit_kind::options:
+        return edit.options.dither ? "dither" : "background";
+    case edit_kind::rename:
+        return "rename";
+    case edit_kind::move:
+        return "move";
+    case edit_kind::remove:
+        return "remove";
+    case edit_kind::source:
         return "replace artwork";
-    return path.substr(path.rfind('/') + 1); // add, rename, move, remove
+    }
+    return {};
 }
 
 bool start_project(const fs::path& folder, std::string& error)

@@ -68,8 +68,9 @@ std::string shown_problem(const studio_state& state, const project_problem& prob
     return problem_line(problem, state.folder);
 }
 
-// Reads skin.toml and builds it as `skinview build` does; the last good build stays on a failure.
-void load_and_build(studio_state& state)
+// Reads skin.toml and builds it as `skinview build` does, taking the sources in `handed` as
+// decoded already; the last good build stays on a failure.
+void load_and_build(studio_state& state, const decoded_sources& handed = {})
 {
     state.problems.clear();
     state.has_project = fs::exists(state.folder / project_file_name);
@@ -82,7 +83,7 @@ void load_and_build(studio_state& state)
     if (state.has_project) {
         std::vector<project_problem> problems;
         loaded = load_project(state.folder / project_file_name, state.project, problems);
-        build_result result = build_project(state.project, problems, {.inside_only = true});
+        build_result result = build_project(state.project, problems, {.inside_only = true}, handed);
         if (result.problems.empty()) {
             state.build = std::move(result);
             state.built_names.clear();
@@ -388,54 +389,79 @@ http_response palette_download_response(std::string_view format)
                          : attachment(bytes, "skin-palette." + std::string(format));
 }
 
-// Writes `text` over skin.toml while it still holds what was loaded. Nothing when it did; else the
-// answer, the file moves `made` taken back, and a file changed meanwhile reloaded.
-std::optional<http_response> save_text(studio_state& state, const std::string& text,
-                                       const std::vector<file_move>& made)
+// Why an edit (or an undo) was not saved: the page's answer, and whether skin.toml changed on disk
+// meanwhile and is to be read again.
+struct refused_edit {
+    http_response answer;
+    bool reload = false;
+};
+
+// The answer to an edit that was not saved: the file moves `made` taken back, here for every
+// refusal, and then a skin.toml changed meanwhile read again.
+http_response answer_refusal(studio_state& state, const std::vector<file_move>& made, refused_edit refusal)
 {
-    if (!path_inside(state.folder, project_file_name)) {
-        take_back(made);
-        return text_response(
+    take_back(made);
+    if (refusal.reload)
+        load_and_build(state);
+    return std::move(refusal.answer);
+}
+
+// Writes `text` over skin.toml while it still holds what was loaded. Nothing when it did; else why not.
+std::optional<refused_edit> save_text(const studio_state& state, const std::string& text)
+{
+    if (!path_inside(state.folder, project_file_name))
+        return refused_edit{text_response(
             409, std::string(project_file_name) +
-                     ": a link out of the project folder: the studio writes nothing outside it\n");
-    }
+                     ": a link out of the project folder: the studio writes nothing outside it\n")};
     switch (save_project_text(state.folder / project_file_name, state.project.text, text)) {
     case project_save::saved:
         return std::nullopt;
     case project_save::changed_meanwhile:
-        take_back(made);
-        load_and_build(state);
-        return text_response(409, std::string(project_file_name) +
-                                      " changed on disk meanwhile: reloaded, and the edit was not saved\n");
+        return refused_edit{text_response(409, std::string(project_file_name) +
+                                                   " changed on disk meanwhile: reloaded, and the edit was "
+                                                   "not saved\n"),
+                            true};
     case project_save::cannot_write:
         break;
     }
-    take_back(made);
-    return text_response(500, "cannot write skin.toml\n");
+    return refused_edit{text_response(500, "cannot write skin.toml\n")};
+}
+
+// Makes the edit on a copy of the project and on its files, adding what it moved to `made` and
+// what it decoded to `decoded`, and writes skin.toml as `text`. Nothing when it did; else why not.
+std::optional<refused_edit> make_edit(studio_state& state, const page_edit& edit,
+                                      std::vector<file_move>& made, decoded_sources& decoded,
+                                      std::string& text)
+{
+    skin_project edited = state.project;
+    std::string error;
+    if (!apply_edit(state.folder, edit, edited, state.history, made, decoded, error))
+        return refused_edit{text_response(422, error + "\n")};
+    std::optional<std::string> written = edited_text(state.project, edited);
+    if (!written)
+        return refused_edit{
+            text_response(409, std::string(project_file_name) +
+                                   " writes an entry as an inline table, which the studio "
+                                   "cannot edit without rewriting the file: edit it by hand\n")};
+    text = std::move(*written);
+    return save_text(state, text);
 }
 
 // Makes the edit on the project and its files, writes skin.toml, rebuilds, and keeps it to undo.
 http_response save_and_build(studio_state& state, const http_request& request)
 {
-    skin_project edited = state.project;
+    page_edit edit;
+    if (const edit_refusal refusal = read_edit(request, state.project.entries.size(), edit);
+        refusal != edit_refusal::none)
+        return text_response(422, refusal_text(refusal) + "\n");
     std::vector<file_move> made;
-    std::string error;
-    if (!apply_edit(state.folder, request, edited, state.history, made, error)) {
-        take_back(made);
-        return text_response(422, error + "\n");
-    }
-    const std::optional<std::string> text = edited_text(state.project, edited);
-    if (!text) {
-        take_back(made);
-        return text_response(409, std::string(project_file_name) +
-                                      " writes an entry as an inline table, which the studio cannot edit "
-                                      "without rewriting the file: edit it by hand\n");
-    }
-    if (std::optional<http_response> refusal = save_text(state, *text, made))
-        return *refusal;
-    if (*text != state.project.text || !made.empty()) // choosing what was chosen is nothing to undo
-        remember(state.history, {edit_label(request), state.project.text, *text, std::move(made)});
-    load_and_build(state);
+    decoded_sources decoded; // an upload's frames, which the build need not decode again
+    std::string text;
+    if (std::optional<refused_edit> refusal = make_edit(state, edit, made, decoded, text))
+        return answer_refusal(state, made, std::move(*refusal));
+    if (text != state.project.text || !made.empty()) // choosing what was chosen is nothing to undo
+        remember(state.history, {edit_label(edit), state.project.text, text, std::move(made)});
+    load_and_build(state, decoded);
     return json_response(state_json(state));
 }
 
@@ -450,9 +476,8 @@ http_response undo_or_redo(studio_state& state, bool undo)
         make_moves(state.folder, state.history, undo ? reversed(from.back().moves) : from.back().moves);
     if (!made)
         return text_response(500, "cannot move the artwork back: nothing was changed\n");
-    if (std::optional<http_response> refusal =
-            save_text(state, undo ? from.back().before : from.back().after, *made))
-        return *refusal;
+    if (std::optional<refused_edit> refusal = save_text(state, undo ? from.back().before : from.back().after))
+        return answer_refusal(state, *made, std::move(*refusal));
     (undo ? state.history.redo : state.history.undo).push_back(std::move(from.back()));
     from.pop_back();
     load_and_build(state);

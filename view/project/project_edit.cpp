@@ -1,0 +1,66 @@
+// The page's changes of a project in memory; skin.toml is written from the result by edited_text.
+#include "view/project/project_edit.h"
+
+#include <utility>
+
+namespace {
+
+// Tries of "name_2", "name_3", ... before a new entry keeps a name that is taken.
+constexpr int max_name_tries = 1000;
+
+} // namespace
+
+std::string name_problem(const skin_project& project, const std::string& name, std::size_t except)
+{
+    if (!is_c_identifier(c_name(name)))
+        return "\"" + name + "\" gives no C name: use letters, digits, '_', '-' or ' ', not a digit first";
+    for (std::size_t e = 0; e < project.entries.size(); ++e)
+        if (e != except && c_name(project.entries[e].name) == c_name(name))
+            return "\"" + name + "\" is taken by " +
+                   std::string(project.entries[e].icon ? "icon" : "picture") + " \"" +
+                   project.entries[e].name + "\"";
+    return {};
+}
+
+bool rename_entry(skin_project& project, std::size_t entry, const std::string& name, std::string& problem)
+{
+    problem = name_problem(project, name, entry);
+    if (problem.empty())
+        project.entries[entry].name = name;
+    return problem.empty();
+}
+
+void move_entry(skin_project& project, std::size_t from, std::size_t to, std::optional<bool> icon)
+{
+    project_entry moved = std::move(project.entries[from]);
+    moved.icon = icon.value_or(moved.icon);
+    project.entries.erase(project.entries.begin() + static_cast<std::ptrdiff_t>(from));
+    project.entries.insert(project.entries.begin() + static_cast<std::ptrdiff_t>(to), std::move(moved));
+}
+
+void remove_entry(skin_project& project, std::size_t entry)
+{
+    project.entries.erase(project.entries.begin() + static_cast<std::ptrdiff_t>(entry));
+}
+
+void set_options(project_entry& entry, const entry_options& options)
+{
+    if (options.dither)
+        entry.dither = *options.dither;
+    if (options.background)
+        entry.background = *options.background;
+}
+
+void set_source(project_entry& entry, const std::string& source)
+{
+    entry.sources = {source};
+    entry.as_is = false;
+}
+
+void add_entry(skin_project& project, bool icon, const std::string& base, const std::string& source)
+{
+    std::string name = base;
+    for (int n = 2; !name_problem(project, name, project.entries.size()).empty() && n < max_name_tries; ++n)
+        name = base + "_" + std::to_string(n);
+    project.entries.push_back({.name = name, .icon = icon, .sources = {source}});
+}
