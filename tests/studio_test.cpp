@@ -567,7 +567,7 @@ TEST_F(studio_test, refuses_an_edit_it_cannot_make_saying_why)
         const char* answer;
     } cases[] = {
         {"/api/resize", {{"entry", "0"}}, "", "no such edit\n"},
-        {"/api/resize", {}, "", "no such entry\n"},
+        {"/api/resize", {}, "", "no such edit\n"},
         {"/api/remove", {{"entry", "2"}}, "", "no such entry\n"},
         {"/api/source", {{"entry", "-1"}, {"name", "a.bmp"}}, dot, "no such entry\n"},
         {"/api/add", {{"kind", "sound"}, {"name", "a.bmp"}}, dot, "add a picture or an icon\n"},

@@ -15,6 +15,7 @@
 #include "skin/skin.h"
 #include "support/file_io.h"
 #include "support/utf8_path.h"
+#include "view/common/convert.h"
 #include "view/common/perceptual_error.h"
 #include "view/common/render.h"
 #include "view/common/skin_folder.h"
@@ -204,8 +205,10 @@ std::vector<std::uint8_t> original_of(const skin_project& project, project_slot&
         return std::move(slot.image.source);
     const project_entry& entry = project.entries[slot.entry];
     if (entry.as_is) {
+        // Read as build reads a source: a regular file of bounded size, whatever is there now.
+        std::string error;
         const std::vector<std::uint8_t> file =
-            read_file_bytes(source_path(project, entry.sources.at(slot.frame)));
+            read_source(source_path(project, entry.sources.at(slot.frame)), error);
         return bitmap_true_colours(file, try_convert_bitmap(file).layout);
     }
     auto [at, fresh] = converted.try_emplace(slot.entry);

@@ -8,8 +8,8 @@ namespace {
 // Tries of "name_2", "name_3", ... before a new entry keeps a name that is taken.
 constexpr int max_name_tries = 1000;
 
-} // namespace
-
+// Why `name` may not name entry `except` (or, with `except` past the last, a new one): it gives no
+// C name, or another entry's. Empty when it may.
 std::string name_problem(const skin_project& project, const std::string& name, std::size_t except)
 {
     if (!is_c_identifier(c_name(name)))
@@ -21,6 +21,8 @@ std::string name_problem(const skin_project& project, const std::string& name, s
                    project.entries[e].name + "\"";
     return {};
 }
+
+} // namespace
 
 bool rename_entry(skin_project& project, std::size_t entry, const std::string& name, std::string& problem)
 {

@@ -18,10 +18,6 @@ struct entry_options {
     std::optional<colour_choice> background;
 };
 
-// Why `name` may not name entry `except` (or, with `except` past the last, a new one): it gives no
-// C name, or another entry's. Empty when it may.
-std::string name_problem(const skin_project& project, const std::string& name, std::size_t except);
-
 // Renames entry `entry`; false, with `problem` for the page, when the name cannot be its.
 bool rename_entry(skin_project& project, std::size_t entry, const std::string& name, std::string& problem);
 

@@ -1,5 +1,5 @@
 // The studio's edits of the project in memory, and the uploads they save into the folder.
-#include "view/studio/project_edits.h"
+#include "view/studio/page_edits.h"
 
 #include <algorithm>
 #include <optional>
@@ -185,12 +185,11 @@ edit_refusal read_edit(const http_request& request, std::size_t entries, page_ed
         edit.icon = series == "icon";
         return series == "picture" || series == "icon" ? edit_refusal::none : edit_refusal::no_such_kind;
     }
-    // The entry first, whatever the edit: the page is told of an unknown edit only on a known entry.
+    if (!kind)
+        return edit_refusal::no_such_edit;
     edit.entry = query_index(request, "entry", entries);
     if (!edit.entry)
         return edit_refusal::no_such_entry;
-    if (!kind)
-        return edit_refusal::no_such_edit;
     edit.kind = *kind;
     if (edit.kind == edit_kind::options) {
         const std::string dither = query_value(request, "dither");
