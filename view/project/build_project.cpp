@@ -17,6 +17,7 @@
 #include "view/common/skin_header.h"
 #include "view/decode/decode_image.h"
 #include "view/project/build_record.h"
+#include "view/project/output_owner.h"
 #include "view/project/watch.h"
 
 namespace fs = std::filesystem;
@@ -37,8 +38,8 @@ struct build_state {
     fs::path out;
     build_record last;
     build_record next;
-    std::map<std::uint64_t, std::string> written_by_hash;                 // last build's files
-    std::map<std::string, std::optional<std::vector<std::uint8_t>>> disk; // output files read so far
+    std::map<std::uint64_t, std::string> written_by_hash; // last build's files
+    disk_files disk;                                      // output files read so far
     build_result& result;
     const decoded_sources* handed = nullptr; // sources decoded already, not owned
 };
@@ -63,18 +64,6 @@ std::uint64_t hash_value(std::uint64_t hash, std::uint64_t value)
     for (std::size_t i = 0; i < 8; ++i)
         bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
     return content_hash(bytes, hash);
-}
-
-// The bytes of an output file as they are now, read once; null when there is no such file.
-const std::vector<std::uint8_t>* on_disk(build_state& state, const std::string& name)
-{
-    auto [at, fresh] = state.disk.try_emplace(name);
-    if (fresh) {
-        std::error_code code;
-        if (fs::is_regular_file(state.out / name, code))
-            at->second = read_file_bytes(state.out / name);
-    }
-    return at->second ? &*at->second : nullptr;
 }
 
 // A problem of the `index`-th entry, told at its line with its label.
@@ -129,7 +118,7 @@ std::vector<converted_image> cached_frames(build_state& state, std::uint64_t key
         const auto name = state.written_by_hash.find(hash);
         if (name == state.written_by_hash.end())
             return {};
-        const std::vector<std::uint8_t>* bytes = on_disk(state, name->second);
+        const std::vector<std::uint8_t>* bytes = on_disk(state.disk, state.out, name->second);
         if (bytes == nullptr || content_hash(*bytes) != hash)
             return {};
         frames.push_back(device_block(*bytes));
@@ -367,225 +356,6 @@ planned_output output_of(std::string name, std::vector<std::uint8_t> bytes)
     return {std::move(name), std::move(bytes), hash};
 }
 
-// The entry whose source is the file at `path`, however it is spelt: another case on a file system
-// that ignores case, or a link, still names the same file.
-const project_entry* source_at(const std::map<std::string, const project_entry*>& sources,
-                               const fs::path& path)
-{
-    if (const auto found = sources.find(path_text(fs::absolute(path))); found != sources.end())
-        return found->second;
-    std::error_code code;
-    for (const auto& [text, entry] : sources)
-        if (fs::equivalent(path_from_utf8(text), path, code))
-            return entry;
-    return nullptr;
-}
-
-// What kind of directory entry a path names, looked at without opening it.
-enum class entry_kind : std::uint8_t { absent, file, not_a_file, link, dangling_link };
-
-// The kind of `path`; a link is looked through to its final target, given in `target`.
-entry_kind kind_of(const fs::path& path, fs::path& target)
-{
-    std::error_code code;
-    const fs::file_status own = fs::symlink_status(path, code);
-    if (!fs::exists(own))
-        return entry_kind::absent;
-    if (!fs::is_symlink(own))
-        return fs::is_regular_file(own) ? entry_kind::file : entry_kind::not_a_file;
-    const fs::file_status end = fs::status(path, code);
-    if (!fs::exists(end))
-        return entry_kind::dangling_link;
-    target = fs::canonical(path, code);
-    return fs::is_regular_file(end) && !code ? entry_kind::link : entry_kind::not_a_file;
-}
-
-// Whether `path` lies inside `folder` (both as the file system resolves them).
-bool lies_inside(const fs::path& path, const fs::path& folder)
-{
-    std::error_code code;
-    const fs::path base = fs::weakly_canonical(folder, code);
-    const fs::path relative = fs::weakly_canonical(path, code).lexically_relative(base);
-    return !code && !relative.empty() && *relative.begin() != "..";
-}
-
-// Who a path that build would write or remove belongs to.
-enum class path_owner : std::uint8_t {
-    absent,
-    ours,          // in build's record, and unchanged since (through a link too)
-    ours_changed,  // in build's record, changed since
-    foreign,       // a file that build did not write
-    source,        // a source of the project, under whatever name
-    not_a_file,    // a folder, FIFO, device or socket: never opened, so nothing can hang
-    link,          // a link to a file that build did not write
-    dangling_link, // a link to nothing: writing would create its target, wherever it points
-    outside,       // a link out of the folder, where inside_only forbids writing
-};
-
-// What is at a path build would write or remove; build decides from this alone.
-struct in_the_way {
-    path_owner owner = path_owner::absent;
-    const project_entry* source = nullptr; // for path_owner::source
-    bool folder = false;                   // for path_owner::not_a_file
-};
-
-// What kind of entry is at `path`, for the files that build owns by their name alone (the record,
-// the depfile): only what is no file, or a link to nothing, is in the way.
-in_the_way kind_owner(const fs::path& path, entry_kind& kind, fs::path& target)
-{
-    kind = kind_of(path, target);
-    std::error_code code;
-    if (kind == entry_kind::not_a_file)
-        return {.owner = path_owner::not_a_file, .folder = fs::is_directory(path, code)};
-    if (kind == entry_kind::dangling_link)
-        return {.owner = path_owner::dangling_link};
-    return {};
-}
-
-// What is in the way of the record or the depfile, build's by their names: something that is no
-// file, a link to nothing, or (for inside_only) a link out of the output folder.
-in_the_way fixed_owner(const fs::path& path, const build_options& options, const fs::path& out)
-{
-    fs::path target;
-    entry_kind kind = entry_kind::absent;
-    const in_the_way found = kind_owner(path, kind, target);
-    if (kind == entry_kind::link && options.inside_only && !lies_inside(target, out))
-        return {.owner = path_owner::outside};
-    return found;
-}
-
-in_the_way what_is_at(build_state& state, const std::string& name, const build_options& options,
-                      const std::map<std::string, const project_entry*>& sources)
-{
-    const fs::path path = state.out / name;
-    fs::path target;
-    entry_kind kind = entry_kind::absent;
-    if (const in_the_way found = kind_owner(path, kind, target);
-        found.owner != path_owner::absent || kind == entry_kind::absent)
-        return found;
-    if (const project_entry* source = source_at(sources, path))
-        return {.owner = path_owner::source, .source = source};
-    if (kind == entry_kind::link && options.inside_only && !lies_inside(target, state.out))
-        return {.owner = path_owner::outside};
-    const std::vector<std::uint8_t>* now = on_disk(state, name);
-    const auto known = state.last.files.find(name);
-    const bool ours =
-        now != nullptr && known != state.last.files.end() && known->second == content_hash(*now);
-    if (kind == entry_kind::link)
-        return {.owner = ours ? path_owner::ours : path_owner::link};
-    if (known == state.last.files.end())
-        return {.owner = path_owner::foreign};
-    return {.owner = ours ? path_owner::ours : path_owner::ours_changed};
-}
-
-// Whether build may replace (or remove) what is there.
-bool may_touch(const in_the_way& found, bool force)
-{
-    switch (found.owner) {
-    case path_owner::absent:
-    case path_owner::ours:
-        return true;
-    case path_owner::ours_changed:
-    case path_owner::foreign:
-    case path_owner::link:
-        return force;
-    case path_owner::source:
-    case path_owner::not_a_file:
-    case path_owner::dangling_link:
-    case path_owner::outside:
-        return false;
-    }
-    return false;
-}
-
-// Why build leaves `path` alone: "WHAT[, and skinpack would read it WHY]: WHAT TO DO".
-std::string refusal_text(const in_the_way& found, bool removing, const char* why)
-{
-    const std::string reads = removing ? std::string(", and skinpack would read it ") + why : std::string();
-    const std::string give_force =
-        std::string(": move it away, or give --force to ") + (removing ? "remove it" : "replace it");
-    switch (found.owner) {
-    case path_owner::absent:
-    case path_owner::ours:
-        return {};
-    case path_owner::ours_changed:
-        return "changed since skinview build wrote it" + reads + give_force;
-    case path_owner::foreign:
-        return "not written by skinview build" + reads + give_force;
-    case path_owner::link:
-        return "a link to a file that skinview build did not write" + reads + give_force;
-    case path_owner::source:
-        return "is the source of " + entry_label(*found.source) + reads +
-               (removing ? ": move it elsewhere" : ": move that source elsewhere and name it there first");
-    case path_owner::not_a_file:
-        return (found.folder ? "is a folder" : "not a regular file") + reads + ": move it away";
-    case path_owner::dangling_link:
-        return "a link to nothing" + reads + ": build makes no file through it: remove the link";
-    case path_owner::outside:
-        return "a link out of the project folder" + reads +
-               ": the studio writes nothing outside it: remove the link";
-    }
-    return {};
-}
-
-// That build leaves `path` alone, and why.
-void refuse(build_state& state, const fs::path& path, const in_the_way& found, bool removing, const char* why)
-{
-    report_file(state, path, problem_kind::in_the_way, refusal_text(found, removing, why));
-}
-
-// Whether the output may take its new bytes: unchanged, absent, or as build last wrote it.
-void check_output(build_state& state, planned_output& output, const build_options& options,
-                  const std::map<std::string, const project_entry*>& sources)
-{
-    const in_the_way found = what_is_at(state, output.name, options, sources);
-    const bool readable = found.owner != path_owner::not_a_file && found.owner != path_owner::dangling_link;
-    const std::vector<std::uint8_t>* now = readable ? on_disk(state, output.name) : nullptr;
-    if (now != nullptr && *now == output.bytes) {
-        state.next.files[output.name] = output.hash;
-        return;
-    }
-    if (!may_touch(found, options.force)) {
-        refuse(state, state.out / output.name, found, false, "");
-        return;
-    }
-    output.write = true;
-}
-
-// The numbered BMPs that must go: those of the last build the project no longer needs, and any
-// file that skinpack would read after the last picture or icon.
-std::vector<std::string> plan_removals(build_state& state, const skin_contents& contents,
-                                       const build_options& options,
-                                       const std::map<std::string, const project_entry*>& sources)
-{
-    std::set<std::string> needed;
-    unsigned pictures = 0;
-    unsigned icons = 0;
-    for (const image_place& image : contents.images) {
-        needed.insert(image.file_name);
-        ++(image.icon ? icons : pictures);
-    }
-    std::vector<std::string> removals;
-    const auto remove = [&](const std::string& name, const char* why) {
-        const in_the_way found = what_is_at(state, name, options, sources);
-        if (found.owner == path_owner::absent)
-            return;
-        if (may_touch(found, options.force))
-            removals.push_back(name);
-        else
-            refuse(state, state.out / name, found, true, why);
-    };
-    for (const auto& [name, hash] : state.last.files)
-        if (name.ends_with(".bmp") && !needed.contains(name))
-            remove(name, "as part of the skin");
-    for (const auto& [icon, next] : {std::pair{false, pictures}, std::pair{true, icons}}) {
-        const std::string name = numbered_name(icon, next);
-        if (!state.last.files.contains(name))
-            remove(name, "after the project's last image");
-    }
-    return removals;
-}
-
 // Replaces `path` with `bytes` unless it already holds them.
 bool save_if_changed(const fs::path& path, std::span<const std::uint8_t> bytes)
 {
@@ -597,10 +367,10 @@ bool save_if_changed(const fs::path& path, std::span<const std::uint8_t> bytes)
 
 // Every output in the order written, the images before the skin made of them, each checked
 // against what is on disk.
-std::vector<planned_output> plan_outputs(build_state& state, const build_options& options,
-                                         const std::vector<planned_slot>& slots, skin_contents contents,
-                                         const std::map<std::string, const project_entry*>& sources)
+std::vector<planned_output> plan_outputs(build_state& state, output_folder& folder,
+                                         const std::vector<planned_slot>& slots, skin_contents contents)
 {
+    const build_options& options = folder.options;
     const build_result& result = state.result;
     std::vector<planned_output> outputs;
     for (const planned_slot& planned : slots) {
@@ -618,8 +388,12 @@ std::vector<planned_output> plan_outputs(build_state& state, const build_options
     outputs.push_back(output_of("skin.json", text_bytes(skin_json(contents))));
     if (options.embed)
         outputs.push_back(output_of("skin_data.c", text_bytes(skin_data_text(result.skin))));
-    for (planned_output& output : outputs)
-        check_output(state, output, options, sources);
+    for (planned_output& output : outputs) {
+        const output_check check = check_output(folder, output.name, output.bytes);
+        if (check == output_check::unchanged)
+            state.next.files[output.name] = output.hash;
+        output.write = check == output_check::write;
+    }
     for (const auto& [name, hash] : state.last.files) // other files of earlier builds stay known
         if (!name.ends_with(".bmp") && !state.next.files.contains(name) &&
             std::none_of(outputs.begin(), outputs.end(),
@@ -680,11 +454,8 @@ build_result build_project(const skin_project& project, const std::vector<projec
     // Neither is ever opened unless it is a file: a FIFO in its place would hang the build.
     bool record_readable = true;
     for (const fs::path& fixed : {state.out / build_record_name, options.depfile, options.stamp})
-        if (const in_the_way found = fixed_owner(fixed, options, state.out);
-            !fixed.empty() && found.owner != path_owner::absent) {
-            refuse(state, fixed, found, false, "");
+        if (!fixed.empty() && !check_fixed(fixed, options, state.out, result.problems))
             record_readable = false;
-        }
     if (record_readable)
         state.last = read_record(state.out / build_record_name);
     for (const auto& [name, hash] : state.last.files)
@@ -717,8 +488,14 @@ build_result build_project(const skin_project& project, const std::vector<projec
     }
     result.crc32 = crc32(result.skin);
 
-    const std::vector<planned_output> outputs = plan_outputs(state, options, slots, contents, sources);
-    const std::vector<std::string> removals = plan_removals(state, contents, options, sources);
+    output_folder folder{.out = state.out,
+                         .written = state.last.files,
+                         .sources = sources,
+                         .options = options,
+                         .disk = state.disk,
+                         .problems = result.problems};
+    const std::vector<planned_output> outputs = plan_outputs(state, folder, slots, contents);
+    const std::vector<std::string> removals = plan_removals(folder, contents);
     if (!result.problems.empty())
         return result;
     for (planned_slot& planned : slots)
