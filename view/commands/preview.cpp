@@ -190,9 +190,12 @@ constexpr std::size_t longest_label = 32;
 // The drawn label of a project's image: its entry's name, and for a frame "2/4" after it.
 std::string drawn_label(const skin_project& project, const project_slot& slot)
 {
-    const std::string frame =
-        slot.frame_count > 1 ? " " + std::to_string(slot.frame + 1) + "/" + std::to_string(slot.frame_count)
-                             : std::string();
+    std::string frame; // appended piece by piece: 32-bit g++ 12 misjudges `" " + temporary` (-Wrestrict)
+    if (slot.frame_count > 1)
+        frame.append(" ")
+            .append(std::to_string(slot.frame + 1))
+            .append("/")
+            .append(std::to_string(slot.frame_count));
     return project.entries[slot.entry].name.substr(0, longest_label - frame.size()) + frame;
 }
 
