@@ -5,11 +5,17 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-cmake --preset dev >/dev/null
-cmake --build --preset dev >/dev/null # the test binary, which starts the exe through wine
+# A build's progress is kept out of the log, but a failed one shows why (ninja reports on stdout).
+quietly() {
+    local output
+    output=$("$@" 2>&1) || { printf '%s\n' "$output" >&2; return 1; }
+}
+
+quietly cmake --preset dev
+quietly cmake --build --preset dev # the test binary, which starts the exe through wine
 for preset in windows-x86 windows-x64; do
-    cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset" >/dev/null
+    quietly cmake --preset "$preset"
+    quietly cmake --build --preset "$preset"
     for program in skinpack skinview; do
         dlls=$(objdump -p "build/$preset/$program.exe" | awk '/DLL Name/ {print $3}' | sort | xargs)
         echo "build/$preset/$program.exe imports: $dlls"
