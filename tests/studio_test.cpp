@@ -678,10 +678,12 @@ TEST_F(folder_test, a_build_takes_handed_frames_only_for_the_bytes_they_came_fro
         const char* what;
         std::uint64_t hash; // handed with blue frames for red.bmp
         unsigned decoded;
-        std::uint8_t pixel; // of the built block
+        std::uint8_t pixel;       // of the built block
+        bool blue_over_built_red; // the file as handed, same size and time as the red one built
     } cases[] = {
-        {"the file as handed", content_hash(red), 0, 0x03},
-        {"the file changed since", content_hash(blue), 1, 0xE0},
+        {"the file as handed", content_hash(red), 0, 0x03, false},
+        {"the file changed since", content_hash(blue), 1, 0xE0, false},
+        {"the file replaced unseen by its stamp", content_hash(blue), 0, 0x03, true},
     };
     for (const auto& c : cases) {
         const fs::path at = folder / c.what;
@@ -692,6 +694,12 @@ TEST_F(folder_test, a_build_takes_handed_frames_only_for_the_bytes_they_came_fro
         skin_project project;
         std::vector<project_problem> problems;
         ASSERT_TRUE(load_project(at / "skin.toml", project, problems));
+        if (c.blue_over_built_red) {
+            ASSERT_TRUE(build_project(project, problems, {}).problems.empty());
+            const fs::file_time_type built_time = fs::last_write_time(at / "red.bmp");
+            write_file(at / "red.bmp", blue);
+            fs::last_write_time(at / "red.bmp", built_time);
+        }
         std::string error;
         decoded_sources handed;
         handed["red.bmp"] = {.hash = c.hash, .frames = decode_frames(blue, error)};

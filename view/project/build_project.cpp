@@ -91,9 +91,12 @@ std::uint64_t source_hash(build_state& state, const std::string& key, const fs::
     std::error_code code;
     const std::uintmax_t size = fs::file_size(path, code);
     const auto time = static_cast<long long>(fs::last_write_time(path, code).time_since_epoch().count());
-    if (const auto known = state.last.sources.find(key); !code && known != state.last.sources.end() &&
-                                                         known->second.size == size &&
-                                                         known->second.time == time) {
+    // A file the studio has just saved may have the size and time of the one it replaced, within
+    // one tick of the clock: its bytes are hashed, which costs nothing beside the decode it saves.
+    const bool just_saved = state.handed != nullptr && state.handed->contains(key);
+    if (const auto known = state.last.sources.find(key);
+        !just_saved && !code && known != state.last.sources.end() && known->second.size == size &&
+        known->second.time == time) {
         state.next.sources[key] = known->second;
         return known->second.hash;
     }
