@@ -234,7 +234,7 @@ bool plan_entry(build_state& state, std::size_t index, std::vector<planned_slot>
             if (error.empty())
                 frames = cached_frames(state, key);
             if (!frames.empty()) {
-                known = &state.last.conversions[key];
+                known = &state.last.conversions.at(key); // there: cached_frames found it
                 if (const auto said = state.last.delays.find(key); said != state.last.delays.end()) {
                     const std::vector<int>& delays = said->second;
                     for (std::size_t frame = 0; frame < frames.size() && frame < delays.size(); ++frame)
