@@ -18,8 +18,8 @@
 #include "view/common/render.h"
 #include "view/common/skin_folder.h"
 #include "view/decode/decode_image.h"
-#include "view/studio/page_files.h"
 #include "view/studio/page_edits.h"
+#include "view/studio/page_files.h"
 
 namespace fs = std::filesystem;
 // Keys in the order written, which keeps the answers readable.
