@@ -72,18 +72,16 @@ std::string summary(const build_result& result, const fs::path& out)
 int build_once(const build_command& command, const fs::path& file, std::vector<fs::path>& inputs,
                const std::string& prefix, std::string& line)
 {
-    skin_project project;
-    std::vector<project_problem> problems;
-    const bool loaded = load_project(file, project, problems);
-    inputs = inputs_to_watch(project, loaded, std::move(inputs));
     // Built even with problems, so that every problem is told at once; nothing is written then.
-    const build_result result = build_project(project, problems, command.options);
+    const project_run run = run_project(file, command.options);
+    const build_result& result = run.build;
+    inputs = inputs_to_watch(run.project, run.loaded, std::move(inputs));
     for (const project_problem& problem : result.problems)
         std::fprintf(stderr, "%s%s\n", prefix.c_str(), problem_line(problem).c_str());
     if (!result.problems.empty())
         return status_problems;
-    line =
-        prefix + summary(result, command.options.out.empty() ? project_folder(project) : command.options.out);
+    line = prefix +
+           summary(result, command.options.out.empty() ? project_folder(run.project) : command.options.out);
     return status_ok;
 }
 

@@ -58,10 +58,9 @@ std::string skin_state(const build_result& result, const fs::path& folder)
 // The diagnosis of a project folder: what build would make now, image by image, against the disk.
 int print_project_check(const fs::path& folder, std::FILE* out)
 {
-    skin_project project;
-    std::vector<project_problem> problems;
-    load_project(folder / project_file_name, project, problems);
-    const build_result result = build_project(project, problems, {.dry_run = true});
+    const project_run run = run_project(folder / project_file_name, {.dry_run = true});
+    const skin_project& project = run.project;
+    const build_result& result = run.build;
     for (const project_problem& problem : result.problems)
         std::fprintf(out, "%s\n", problem_line(problem).c_str());
     if (!result.problems.empty()) {
@@ -107,8 +106,7 @@ int print_project_check(const fs::path& folder, std::FILE* out)
 
 int run_check(const fs::path& folder)
 {
-    std::error_code error;
-    if (fs::exists(fs::symlink_status(folder / project_file_name, error)))
+    if (holds_project(folder))
         return print_project_check(folder, stdout);
     return print_check(scan_skin_folder(folder), folder, stdout);
 }

@@ -190,12 +190,7 @@ constexpr std::size_t longest_label = 32;
 // The drawn label of a project's image: its entry's name, and for a frame "2/4" after it.
 std::string drawn_label(const skin_project& project, const project_slot& slot)
 {
-    std::string frame; // appended piece by piece: 32-bit g++ 12 misjudges `" " + temporary` (-Wrestrict)
-    if (slot.frame_count > 1)
-        frame.append(" ")
-            .append(std::to_string(slot.frame + 1))
-            .append("/")
-            .append(std::to_string(slot.frame_count));
+    const std::string frame = frame_number(slot);
     return project.entries[slot.entry].name.substr(0, longest_label - frame.size()) + frame;
 }
 
@@ -225,10 +220,9 @@ std::vector<std::uint8_t> original_of(const skin_project& project, project_slot&
 // The sheets of what build would make of the project now, or its problems as build tells them.
 int preview_project(const preview_options& options)
 {
-    skin_project project;
-    std::vector<project_problem> problems;
-    load_project(options.folder / project_file_name, project, problems);
-    build_result result = build_project(project, problems, {.dry_run = true});
+    project_run run = run_project(options.folder / project_file_name, {.dry_run = true});
+    const skin_project& project = run.project;
+    build_result& result = run.build;
     for (const project_problem& problem : result.problems)
         std::fprintf(stderr, "%s\n", problem_line(problem).c_str());
     if (!result.problems.empty())
@@ -250,8 +244,7 @@ int preview_project(const preview_options& options)
 
 int run_preview(const preview_options& options)
 {
-    std::error_code code;
-    if (fs::exists(fs::symlink_status(options.folder / project_file_name, code)))
+    if (holds_project(options.folder))
         return preview_project(options);
     const skin_folder scan = scan_skin_folder(options.folder);
     if (scan.images.empty()) {

@@ -527,6 +527,21 @@ build_result build_project(const skin_project& project, const std::vector<projec
     return result;
 }
 
+project_run run_project(const fs::path& file, const build_options& options)
+{
+    project_run run;
+    std::vector<project_problem> problems;
+    run.loaded = load_project(file, run.project, problems);
+    run.build = build_project(run.project, problems, options);
+    return run;
+}
+
+bool holds_project(const fs::path& folder)
+{
+    std::error_code error;
+    return fs::exists(fs::symlink_status(folder / project_file_name, error));
+}
+
 std::vector<project_slot> convert_entry(const skin_project& project, std::size_t entry, dither_method dither,
                                         std::vector<project_problem>& problems)
 {

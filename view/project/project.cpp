@@ -443,10 +443,18 @@ std::string entry_label(const project_entry& entry)
 
 std::string slot_label(const skin_project& project, const project_slot& slot)
 {
-    std::string label = "\"" + printable(project.entries.at(slot.entry).name) + "\"";
+    return "\"" + printable(project.entries.at(slot.entry).name) + "\"" + frame_number(slot);
+}
+
+std::string frame_number(const project_slot& slot)
+{
+    std::string number; // appended piece by piece: 32-bit g++ 12 misjudges `" " + temporary` (-Wrestrict)
     if (slot.frame_count > 1)
-        label += " " + std::to_string(slot.frame + 1) + "/" + std::to_string(slot.frame_count);
-    return label;
+        number.append(" ")
+            .append(std::to_string(slot.frame + 1))
+            .append("/")
+            .append(std::to_string(slot.frame_count));
+    return number;
 }
 
 bool load_project(const fs::path& file, skin_project& project, std::vector<project_problem>& problems)

@@ -118,6 +118,9 @@ struct project_slot {
 // How messages name one image of the skin: `"battery"`, or `"spinner" 2/4` for a frame of an animation.
 std::string slot_label(const skin_project& project, const project_slot& slot);
 
+// " 2/4" for the second of four frames; empty for an image of its own.
+std::string frame_number(const project_slot& slot);
+
 struct build_options {
     std::filesystem::path out;     // default: the project's folder
     bool embed = false;            // also skin_data.c
@@ -160,6 +163,19 @@ struct build_result {
 // `handed` whose bytes still hash the same is converted from its frames there, not decoded again.
 build_result build_project(const skin_project& project, const std::vector<project_problem>& loaded,
                            const build_options& options, const decoded_sources& handed = {});
+
+// A project file read and built in one run: the project, every problem of both, what build made.
+struct project_run {
+    skin_project project;
+    bool loaded = false; // the file was read whole as a project, whatever its entries' problems
+    build_result build;
+};
+
+// Loads `file` and builds it with `options`; with problems, nothing is written (see build_project).
+project_run run_project(const std::filesystem::path& file, const build_options& options);
+
+// Whether `folder` holds a project file (a link to one included, whatever it points at).
+bool holds_project(const std::filesystem::path& folder);
 
 // The blocks of one entry, one slot per frame (image, frame, frame_count, series and side set, not
 // numbered), converted as build would but with `dither` in place of the entry's own; nothing is
