@@ -3,10 +3,9 @@
 
 #include <utility>
 
-namespace {
+#include "support/free_name.h"
 
-// Tries of "name_2", "name_3", ... before a new entry keeps a name that is taken.
-constexpr int max_name_tries = 1000;
+namespace {
 
 // Why `name` may not name entry `except` (or, with `except` past the last, a new one): it gives no
 // C name, or another entry's. Empty when it may.
@@ -61,8 +60,11 @@ void set_source(project_entry& entry, const std::string& source)
 
 void add_entry(skin_project& project, bool icon, const std::string& base, const std::string& source)
 {
-    std::string name = base;
-    for (int n = 2; !name_problem(project, name, project.entries.size()).empty() && n < max_name_tries; ++n)
-        name = base + "_" + std::to_string(n);
+    // With every name taken, the clash is told when the project is built.
+    const std::optional<free_name> free =
+        find_free_name({.plain = base, .before = base + "_"}, [&](const std::string& name) {
+            return name_problem(project, name, project.entries.size()).empty();
+        });
+    const std::string name = free ? free->name : base;
     project.entries.push_back({.name = name, .icon = icon, .sources = {source}});
 }
