@@ -4,6 +4,7 @@
 #include "skin/skin.h"
 #include "support/file_io.h"
 #include "support/utf8_path.h"
+#include "view/common/dither_names.h"
 
 #include <toml++/toml.h>
 
@@ -56,7 +57,6 @@ std::string unquote_hint(const toml::node& value, std::initializer_list<std::str
 constexpr const char* not_a_c_name =
     ": the name must give a C name: letters, digits, '_', '-' or ' ', not a digit first";
 
-constexpr const char* dither_choices = "must be \"none\", \"floyd-steinberg\" or \"ordered\"";
 constexpr const char* colour_choice = "must be a colour written \"#RRGGBB\"";
 
 // The look that [defaults] and every entry may set.
@@ -76,7 +76,8 @@ bool read_look(const toml::key& key, const toml::node& node, look_keys& look, co
         const std::optional<std::string> text = node.is_string() ? node.value<std::string>() : std::nullopt;
         look.dither = text ? parse_dither(*text) : std::nullopt;
         if (!look.dither)
-            report(problems, line, problem_kind::bad_value, entry, where + "dither " + dither_choices);
+            report(problems, line, problem_kind::bad_value, entry,
+                   where + "dither must be " + dither_choices("\""));
         return true;
     }
     if (key.str() != "background" && key.str() != "key")
@@ -395,28 +396,6 @@ bool is_c_identifier(const std::string& name)
     return !name.empty() && std::isdigit(static_cast<unsigned char>(name[0])) == 0 &&
            std::all_of(name.begin(), name.end(),
                        [](unsigned char c) { return c < 0x80 && (c == '_' || std::isalnum(c) != 0); });
-}
-
-const char* dither_name(dither_method method)
-{
-    switch (method) {
-    case dither_method::none:
-        return "none";
-    case dither_method::floyd_steinberg:
-        return "floyd-steinberg";
-    case dither_method::ordered:
-        return "ordered";
-    }
-    return "none";
-}
-
-std::optional<dither_method> parse_dither(const std::string& name)
-{
-    for (const dither_method method :
-         {dither_method::none, dither_method::floyd_steinberg, dither_method::ordered})
-        if (name == dither_name(method))
-            return method;
-    return std::nullopt;
 }
 
 std::string c_name(const std::string& name)

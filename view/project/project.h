@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "view/common/convert.h"
+#include "view/common/dither_names.h" // dither_name and parse_dither, for the project's readers
 #include "view/common/quantise.h"
 #include "view/common/skin_header.h"
 #include "view/decode/image.h"
@@ -96,10 +97,6 @@ std::string c_name(const std::string& name);
 
 // ASCII letters, digits and '_', not a digit first.
 bool is_c_identifier(const std::string& name);
-
-// "none", "floyd-steinberg", "ordered", as the project file and import's --dither spell them.
-const char* dither_name(dither_method method);
-std::optional<dither_method> parse_dither(const std::string& name);
 
 // One image of the built skin: an entry, or one frame of it.
 struct project_slot {

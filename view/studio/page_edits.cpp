@@ -10,6 +10,7 @@
 #include "support/utf8_path.h"
 #include "view/common/checksum.h"
 #include "view/common/convert.h"
+#include "view/common/dither_names.h"
 #include "view/decode/decode_image.h"
 #include "view/project/init_project.h"
 #include "view/studio/door.h"
@@ -242,7 +243,7 @@ std::string refusal_text(edit_refusal refusal)
     case edit_refusal::no_such_kind:
         return "add a picture or an icon";
     case edit_refusal::bad_dither:
-        return "dither must be none, floyd-steinberg or ordered";
+        return "dither must be " + dither_choices("");
     case edit_refusal::bad_background:
         return "background must be a colour #RRGGBB";
     case edit_refusal::no_such_place:

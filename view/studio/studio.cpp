@@ -14,6 +14,7 @@
 #include "support/utf8_path.h"
 #include "view/common/checksum.h"
 #include "view/common/convert.h"
+#include "view/common/dither_names.h"
 #include "view/common/perceptual_error.h"
 #include "view/common/render.h"
 #include "view/common/skin_folder.h"
@@ -171,6 +172,18 @@ std::string image_content(const studio_state& state, const http_request& request
     return {};
 }
 
+// The rules that the page applies as the artist works, so that it holds none of its own: every
+// dither.
+json rules_json()
+{
+    json dithers = json::array();
+    for (const dither_row& row : dither_rows())
+        dithers.push_back({{"name", row.name},
+                           {"family", dither_family_name(row.family)},
+                           {"steady_frames", row.steady_frames}});
+    return {{"dithers", std::move(dithers)}};
+}
+
 // The project, its problems and its last good skin, as the page reads them.
 json state_json(const studio_state& state)
 {
@@ -232,6 +245,7 @@ json state_json(const studio_state& state)
          {{"dither", dither_name(state.project.dither)},
           {"background", colour_hex(state.project.background)},
           {"key", optional_colour(state.project.key)}}},
+        {"rules", rules_json()},
         {"entries", std::move(entries)},
         {"stale", !state.problems.empty()},
         {"slots", std::move(slots)},

@@ -4,7 +4,6 @@
 
 const max_upload_bytes = 16 * 1024 * 1024;
 const frame_ms = 100; // how long an animated tile shows a frame whose file gives no pace
-const dithers = ['none', 'floyd-steinberg', 'ordered'];
 
 // The token reaches the page after '#' in its first address, which no server sees. It is kept in
 // this tab's session storage (never a cookie, which every server on this host would be sent), taken
@@ -168,10 +167,15 @@ function name_problem(name, except) {
   return other ? `SKIN_${c_name(name)} is taken by ${other.icon ? 'icon' : 'picture'} "${other.name}"` : '';
 }
 
-// The three dithers side by side; choosing one sets the entry's dither.
+// The names of every dither, as the studio sends them.
+function dither_names() {
+  return state.rules.dithers.map((dither) => dither.name);
+}
+
+// Every dither side by side; choosing one sets the entry's dither.
 function comparison(entry_index, entry, side) {
   const box = make('div', {class: 'compare'});
-  for (const dither of dithers) {
+  for (const dither of dither_names()) {
     const query = new URLSearchParams({entry: entry_index, dither, v: compare_key(entry)});
     const figure = make('figure', {'data-dither': dither},
                         pixels('/api/dither.png?' + query, side, dither, side * (side <= 16 ? 6 : 1.25)),
@@ -275,7 +279,7 @@ function controls_part(entry, side) {
   if (!entry.as_is) {
     const dither = make('select', {class: 'dither', title: 'Dither'});
     dither.append(make('option', {value: 'default', text: `default (${state.defaults.dither})`}));
-    for (const method of dithers) dither.append(make('option', {value: method, text: method}));
+    for (const method of dither_names()) dither.append(make('option', {value: method, text: method}));
     dither.value = entry.dither || 'default';
     dither.addEventListener('change', () => edit('/api/options', {entry: entry_of(dither), dither: dither.value}));
 
@@ -307,10 +311,12 @@ function controls_part(entry, side) {
 // What the device view does not say by itself: which frames may flicker, what the checkers are.
 function notes_part(entry, frames) {
   const notes = make('div', {class: 'notes'});
-  const dither = entry.dither || state.defaults.dither;
-  if (!entry.as_is && frames > 1 && dither === 'floyd-steinberg')
-    notes.append(make('p', {class: 'where', text: 'Error diffusion lets still pixels change from frame to frame; ' +
-                                                  'ordered or none keep them steady.'}));
+  const dither = state.rules.dithers.find((row) => row.name === (entry.dither || state.defaults.dither));
+  if (!entry.as_is && frames > 1 && dither && !dither.steady_frames) {
+    const steady = state.rules.dithers.filter((row) => row.steady_frames).map((row) => row.name);
+    notes.append(make('p', {class: 'where', text: `${dither.name} lets still pixels change from frame to frame; ` +
+                                                  `${steady.join(' or ')} keep them steady.`}));
+  }
   const key = entry.key || state.defaults.key;
   if (key)
     notes.append(make('p', {class: 'where', text: `Checkered pixels are the key colour ${key}, which the firmware skips.`}));
