@@ -5,6 +5,7 @@
 #include "support/file_io.h"
 #include "support/utf8_path.h"
 #include "view/common/dither_names.h"
+#include "view/project/c_name.h"
 
 #include <toml++/toml.h>
 
@@ -54,8 +55,11 @@ std::string unquote_hint(const toml::node& value, std::initializer_list<std::str
                : "";
 }
 
-constexpr const char* not_a_c_name =
-    ": the name must give a C name: letters, digits, '_', '-' or ' ', not a digit first";
+// What a problem adds to an entry's label when its name gives no C name.
+std::string not_a_c_name()
+{
+    return std::string(": the name must give a C name: ") + c_name_advice;
+}
 
 constexpr const char* colour_choice = "must be a colour written \"#RRGGBB\"";
 
@@ -220,7 +224,7 @@ project_entry read_entry(const toml::node& node, bool icon, std::size_t index, p
         entry.name = *name->value<std::string>();
     if (name != nullptr && name->is_string() && entry.name.empty())
         report(problems, name->source().begin.line, problem_kind::bad_name, index,
-               entry_label(entry) + not_a_c_name);
+               entry_label(entry) + not_a_c_name());
     entry_keys_seen seen;
     for (const auto& [key, value] : *table)
         read_entry_key(key, value, entry, index, seen, problems);
@@ -239,7 +243,7 @@ void check_names(const skin_project& project, problem_list& problems)
         const std::string name = c_name(entry.name);
         const auto line = static_cast<std::uint32_t>(entry.line);
         if (!is_c_identifier(name)) {
-            report(problems, line, problem_kind::bad_name, index, entry_label(entry) + not_a_c_name);
+            report(problems, line, problem_kind::bad_name, index, entry_label(entry) + not_a_c_name());
             continue;
         }
         const auto [other, fresh] = taken.emplace(name, &entry);
@@ -389,22 +393,6 @@ void place_blocks(skin_project& project, const std::vector<std::uint32_t>& heade
 }
 
 } // namespace
-
-// ASCII letters, digits and '_', not a digit first.
-bool is_c_identifier(const std::string& name)
-{
-    return !name.empty() && std::isdigit(static_cast<unsigned char>(name[0])) == 0 &&
-           std::all_of(name.begin(), name.end(),
-                       [](unsigned char c) { return c < 0x80 && (c == '_' || std::isalnum(c) != 0); });
-}
-
-std::string c_name(const std::string& name)
-{
-    std::string result = name;
-    for (char& c : result)
-        c = c == '-' || c == ' ' ? '_' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return result;
-}
 
 fs::path project_folder(const skin_project& project)
 {

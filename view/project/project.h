@@ -15,6 +15,7 @@
 #include "view/common/quantise.h"
 #include "view/common/skin_header.h"
 #include "view/decode/image.h"
+#include "view/project/c_name.h" // c_name, which every user of the project names entries by
 #include "view/project/problem.h"
 
 inline constexpr const char* project_file_name = "skin.toml";
@@ -90,13 +91,6 @@ std::string printable(std::string_view text);
 
 // How messages name an entry: `icon "battery"`, or `icon` while it has no name.
 std::string entry_label(const project_entry& entry);
-
-// The name that an entry's macros carry: upper case, '-' and ' ' as '_' ("low-battery" gives
-// "LOW_BATTERY"); it must then be a C identifier.
-std::string c_name(const std::string& name);
-
-// ASCII letters, digits and '_', not a digit first.
-bool is_c_identifier(const std::string& name);
 
 // One image of the built skin: an entry, or one frame of it.
 struct project_slot {

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "support/free_name.h"
+#include "view/project/c_name.h"
 
 namespace {
 
@@ -12,7 +13,7 @@ namespace {
 std::string name_problem(const skin_project& project, const std::string& name, std::size_t except)
 {
     if (!is_c_identifier(c_name(name)))
-        return "\"" + name + "\" gives no C name: use letters, digits, '_', '-' or ' ', not a digit first";
+        return "\"" + name + "\" gives no C name: use " + c_name_advice;
     for (std::size_t e = 0; e < project.entries.size(); ++e)
         if (e != except && c_name(project.entries[e].name) == c_name(name))
             return "\"" + name + "\" is taken by " +

@@ -19,6 +19,7 @@
 #include "view/common/render.h"
 #include "view/common/skin_folder.h"
 #include "view/decode/decode_image.h"
+#include "view/project/c_name.h"
 #include "view/studio/page_edits.h"
 #include "view/studio/page_files.h"
 
@@ -173,7 +174,7 @@ std::string image_content(const studio_state& state, const http_request& request
 }
 
 // The rules that the page applies as the artist works, so that it holds none of its own: every
-// dither.
+// dither, and what a name may hold.
 json rules_json()
 {
     json dithers = json::array();
@@ -181,7 +182,12 @@ json rules_json()
         dithers.push_back({{"name", row.name},
                            {"family", dither_family_name(row.family)},
                            {"steady_frames", row.steady_frames}});
-    return {{"dithers", std::move(dithers)}};
+    return {{"dithers", std::move(dithers)},
+            {"names",
+             {{"letters", c_name_letters},
+              {"digits", c_name_digits},
+              {"joiners", c_name_joiners},
+              {"advice", std::string("gives no C name: use ") + c_name_advice}}}};
 }
 
 // The project, its problems and its last good skin, as the page reads them.

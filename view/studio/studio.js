@@ -156,15 +156,23 @@ function entry_of(node) {
   return Number(node.closest('.card').dataset.entry);
 }
 
+// The C name that `name` gives, by the rule the studio sends (state.rules.names); null when it
+// gives none.
+function c_name(name) {
+  const rule = state.rules.names;
+  const characters = [...name];
+  const allowed = (c) => rule.letters.includes(c) || rule.digits.includes(c) || rule.joiners.includes(c);
+  if (!characters.length || rule.digits.includes(characters[0]) || !characters.every(allowed)) return null;
+  return characters.map((c) => (rule.joiners.includes(c) ? '_' : c.toUpperCase())).join('');
+}
+
 // Why `name` cannot name entry `except`: not a C name, or the same C name as another entry's.
 // Empty when it can.
 function name_problem(name, except) {
-  if (!/^[A-Za-z_ -][A-Za-z0-9_ -]*$/.test(name))
-    return name === '' ? 'a name is needed'
-                       : "gives no C name: use letters, digits, '_', '-' or ' ', not a digit first";
-  const c_name = (text) => text.toUpperCase().replace(/[- ]/g, '_');
-  const other = state.entries.find((entry, index) => index !== except && c_name(entry.name) === c_name(name));
-  return other ? `SKIN_${c_name(name)} is taken by ${other.icon ? 'icon' : 'picture'} "${other.name}"` : '';
+  const wanted = c_name(name);
+  if (wanted === null) return name === '' ? 'a name is needed' : state.rules.names.advice;
+  const other = state.entries.find((entry, index) => index !== except && c_name(entry.name) === wanted);
+  return other ? `SKIN_${wanted} is taken by ${other.icon ? 'icon' : 'picture'} "${other.name}"` : '';
 }
 
 // The names of every dither, as the studio sends them.
