@@ -8,6 +8,7 @@
 #include "tests/gif_writer.h"
 #include "tests/test_folder.h"
 #include "view/decode/decode_image.h"
+#include "view/decode/signature.h"
 
 namespace {
 
@@ -243,6 +244,30 @@ TEST(decode_image, names_what_is_wrong_with_a_bmp)
         std::string error;
         EXPECT_FALSE(decode_image(file, error).rgba);
         EXPECT_EQ(error, text);
+    }
+}
+
+// A file is told by its first bytes; starts that only resemble a signature are no format.
+TEST(format_by_signature, tells_a_file_by_its_first_bytes)
+{
+    using namespace std::string_view_literals;
+    const std::vector<std::pair<std::string_view, image_format>> cases{
+        {"BM\x36\x04"sv, image_format::bmp},
+        {"\x89PNG\r\n\x1A\n"sv, image_format::png},
+        {"\x89PNG"sv, image_format::unknown},
+        {"\xFF\xD8\xFF\xE0"sv, image_format::jpeg},
+        {"\xFF\xD8\x00\x10"sv, image_format::unknown},
+        {"GIF87a"sv, image_format::gif},
+        {"GIF89a"sv, image_format::gif},
+        {"GIF88a"sv, image_format::unknown},
+        {"II*\0"sv, image_format::tiff},
+        {"MM\0*"sv, image_format::tiff},
+        {"RIFF\0\0\0\0WEBP"sv, image_format::webp},
+        {""sv, image_format::unknown},
+    };
+    for (const auto& [start, format] : cases) {
+        const std::vector<std::uint8_t> file(start.begin(), start.end());
+        EXPECT_EQ(format_by_signature(file), format) << testing::PrintToString(file);
     }
 }
 

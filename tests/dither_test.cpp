@@ -9,6 +9,7 @@
 
 #include "skin/colour_332.h"
 #include "view/common/blue_noise.h"
+#include "view/common/dither_names.h"
 #include "view/common/quantise.h"
 
 namespace {
@@ -138,6 +139,7 @@ TEST_P(moving_square, changes_only_what_moved)
             changed += !under_square && first[at] != second[at] ? 1 : 0;
         }
     EXPECT_EQ(changed, c.changed_outside);
+    EXPECT_EQ(dither_row_of(c.method).steady_frames, c.changed_outside == 0) << "as the table says";
 }
 
 INSTANTIATE_TEST_SUITE_P(dithers, moving_square,
@@ -159,13 +161,32 @@ TEST(quantise_332, never_gives_the_key)
             for (int x = 0; x < side; ++x)
                 rgb.insert(rgb.end(), {static_cast<std::uint8_t>(x * 4), static_cast<std::uint8_t>(y * 8),
                                        static_cast<std::uint8_t>(255 - x * 4)});
-        for (const dither_method method :
-             {dither_method::none, dither_method::floyd_steinberg, dither_method::ordered}) {
-            const std::vector<std::uint8_t> block = quantise_332(rgb, side, side, method, key);
+        for (const dither_row& row : dither_rows()) {
+            const std::vector<std::uint8_t> block = quantise_332(rgb, side, side, row.method, key);
             EXPECT_EQ(std::count(block.begin(), block.end(), key), 0)
-                << "key " << +key << ", dither " << static_cast<int>(method);
+                << "key " << +key << ", dither " << row.name;
         }
     }
+}
+
+// Each dither by the name that skin.toml and --dither spell, and the help that lists them.
+TEST(dither_names, spell_each_dither)
+{
+    const std::vector<std::pair<const char*, std::optional<dither_method>>> cases{
+        {"none", dither_method::none},
+        {"floyd-steinberg", dither_method::floyd_steinberg},
+        {"ordered", dither_method::ordered},
+        {"Ordered", std::nullopt},
+        {"fs", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& [name, method] : cases) {
+        EXPECT_EQ(parse_dither(name), method) << name;
+        EXPECT_STREQ(method ? dither_name(*method) : name, name);
+    }
+    EXPECT_EQ(dither_help(),
+              "none (default), floyd-steinberg or ordered; none and ordered keep still pixels of "
+              "animation frames steady, floyd-steinberg does not");
 }
 
 // The map holds every rank once.

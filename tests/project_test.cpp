@@ -455,7 +455,7 @@ INSTANTIATE_TEST_SUITE_P(
             "two_entries_on_one_line",
             "icon = [{name = \"a\", source = \"notes.png\"}, {name = \"b\", source = \"missing.png\"}]\n",
             {{1, 1, missing_source}, {1, 0, undecodable_source}}},
-        // Icons are read before pictures, then put in file order.
+        // Pictures and icons are read in the order of their lines, each problem on its entry.
         found_case{"an_icon_after_a_picture",
                    "[[picture]]\nname = \"p\"\nsource = \"b.png\"\n[[icon]]\nname = \"i\"\nsource = "
                    "\"a.png\"\nsize = 64\n",

@@ -11,6 +11,7 @@
 #include "skin/skin.h"
 #include "support/utf8_path.h"
 #include "view/decode/decode_image.h"
+#include "view/decode/signature.h"
 
 namespace fs = std::filesystem;
 
@@ -137,7 +138,7 @@ std::string unreached_reason(const fs::path& folder, const std::string& name, sk
 std::string explain_problem(std::span<const std::uint8_t> file, const bitmap_layout& layout,
                             const std::string& path, bool icon, mend_at mend)
 {
-    const char* format = image_format_name(file);
+    const char* format = image_format_label(format_by_signature(file));
     const bool bmp = format == nullptr || std::string_view(format) == "BMP";
     const auto damaged = [](const char* what) { return std::string(what) + ": the file is damaged"; };
     std::string diagnosis;

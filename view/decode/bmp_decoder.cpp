@@ -249,11 +249,6 @@ bool decode_run_lengths(byte_reader& reader, const bmp_header& h, rgba_image& im
 
 } // namespace
 
-bool looks_like_bmp(std::span<const std::uint8_t> file)
-{
-    return file.size() >= 2 && file[0] == 'B' && file[1] == 'M';
-}
-
 rgba_image decode_bmp(std::span<const std::uint8_t> file, decode_problem& problem)
 {
     byte_reader reader{file};

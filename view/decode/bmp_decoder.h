@@ -10,9 +10,6 @@
 // Images that declare more pixels than this are refused before any pixel memory is allocated.
 inline constexpr std::uint64_t max_image_pixels = std::uint64_t{1} << 25;
 
-// Whether `file` starts as a BMP does ("BM").
-bool looks_like_bmp(std::span<const std::uint8_t> file);
-
 // Decodes a BMP of 1, 4, 8, 16, 24 or 32 bits a pixel with a 12- to 124-byte information header,
 // stored either way up, uncompressed, RLE8, RLE4 or with bit fields. Pixels that a run-length
 // image skips are transparent. On failure gives an empty image and says why in `problem`.

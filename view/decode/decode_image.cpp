@@ -7,10 +7,10 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <string_view>
 
 #include "support/byte_reader.h"
 #include "view/decode/gif_decoder.h"
+#include "view/decode/signature.h"
 
 namespace {
 
@@ -32,10 +32,9 @@ void* limited_realloc(void* block, std::size_t size)
 // behaviour; no encoder writes one, so such a file is refused before stb sees it.
 bool png_starts_with_empty_data(std::span<const std::uint8_t> file)
 {
-    static constexpr std::array<std::uint8_t, 8> signature{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     static constexpr std::array<std::uint8_t, 4> data_type{'I', 'D', 'A', 'T'};
     byte_reader reader{file};
-    if (!std::ranges::equal(read_bytes(reader, 0, 8), signature))
+    if (format_by_signature(file) != image_format::png)
         return false;
     for (std::uint64_t at = 8;;) {
         const std::span<const std::uint8_t> length = read_bytes(reader, at, 4); // big-endian
@@ -146,11 +145,8 @@ namespace {
 // The format that stb will take a file for, as the messages name it.
 const char* stb_format(std::span<const std::uint8_t> file)
 {
-    if (file.size() >= 4 && file[0] == 0x89 && file[1] == 'P' && file[2] == 'N' && file[3] == 'G')
-        return "PNG";
-    if (file.size() >= 2 && file[0] == 0xFF && file[1] == 0xD8)
-        return "JPEG";
-    return "TGA";
+    const image_format format = format_by_signature(file);
+    return format == image_format::png || format == image_format::jpeg ? image_format_label(format) : "TGA";
 }
 
 // What stb must know before it decodes: the image's declared size, checked against
@@ -198,9 +194,10 @@ bool stb_size_checked(std::span<const std::uint8_t> file, int& width, int& heigh
 // The first frame of any image, or nothing with `problem` set.
 rgba_image decode_first(std::span<const std::uint8_t> file, decode_problem& problem)
 {
-    if (looks_like_bmp(file))
+    const image_format format = format_by_signature(file);
+    if (format == image_format::bmp)
         return decode_bmp(file, problem);
-    if (looks_like_gif(file)) {
+    if (format == image_format::gif) {
         std::vector<rgba_image> frames = decode_gif(file, 1, problem);
         return frames.empty() ? rgba_image{} : std::move(frames[0]);
     }
@@ -235,7 +232,7 @@ rgba_image decode_image(std::span<const std::uint8_t> file, std::string& error)
 
 std::vector<rgba_image> decode_frames(std::span<const std::uint8_t> file, std::string& error)
 {
-    if (!looks_like_gif(file)) {
+    if (format_by_signature(file) != image_format::gif) {
         std::vector<rgba_image> frames;
         rgba_image image = decode_image(file, error);
         if (image.rgba)
@@ -247,31 +244,4 @@ std::vector<rgba_image> decode_frames(std::span<const std::uint8_t> file, std::s
     if (frames.empty())
         error = describe(problem);
     return frames;
-}
-
-const char* image_format_name(std::span<const std::uint8_t> file)
-{
-    using namespace std::string_view_literals;
-    struct signature {
-        std::size_t at;
-        std::string_view bytes;
-        const char* name;
-    };
-    static constexpr std::array<signature, 8> signatures{{
-        {0, "BM"sv, "BMP"},
-        {0, "\x89PNG\r\n\x1A\n"sv, "PNG"},
-        {0, "\xFF\xD8\xFF"sv, "JPEG"},
-        {0, "GIF87a"sv, "GIF"},
-        {0, "GIF89a"sv, "GIF"},
-        {0, "II*\0"sv, "TIFF"},
-        {0, "MM\0*"sv, "TIFF"},
-        {8, "WEBP"sv, "WebP"},
-    }};
-    for (const signature& s : signatures) {
-        if (file.size() >= s.at + s.bytes.size() &&
-            std::equal(s.bytes.begin(), s.bytes.end(), file.begin() + static_cast<std::ptrdiff_t>(s.at),
-                       [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; }))
-            return s.name;
-    }
-    return nullptr;
 }

@@ -16,7 +16,3 @@ rgba_image decode_image(std::span<const std::uint8_t> file, std::string& error);
 // Every frame of an animated GIF, in order, each the whole canvas as a browser shows it; any other
 // image as one frame. The frames together may hold no more than max_image_pixels.
 std::vector<rgba_image> decode_frames(std::span<const std::uint8_t> file, std::string& error);
-
-// What a file holds, told by its first bytes: "BMP", "PNG", "JPEG", "GIF", "TIFF", "WebP", or
-// null where no signature is known (TGA has none).
-const char* image_format_name(std::span<const std::uint8_t> file);

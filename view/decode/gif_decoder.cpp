@@ -263,13 +263,6 @@ void draw_frame(std::span<const std::uint8_t> file, painter& p)
 
 } // namespace
 
-bool looks_like_gif(std::span<const std::uint8_t> file)
-{
-    static constexpr std::array<std::uint8_t, 4> start{'G', 'I', 'F', '8'};
-    return file.size() >= 6 && std::equal(start.begin(), start.end(), file.begin()) &&
-           (file[4] == '7' || file[4] == '9') && file[5] == 'a';
-}
-
 std::vector<rgba_image> decode_gif(std::span<const std::uint8_t> file, std::size_t max_frames,
                                    decode_problem& problem)
 {

@@ -9,9 +9,6 @@
 #include "view/decode/decode_failure.h"
 #include "view/decode/image.h"
 
-// Whether `file` starts as a GIF does ("GIF87a" or "GIF89a").
-bool looks_like_gif(std::span<const std::uint8_t> file);
-
 // The first `max_frames` frames of a GIF, each the whole canvas as shown once that frame is drawn:
 // the canvas starts transparent, a frame is clipped to it, and each frame's disposal (leave,
 // clear to transparent, restore what was before) is applied before the next is drawn. The frames

@@ -4,6 +4,8 @@
 #include "skin/skin.h"
 #include "support/file_io.h"
 #include "support/utf8_path.h"
+#include "view/common/dither_names.h"
+#include "view/project/c_name.h"
 
 #include <toml++/toml.h>
 
@@ -53,10 +55,12 @@ std::string unquote_hint(const toml::node& value, std::initializer_list<std::str
                : "";
 }
 
-constexpr const char* not_a_c_name =
-    ": the name must give a C name: letters, digits, '_', '-' or ' ', not a digit first";
+// What a problem adds to an entry's label when its name gives no C name.
+std::string not_a_c_name()
+{
+    return std::string(": the name must give a C name: ") + c_name_advice;
+}
 
-constexpr const char* dither_choices = "must be \"none\", \"floyd-steinberg\" or \"ordered\"";
 constexpr const char* colour_choice = "must be a colour written \"#RRGGBB\"";
 
 // The look that [defaults] and every entry may set.
@@ -76,7 +80,8 @@ bool read_look(const toml::key& key, const toml::node& node, look_keys& look, co
         const std::optional<std::string> text = node.is_string() ? node.value<std::string>() : std::nullopt;
         look.dither = text ? parse_dither(*text) : std::nullopt;
         if (!look.dither)
-            report(problems, line, problem_kind::bad_value, entry, where + "dither " + dither_choices);
+            report(problems, line, problem_kind::bad_value, entry,
+                   where + "dither must be " + dither_choices("\""));
         return true;
     }
     if (key.str() != "background" && key.str() != "key")
@@ -143,68 +148,87 @@ void read_sources(const toml::node& node, project_entry& entry, std::size_t inde
                entry_label(entry) + ": source lists no frames");
 }
 
-// One [[picture]] or [[icon]] table, the `index`-th read, every key checked.
+// What one entry's keys set, beyond the entry itself, for the checks of the whole table.
+struct entry_keys_seen {
+    bool source = false;
+    bool look = false; // a key that as_is leaves no room for
+};
+
+// One key of an entry's table, checked and read into `entry`.
+void read_entry_key(const toml::key& key, const toml::node& value, project_entry& entry, std::size_t index,
+                    entry_keys_seen& seen, problem_list& problems)
+{
+    const std::uint32_t line = key.source().begin.line;
+    const std::string where = entry_label(entry) + ": ";
+    if (key.str() == "name") {
+        if (!value.is_string())
+            report(problems, line, problem_kind::bad_value, index, where + "name must be a string");
+    } else if (key.str() == "source") {
+        seen.source = true;
+        read_sources(value, entry, index, line, problems);
+    } else if (key.str() == "size") {
+        const std::optional<std::int64_t> size =
+            value.is_integer() ? value.value<std::int64_t>() : std::nullopt;
+        seen.look = true;
+        if (size == 16 || size == 128)
+            entry.size = static_cast<int>(*size);
+        else
+            report(problems, line, problem_kind::bad_value, index,
+                   where + "size must be 16 or 128" + unquote_hint(value, {"16", "128"}));
+    } else if (key.str() == "as_is") {
+        if (value.is_boolean())
+            entry.as_is = *value.value<bool>();
+        else
+            report(problems, line, problem_kind::bad_value, index,
+                   where + "as_is must be true or false" + unquote_hint(value, {"true", "false"}));
+    } else if (look_keys read; read_look(key, value, read, where, index, problems)) {
+        seen.look = true;
+        entry.dither = read.dither ? read.dither : entry.dither;
+        entry.background = read.background ? read.background : entry.background;
+        entry.key = read.key ? read.key : entry.key;
+    } else {
+        report(problems, line, problem_kind::unknown_key, index,
+               where + "unknown key \"" + std::string(key.str()) + "\": the keys are " + entry_keys);
+    }
+}
+
+// What an entry's table lacks as a whole, or holds that does not go together.
+void check_entry_table(const project_entry& entry, bool named, const entry_keys_seen& seen, std::size_t index,
+                       problem_list& problems)
+{
+    const std::string where = entry_label(entry) + ": ";
+    const auto line = static_cast<std::uint32_t>(entry.line);
+    if (!named)
+        report(problems, line, problem_kind::missing_key, index, where + "has no name: add name = \"...\"");
+    if (!seen.source)
+        report(problems, line, problem_kind::missing_key, index,
+               where + "has no source: add source = \"PATH\"");
+    if (entry.as_is && seen.look)
+        report(problems, line, problem_kind::bad_value, index,
+               where + "as_is takes the BMP as it is: size, dither, background and key do not apply");
+}
+
+// One [[picture]] or [[icon]] table, the `index`-th in the file, every key checked.
 project_entry read_entry(const toml::node& node, bool icon, std::size_t index, problem_list& problems)
 {
     project_entry entry{.icon = icon, .line = static_cast<int>(node.source().begin.line)};
     const toml::table* table = node.as_table();
     if (table == nullptr) {
+        const std::string kind = icon ? "icon" : "picture";
         report(problems, node.source().begin.line, problem_kind::bad_value, index,
-               std::string(icon ? "icon" : "picture") + " must be a table ([[" + (icon ? "icon" : "picture") +
-                   "]])");
+               kind + " must be a table ([[" + kind + "]])");
         return entry;
     }
     const toml::node* name = table->get("name");
     if (name != nullptr && name->is_string())
         entry.name = *name->value<std::string>();
-    const std::string where = entry_label(entry) + ": ";
     if (name != nullptr && name->is_string() && entry.name.empty())
         report(problems, name->source().begin.line, problem_kind::bad_name, index,
-               entry_label(entry) + not_a_c_name);
-    bool has_source = false;
-    bool look = false; // a key that as_is leaves no room for
-    for (const auto& [key, value] : *table) {
-        const std::uint32_t line = key.source().begin.line;
-        if (key.str() == "name") {
-            if (!value.is_string())
-                report(problems, line, problem_kind::bad_value, index, where + "name must be a string");
-        } else if (key.str() == "source") {
-            has_source = true;
-            read_sources(value, entry, index, line, problems);
-        } else if (key.str() == "size") {
-            const std::optional<std::int64_t> size =
-                value.is_integer() ? value.value<std::int64_t>() : std::nullopt;
-            look = true;
-            if (size == 16 || size == 128)
-                entry.size = static_cast<int>(*size);
-            else
-                report(problems, line, problem_kind::bad_value, index,
-                       where + "size must be 16 or 128" + unquote_hint(value, {"16", "128"}));
-        } else if (key.str() == "as_is") {
-            if (value.is_boolean())
-                entry.as_is = *value.value<bool>();
-            else
-                report(problems, line, problem_kind::bad_value, index,
-                       where + "as_is must be true or false" + unquote_hint(value, {"true", "false"}));
-        } else if (look_keys read; read_look(key, value, read, where, index, problems)) {
-            look = true;
-            entry.dither = read.dither ? read.dither : entry.dither;
-            entry.background = read.background ? read.background : entry.background;
-            entry.key = read.key ? read.key : entry.key;
-        } else {
-            report(problems, line, problem_kind::unknown_key, index,
-                   where + "unknown key \"" + std::string(key.str()) + "\": the keys are " + entry_keys);
-        }
-    }
-    const auto line = static_cast<std::uint32_t>(entry.line);
-    if (name == nullptr)
-        report(problems, line, problem_kind::missing_key, index, where + "has no name: add name = \"...\"");
-    if (!has_source)
-        report(problems, line, problem_kind::missing_key, index,
-               where + "has no source: add source = \"PATH\"");
-    if (entry.as_is && look)
-        report(problems, line, problem_kind::bad_value, index,
-               where + "as_is takes the BMP as it is: size, dither, background and key do not apply");
+               entry_label(entry) + not_a_c_name());
+    entry_keys_seen seen;
+    for (const auto& [key, value] : *table)
+        read_entry_key(key, value, entry, index, seen, problems);
+    check_entry_table(entry, name != nullptr, seen, index, problems);
     return entry;
 }
 
@@ -219,7 +243,7 @@ void check_names(const skin_project& project, problem_list& problems)
         const std::string name = c_name(entry.name);
         const auto line = static_cast<std::uint32_t>(entry.line);
         if (!is_c_identifier(name)) {
-            report(problems, line, problem_kind::bad_name, index, entry_label(entry) + not_a_c_name);
+            report(problems, line, problem_kind::bad_name, index, entry_label(entry) + not_a_c_name());
             continue;
         }
         const auto [other, fresh] = taken.emplace(name, &entry);
@@ -370,44 +394,6 @@ void place_blocks(skin_project& project, const std::vector<std::uint32_t>& heade
 
 } // namespace
 
-// ASCII letters, digits and '_', not a digit first.
-bool is_c_identifier(const std::string& name)
-{
-    return !name.empty() && std::isdigit(static_cast<unsigned char>(name[0])) == 0 &&
-           std::all_of(name.begin(), name.end(),
-                       [](unsigned char c) { return c < 0x80 && (c == '_' || std::isalnum(c) != 0); });
-}
-
-const char* dither_name(dither_method method)
-{
-    switch (method) {
-    case dither_method::none:
-        return "none";
-    case dither_method::floyd_steinberg:
-        return "floyd-steinberg";
-    case dither_method::ordered:
-        return "ordered";
-    }
-    return "none";
-}
-
-std::optional<dither_method> parse_dither(const std::string& name)
-{
-    for (const dither_method method :
-         {dither_method::none, dither_method::floyd_steinberg, dither_method::ordered})
-        if (name == dither_name(method))
-            return method;
-    return std::nullopt;
-}
-
-std::string c_name(const std::string& name)
-{
-    std::string result = name;
-    for (char& c : result)
-        c = c == '-' || c == ' ' ? '_' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return result;
-}
-
 fs::path project_folder(const skin_project& project)
 {
     const fs::path folder = project.file.parent_path();
@@ -457,13 +443,15 @@ std::string frame_number(const project_slot& slot)
     return number;
 }
 
-bool load_project(const fs::path& file, skin_project& project, std::vector<project_problem>& problems)
+namespace {
+
+// The project file's bytes, into project.text; false, with the problem told, when it is missing,
+// cannot be read or is UTF-16.
+bool read_project_bytes(const fs::path& file, skin_project& project, problem_list& list)
 {
-    project = {.file = file};
-    problem_list list{file, {}};
     const auto unreadable = [&](std::uint32_t line, const char* text) {
         report(list, line, problem_kind::unreadable, std::nullopt, text);
-        return tell(list, problems);
+        return false;
     };
     std::error_code code;
     if (!fs::is_regular_file(file, code))
@@ -481,21 +469,30 @@ bool load_project(const fs::path& file, skin_project& project, std::vector<proje
         (((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF)) ||
          bytes[0] == 0 || bytes[1] == 0))
         return unreadable(1, "the file is UTF-16: save it as UTF-8");
-    toml::table document;
+    return true;
+}
+
+// The TOML document that project.text holds; nothing, with the syntax problem told, if none.
+std::optional<toml::table> parse_document(const skin_project& project, problem_list& list)
+{
     try {
-        document = toml::parse(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
-                               utf8_from_path(file.lexically_normal()));
+        return toml::parse(project.text, utf8_from_path(project.file.lexically_normal()));
     } catch (const toml::parse_error& error) {
         report(list, error.source().begin.line, problem_kind::syntax, std::nullopt,
                std::string(error.description()));
-        return tell(list, problems);
+        return std::nullopt;
     }
-    const std::vector<std::size_t> starts = line_starts(project.text);
-    std::vector<std::uint32_t> headers; // the lines of every table header
+}
+
+// The lines of the document's table headers ("[defaults]", "[[icon]]"), in order; an inline
+// table has none.
+std::vector<std::uint32_t> header_lines(const toml::table& document, std::string_view text,
+                                        const std::vector<std::size_t>& starts)
+{
+    std::vector<std::uint32_t> headers;
     const auto add_header = [&](const toml::node& table) {
         const std::uint32_t at = table.source().begin.line;
-        if (table.is_table() && at > 0 && at < starts.size() &&
-            line_text(project.text, starts, at).starts_with('['))
+        if (table.is_table() && at > 0 && at < starts.size() && line_text(text, starts, at).starts_with('['))
             headers.push_back(at);
     };
     for (const auto& [key, node] : document) {
@@ -505,49 +502,81 @@ bool load_project(const fs::path& file, skin_project& project, std::vector<proje
                 add_header(table);
     }
     std::sort(headers.begin(), headers.end());
+    return headers;
+}
+
+// The lists of [[picture]] and of [[icon]] tables; null where there is none.
+struct series_lists {
+    const toml::array* pictures = nullptr;
+    const toml::array* icons = nullptr;
+};
+
+// The document's top level: [defaults] read into `project`, every other key but the two series
+// told; gives the series' lists.
+series_lists read_top_level(const toml::table& document, skin_project& project, problem_list& list)
+{
+    series_lists series;
     for (const auto& [key, node] : document) {
         const std::uint32_t line = key.source().begin.line;
-        if (key.str() == "defaults") {
+        const std::string name(key.str());
+        if (name == "defaults") {
             read_defaults(node, project, list);
-            continue;
-        }
-        const bool icon = key.str() == "icon";
-        if (!icon && key.str() != "picture") {
+        } else if (name != "picture" && name != "icon") {
             report(list, line, problem_kind::unknown_key, std::nullopt,
-                   "unknown key \"" + std::string(key.str()) +
-                       "\": the tables are [defaults], [[picture]], [[icon]]");
-            continue;
-        }
-        const toml::array* entries = node.as_array();
-        if (entries == nullptr) {
+                   "unknown key \"" + name + "\": the tables are [defaults], [[picture]], [[icon]]");
+        } else if (node.as_array() == nullptr) {
             report(list, line, problem_kind::bad_value, std::nullopt,
-                   std::string(key.str()) + " must be a list of tables ([[" + std::string(key.str()) + "]])");
-            continue;
-        }
-        for (const toml::node& entry : *entries) {
-            project.entries.push_back(read_entry(entry, icon, project.entries.size(), list));
-            if (const toml::table* table = entry.as_table())
-                place_keys(project.entries.back(), *table, project.text, starts);
+                   name + " must be a list of tables ([[" + name + "]])");
+        } else {
+            (name == "icon" ? series.icons : series.pictures) = node.as_array();
         }
     }
-    // Pictures and icons are read apart, then put in file order; their problems follow them.
-    std::vector<std::size_t> order(project.entries.size());
-    for (std::size_t i = 0; i < order.size(); ++i)
-        order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return project.entries[a].line < project.entries[b].line;
-    });
-    std::vector<std::size_t> place(order.size());
-    std::vector<project_entry> sorted;
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        place[order[i]] = i;
-        sorted.push_back(std::move(project.entries[order[i]]));
+    return series;
+}
+
+// One [[picture]] or [[icon]] table of the document.
+struct entry_node {
+    const toml::node* node = nullptr;
+    bool icon = false;
+};
+
+// The tables of both series, in the order of their lines: each list is in that order already,
+// so the two are merged.
+std::vector<entry_node> in_line_order(const series_lists& series)
+{
+    static const toml::array none;
+    const toml::array& pictures = series.pictures != nullptr ? *series.pictures : none;
+    const toml::array& icons = series.icons != nullptr ? *series.icons : none;
+    std::vector<entry_node> nodes;
+    auto picture = pictures.begin();
+    auto icon = icons.begin();
+    while (picture != pictures.end() || icon != icons.end()) {
+        const bool take_icon =
+            picture == pictures.end() ||
+            (icon != icons.end() && icon->source().begin.line <= picture->source().begin.line);
+        nodes.push_back({take_icon ? &*icon++ : &*picture++, take_icon});
     }
-    project.entries = std::move(sorted);
-    for (project_problem& problem : list.found)
-        if (problem.entry)
-            problem.entry = place[*problem.entry];
-    place_blocks(project, headers, starts);
+    return nodes;
+}
+
+} // namespace
+
+bool load_project(const fs::path& file, skin_project& project, std::vector<project_problem>& problems)
+{
+    project = {.file = file};
+    problem_list list{file, {}};
+    if (!read_project_bytes(file, project, list))
+        return tell(list, problems);
+    const std::optional<toml::table> document = parse_document(project, list);
+    if (!document)
+        return tell(list, problems);
+    const std::vector<std::size_t> starts = line_starts(project.text);
+    for (const entry_node& found : in_line_order(read_top_level(*document, project, list))) {
+        project.entries.push_back(read_entry(*found.node, found.icon, project.entries.size(), list));
+        if (const toml::table* table = found.node->as_table())
+            place_keys(project.entries.back(), *table, project.text, starts);
+    }
+    place_blocks(project, header_lines(*document, project.text, starts), starts);
     check_names(project, list);
     check_sources(project, list);
     return tell(list, problems);

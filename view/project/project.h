@@ -11,9 +11,11 @@
 #include <vector>
 
 #include "view/common/convert.h"
+#include "view/common/dither_names.h" // dither_name and parse_dither, for the project's readers
 #include "view/common/quantise.h"
 #include "view/common/skin_header.h"
 #include "view/decode/image.h"
+#include "view/project/c_name.h" // c_name, which every user of the project names entries by
 #include "view/project/problem.h"
 
 inline constexpr const char* project_file_name = "skin.toml";
@@ -89,17 +91,6 @@ std::string printable(std::string_view text);
 
 // How messages name an entry: `icon "battery"`, or `icon` while it has no name.
 std::string entry_label(const project_entry& entry);
-
-// The name that an entry's macros carry: upper case, '-' and ' ' as '_' ("low-battery" gives
-// "LOW_BATTERY"); it must then be a C identifier.
-std::string c_name(const std::string& name);
-
-// ASCII letters, digits and '_', not a digit first.
-bool is_c_identifier(const std::string& name);
-
-// "none", "floyd-steinberg", "ordered", as the project file and import's --dither spell them.
-const char* dither_name(dither_method method);
-std::optional<dither_method> parse_dither(const std::string& name);
 
 // One image of the built skin: an entry, or one frame of it.
 struct project_slot {

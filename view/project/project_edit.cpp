@@ -3,17 +3,17 @@
 
 #include <utility>
 
-namespace {
+#include "support/free_name.h"
+#include "view/project/c_name.h"
 
-// Tries of "name_2", "name_3", ... before a new entry keeps a name that is taken.
-constexpr int max_name_tries = 1000;
+namespace {
 
 // Why `name` may not name entry `except` (or, with `except` past the last, a new one): it gives no
 // C name, or another entry's. Empty when it may.
 std::string name_problem(const skin_project& project, const std::string& name, std::size_t except)
 {
     if (!is_c_identifier(c_name(name)))
-        return "\"" + name + "\" gives no C name: use letters, digits, '_', '-' or ' ', not a digit first";
+        return "\"" + name + "\" gives no C name: use " + c_name_advice;
     for (std::size_t e = 0; e < project.entries.size(); ++e)
         if (e != except && c_name(project.entries[e].name) == c_name(name))
             return "\"" + name + "\" is taken by " +
@@ -61,8 +61,11 @@ void set_source(project_entry& entry, const std::string& source)
 
 void add_entry(skin_project& project, bool icon, const std::string& base, const std::string& source)
 {
-    std::string name = base;
-    for (int n = 2; !name_problem(project, name, project.entries.size()).empty() && n < max_name_tries; ++n)
-        name = base + "_" + std::to_string(n);
+    // With every name taken, the clash is told when the project is built.
+    const std::optional<free_name> free =
+        find_free_name({.plain = base, .before = base + "_"}, [&](const std::string& name) {
+            return name_problem(project, name, project.entries.size()).empty();
+        });
+    const std::string name = free ? free->name : base;
     project.entries.push_back({.name = name, .icon = icon, .sources = {source}});
 }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "support/free_name.h"
 #include "support/utf8_path.h"
 #include "view/studio/door.h"
 
@@ -30,13 +31,13 @@ std::optional<fs::path> history_slot(const fs::path& folder, edit_history& histo
     if (!kept)
         return std::nullopt;
     // Earlier runs left their files here too: their names are skipped.
-    for (int tries = 0; tries < 1000; ++tries) {
-        const fs::path slot =
-            *kept / path_from_utf8(std::to_string(++history.slots) + "-" + utf8_from_path(name.filename()));
-        if (!taken(slot))
-            return slot;
-    }
-    return std::nullopt;
+    const std::optional<free_name> slot = find_free_name(
+        {.after = "-" + utf8_from_path(name.filename()), .first = static_cast<int>(history.slots) + 1},
+        [&](const std::string& slot_name) { return !taken(*kept / path_from_utf8(slot_name)); });
+    if (!slot)
+        return std::nullopt;
+    history.slots = static_cast<unsigned>(slot->number);
+    return *kept / path_from_utf8(slot->name);
 }
 
 std::optional<std::vector<file_move>> make_moves(const fs::path& folder, edit_history& history,

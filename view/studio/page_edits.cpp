@@ -6,9 +6,11 @@
 #include <utility>
 
 #include "support/file_io.h"
+#include "support/free_name.h"
 #include "support/utf8_path.h"
 #include "view/common/checksum.h"
 #include "view/common/convert.h"
+#include "view/common/dither_names.h"
 #include "view/decode/decode_image.h"
 #include "view/project/init_project.h"
 #include "view/studio/door.h"
@@ -20,8 +22,6 @@ namespace {
 
 // Uploads go into this folder of the project.
 constexpr const char* art_folder = "art";
-// Tries of "name-2.png", "name-3.png", ... before an upload gives up finding a free name.
-constexpr int max_name_tries = 1000;
 
 // Whether `path` is the file that one of `own`'s sources names.
 bool is_own_source(const fs::path& folder, const project_entry* own, const fs::path& path)
@@ -74,32 +74,36 @@ std::optional<std::string> save_upload(const fs::path& folder, const page_edit& 
         error = std::string(art_folder) + ": cannot keep uploads there (not a folder inside the project)";
         return std::nullopt;
     }
+    // A name that is free, or `own`'s file, which is kept for undo and replaced.
     const std::size_t dot = std::min(file_name.rfind('.'), file_name.size());
-    for (int n = 1; n < max_name_tries; ++n) {
-        const std::string candidate =
-            n == 1 ? file_name : file_name.substr(0, dot) + "-" + std::to_string(n) + file_name.substr(dot);
-        const std::string relative = std::string(art_folder) + "/" + candidate;
-        const std::optional<fs::path> path = path_inside(folder, relative);
-        const fs::path at = folder / path_from_utf8(relative);
-        const bool taken = fs::exists(fs::symlink_status(at, code));
-        if (!path || (taken && !is_own_source(folder, own, *path)))
-            continue;
-        if (taken && !keep_for_undo(folder, at, history, made)) {
-            error = relative + ": the artwork it replaces cannot be kept for undo in art/.history";
-            return std::nullopt;
-        }
-        // Undo moves the upload there, and redo back.
-        const std::optional<fs::path> slot = history_slot(folder, history, at);
-        if (!slot || replace_file(at, edit.upload) != save_outcome::saved) {
-            error = relative + ": cannot be written";
-            return std::nullopt;
-        }
-        made.push_back({*slot, at});
-        decoded[relative] = {.hash = content_hash(edit.upload), .frames = std::move(frames)};
-        return relative;
+    const auto relative_to = [](const std::string& name) { return std::string(art_folder) + "/" + name; };
+    const auto usable = [&](const std::string& name) {
+        const std::optional<fs::path> path = path_inside(folder, relative_to(name));
+        const bool taken = fs::exists(fs::symlink_status(folder / path_from_utf8(relative_to(name)), code));
+        return path && (!taken || is_own_source(folder, own, *path));
+    };
+    const std::optional<free_name> name = find_free_name(
+        {.plain = file_name, .before = file_name.substr(0, dot) + "-", .after = file_name.substr(dot)},
+        usable);
+    if (!name) {
+        error = file_name + ": no free name for it in " + art_folder;
+        return std::nullopt;
     }
-    error = file_name + ": no free name for it in " + art_folder;
-    return std::nullopt;
+    const std::string relative = relative_to(name->name);
+    const fs::path at = folder / path_from_utf8(relative);
+    if (fs::exists(fs::symlink_status(at, code)) && !keep_for_undo(folder, at, history, made)) {
+        error = relative + ": the artwork it replaces cannot be kept for undo in art/.history";
+        return std::nullopt;
+    }
+    // Undo moves the upload there, and redo back.
+    const std::optional<fs::path> slot = history_slot(folder, history, at);
+    if (!slot || replace_file(at, edit.upload) != save_outcome::saved) {
+        error = relative + ": cannot be written";
+        return std::nullopt;
+    }
+    made.push_back({*slot, at});
+    decoded[relative] = {.hash = content_hash(edit.upload), .frames = std::move(frames)};
+    return relative;
 }
 
 // A source that init took as it is, a numbered BMP at the top of the folder, is moved into art/
@@ -113,31 +117,31 @@ std::optional<std::string> move_adopted_bmp(const fs::path& folder, const projec
         return entry.sources.empty() ? std::string() : entry.sources[0];
     const fs::path old = folder / path_from_utf8(entry.sources[0]);
     std::error_code code;
-    for (int n = 1; n < max_name_tries; ++n) {
-        std::string name = utf8_from_path(old.stem());
-        if (n != 1) {
-            name += '-';
-            name += std::to_string(n);
-        }
-        name += utf8_from_path(old.extension());
-        if (fs::exists(fs::symlink_status(folder / art_folder / path_from_utf8(name), code)))
-            continue;
-        // art/ itself may be a link: the BMP never leaves the project folder through it.
-        fs::create_directory(folder / art_folder, code);
-        if (!path_inside(folder, std::string(art_folder) + "/" + name)) {
-            error = std::string(art_folder) + ": not a folder inside the project";
-            return std::nullopt;
-        }
-        fs::rename(old, folder / art_folder / path_from_utf8(name), code);
-        if (code) {
-            error = entry.sources[0] + ": cannot be moved into " + art_folder + ": " + code.message();
-            return std::nullopt;
-        }
-        made.push_back({old, folder / art_folder / name});
-        return std::string(art_folder) + "/" + name;
+    const std::string stem = utf8_from_path(old.stem());
+    const std::string extension = utf8_from_path(old.extension());
+    const std::optional<free_name> name = find_free_name(
+        {.plain = stem + extension, .before = stem + "-", .after = extension},
+        [&](const std::string& candidate) {
+            return !fs::exists(fs::symlink_status(folder / art_folder / path_from_utf8(candidate), code));
+        });
+    if (!name) {
+        error = entry.sources[0] + ": no free name for it in " + art_folder;
+        return std::nullopt;
     }
-    error = entry.sources[0] + ": no free name for it in " + art_folder;
-    return std::nullopt;
+    // art/ itself may be a link: the BMP never leaves the project folder through it.
+    fs::create_directory(folder / art_folder, code);
+    if (!path_inside(folder, std::string(art_folder) + "/" + name->name)) {
+        error = std::string(art_folder) + ": not a folder inside the project";
+        return std::nullopt;
+    }
+    const fs::path moved = folder / art_folder / path_from_utf8(name->name);
+    fs::rename(old, moved, code);
+    if (code) {
+        error = entry.sources[0] + ": cannot be moved into " + art_folder + ": " + code.message();
+        return std::nullopt;
+    }
+    made.push_back({old, moved});
+    return std::string(art_folder) + "/" + name->name;
 }
 
 // An entry's options set. Dither and background do not apply to a BMP taken as it is: choosing
@@ -239,7 +243,7 @@ std::string refusal_text(edit_refusal refusal)
     case edit_refusal::no_such_kind:
         return "add a picture or an icon";
     case edit_refusal::bad_dither:
-        return "dither must be none, floyd-steinberg or ordered";
+        return "dither must be " + dither_choices("");
     case edit_refusal::bad_background:
         return "background must be a colour #RRGGBB";
     case edit_refusal::no_such_place:

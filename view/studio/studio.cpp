@@ -14,10 +14,12 @@
 #include "support/utf8_path.h"
 #include "view/common/checksum.h"
 #include "view/common/convert.h"
+#include "view/common/dither_names.h"
 #include "view/common/perceptual_error.h"
 #include "view/common/render.h"
 #include "view/common/skin_folder.h"
 #include "view/decode/decode_image.h"
+#include "view/project/c_name.h"
 #include "view/studio/page_edits.h"
 #include "view/studio/page_files.h"
 
@@ -171,6 +173,23 @@ std::string image_content(const studio_state& state, const http_request& request
     return {};
 }
 
+// The rules that the page applies as the artist works, so that it holds none of its own: every
+// dither, and what a name may hold.
+json rules_json()
+{
+    json dithers = json::array();
+    for (const dither_row& row : dither_rows())
+        dithers.push_back({{"name", row.name},
+                           {"family", dither_family_name(row.family)},
+                           {"steady_frames", row.steady_frames}});
+    return {{"dithers", std::move(dithers)},
+            {"names",
+             {{"letters", c_name_letters},
+              {"digits", c_name_digits},
+              {"joiners", c_name_joiners},
+              {"advice", std::string("gives no C name: use ") + c_name_advice}}}};
+}
+
 // The project, its problems and its last good skin, as the page reads them.
 json state_json(const studio_state& state)
 {
@@ -232,6 +251,7 @@ json state_json(const studio_state& state)
          {{"dither", dither_name(state.project.dither)},
           {"background", colour_hex(state.project.background)},
           {"key", optional_colour(state.project.key)}}},
+        {"rules", rules_json()},
         {"entries", std::move(entries)},
         {"stale", !state.problems.empty()},
         {"slots", std::move(slots)},

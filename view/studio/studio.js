@@ -4,7 +4,6 @@
 
 const max_upload_bytes = 16 * 1024 * 1024;
 const frame_ms = 100; // how long an animated tile shows a frame whose file gives no pace
-const dithers = ['none', 'floyd-steinberg', 'ordered'];
 
 // The token reaches the page after '#' in its first address, which no server sees. It is kept in
 // this tab's session storage (never a cookie, which every server on this host would be sent), taken
@@ -157,21 +156,34 @@ function entry_of(node) {
   return Number(node.closest('.card').dataset.entry);
 }
 
+// The C name that `name` gives, by the rule the studio sends (state.rules.names); null when it
+// gives none.
+function c_name(name) {
+  const rule = state.rules.names;
+  const characters = [...name];
+  const allowed = (c) => rule.letters.includes(c) || rule.digits.includes(c) || rule.joiners.includes(c);
+  if (!characters.length || rule.digits.includes(characters[0]) || !characters.every(allowed)) return null;
+  return characters.map((c) => (rule.joiners.includes(c) ? '_' : c.toUpperCase())).join('');
+}
+
 // Why `name` cannot name entry `except`: not a C name, or the same C name as another entry's.
 // Empty when it can.
 function name_problem(name, except) {
-  if (!/^[A-Za-z_ -][A-Za-z0-9_ -]*$/.test(name))
-    return name === '' ? 'a name is needed'
-                       : "gives no C name: use letters, digits, '_', '-' or ' ', not a digit first";
-  const c_name = (text) => text.toUpperCase().replace(/[- ]/g, '_');
-  const other = state.entries.find((entry, index) => index !== except && c_name(entry.name) === c_name(name));
-  return other ? `SKIN_${c_name(name)} is taken by ${other.icon ? 'icon' : 'picture'} "${other.name}"` : '';
+  const wanted = c_name(name);
+  if (wanted === null) return name === '' ? 'a name is needed' : state.rules.names.advice;
+  const other = state.entries.find((entry, index) => index !== except && c_name(entry.name) === wanted);
+  return other ? `SKIN_${wanted} is taken by ${other.icon ? 'icon' : 'picture'} "${other.name}"` : '';
 }
 
-// The three dithers side by side; choosing one sets the entry's dither.
+// The names of every dither, as the studio sends them.
+function dither_names() {
+  return state.rules.dithers.map((dither) => dither.name);
+}
+
+// Every dither side by side; choosing one sets the entry's dither.
 function comparison(entry_index, entry, side) {
   const box = make('div', {class: 'compare'});
-  for (const dither of dithers) {
+  for (const dither of dither_names()) {
     const query = new URLSearchParams({entry: entry_index, dither, v: compare_key(entry)});
     const figure = make('figure', {'data-dither': dither},
                         pixels('/api/dither.png?' + query, side, dither, side * (side <= 16 ? 6 : 1.25)),
@@ -275,7 +287,7 @@ function controls_part(entry, side) {
   if (!entry.as_is) {
     const dither = make('select', {class: 'dither', title: 'Dither'});
     dither.append(make('option', {value: 'default', text: `default (${state.defaults.dither})`}));
-    for (const method of dithers) dither.append(make('option', {value: method, text: method}));
+    for (const method of dither_names()) dither.append(make('option', {value: method, text: method}));
     dither.value = entry.dither || 'default';
     dither.addEventListener('change', () => edit('/api/options', {entry: entry_of(dither), dither: dither.value}));
 
@@ -307,10 +319,12 @@ function controls_part(entry, side) {
 // What the device view does not say by itself: which frames may flicker, what the checkers are.
 function notes_part(entry, frames) {
   const notes = make('div', {class: 'notes'});
-  const dither = entry.dither || state.defaults.dither;
-  if (!entry.as_is && frames > 1 && dither === 'floyd-steinberg')
-    notes.append(make('p', {class: 'where', text: 'Error diffusion lets still pixels change from frame to frame; ' +
-                                                  'ordered or none keep them steady.'}));
+  const dither = state.rules.dithers.find((row) => row.name === (entry.dither || state.defaults.dither));
+  if (!entry.as_is && frames > 1 && dither && !dither.steady_frames) {
+    const steady = state.rules.dithers.filter((row) => row.steady_frames).map((row) => row.name);
+    notes.append(make('p', {class: 'where', text: `${dither.name} lets still pixels change from frame to frame; ` +
+                                                  `${steady.join(' or ')} keep them steady.`}));
+  }
   const key = entry.key || state.defaults.key;
   if (key)
     notes.append(make('p', {class: 'where', text: `Checkered pixels are the key colour ${key}, which the firmware skips.`}));
