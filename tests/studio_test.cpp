@@ -1257,6 +1257,7 @@ struct shown_problems_case {
     std::vector<std::string> general;
     std::vector<std::vector<std::string>> entries; // each entry's problems
     bool editable;
+    bool dangling = false; // skin.toml a link to nothing, rather than `project`
 };
 
 void PrintTo(const shown_problems_case& c, std::ostream* out)
@@ -1273,10 +1274,16 @@ TEST_P(shown_problems, on_their_own_entries)
     const shown_problems_case& c = GetParam();
     write_file(folder / "dot.bmp", solid_bmp(16, 20, 200, 90));
     write_file(folder / "notes.png", {'n', 'o', 't', 'e', 's'});
-    write_file(folder / "skin.toml", {c.project.begin(), c.project.end()});
+    if (c.dangling && testing_windows_build())
+        GTEST_SKIP() << "Wine shows a Windows program no dangling link";
+    if (c.dangling)
+        fs::create_symlink("gone.toml", folder / "skin.toml");
+    else
+        write_file(folder / "skin.toml", {c.project.begin(), c.project.end()});
     ASSERT_NO_FATAL_FAILURE(start());
     const nlohmann::json state =
         nlohmann::json::parse(http_exchange(port, from_page("GET", "/api/state", "")).body);
+    EXPECT_EQ(state["has_project"], true);
     EXPECT_EQ(state["problems"], c.general);
     std::vector<std::vector<std::string>> entries;
     for (const nlohmann::json& entry : state["entries"])
@@ -1309,4 +1316,10 @@ INSTANTIATE_TEST_SUITE_P(
             "\"dot.bmp\"\n",
             {},
             {{}, {"skin.toml:4: icon \"a_b\": its C name A_B is also that of icon \"a-b\" (line 1)"}},
-            true}));
+            true},
+        shown_problems_case{"a_link_to_no_project_file",
+                            "",
+                            {"skin.toml: no such file (skinview init writes one for a skin folder)"},
+                            {},
+                            false,
+                            true}));

@@ -68,33 +68,38 @@ std::string shown_problem(const studio_state& state, const project_problem& prob
     return problem_line(problem, state.folder);
 }
 
+// Keeps a build without problems as the one the folder holds; else its problems, beside the
+// last good build.
+void keep_build(studio_state& state, build_result result)
+{
+    if (!result.problems.empty()) {
+        state.problems = std::move(result.problems);
+        return;
+    }
+    state.build = std::move(result);
+    state.built_names.clear();
+    for (const project_slot& slot : state.build.slots)
+        state.built_names.push_back(state.project.entries[slot.entry].name);
+}
+
 // Reads skin.toml and builds it as `skinview build` does, taking the sources in `handed` as
 // decoded already; the last good build stays on a failure.
 void load_and_build(studio_state& state, const decoded_sources& handed = {})
 {
     state.problems.clear();
-    state.has_project = fs::exists(state.folder / project_file_name);
-    if (!state.has_project) {
+    // A link named skin.toml is a project whatever it points at, as in check: its problem is shown.
+    state.has_project = holds_project(state.folder);
+    if (state.has_project) {
+        project_run run = run_project(state.folder / project_file_name, {.inside_only = true}, handed);
+        state.project = std::move(run.project);
+        keep_build(state, std::move(run.build));
+        watch_built(state.watch, inputs_to_watch(state.project, run.loaded, std::move(state.watch.inputs)));
+    } else {
         state.project = {}; // a deleted skin.toml leaves nothing of it on the page
         state.build = {};
         state.built_names.clear();
+        watch_built(state.watch, {state.folder / project_file_name});
     }
-    bool loaded = false;
-    if (state.has_project) {
-        std::vector<project_problem> problems;
-        loaded = load_project(state.folder / project_file_name, state.project, problems);
-        build_result result = build_project(state.project, problems, {.inside_only = true}, handed);
-        if (result.problems.empty()) {
-            state.build = std::move(result);
-            state.built_names.clear();
-            for (const project_slot& slot : state.build.slots)
-                state.built_names.push_back(state.project.entries[slot.entry].name);
-        } else
-            state.problems = std::move(result.problems);
-    }
-    watch_built(state.watch, state.has_project
-                                 ? inputs_to_watch(state.project, loaded, std::move(state.watch.inputs))
-                                 : std::vector<fs::path>{state.folder / project_file_name});
     follow_text(state.history, state.project.text);
     ++state.version;
 }
