@@ -176,17 +176,13 @@ std::string image_content(const studio_state& state, const http_request& request
     return {};
 }
 
-// The project, its problems and its last good skin, as the page reads them.
-json state_json(const studio_state& state)
+// Each entry as the page edits it, with the problems that concern it.
+json entries_json(const studio_state& state)
 {
     std::vector<std::vector<std::string>> entry_problems(state.project.entries.size());
-    std::vector<std::string> general;
-    for (const project_problem& problem : state.problems) {
+    for (const project_problem& problem : state.problems)
         if (problem.entry && *problem.entry < entry_problems.size())
             entry_problems[*problem.entry].push_back(shown_problem(state, problem));
-        else
-            general.push_back(shown_problem(state, problem));
-    }
     json entries = json::array();
     for (std::size_t e = 0; e < state.project.entries.size(); ++e) {
         const project_entry& entry = state.project.entries[e];
@@ -201,8 +197,23 @@ json state_json(const studio_state& state)
                            {"stamp", sources_stamp(state, entry)},
                            {"problems", entry_problems[e]}});
     }
-    // The slots of the last good skin, which the folder holds. With problems they need not match
-    // the entries any more: the page finds each slot's entry by its name, and marks it stale.
+    return entries;
+}
+
+// The problems of no entry, shown at the top.
+json general_problems(const studio_state& state)
+{
+    json general = json::array();
+    for (const project_problem& problem : state.problems)
+        if (!problem.entry || *problem.entry >= state.project.entries.size())
+            general.push_back(shown_problem(state, problem));
+    return general;
+}
+
+// The slots of the last good skin, which the folder holds. With problems they need not match the
+// entries any more: the page finds each slot's entry by its name, and marks it stale.
+json slots_json(const studio_state& state)
+{
     json slots = json::array();
     for (std::size_t s = 0; s < state.build.slots.size(); ++s) {
         const project_slot& slot = state.build.slots[s];
@@ -217,10 +228,27 @@ json state_json(const studio_state& state)
                          {"side", slot.image.side},
                          {"file", slot.place.file_name}});
     }
-    // The device's 256 colours, in pixel-byte order, as the device shows them.
+    return slots;
+}
+
+// The device's 256 colours, in pixel-byte order, as the device shows them.
+json palette_json()
+{
     json palette = json::array();
     for (unsigned pixel = 0; pixel < 256; ++pixel)
         palette.push_back(colour_hex(expand_332(static_cast<std::uint8_t>(pixel))));
+    return palette;
+}
+
+// What Undo or Redo would take back or make again, by its label; null where there is nothing.
+json history_label(const std::vector<edit_record>& records)
+{
+    return records.empty() ? json(nullptr) : json(records.back().label);
+}
+
+// The project, its problems and its last good skin, as the page reads them.
+json state_json(const studio_state& state)
+{
     char crc[16];
     std::snprintf(crc, sizeof crc, "%08X", static_cast<unsigned>(state.build.crc32));
     return {
@@ -230,17 +258,17 @@ json state_json(const studio_state& state)
         {"has_project", state.has_project},
         {"can_init", !state.has_project && !scan_skin_folder(state.folder).images.empty()},
         {"editable", editable(state)},
-        {"problems", general},
-        {"undo", state.history.undo.empty() ? json(nullptr) : json(state.history.undo.back().label)},
-        {"redo", state.history.redo.empty() ? json(nullptr) : json(state.history.redo.back().label)},
+        {"problems", general_problems(state)},
+        {"undo", history_label(state.history.undo)},
+        {"redo", history_label(state.history.redo)},
         {"defaults",
          {{"dither", dither_name(state.project.dither)},
           {"background", colour_hex(state.project.background)},
           {"key", optional_colour(state.project.key)}}},
-        {"entries", std::move(entries)},
+        {"entries", entries_json(state)},
         {"stale", !state.problems.empty()},
-        {"slots", std::move(slots)},
-        {"palette", std::move(palette)},
+        {"slots", slots_json(state)},
+        {"palette", palette_json()},
         {"skin", {{"size", state.build.skin.size()}, {"crc32", crc}, {"images", state.build.slots.size()}}}};
 }
 
