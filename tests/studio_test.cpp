@@ -57,15 +57,24 @@ int connect_to(int port, timeval limit)
     return -1;
 }
 
-// Sends `request` as it is to 127.0.0.1:`port` and reads the reply until the server closes.
-http_reply http_exchange(int port, const std::string& request)
+// Sends `request` as it is to 127.0.0.1:`port` and reads the reply until the server closes. With a
+// `pause`, its body comes after the head in eight parts, each after that pause.
+http_reply http_exchange(int port, const std::string& request, std::chrono::milliseconds pause = {})
 {
     http_reply reply;
     const int connection = connect_to(port, {20, 0});
     if (connection < 0)
         return reply;
-    reply.sent_whole = ::send(connection, request.data(), request.size(), MSG_NOSIGNAL) ==
-                       static_cast<ssize_t>(request.size());
+    const std::size_t head = pause.count() == 0 ? request.size() : request.find("\r\n\r\n") + 4;
+    reply.sent_whole = true;
+    for (std::size_t from = 0, part = head; from < request.size();
+         from += part, part = (request.size() - head) / 8 + 1) {
+        if (from != 0)
+            std::this_thread::sleep_for(pause);
+        const std::string_view sent = std::string_view(request).substr(from, part);
+        reply.sent_whole &=
+            ::send(connection, sent.data(), sent.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(sent.size());
+    }
     std::string received;
     char buffer[65536];
     for (ssize_t got; (got = ::recv(connection, buffer, sizeof buffer, 0)) > 0;)
@@ -165,10 +174,11 @@ class studio_test : public folder_test {
         return digits_after(reply.body, "\"version\":");
     }
 
-    http_reply post(const std::string& target, const std::string& body)
+    http_reply post(const std::string& target, const std::string& body, std::chrono::milliseconds pause = {})
     {
         const std::string separator = target.find('?') == std::string::npos ? "?" : "&";
-        return http_exchange(port, from_page("POST", target + separator + "version=" + version(), body));
+        return http_exchange(port, from_page("POST", target + separator + "version=" + version(), body),
+                             pause);
     }
 
     void expect_packs_to_the_built_skin()
@@ -389,7 +399,8 @@ TEST_F(studio_test, each_edit_leaves_a_folder_that_skinpack_packs_to_the_skin_sh
         const char* what;
         std::string target;
         std::string body;
-        std::string in_project; // a line skin.toml must then hold
+        std::string in_project;          // a line skin.toml must then hold
+        std::chrono::milliseconds pause; // between the parts of its body, the whole over 5 s
     };
     const std::string new_dot = text_of(solid_bmp(16, 250, 10, 10));
     const edit_case edits[] = {
@@ -397,7 +408,10 @@ TEST_F(studio_test, each_edit_leaves_a_folder_that_skinpack_packs_to_the_skin_sh
         {"a background", "/api/options?entry=1&background=%23336699", "", "background = \"#336699\""},
         {"new artwork, its name made safe", "/api/source?entry=1&name=..%2F..%2Fnew%20dot.bmp", new_dot,
          "source = \"art/new_dot.bmp\""},
+        {"new artwork trickled in", "/api/source?entry=1&name=slow.bmp", new_dot, "source = \"art/slow.bmp\"",
+         700ms},
         {"a rename", "/api/rename?entry=1&name=low-battery", "", "name = \"low-battery\""},
+        {"a rename to its own C name", "/api/rename?entry=1&name=Low-Battery", "", "name = \"Low-Battery\""},
         {"an added icon", "/api/add?kind=icon&name=spare.bmp", new_dot, "source = \"art/spare-2.bmp\""},
         {"a move", "/api/move?entry=2&to=1", "", "name = \"spare\""},
         {"a move to the other series", "/api/move?entry=0&to=2&series=icon", "", "[[icon]]\nname = \"sun\""},
@@ -405,7 +419,7 @@ TEST_F(studio_test, each_edit_leaves_a_folder_that_skinpack_packs_to_the_skin_sh
     };
     write_file(folder / "art" / "spare.bmp", solid_bmp(16, 0, 0, 0)); // not the slot's own: kept
     for (const edit_case& edit : edits) {
-        const http_reply reply = post(edit.target, edit.body);
+        const http_reply reply = post(edit.target, edit.body, edit.pause);
         EXPECT_EQ(reply.status, 200) << edit.what << "\n" << reply.body;
         EXPECT_NE(text_of(read_file(folder / "skin.toml")).find(edit.in_project + "\n"), std::string::npos)
             << edit.what << "\n"
@@ -419,7 +433,7 @@ TEST_F(studio_test, each_edit_leaves_a_folder_that_skinpack_packs_to_the_skin_sh
     for (std::size_t at = toml.find("\nname = \""); at != std::string::npos;
          at = toml.find("\nname = \"", at + 1))
         names.push_back(toml.substr(at + 9, toml.find('"', at + 9) - at - 9));
-    EXPECT_EQ(names, (std::vector<std::string>{"sun", "spare", "low-battery"})) << toml;
+    EXPECT_EQ(names, (std::vector<std::string>{"sun", "spare", "Low-Battery"})) << toml;
     EXPECT_EQ(read_file(folder / "skin.skn").size(), 16384u + 2 * 256u);
     EXPECT_EQ(http_exchange(port, from_page("GET", "/download/skin.skn", "")).body,
               text_of(read_file(folder / "skin.skn")));
