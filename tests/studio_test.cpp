@@ -513,6 +513,34 @@ TEST_F(studio_test, undo_and_redo_each_edit_byte_for_byte)
             expect_packs_to_the_built_skin();
         }
     EXPECT_EQ(post("/api/redo", "").body, "nothing to redo\n");
+    // After an undo, an edit that moves files but leaves skin.toml as it was still ends redo; a
+    // file made by hand where a redo moves one is kept in the history folder.
+    const std::string hand_made = text_of(solid_bmp(16, 1, 2, 3));
+    const struct {
+        const char* target;
+        std::string body;
+        const char* undo; // what the page then offers to undo and redo
+        const char* redo;
+        bool hand_made = false; // art/x.bmp made by hand first
+    } after[] = {
+        {"/api/undo", "", "add", "remove"},
+        {"/api/source?entry=0&name=dot.bmp", text_of(solid_bmp(16, 5, 90, 200)), "replace artwork", nullptr},
+        {"/api/add?kind=icon&name=x.bmp", new_dot, "add", nullptr},
+        {"/api/undo", "", "replace artwork", "add"},
+        {"/api/redo", "", "add", nullptr, true},
+    };
+    for (const auto& step : after) {
+        if (step.hand_made)
+            write_file(folder / "art" / "x.bmp", {hand_made.begin(), hand_made.end()});
+        ASSERT_EQ(post(step.target, step.body).status, 200) << step.target;
+        EXPECT_EQ(shown()["undo"], step.undo) << step.target;
+        EXPECT_EQ(shown()["redo"], step.redo ? nlohmann::json(step.redo) : nlohmann::json()) << step.target;
+    }
+    EXPECT_EQ(text_of(read_file(folder / "art" / "x.bmp")), new_dot);
+    const auto kept = snapshot(folder);
+    EXPECT_TRUE(std::ranges::any_of(kept, [&](const auto& file) {
+        return file.first.starts_with("art/.history/") && text_of(file.second) == hand_made;
+    })) << "the hand-made art/x.bmp lost";
 }
 
 namespace {
