@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "skin/bmp_writer.h"
+#include "support/utf8_path.h"
 #include "tests/test_folder.h"
 #include "view/common/checksum.h"
 #include "view/decode/decode_image.h"
@@ -464,8 +465,10 @@ TEST_F(studio_test, undo_and_redo_each_edit_byte_for_byte)
     write_project(folder, false);
     const std::string project =
         "# The test skin\n[[picture]]\nname = \"sun\"  # warm\nsource = \"art/sun.bmp\"\n\n"
-        "# status\n[[icon]]\nname = \"dot\"\nsource = \"art/dot.bmp\"\n";
+        "# status\n[[icon]]\nname = \"dot\"\nsource = \"art/dot.bmp\"\n"
+        "[[icon]]\nname = \"cafe\"\nsource = \"caf\u00e9.bmp\"\nas_is = true\n";
     write_file(folder / "skin.toml", {project.begin(), project.end()});
+    write_file(folder / path_from_utf8("caf\u00e9.bmp"), bmp_bytes({}));
     ASSERT_NO_FATAL_FAILURE(start());
     const std::string new_dot = text_of(solid_bmp(16, 250, 10, 10));
     const struct {
@@ -473,6 +476,7 @@ TEST_F(studio_test, undo_and_redo_each_edit_byte_for_byte)
         std::string body;
         const char* label; // what the page offers to undo
     } edits[] = {
+        {"/api/options?entry=2&dither=ordered", "", "dither"}, // moves the BMP taken as it is into art/
         {"/api/rename?entry=1&name=low-battery", "", "rename"},
         {"/api/move?entry=1&to=0", "", "move"},
         {"/api/options?entry=0&dither=ordered&background=%23336699", "", "dither"},

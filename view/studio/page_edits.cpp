@@ -120,7 +120,10 @@ std::optional<std::string> move_adopted_bmp(const fs::path& folder, const projec
             name += std::to_string(n);
         }
         name += utf8_from_path(old.extension());
-        if (fs::exists(fs::symlink_status(folder / art_folder / path_from_utf8(name), code)))
+        // The path as the rename below takes it, and undo after it: a plain string would be read
+        // in Windows' code page, and a name in another script would then miss.
+        const fs::path moved = folder / art_folder / path_from_utf8(name);
+        if (fs::exists(fs::symlink_status(moved, code)))
             continue;
         // art/ itself may be a link: the BMP never leaves the project folder through it.
         fs::create_directory(folder / art_folder, code);
@@ -128,12 +131,12 @@ std::optional<std::string> move_adopted_bmp(const fs::path& folder, const projec
             error = std::string(art_folder) + ": not a folder inside the project";
             return std::nullopt;
         }
-        fs::rename(old, folder / art_folder / path_from_utf8(name), code);
+        fs::rename(old, moved, code);
         if (code) {
             error = entry.sources[0] + ": cannot be moved into " + art_folder + ": " + code.message();
             return std::nullopt;
         }
-        made.push_back({old, folder / art_folder / name});
+        made.push_back({old, moved});
         return std::string(art_folder) + "/" + name;
     }
     error = entry.sources[0] + ": no free name for it in " + art_folder;
