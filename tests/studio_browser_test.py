@@ -5,8 +5,8 @@ Opens the studio on a small project through the private page it hands the browse
 stand-in xdg-open that records it), sees the token leave the address bar and no cookie set, sees
 every slot, drops a PNG on a slot, compares and switches a dither, reorders two slots by dragging,
 and after each checks skin.toml and that skin.skn is what skinpack packs from the folder; then
-changes a source on disk while a name is half typed and a panel is open (all of it survives,
-nothing is saved), removes an entry without a question and brings it back with Ctrl+Z, adds
+changes a source on disk while a name is half typed and a panel is open, then renumbers its slot
+by hand edits (all of it survives, nothing is saved), removes an entry without a question and brings it back with Ctrl+Z, adds
 three files in one drop, breaks one entry beside good ones, snaps a background to the device's
 colours, locks the page with a skin.toml it cannot save, drags an icon to the pictures and back,
 lays out 44 slots at 1280x800, takes screenshots (and one 560 px wide beside it), and makes a
@@ -336,6 +336,23 @@ def main():
         check(names_in_order(folder)[2] == "battery", "no half-typed name saved")
         check(read(os.path.join(folder, "skin.skn")) != skin_before, "the skin was rebuilt")
         check(packs_to_the_built_skin(folder), "skin.skn after the change on disk")
+
+        # A hand edit puts an icon before the battery, renumbering its slot, and then takes it out:
+        # through both the field keeps its text and the focus.
+        kept_text = project_text(folder)
+        spare = '[[icon]]\nname = "spare"\nsource = "art/heart.png"\n\n'
+        driver.execute_script("window.typed = arguments[0]", name_field)
+        for text, slot in [(kept_text.replace('[[icon]]\nname = "battery"', spare + '[[icon]]\nname = "battery"'), 3),
+                           (kept_text, 2)]:
+            before = driver.execute_script("return state.version")
+            write(os.path.join(folder, "skin.toml"), text.encode())
+            wait_until(f"the hand edit on the page", lambda: driver.execute_script(
+                "return state.version > arguments[0] && state.entries.length === arguments[1]", before, slot + 2))
+            check(driver.execute_script("return typed.isConnected"), f"slot {slot}: the field kept")
+            check(driver.execute_script("return typed.value") == "battery-lo", f"slot {slot}: the half-typed name kept")
+            check(driver.execute_script("return document.activeElement === typed"), f"slot {slot}: the focus kept")
+            check(driver.execute_script("return state.slots.findIndex(s => s.name === 'battery')") == slot,
+                  f"the battery in slot {slot}, nothing saved")
         name_field.send_keys("w\n")
         saved("the name on Enter", lambda: names_in_order(folder)[2] == "battery-low")
         check(packs_to_the_built_skin(folder), "skin.skn after the rename")

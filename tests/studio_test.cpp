@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "skin/bmp_writer.h"
+#include "support/utf8_path.h"
 #include "tests/test_folder.h"
 #include "view/common/checksum.h"
 #include "view/decode/decode_image.h"
@@ -57,15 +58,24 @@ int connect_to(int port, timeval limit)
     return -1;
 }
 
-// Sends `request` as it is to 127.0.0.1:`port` and reads the reply until the server closes.
-http_reply http_exchange(int port, const std::string& request)
+// Sends `request` as it is to 127.0.0.1:`port` and reads the reply until the server closes. With a
+// `pause`, its body comes after the head in eight parts, each after that pause.
+http_reply http_exchange(int port, const std::string& request, std::chrono::milliseconds pause = {})
 {
     http_reply reply;
     const int connection = connect_to(port, {20, 0});
     if (connection < 0)
         return reply;
-    reply.sent_whole = ::send(connection, request.data(), request.size(), MSG_NOSIGNAL) ==
-                       static_cast<ssize_t>(request.size());
+    const std::size_t head = pause.count() == 0 ? request.size() : request.find("\r\n\r\n") + 4;
+    reply.sent_whole = true;
+    for (std::size_t from = 0, part = head; from < request.size();
+         from += part, part = (request.size() - head) / 8 + 1) {
+        if (from != 0)
+            std::this_thread::sleep_for(pause);
+        const std::string_view sent = std::string_view(request).substr(from, part);
+        reply.sent_whole &=
+            ::send(connection, sent.data(), sent.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(sent.size());
+    }
     std::string received;
     char buffer[65536];
     for (ssize_t got; (got = ::recv(connection, buffer, sizeof buffer, 0)) > 0;)
@@ -165,10 +175,11 @@ class studio_test : public folder_test {
         return digits_after(reply.body, "\"version\":");
     }
 
-    http_reply post(const std::string& target, const std::string& body)
+    http_reply post(const std::string& target, const std::string& body, std::chrono::milliseconds pause = {})
     {
         const std::string separator = target.find('?') == std::string::npos ? "?" : "&";
-        return http_exchange(port, from_page("POST", target + separator + "version=" + version(), body));
+        return http_exchange(port, from_page("POST", target + separator + "version=" + version(), body),
+                             pause);
     }
 
     void expect_packs_to_the_built_skin()
@@ -389,7 +400,8 @@ TEST_F(studio_test, each_edit_leaves_a_folder_that_skinpack_packs_to_the_skin_sh
         const char* what;
         std::string target;
         std::string body;
-        std::string in_project; // a line skin.toml must then hold
+        std::string in_project;          // a line skin.toml must then hold
+        std::chrono::milliseconds pause; // between the parts of its body, the whole over 5 s
     };
     const std::string new_dot = text_of(solid_bmp(16, 250, 10, 10));
     const edit_case edits[] = {
@@ -397,7 +409,10 @@ TEST_F(studio_test, each_edit_leaves_a_folder_that_skinpack_packs_to_the_skin_sh
         {"a background", "/api/options?entry=1&background=%23336699", "", "background = \"#336699\""},
         {"new artwork, its name made safe", "/api/source?entry=1&name=..%2F..%2Fnew%20dot.bmp", new_dot,
          "source = \"art/new_dot.bmp\""},
+        {"new artwork trickled in", "/api/source?entry=1&name=slow.bmp", new_dot, "source = \"art/slow.bmp\"",
+         700ms},
         {"a rename", "/api/rename?entry=1&name=low-battery", "", "name = \"low-battery\""},
+        {"a rename to its own C name", "/api/rename?entry=1&name=Low-Battery", "", "name = \"Low-Battery\""},
         {"an added icon", "/api/add?kind=icon&name=spare.bmp", new_dot, "source = \"art/spare-2.bmp\""},
         {"a move", "/api/move?entry=2&to=1", "", "name = \"spare\""},
         {"a move to the other series", "/api/move?entry=0&to=2&series=icon", "", "[[icon]]\nname = \"sun\""},
@@ -405,7 +420,7 @@ TEST_F(studio_test, each_edit_leaves_a_folder_that_skinpack_packs_to_the_skin_sh
     };
     write_file(folder / "art" / "spare.bmp", solid_bmp(16, 0, 0, 0)); // not the slot's own: kept
     for (const edit_case& edit : edits) {
-        const http_reply reply = post(edit.target, edit.body);
+        const http_reply reply = post(edit.target, edit.body, edit.pause);
         EXPECT_EQ(reply.status, 200) << edit.what << "\n" << reply.body;
         EXPECT_NE(text_of(read_file(folder / "skin.toml")).find(edit.in_project + "\n"), std::string::npos)
             << edit.what << "\n"
@@ -419,7 +434,7 @@ TEST_F(studio_test, each_edit_leaves_a_folder_that_skinpack_packs_to_the_skin_sh
     for (std::size_t at = toml.find("\nname = \""); at != std::string::npos;
          at = toml.find("\nname = \"", at + 1))
         names.push_back(toml.substr(at + 9, toml.find('"', at + 9) - at - 9));
-    EXPECT_EQ(names, (std::vector<std::string>{"sun", "spare", "low-battery"})) << toml;
+    EXPECT_EQ(names, (std::vector<std::string>{"sun", "spare", "Low-Battery"})) << toml;
     EXPECT_EQ(read_file(folder / "skin.skn").size(), 16384u + 2 * 256u);
     EXPECT_EQ(http_exchange(port, from_page("GET", "/download/skin.skn", "")).body,
               text_of(read_file(folder / "skin.skn")));
@@ -450,8 +465,10 @@ TEST_F(studio_test, undo_and_redo_each_edit_byte_for_byte)
     write_project(folder, false);
     const std::string project =
         "# The test skin\n[[picture]]\nname = \"sun\"  # warm\nsource = \"art/sun.bmp\"\n\n"
-        "# status\n[[icon]]\nname = \"dot\"\nsource = \"art/dot.bmp\"\n";
+        "# status\n[[icon]]\nname = \"dot\"\nsource = \"art/dot.bmp\"\n"
+        "[[icon]]\nname = \"cafe\"\nsource = \"caf\u00e9.bmp\"\nas_is = true\n";
     write_file(folder / "skin.toml", {project.begin(), project.end()});
+    write_file(folder / path_from_utf8("caf\u00e9.bmp"), bmp_bytes({}));
     ASSERT_NO_FATAL_FAILURE(start());
     const std::string new_dot = text_of(solid_bmp(16, 250, 10, 10));
     const struct {
@@ -459,6 +476,7 @@ TEST_F(studio_test, undo_and_redo_each_edit_byte_for_byte)
         std::string body;
         const char* label; // what the page offers to undo
     } edits[] = {
+        {"/api/options?entry=2&dither=ordered", "", "dither"}, // moves the BMP taken as it is into art/
         {"/api/rename?entry=1&name=low-battery", "", "rename"},
         {"/api/move?entry=1&to=0", "", "move"},
         {"/api/options?entry=0&dither=ordered&background=%23336699", "", "dither"},
@@ -499,6 +517,27 @@ TEST_F(studio_test, undo_and_redo_each_edit_byte_for_byte)
             expect_packs_to_the_built_skin();
         }
     EXPECT_EQ(post("/api/redo", "").body, "nothing to redo\n");
+    // After an undo, an edit that moves files but leaves skin.toml as it was still ends redo; a
+    // file made by hand where a redo moves one is kept in the history folder.
+    const std::string hand_made = text_of(solid_bmp(16, 1, 2, 3));
+    const struct {
+        const char* target;
+        std::string body;
+        nlohmann::json redo; // what the page then offers to redo
+    } after[] = {{"/api/undo", "", "remove"},
+                 {"/api/source?entry=0&name=dot.bmp", text_of(solid_bmp(16, 5, 90, 200)), nullptr},
+                 {"/api/add?kind=icon&name=x.bmp", new_dot, nullptr},
+                 {"/api/undo", "", "add"},
+                 {"/api/redo", "", nullptr}}; // onto art/x.bmp, made by hand first
+    for (const auto& step : after) {
+        if (step.target == "/api/redo"s)
+            write_file(folder / "art" / "x.bmp", {hand_made.begin(), hand_made.end()});
+        ASSERT_EQ(post(step.target, step.body).status, 200) << step.target;
+        EXPECT_EQ(shown()["redo"], step.redo) << step.target;
+    }
+    EXPECT_TRUE(std::ranges::any_of(snapshot(folder), [&](const auto& file) {
+        return file.first.starts_with("art/.history/") && text_of(file.second) == hand_made;
+    })) << "the hand-made art/x.bmp lost";
 }
 
 namespace {
@@ -931,7 +970,11 @@ TEST(studio_door, judges_each_request_on_its_head_alone)
          403},
         {"a token one digit short",
          "GET /api/state HTTP/1.1\r\n" + host + "X-Studio-Token: " + std::string(31, 'a') + "\r\n\r\n", 403},
+        {"the token with its last digit changed",
+         "GET /api/state HTTP/1.1\r\n" + host + "X-Studio-Token: " + std::string(31, 'a') + "b\r\n\r\n", 403},
         {"the page for another name", "GET / HTTP/1.1\r\nHost: skins.example:4321\r\n\r\n", 403},
+        {"a name that begins with localhost", "GET / HTTP/1.1\r\nHost: localhost.evil.example:4321\r\n\r\n",
+         403},
         {"a POST to the page's address", "POST / HTTP/1.1\r\n" + host + origin + "\r\n", 403},
         {"an edit from this page", "POST /api/remove HTTP/1.1\r\n" + host + token + origin + "\r\n", 0},
         {"an edit without an Origin", "POST /api/remove HTTP/1.1\r\n" + host + token + "\r\n", 403},
@@ -1257,6 +1300,7 @@ struct shown_problems_case {
     std::vector<std::string> general;
     std::vector<std::vector<std::string>> entries; // each entry's problems
     bool editable;
+    bool dangling = false; // skin.toml a link to nothing, rather than `project`
 };
 
 void PrintTo(const shown_problems_case& c, std::ostream* out)
@@ -1273,7 +1317,12 @@ TEST_P(shown_problems, on_their_own_entries)
     const shown_problems_case& c = GetParam();
     write_file(folder / "dot.bmp", solid_bmp(16, 20, 200, 90));
     write_file(folder / "notes.png", {'n', 'o', 't', 'e', 's'});
-    write_file(folder / "skin.toml", {c.project.begin(), c.project.end()});
+    if (c.dangling && testing_windows_build())
+        GTEST_SKIP() << "Wine shows a Windows program no dangling link";
+    if (c.dangling)
+        fs::create_symlink("gone.toml", folder / "skin.toml");
+    else
+        write_file(folder / "skin.toml", {c.project.begin(), c.project.end()});
     ASSERT_NO_FATAL_FAILURE(start());
     const nlohmann::json state =
         nlohmann::json::parse(http_exchange(port, from_page("GET", "/api/state", "")).body);
@@ -1309,4 +1358,10 @@ INSTANTIATE_TEST_SUITE_P(
             "\"dot.bmp\"\n",
             {},
             {{}, {"skin.toml:4: icon \"a_b\": its C name A_B is also that of icon \"a-b\" (line 1)"}},
-            true}));
+            true},
+        shown_problems_case{"a_link_to_no_project_file",
+                            "",
+                            {"skin.toml: no such file (skinview init writes one for a skin folder)"},
+                            {},
+                            false,
+                            true}));

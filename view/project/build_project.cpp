@@ -527,12 +527,12 @@ build_result build_project(const skin_project& project, const std::vector<projec
     return result;
 }
 
-project_run run_project(const fs::path& file, const build_options& options)
+project_run run_project(const fs::path& file, const build_options& options, const decoded_sources& handed)
 {
     project_run run;
     std::vector<project_problem> problems;
     run.loaded = load_project(file, run.project, problems);
-    run.build = build_project(run.project, problems, options);
+    run.build = build_project(run.project, problems, options, handed);
     return run;
 }
 

@@ -162,8 +162,10 @@ struct project_run {
     build_result build;
 };
 
-// Loads `file` and builds it with `options`; with problems, nothing is written (see build_project).
-project_run run_project(const std::filesystem::path& file, const build_options& options);
+// Loads `file` and builds it with `options` and `handed`; with problems, nothing is written (see
+// build_project).
+project_run run_project(const std::filesystem::path& file, const build_options& options,
+                        const decoded_sources& handed = {});
 
 // Whether `folder` holds a project file (a link to one included, whatever it points at).
 bool holds_project(const std::filesystem::path& folder);

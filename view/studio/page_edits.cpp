@@ -134,6 +134,8 @@ std::optional<std::string> move_adopted_bmp(const fs::path& folder, const projec
         error = std::string(art_folder) + ": not a folder inside the project";
         return std::nullopt;
     }
+    // The path as the rename takes it, and undo after it: a plain string would be read in
+    // Windows' code page, and a name in another script would then miss.
     const fs::path moved = folder / art_folder / path_from_utf8(name->name);
     fs::rename(old, moved, code);
     if (code) {

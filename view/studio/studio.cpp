@@ -70,33 +70,38 @@ std::string shown_problem(const studio_state& state, const project_problem& prob
     return problem_line(problem, state.folder);
 }
 
+// Keeps a build without problems as the one the folder holds; else its problems, beside the
+// last good build.
+void keep_build(studio_state& state, build_result result)
+{
+    if (!result.problems.empty()) {
+        state.problems = std::move(result.problems);
+        return;
+    }
+    state.build = std::move(result);
+    state.built_names.clear();
+    for (const project_slot& slot : state.build.slots)
+        state.built_names.push_back(state.project.entries[slot.entry].name);
+}
+
 // Reads skin.toml and builds it as `skinview build` does, taking the sources in `handed` as
 // decoded already; the last good build stays on a failure.
 void load_and_build(studio_state& state, const decoded_sources& handed = {})
 {
     state.problems.clear();
-    state.has_project = fs::exists(state.folder / project_file_name);
-    if (!state.has_project) {
+    // A link named skin.toml is a project whatever it points at, as in check: its problem is shown.
+    state.has_project = holds_project(state.folder);
+    if (state.has_project) {
+        project_run run = run_project(state.folder / project_file_name, {.inside_only = true}, handed);
+        state.project = std::move(run.project);
+        keep_build(state, std::move(run.build));
+        watch_built(state.watch, inputs_to_watch(state.project, run.loaded, std::move(state.watch.inputs)));
+    } else {
         state.project = {}; // a deleted skin.toml leaves nothing of it on the page
         state.build = {};
         state.built_names.clear();
+        watch_built(state.watch, {state.folder / project_file_name});
     }
-    bool loaded = false;
-    if (state.has_project) {
-        std::vector<project_problem> problems;
-        loaded = load_project(state.folder / project_file_name, state.project, problems);
-        build_result result = build_project(state.project, problems, {.inside_only = true}, handed);
-        if (result.problems.empty()) {
-            state.build = std::move(result);
-            state.built_names.clear();
-            for (const project_slot& slot : state.build.slots)
-                state.built_names.push_back(state.project.entries[slot.entry].name);
-        } else
-            state.problems = std::move(result.problems);
-    }
-    watch_built(state.watch, state.has_project
-                                 ? inputs_to_watch(state.project, loaded, std::move(state.watch.inputs))
-                                 : std::vector<fs::path>{state.folder / project_file_name});
     follow_text(state.history, state.project.text);
     ++state.version;
 }
@@ -190,17 +195,13 @@ json rules_json()
               {"advice", std::string("gives no C name: use ") + c_name_advice}}}};
 }
 
-// The project, its problems and its last good skin, as the page reads them.
-json state_json(const studio_state& state)
+// Each entry as the page edits it, with the problems that concern it.
+json entries_json(const studio_state& state)
 {
     std::vector<std::vector<std::string>> entry_problems(state.project.entries.size());
-    std::vector<std::string> general;
-    for (const project_problem& problem : state.problems) {
+    for (const project_problem& problem : state.problems)
         if (problem.entry && *problem.entry < entry_problems.size())
             entry_problems[*problem.entry].push_back(shown_problem(state, problem));
-        else
-            general.push_back(shown_problem(state, problem));
-    }
     json entries = json::array();
     for (std::size_t e = 0; e < state.project.entries.size(); ++e) {
         const project_entry& entry = state.project.entries[e];
@@ -215,8 +216,23 @@ json state_json(const studio_state& state)
                            {"stamp", sources_stamp(state, entry)},
                            {"problems", entry_problems[e]}});
     }
-    // The slots of the last good skin, which the folder holds. With problems they need not match
-    // the entries any more: the page finds each slot's entry by its name, and marks it stale.
+    return entries;
+}
+
+// The problems of no entry, shown at the top.
+json general_problems(const studio_state& state)
+{
+    json general = json::array();
+    for (const project_problem& problem : state.problems)
+        if (!problem.entry || *problem.entry >= state.project.entries.size())
+            general.push_back(shown_problem(state, problem));
+    return general;
+}
+
+// The slots of the last good skin, which the folder holds. With problems they need not match the
+// entries any more: the page finds each slot's entry by its name, and marks it stale.
+json slots_json(const studio_state& state)
+{
     json slots = json::array();
     for (std::size_t s = 0; s < state.build.slots.size(); ++s) {
         const project_slot& slot = state.build.slots[s];
@@ -231,10 +247,27 @@ json state_json(const studio_state& state)
                          {"side", slot.image.side},
                          {"file", slot.place.file_name}});
     }
-    // The device's 256 colours, in pixel-byte order, as the device shows them.
+    return slots;
+}
+
+// The device's 256 colours, in pixel-byte order, as the device shows them.
+json palette_json()
+{
     json palette = json::array();
     for (unsigned pixel = 0; pixel < 256; ++pixel)
         palette.push_back(colour_hex(expand_332(static_cast<std::uint8_t>(pixel))));
+    return palette;
+}
+
+// What Undo or Redo would take back or make again, by its label; null where there is nothing.
+json history_label(const std::vector<edit_record>& records)
+{
+    return records.empty() ? json(nullptr) : json(records.back().label);
+}
+
+// The project, its problems and its last good skin, as the page reads them.
+json state_json(const studio_state& state)
+{
     char crc[16];
     std::snprintf(crc, sizeof crc, "%08X", static_cast<unsigned>(state.build.crc32));
     return {
@@ -244,18 +277,18 @@ json state_json(const studio_state& state)
         {"has_project", state.has_project},
         {"can_init", !state.has_project && !scan_skin_folder(state.folder).images.empty()},
         {"editable", editable(state)},
-        {"problems", general},
-        {"undo", state.history.undo.empty() ? json(nullptr) : json(state.history.undo.back().label)},
-        {"redo", state.history.redo.empty() ? json(nullptr) : json(state.history.redo.back().label)},
+        {"problems", general_problems(state)},
+        {"undo", history_label(state.history.undo)},
+        {"redo", history_label(state.history.redo)},
         {"defaults",
          {{"dither", dither_name(state.project.dither)},
           {"background", colour_hex(state.project.background)},
           {"key", optional_colour(state.project.key)}}},
         {"rules", rules_json()},
-        {"entries", std::move(entries)},
+        {"entries", entries_json(state)},
         {"stale", !state.problems.empty()},
-        {"slots", std::move(slots)},
-        {"palette", std::move(palette)},
+        {"slots", slots_json(state)},
+        {"palette", palette_json()},
         {"skin", {{"size", state.build.skin.size()}, {"crc32", crc}, {"images", state.build.slots.size()}}}};
 }
 

@@ -567,12 +567,14 @@ function update_card(node, entry_index, entry) {
     if (control !== document.activeElement) control.disabled = !state.editable;
 }
 
-// Puts `nodes` into `box` in order, moving only those out of place.
+// Puts `nodes` into `box` in order, moving only those out of place. Those that go are removed
+// first, so that the rest need not move: a moved node loses the focus, and a field then saves.
 function place(box, nodes) {
+  const kept = new Set(nodes);
+  for (const child of [...box.children]) if (!kept.has(child)) child.remove();
   nodes.forEach((node, index) => {
     if (box.children[index] !== node) box.insertBefore(node, box.children[index] || null);
   });
-  while (box.children.length > nodes.length) box.lastElementChild.remove();
 }
 
 // The problems at the top: counted, each entry's a link to its card.
