@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "support/utf8_path.h"
+#include "support/utf8_text.h"
 #include "view/common/status.h"
 #include "view/common/wording.h"
 #include "view/project/watch.h"
@@ -55,7 +55,7 @@ std::string summary(const build_result& result, const fs::path& out)
 {
     char crc[16];
     std::snprintf(crc, sizeof crc, "%08lx", static_cast<unsigned long>(result.crc32));
-    std::string text = utf8_from_path((out / "skin.skn").lexically_normal()) + ": " +
+    std::string text = printable_path((out / "skin.skn").lexically_normal()) + ": " +
                        counted(result.slots.size(), "image") + ", " + std::to_string(result.skin.size()) +
                        " bytes, crc32 " + crc + "; " + std::to_string(result.decoded) + " decoded; ";
     if (result.written.empty() && result.removed.empty())
@@ -120,7 +120,7 @@ int run_build(const build_command& command)
             continue;
         std::vector<std::string> changed;
         for (const fs::path& path : changed_inputs(watch))
-            changed.push_back(utf8_from_path(path.lexically_normal()));
+            changed.push_back(printable_path(path.lexically_normal()));
         const auto start = std::chrono::steady_clock::now();
         const std::string prefix = clock_text() + " " + joined(changed) + " changed: ";
         if (build_once(command, file, inputs, prefix, line) == status_ok) {

@@ -7,7 +7,7 @@
 
 #include "skin/skin.h"
 #include "support/file_io.h"
-#include "support/utf8_path.h"
+#include "support/utf8_text.h"
 #include "view/common/convert.h"
 #include "view/common/skin_folder.h"
 #include "view/common/status.h"
@@ -45,12 +45,13 @@ int run_import(const import_options& options)
     convert_options conversion{.size = options.size, .dither = options.dither};
     if (!parse_colour(options.background, conversion.background)) {
         std::fprintf(stderr, "skinview: --background takes a colour as RRGGBB, not %s\n",
-                     options.background.c_str());
+                     printable(options.background).c_str());
         return status_usage;
     }
     rgb_colour key{};
     if (!options.key.empty() && !parse_colour(options.key, key)) {
-        std::fprintf(stderr, "skinview: --key takes a colour as RRGGBB, not %s\n", options.key.c_str());
+        std::fprintf(stderr, "skinview: --key takes a colour as RRGGBB, not %s\n",
+                     printable(options.key).c_str());
         return status_usage;
     }
     if (!options.key.empty()) {
@@ -73,7 +74,7 @@ int run_import(const import_options& options)
     unsigned next_picture = options.start.value_or(0);
     unsigned next_icon = options.start.value_or(0);
     for (const fs::path& source : options.sources) {
-        const std::string name = utf8_from_path(source);
+        const std::string name = printable_path(source);
         std::string error;
         const converted_image result = convert_source(source, conversion, error);
         fs::path destination = options.output;
@@ -90,7 +91,7 @@ int run_import(const import_options& options)
                 next = first_gap(options.into, pattern, next); // found again if this write fails
             destination = options.into / series_name(pattern, options.start ? next++ : next);
         }
-        const std::string shown = utf8_from_path(destination.lexically_normal());
+        const std::string shown = printable_path(destination.lexically_normal());
         std::error_code code;
         if (!options.force && fs::exists(fs::symlink_status(destination, code))) {
             std::fprintf(stderr, "skinview: %s: %s exists: give --force to replace it\n", name.c_str(),

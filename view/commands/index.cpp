@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "support/file_io.h"
-#include "support/utf8_path.h"
+#include "support/utf8_text.h"
 #include "view/commands/check.h"
 #include "view/common/checksum.h"
 #include "view/common/skin_folder.h"
@@ -38,10 +38,10 @@ int run_index(const fs::path& folder, const fs::path& output, std::string format
     }
     if (replace_file(output, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}) !=
         save_outcome::saved) {
-        std::fprintf(stderr, "skinview: cannot write %s\n", utf8_from_path(output).c_str());
+        std::fprintf(stderr, "skinview: cannot write %s\n", printable_path(output).c_str());
         return status_problems;
     }
-    std::printf("%s: %s, %llu bytes (%s)\n", utf8_from_path(output).c_str(),
+    std::printf("%s: %s, %llu bytes (%s)\n", printable_path(output).c_str(),
                 counted(contents.images.size(), "image").c_str(),
                 static_cast<unsigned long long>(contents.size), format.c_str());
     return status_ok;

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "support/utf8_path.h"
+#include "support/utf8_text.h"
 #include "view/commands/check.h"
 #include "view/common/status.h"
 #include "view/common/wording.h"
@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 int run_init(const fs::path& folder)
 {
     const folder_init made = init_project(folder, false);
-    const std::string shown = utf8_from_path(made.project.file.lexically_normal());
+    const std::string shown = printable_path(made.project.file.lexically_normal());
     switch (made.outcome) {
     case init_outcome::made:
         std::printf("%s: %s, each taking its BMP as it is\n", shown.c_str(),

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "support/utf8_path.h"
+#include "support/utf8_text.h"
 #include "view/common/render.h"
 #include "view/common/status.h"
 
@@ -21,9 +22,9 @@ int run_palette(std::filesystem::path output, std::string format)
     if (output.empty())
         output = "skin-palette." + format;
     if (!save_palette(output, format)) {
-        std::fprintf(stderr, "skinview: cannot write %s\n", utf8_from_path(output).c_str());
+        std::fprintf(stderr, "skinview: cannot write %s\n", printable_path(output).c_str());
         return status_problems;
     }
-    std::printf("%s: the 256 device colours (%s)\n", utf8_from_path(output).c_str(), format.c_str());
+    std::printf("%s: the 256 device colours (%s)\n", printable_path(output).c_str(), format.c_str());
     return status_ok;
 }

@@ -15,6 +15,7 @@
 #include "skin/skin.h"
 #include "support/file_io.h"
 #include "support/utf8_path.h"
+#include "support/utf8_text.h"
 #include "view/common/convert.h"
 #include "view/common/perceptual_error.h"
 #include "view/common/render.h"
@@ -169,14 +170,14 @@ int write_sheets(const std::vector<shown_image>& images, std::size_t total, cons
         const fs::path path = page_path(options.output, i + 1, pages.size());
         std::string errors;
         if (!save_png(path, draw_page(pages[i], options, gap, errors))) {
-            std::fprintf(stderr, "skinview: cannot write %s\n", utf8_from_path(path).c_str());
+            std::fprintf(stderr, "skinview: cannot write %s\n", printable_path(path).c_str());
             return status_problems;
         }
         std::size_t drawn = 0;
         for (const row* r : pages[i].rows)
             drawn += r->cells.size();
         shown += drawn;
-        std::printf("%s: %s", utf8_from_path(path).c_str(), counted(drawn, "image").c_str());
+        std::printf("%s: %s", printable_path(path).c_str(), counted(drawn, "image").c_str());
         if (i + 1 == pages.size() && shown < total)
             std::printf(", %zu with problems left out (see skinview check)", total - shown);
         std::printf("\n%s", errors.c_str());
@@ -248,7 +249,7 @@ int run_preview(const preview_options& options)
         return preview_project(options);
     const skin_folder scan = scan_skin_folder(options.folder);
     if (scan.images.empty()) {
-        std::fprintf(stderr, "skinview: no images in %s\n", utf8_from_path(options.folder).c_str());
+        std::fprintf(stderr, "skinview: no images in %s\n", printable_path(options.folder).c_str());
         return status_problems;
     }
     std::vector<shown_image> images;

@@ -6,7 +6,7 @@
 #include <csignal>
 #include <iostream>
 
-#include "support/utf8_path.h"
+#include "support/utf8_text.h"
 #include "view/common/status.h"
 #include "view/project/watch.h"
 #include "view/studio/studio.h"
@@ -64,7 +64,7 @@ int run_studio(const studio_options& options)
 {
     std::error_code error;
     if (!fs::is_directory(options.folder, error)) {
-        std::cerr << utf8_from_path(options.folder) << ": not a folder\n";
+        std::cerr << printable_path(options.folder) << ": not a folder\n";
         return status_usage;
     }
     http_server server;
@@ -79,10 +79,10 @@ int run_studio(const studio_options& options)
 
     // The token goes to the browser through a private file, or to this terminal alone when the
     // person opens the page themselves.
-    std::cout << "skinview studio: " << utf8_from_path(state.folder) << "\n";
+    std::cout << "skinview studio: " << printable_path(state.folder) << "\n";
     if (options.open_browser && write_opener(state.door, problem)) {
         std::cout << "opening http://127.0.0.1:" << server.port << "/ in your browser through "
-                  << utf8_from_path(state.door.opener) << "\n";
+                  << printable_path(state.door.opener) << "\n";
         open_browser(state.door.opener);
     } else {
         if (options.open_browser)
