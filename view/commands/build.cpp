@@ -6,10 +6,12 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "support/utf8_text.h"
+#include "view/commands/command_line.h"
 #include "view/common/status.h"
 #include "view/common/wording.h"
 #include "view/project/watch.h"
@@ -134,4 +136,23 @@ int run_build(const build_command& command)
     }
     std::printf("stopped watching\n");
     return status_ok;
+}
+
+void add_build_command(CLI::App& app, std::function<int()>& chosen)
+{
+    const auto build = std::make_shared<build_command>();
+    CLI::App* command = app.add_subcommand(
+        "build", "Build a skin project (skin.toml) into the numbered BMPs, skin.skn, skin.h and skin.json");
+    add_path(command, "DIR", build->project, "The project's folder, or its project file (default: here)")
+        ->check(existing_path());
+    add_path(command, "--out", build->options.out, "Where the outputs go (default: the project's folder)");
+    command->add_flag("--embed", build->options.embed, "Also write skin_data.c, the skin as a C array");
+    add_path(command, "--depfile", build->options.depfile,
+             "Write the outputs' dependencies there, in Makefile syntax");
+    add_path(command, "--stamp", build->options.stamp,
+             "Rewrite this file on every build, and name it first in the depfile");
+    command->add_flag("--force", build->options.force,
+                      "Replace or remove files in the way that build did not write");
+    command->add_flag("--watch", build->watch, "Build again whenever the project or a source changes");
+    command->callback([build, &chosen] { chosen = [build] { return run_build(*build); }; });
 }

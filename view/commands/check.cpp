@@ -3,11 +3,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 #include "skin/bmp_format.h"
 #include "skin/skin.h"
 #include "support/byte_reader.h"
 #include "support/utf8_text.h"
+#include "view/commands/command_line.h"
 #include "view/common/skin_folder.h"
 #include "view/common/status.h"
 #include "view/common/wording.h"
@@ -165,4 +167,12 @@ bool packable_or_explained(const skin_folder& scan, const fs::path& folder)
         return true;
     print_check(scan, folder, stderr);
     return false;
+}
+
+void add_check_command(CLI::App& app, std::function<int()>& chosen)
+{
+    const auto folder = std::make_shared<fs::path>(".");
+    CLI::App* command = app.add_subcommand("check", "Diagnose every image of a skin folder");
+    add_path(command, "DIR", *folder, "The skin folder (default: here)")->check(existing_folder());
+    command->callback([folder, &chosen] { chosen = [folder] { return run_check(*folder); }; });
 }

@@ -3,9 +3,11 @@
 #include "view/commands/init.h"
 
 #include <cstdio>
+#include <memory>
 
 #include "support/utf8_text.h"
 #include "view/commands/check.h"
+#include "view/commands/command_line.h"
 #include "view/common/status.h"
 #include "view/common/wording.h"
 #include "view/project/init_project.h"
@@ -36,4 +38,13 @@ int run_init(const fs::path& folder)
         break;
     }
     return status_problems;
+}
+
+void add_init_command(CLI::App& app, std::function<int()>& chosen)
+{
+    const auto folder = std::make_shared<fs::path>(".");
+    CLI::App* command =
+        app.add_subcommand("init", "Write a skin.toml for a folder of numbered BMPs, taking each as it is");
+    add_path(command, "DIR", *folder, "The skin folder (default: here)")->check(existing_folder());
+    command->callback([folder, &chosen] { chosen = [folder] { return run_init(*folder); }; });
 }

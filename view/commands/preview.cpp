@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "support/file_io.h"
 #include "support/utf8_path.h"
 #include "support/utf8_text.h"
+#include "view/commands/command_line.h"
 #include "view/common/convert.h"
 #include "view/common/perceptual_error.h"
 #include "view/common/render.h"
@@ -262,4 +264,19 @@ int run_preview(const preview_options& options)
                               .block = block_bytes(image),
                               .file = &image});
     return write_sheets(images, scan.images.size(), options);
+}
+
+void add_preview_command(CLI::App& app, std::function<int()>& chosen)
+{
+    const auto view = std::make_shared<preview_options>();
+    CLI::App* command = app.add_subcommand("preview", "Render the skin as the device shows it, as a PNG");
+    add_path(command, "DIR", view->folder, "The skin folder (default: here)")->check(existing_folder());
+    add_path(command, "-o,--output", view->output, "The PNG to write (default: skin-preview.png)");
+    command->add_option("--scale", view->scale, "Pixels per image pixel (default: 2)")
+        ->check(CLI::Range(1, 16));
+    command->add_flag("--compare", view->compare, "Put each original beside its converted version");
+    command->add_flag("--error", view->error,
+                      "Put a heat map of where the eye sees each image differ from its original (blurred "
+                      "CIEDE2000: black none, white 10 or more) beside it, and print each image's mean");
+    command->callback([view, &chosen] { chosen = [view] { return run_preview(*view); }; });
 }

@@ -2,8 +2,10 @@
 #include "view/commands/unpack.h"
 
 #include <cstdio>
+#include <memory>
 
 #include "support/utf8_text.h"
+#include "view/commands/command_line.h"
 #include "view/common/render.h"
 #include "view/common/skin_folder.h"
 #include "view/common/status.h"
@@ -51,4 +53,28 @@ int run_unpack(const fs::path& skin_path, const fs::path& folder, const fs::path
     }
     std::printf("%s: %s\n", printable_path(output).c_str(), counted(scan.images.size(), "image").c_str());
     return status_ok;
+}
+
+namespace {
+
+// What the unpack command line gives.
+struct unpack_arguments {
+    fs::path skin;
+    fs::path folder = ".";
+    fs::path output = "skin-unpacked";
+};
+
+} // namespace
+
+void add_unpack_command(CLI::App& app, std::function<int()>& chosen)
+{
+    const auto given = std::make_shared<unpack_arguments>();
+    CLI::App* command = app.add_subcommand("unpack", "Cut a skin file back into one PNG per image");
+    add_path(command, "SKIN", given->skin, "The skin file")->required();
+    add_path(command, "DIR", given->folder, "The folder of the images it was built from (default: here)")
+        ->check(existing_folder());
+    add_path(command, "-o,--output", given->output, "Where the PNGs go (default: skin-unpacked)");
+    command->callback([given, &chosen] {
+        chosen = [given] { return run_unpack(given->skin, given->folder, given->output); };
+    });
 }
