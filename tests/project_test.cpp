@@ -329,6 +329,9 @@ INSTANTIATE_TEST_SUITE_P(
             "between folders (art/icon.png), which works on every system\n"
             "skin.toml:4: icon \"wifi\": art\\wifi.png: no such file: write the path with '/' between "
             "folders (art/icon.png), which works on every system\n"},
+        refusal_case{"name_with_a_backspace", "[[icon]]\nname = \"bat\\btery\"\nsource = \"a.png\"\n",
+                     "skin.toml:1: icon \"bat\\x08tery\": the name must give a C name: letters, digits, '_', "
+                     "'-' or ' ', not a digit first\n"},
         refusal_case{"saved_as_utf16", std::string("\xFF\xFE[\0[\0i\0c\0o\0n\0]\0]\0", 18),
                      "skin.toml:1: the file is UTF-16: save it as UTF-8\n"},
         refusal_case{"missing_source", "[[icon]]\nname = \"battery\"\nsource = \"art/battery.png\"\n",

@@ -94,6 +94,8 @@ const std::string good_second = "bmp1.bmp     16x16     ok";
 const std::string repair = "run skinview import bmp0.bmp -o bmp0.bmp --force";
 // скин: a folder named in another script, as artists on Windows name theirs.
 const std::string skin_folder = "\u0441\u043a\u0438\u043d";
+// The head of a 16x16 RGBA PNG.
+const std::string png_head("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\0\x10\0\0\0\x10\x08\x06\0\0\0", 29);
 const std::string cannot_import =
     "skinview import cannot read it either: open it in a paint program and save it as PNG or as an 8-bit BMP";
 
@@ -243,6 +245,26 @@ INSTANTIATE_TEST_SUITE_P(
                    {"bmp0.bmp     128x128   ok", "icon00.bmp   16x16     ok",
                     "summary: 2 images, 0 with problems, 0 warnings; skin of 16640 bytes; no skin.skn yet"},
                    0},
+        // Its IHDR lies where a BMP header keeps the size: 4096x101191680 it would read.
+        check_case{"png_saved_as_bmp",
+                   [](const fs::path& f) {
+                       std::vector<std::uint8_t> bytes(png_head.begin(), png_head.end());
+                       bytes.resize(64); // past a BMP's headers
+                       write_file(f / "icon00.bmp", bytes);
+                   },
+                   {"icon00.bmp   -         a PNG image, not a BMP: " + cannot_import},
+                   1},
+        check_case{"folder_named_with_a_control_character",
+                   [](const fs::path& f) {
+                       fs::create_directory(f / "a\tb");
+                       write_file(f / "a\tb" / "bmp0.bmp", bmp_bytes(bmp_image{.compression = 1}));
+                   },
+                   {"bmp0.bmp     16x16     RLE8-compressed: run skinview import a\\x09b/bmp0.bmp -o "
+                    "a\\x09b/bmp0.bmp --force"},
+                   1,
+                   false,
+                   true,
+                   {"a\tb"}},
         check_case{"folder_named_in_another_script",
                    [](const fs::path& f) {
                        fs::create_directory(f / skin_folder);

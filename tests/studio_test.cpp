@@ -626,6 +626,10 @@ TEST_F(studio_test, refuses_an_edit_it_cannot_make_saying_why)
          "",
          "\"\" gives no C name: use letters, digits, '_', '-' or ' ', not "
          "a digit first\n"},
+        {"/api/rename",
+         {{"entry", "0"}, {"name", "\xFF\xFE"}},
+         "",
+         "\"\\xFF\\xFE\" gives no C name: use letters, digits, '_', '-' or ' ', not a digit first\n"},
     };
     const auto before = snapshot(folder);
     for (const auto& c : cases) {

@@ -14,6 +14,7 @@
 #include "support/fatal.h"
 #include "support/file_io.h"
 #include "support/memory.h"
+#include "support/utf8_text.h"
 #include "tests/test_folder.h"
 
 namespace fs = std::filesystem;
@@ -125,6 +126,31 @@ TEST_F(load_whole_file_test, read_whole_file_says_what_kept_a_file_from_being_re
             << c.name;
     }
     EXPECT_EQ(read_whole_file(folder / "dangling").open_error, std::errc::no_such_file_or_directory);
+}
+
+// Text from files and requests as messages show it; what it shows, it shows again unchanged.
+TEST(printable, escapes_controls_marks_and_broken_utf8_and_keeps_letters)
+{
+    const struct {
+        std::string text, shown;
+    } cases[] = {
+        {"art/battery.png", "art/battery.png"},
+        {"art\\wifi.png", "art\\wifi.png"},
+        {"art\battery.png", "art\\x08attery.png"},
+        {"a\x1B[2Jb\x7F\n", "a\\x1B[2Jb\\x7F\\x0A"},
+        {"\xFF\xFE", "\\xFF\\xFE"},
+        {"caf\xC3\xA9 \xD1\x81\xD0\xBA\xD0\xB8\xD0\xBD", "caf\xC3\xA9 \xD1\x81\xD0\xBA\xD0\xB8\xD0\xBD"},
+        {"caf\xE9!", "caf\\xE9!"},                             // Latin-1, not UTF-8
+        {"\xC0\xAF\xED\xA0\x80", "\\xC0\\xAF\\xED\\xA0\\x80"}, // overlong '/', a surrogate
+        {"\xE2\x82", "\\xE2\\x82"},                            // cut short
+        {"\xC2\x9Bm", "\\xC2\\x9Bm"},                          // a C1 control
+        {"a\xE2\x80\xAEgnp.exe", "a\\xE2\\x80\\xAEgnp.exe"},   // a direction override
+        {std::string("a\0b", 3), "a\\x00b"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(printable(c.text), c.shown) << c.shown;
+        EXPECT_EQ(printable(c.shown), c.shown) << c.shown;
+    }
 }
 
 const std::vector<std::uint8_t> previous(300, 9);

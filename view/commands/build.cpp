@@ -6,10 +6,12 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "support/utf8_path.h"
+#include "support/utf8_text.h"
+#include "view/commands/command_line.h"
 #include "view/common/status.h"
 #include "view/common/wording.h"
 #include "view/project/watch.h"
@@ -55,7 +57,7 @@ std::string summary(const build_result& result, const fs::path& out)
 {
     char crc[16];
     std::snprintf(crc, sizeof crc, "%08lx", static_cast<unsigned long>(result.crc32));
-    std::string text = utf8_from_path((out / "skin.skn").lexically_normal()) + ": " +
+    std::string text = printable_path((out / "skin.skn").lexically_normal()) + ": " +
                        counted(result.slots.size(), "image") + ", " + std::to_string(result.skin.size()) +
                        " bytes, crc32 " + crc + "; " + std::to_string(result.decoded) + " decoded; ";
     if (result.written.empty() && result.removed.empty())
@@ -120,7 +122,7 @@ int run_build(const build_command& command)
             continue;
         std::vector<std::string> changed;
         for (const fs::path& path : changed_inputs(watch))
-            changed.push_back(utf8_from_path(path.lexically_normal()));
+            changed.push_back(printable_path(path.lexically_normal()));
         const auto start = std::chrono::steady_clock::now();
         const std::string prefix = clock_text() + " " + joined(changed) + " changed: ";
         if (build_once(command, file, inputs, prefix, line) == status_ok) {
@@ -134,4 +136,23 @@ int run_build(const build_command& command)
     }
     std::printf("stopped watching\n");
     return status_ok;
+}
+
+void add_build_command(CLI::App& app, std::function<int()>& chosen)
+{
+    const auto build = std::make_shared<build_command>();
+    CLI::App* command = app.add_subcommand(
+        "build", "Build a skin project (skin.toml) into the numbered BMPs, skin.skn, skin.h and skin.json");
+    add_path(command, "DIR", build->project, "The project's folder, or its project file (default: here)")
+        ->check(existing_path());
+    add_path(command, "--out", build->options.out, "Where the outputs go (default: the project's folder)");
+    command->add_flag("--embed", build->options.embed, "Also write skin_data.c, the skin as a C array");
+    add_path(command, "--depfile", build->options.depfile,
+             "Write the outputs' dependencies there, in Makefile syntax");
+    add_path(command, "--stamp", build->options.stamp,
+             "Rewrite this file on every build, and name it first in the depfile");
+    command->add_flag("--force", build->options.force,
+                      "Replace or remove files in the way that build did not write");
+    command->add_flag("--watch", build->watch, "Build again whenever the project or a source changes");
+    command->callback([build, &chosen] { chosen = [build] { return run_build(*build); }; });
 }

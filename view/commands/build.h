@@ -3,8 +3,13 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 
 #include "view/project/project.h"
+
+namespace CLI {
+class App;
+}
 
 struct build_command {
     std::filesystem::path project = "."; // a folder holding skin.toml, or the project file itself
@@ -15,3 +20,6 @@ struct build_command {
 // Builds the project, with one line on stdout, or its problems on stderr and status_problems.
 // With watch, goes on until Ctrl-C, one line per rebuild.
 int run_build(const build_command& command);
+
+// Adds the subcommand build to `app`; once it is parsed, `chosen` carries it out.
+void add_build_command(CLI::App& app, std::function<int()>& chosen);

@@ -3,10 +3,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 #include "skin/bmp_format.h"
 #include "skin/skin.h"
 #include "support/byte_reader.h"
+#include "support/utf8_text.h"
+#include "view/commands/command_line.h"
 #include "view/common/skin_folder.h"
 #include "view/common/status.h"
 #include "view/common/wording.h"
@@ -16,11 +19,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// "128x128" as the header has it; the old 12-byte header keeps 16-bit sizes at other offsets.
+// "128x128" as the header has it; the old 12-byte header keeps 16-bit sizes at other offsets. A
+// file of another format has no such header: its bytes there are no size.
 std::string size_shown(const folder_image& image)
 {
     const bitmap_layout& l = image.layout;
-    if (image.file.outcome != read_outcome::read || l.problem == bitmap_problem::header_cut_short)
+    if (image.file.outcome != read_outcome::read || l.problem == bitmap_problem::header_cut_short ||
+        !is_bmp_or_unknown(file_bytes(image)))
         return "-";
     if (l.header_size == bmp_core_header_size) {
         byte_reader reader{file_bytes(image)};
@@ -119,7 +124,7 @@ int print_check(const skin_folder& scan, const fs::path& folder, std::FILE* out)
     for (const folder_image& image : scan.images) {
         const std::string size = size_shown(image);
         std::fprintf(out, "%-12s %-9s %s\n", image.name.c_str(), size.c_str(),
-                     image.problem.empty() ? "ok" : image.problem.c_str());
+                     image.problem.empty() ? "ok" : printable(image.problem).c_str());
         if (!image.problem.empty() && refused++ == 0)
             first_refused = &image;
         pictures += !image.icon;
@@ -128,9 +133,9 @@ int print_check(const skin_folder& scan, const fs::path& folder, std::FILE* out)
     std::fprintf(out, "icons: %zu, the series ends at %s (missing)\n", scan.images.size() - pictures,
                  scan.icon_end.c_str());
     for (const std::string& warning : scan.warnings)
-        std::fprintf(out, "warning: %s\n", warning.c_str());
+        std::fprintf(out, "warning: %s\n", printable(warning).c_str());
     for (const std::string& note : scan.notes)
-        std::fprintf(out, "note: %s\n", note.c_str());
+        std::fprintf(out, "note: %s\n", printable(note).c_str());
 
     std::fprintf(out, "summary: %s, %d with problems, %s", counted(scan.images.size(), "image").c_str(),
                  refused, counted(scan.warnings.size(), "warning").c_str());
@@ -162,4 +167,12 @@ bool packable_or_explained(const skin_folder& scan, const fs::path& folder)
         return true;
     print_check(scan, folder, stderr);
     return false;
+}
+
+void add_check_command(CLI::App& app, std::function<int()>& chosen)
+{
+    const auto folder = std::make_shared<fs::path>(".");
+    CLI::App* command = app.add_subcommand("check", "Diagnose every image of a skin folder");
+    add_path(command, "DIR", *folder, "The skin folder (default: here)")->check(existing_folder());
+    command->callback([folder, &chosen] { chosen = [folder] { return run_check(*folder); }; });
 }

@@ -4,10 +4,12 @@
 #include <algorithm>
 #include <bitset>
 #include <cstdio>
+#include <memory>
 
 #include "skin/skin.h"
 #include "support/file_io.h"
-#include "support/utf8_path.h"
+#include "support/utf8_text.h"
+#include "view/commands/command_line.h"
 #include "view/common/convert.h"
 #include "view/common/skin_folder.h"
 #include "view/common/status.h"
@@ -45,12 +47,13 @@ int run_import(const import_options& options)
     convert_options conversion{.size = options.size, .dither = options.dither};
     if (!parse_colour(options.background, conversion.background)) {
         std::fprintf(stderr, "skinview: --background takes a colour as RRGGBB, not %s\n",
-                     options.background.c_str());
+                     printable(options.background).c_str());
         return status_usage;
     }
     rgb_colour key{};
     if (!options.key.empty() && !parse_colour(options.key, key)) {
-        std::fprintf(stderr, "skinview: --key takes a colour as RRGGBB, not %s\n", options.key.c_str());
+        std::fprintf(stderr, "skinview: --key takes a colour as RRGGBB, not %s\n",
+                     printable(options.key).c_str());
         return status_usage;
     }
     if (!options.key.empty()) {
@@ -73,7 +76,7 @@ int run_import(const import_options& options)
     unsigned next_picture = options.start.value_or(0);
     unsigned next_icon = options.start.value_or(0);
     for (const fs::path& source : options.sources) {
-        const std::string name = utf8_from_path(source);
+        const std::string name = printable_path(source);
         std::string error;
         const converted_image result = convert_source(source, conversion, error);
         fs::path destination = options.output;
@@ -90,7 +93,7 @@ int run_import(const import_options& options)
                 next = first_gap(options.into, pattern, next); // found again if this write fails
             destination = options.into / series_name(pattern, options.start ? next++ : next);
         }
-        const std::string shown = utf8_from_path(destination.lexically_normal());
+        const std::string shown = printable_path(destination.lexically_normal());
         std::error_code code;
         if (!options.force && fs::exists(fs::symlink_status(destination, code))) {
             std::fprintf(stderr, "skinview: %s: %s exists: give --force to replace it\n", name.c_str(),
@@ -110,4 +113,50 @@ int run_import(const import_options& options)
                     colours.count(), colours.count() == 1 ? "" : "s");
     }
     return failures == 0 ? status_ok : status_problems;
+}
+
+namespace {
+
+// What the import command line gives: the options, and the dither by its name.
+struct import_arguments {
+    import_options import;
+    std::string dither = "none";
+};
+
+} // namespace
+
+void add_import_command(CLI::App& app, std::function<int()>& chosen)
+{
+    const auto given = std::make_shared<import_arguments>();
+    import_options& import = given->import;
+    CLI::App* command = app.add_subcommand(
+        "import", "Make any artwork (PNG, JPEG, GIF, TGA, BMP) into a BMP that skinpack takes");
+    add_path(command, "SRC", import.sources, "The images to import, in order")->required();
+    add_path(command, "--into", import.into, "The skin folder to add them to (default: here)")
+        ->check(existing_folder());
+    command->add_option("--as", import.as, "picture or icon (default: icons for 16x16 results)")
+        ->check(CLI::IsMember({"picture", "icon"}));
+    command->add_option("--start", import.start,
+                        "The first index to write (default: the first missing one of the series)");
+    add_path(command, "-o,--output", import.output, "The file to write, for a single source");
+    command->add_option("--size", import.size, "Scale sources of other sizes to fit 16x16 or 128x128")
+        ->check(CLI::IsMember({16, 128}));
+    command
+        ->add_option("--dither", given->dither,
+                     "none (default), floyd-steinberg or ordered; none and ordered keep still pixels "
+                     "of animation frames steady, floyd-steinberg does not")
+        ->check(CLI::IsMember({"none", "floyd-steinberg", "ordered"}));
+    command->add_option("--background", import.background,
+                        "The colour under transparent pixels, RRGGBB (default: 000000)");
+    command->add_option("--key", import.key,
+                        "A device colour, RRGGBB, that fully transparent pixels take and no other "
+                        "pixel does");
+    command->add_flag("--force", import.force, "Replace files that exist");
+    command->callback([given, &chosen] {
+        const std::string& dither = given->dither;
+        given->import.dither = dither == "ordered"           ? dither_method::ordered
+                               : dither == "floyd-steinberg" ? dither_method::floyd_steinberg
+                                                             : dither_method::none;
+        chosen = [given] { return run_import(given->import); };
+    });
 }

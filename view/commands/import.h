@@ -2,11 +2,16 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "view/common/quantise.h"
+
+namespace CLI {
+class App;
+}
 
 struct import_options {
     std::vector<std::filesystem::path> sources;
@@ -24,3 +29,6 @@ struct import_options {
 // Imports every source in turn, one line on stdout per output and on stderr per failure.
 // status_ok when all were written, status_problems when any failed.
 int run_import(const import_options& options);
+
+// Adds the subcommand import to `app`; once it is parsed, `chosen` carries it out.
+void add_import_command(CLI::App& app, std::function<int()>& chosen);

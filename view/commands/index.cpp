@@ -2,10 +2,12 @@
 #include "view/commands/index.h"
 
 #include <cstdio>
+#include <memory>
 
 #include "support/file_io.h"
-#include "support/utf8_path.h"
+#include "support/utf8_text.h"
 #include "view/commands/check.h"
+#include "view/commands/command_line.h"
 #include "view/common/checksum.h"
 #include "view/common/skin_folder.h"
 #include "view/common/skin_header.h"
@@ -38,11 +40,36 @@ int run_index(const fs::path& folder, const fs::path& output, std::string format
     }
     if (replace_file(output, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}) !=
         save_outcome::saved) {
-        std::fprintf(stderr, "skinview: cannot write %s\n", utf8_from_path(output).c_str());
+        std::fprintf(stderr, "skinview: cannot write %s\n", printable_path(output).c_str());
         return status_problems;
     }
-    std::printf("%s: %s, %llu bytes (%s)\n", utf8_from_path(output).c_str(),
+    std::printf("%s: %s, %llu bytes (%s)\n", printable_path(output).c_str(),
                 counted(contents.images.size(), "image").c_str(),
                 static_cast<unsigned long long>(contents.size), format.c_str());
     return status_ok;
+}
+
+namespace {
+
+// What the index command line gives.
+struct index_arguments {
+    fs::path folder = ".";
+    fs::path output;
+    std::string format;
+};
+
+} // namespace
+
+void add_index_command(CLI::App& app, std::function<int()>& chosen)
+{
+    const auto given = std::make_shared<index_arguments>();
+    CLI::App* command =
+        app.add_subcommand("index", "Write where each image lies in the skin, as a C header or JSON");
+    add_path(command, "DIR", given->folder, "The skin folder (default: here)")->check(existing_folder());
+    add_path(command, "-o,--output", given->output, "The file to write (default: stdout)");
+    command->add_option("--format", given->format, "c or json (default: from the file name, or c)")
+        ->check(CLI::IsMember({"c", "json"}));
+    command->callback([given, &chosen] {
+        chosen = [given] { return run_index(given->folder, given->output, given->format); };
+    });
 }

@@ -3,9 +3,11 @@
 #include "view/commands/init.h"
 
 #include <cstdio>
+#include <memory>
 
-#include "support/utf8_path.h"
+#include "support/utf8_text.h"
 #include "view/commands/check.h"
+#include "view/commands/command_line.h"
 #include "view/common/status.h"
 #include "view/common/wording.h"
 #include "view/project/init_project.h"
@@ -15,7 +17,7 @@ namespace fs = std::filesystem;
 int run_init(const fs::path& folder)
 {
     const folder_init made = init_project(folder, false);
-    const std::string shown = utf8_from_path(made.project.file.lexically_normal());
+    const std::string shown = printable_path(made.project.file.lexically_normal());
     switch (made.outcome) {
     case init_outcome::made:
         std::printf("%s: %s, each taking its BMP as it is\n", shown.c_str(),
@@ -36,4 +38,13 @@ int run_init(const fs::path& folder)
         break;
     }
     return status_problems;
+}
+
+void add_init_command(CLI::App& app, std::function<int()>& chosen)
+{
+    const auto folder = std::make_shared<fs::path>(".");
+    CLI::App* command =
+        app.add_subcommand("init", "Write a skin.toml for a folder of numbered BMPs, taking each as it is");
+    add_path(command, "DIR", *folder, "The skin folder (default: here)")->check(existing_folder());
+    command->callback([folder, &chosen] { chosen = [folder] { return run_init(*folder); }; });
 }

@@ -2,10 +2,15 @@
 #include "view/commands/palette.h"
 
 #include <cstdio>
+#include <memory>
 
 #include "support/utf8_path.h"
+#include "support/utf8_text.h"
+#include "view/commands/command_line.h"
 #include "view/common/render.h"
 #include "view/common/status.h"
+
+namespace fs = std::filesystem;
 
 int run_palette(std::filesystem::path output, std::string format)
 {
@@ -21,9 +26,31 @@ int run_palette(std::filesystem::path output, std::string format)
     if (output.empty())
         output = "skin-palette." + format;
     if (!save_palette(output, format)) {
-        std::fprintf(stderr, "skinview: cannot write %s\n", utf8_from_path(output).c_str());
+        std::fprintf(stderr, "skinview: cannot write %s\n", printable_path(output).c_str());
         return status_problems;
     }
-    std::printf("%s: the 256 device colours (%s)\n", utf8_from_path(output).c_str(), format.c_str());
+    std::printf("%s: the 256 device colours (%s)\n", printable_path(output).c_str(), format.c_str());
     return status_ok;
+}
+
+namespace {
+
+// What the palette command line gives.
+struct palette_arguments {
+    fs::path output;
+    std::string format;
+};
+
+} // namespace
+
+void add_palette_command(CLI::App& app, std::function<int()>& chosen)
+{
+    const auto given = std::make_shared<palette_arguments>();
+    CLI::App* command = app.add_subcommand("palette", "Write the 256 device colours as a palette");
+    add_path(command, "-o,--output", given->output, "The file to write (default: skin-palette.FORMAT)");
+    command
+        ->add_option("--format", given->format, "gpl, act, pal or png (default: from the file name, or gpl)")
+        ->check(CLI::IsMember({"gpl", "act", "pal", "png"}));
+    command->callback(
+        [given, &chosen] { chosen = [given] { return run_palette(given->output, given->format); }; });
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -15,6 +16,8 @@
 #include "skin/skin.h"
 #include "support/file_io.h"
 #include "support/utf8_path.h"
+#include "support/utf8_text.h"
+#include "view/commands/command_line.h"
 #include "view/common/convert.h"
 #include "view/common/perceptual_error.h"
 #include "view/common/render.h"
@@ -169,14 +172,14 @@ int write_sheets(const std::vector<shown_image>& images, std::size_t total, cons
         const fs::path path = page_path(options.output, i + 1, pages.size());
         std::string errors;
         if (!save_png(path, draw_page(pages[i], options, gap, errors))) {
-            std::fprintf(stderr, "skinview: cannot write %s\n", utf8_from_path(path).c_str());
+            std::fprintf(stderr, "skinview: cannot write %s\n", printable_path(path).c_str());
             return status_problems;
         }
         std::size_t drawn = 0;
         for (const row* r : pages[i].rows)
             drawn += r->cells.size();
         shown += drawn;
-        std::printf("%s: %s", utf8_from_path(path).c_str(), counted(drawn, "image").c_str());
+        std::printf("%s: %s", printable_path(path).c_str(), counted(drawn, "image").c_str());
         if (i + 1 == pages.size() && shown < total)
             std::printf(", %zu with problems left out (see skinview check)", total - shown);
         std::printf("\n%s", errors.c_str());
@@ -248,7 +251,7 @@ int run_preview(const preview_options& options)
         return preview_project(options);
     const skin_folder scan = scan_skin_folder(options.folder);
     if (scan.images.empty()) {
-        std::fprintf(stderr, "skinview: no images in %s\n", utf8_from_path(options.folder).c_str());
+        std::fprintf(stderr, "skinview: no images in %s\n", printable_path(options.folder).c_str());
         return status_problems;
     }
     std::vector<shown_image> images;
@@ -261,4 +264,19 @@ int run_preview(const preview_options& options)
                               .block = block_bytes(image),
                               .file = &image});
     return write_sheets(images, scan.images.size(), options);
+}
+
+void add_preview_command(CLI::App& app, std::function<int()>& chosen)
+{
+    const auto view = std::make_shared<preview_options>();
+    CLI::App* command = app.add_subcommand("preview", "Render the skin as the device shows it, as a PNG");
+    add_path(command, "DIR", view->folder, "The skin folder (default: here)")->check(existing_folder());
+    add_path(command, "-o,--output", view->output, "The PNG to write (default: skin-preview.png)");
+    command->add_option("--scale", view->scale, "Pixels per image pixel (default: 2)")
+        ->check(CLI::Range(1, 16));
+    command->add_flag("--compare", view->compare, "Put each original beside its converted version");
+    command->add_flag("--error", view->error,
+                      "Put a heat map of where the eye sees each image differ from its original (blurred "
+                      "CIEDE2000: black none, white 10 or more) beside it, and print each image's mean");
+    command->callback([view, &chosen] { chosen = [view] { return run_preview(*view); }; });
 }

@@ -2,6 +2,11 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
+
+namespace CLI {
+class App;
+}
 
 struct preview_options {
     std::filesystem::path folder = ".";
@@ -13,3 +18,6 @@ struct preview_options {
 
 // Writes the sheet, split over "NAME-1.png", "NAME-2.png", ... when one would be too large.
 int run_preview(const preview_options& options);
+
+// Adds the subcommand preview to `app`; once it is parsed, `chosen` carries it out.
+void add_preview_command(CLI::App& app, std::function<int()>& chosen);

@@ -5,8 +5,10 @@
 #include <chrono>
 #include <csignal>
 #include <iostream>
+#include <memory>
 
-#include "support/utf8_path.h"
+#include "support/utf8_text.h"
+#include "view/commands/command_line.h"
 #include "view/common/status.h"
 #include "view/project/watch.h"
 #include "view/studio/studio.h"
@@ -64,7 +66,7 @@ int run_studio(const studio_options& options)
 {
     std::error_code error;
     if (!fs::is_directory(options.folder, error)) {
-        std::cerr << utf8_from_path(options.folder) << ": not a folder\n";
+        std::cerr << printable_path(options.folder) << ": not a folder\n";
         return status_usage;
     }
     http_server server;
@@ -79,10 +81,10 @@ int run_studio(const studio_options& options)
 
     // The token goes to the browser through a private file, or to this terminal alone when the
     // person opens the page themselves.
-    std::cout << "skinview studio: " << utf8_from_path(state.folder) << "\n";
+    std::cout << "skinview studio: " << printable_path(state.folder) << "\n";
     if (options.open_browser && write_opener(state.door, problem)) {
         std::cout << "opening http://127.0.0.1:" << server.port << "/ in your browser through "
-                  << utf8_from_path(state.door.opener) << "\n";
+                  << printable_path(state.door.opener) << "\n";
         open_browser(state.door.opener);
     } else {
         if (options.open_browser)
@@ -120,4 +122,20 @@ bool started_from_explorer()
 #else
     return false;
 #endif
+}
+
+void add_studio_command(CLI::App& app, std::function<int()>& chosen)
+{
+    const auto studio = std::make_shared<studio_options>();
+    const auto no_browser = std::make_shared<bool>(false);
+    CLI::App* command = app.add_subcommand(
+        "studio", "Open the skin project in a page of the browser, live, on this computer only");
+    add_path(command, "DIR", studio->folder, "The project folder (default: here)")->check(existing_folder());
+    command->add_option("--port", studio->port, "The port to listen on (default: any free one)")
+        ->check(CLI::Range(1, 65535));
+    command->add_flag("--no-browser", *no_browser, "Print the address but open no browser");
+    command->callback([studio, no_browser, &chosen] {
+        studio->open_browser = !*no_browser;
+        chosen = [studio] { return run_studio(*studio); };
+    });
 }

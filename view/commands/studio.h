@@ -2,6 +2,11 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
+
+namespace CLI {
+class App;
+}
 
 struct studio_options {
     std::filesystem::path folder = ".";
@@ -16,3 +21,6 @@ int run_studio(const studio_options& options);
 // Whether this Windows program was started from Explorer, with a console of its own that no
 // other process shares; always false elsewhere.
 bool started_from_explorer();
+
+// Adds the subcommand studio to `app`; once it is parsed, `chosen` carries it out.
+void add_studio_command(CLI::App& app, std::function<int()>& chosen);

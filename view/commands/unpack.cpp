@@ -2,8 +2,10 @@
 #include "view/commands/unpack.h"
 
 #include <cstdio>
+#include <memory>
 
-#include "support/utf8_path.h"
+#include "support/utf8_text.h"
+#include "view/commands/command_line.h"
 #include "view/common/render.h"
 #include "view/common/skin_folder.h"
 #include "view/common/status.h"
@@ -15,7 +17,7 @@ int run_unpack(const fs::path& skin_path, const fs::path& folder, const fs::path
 {
     std::error_code error;
     if (!fs::is_regular_file(skin_path, error)) {
-        std::fprintf(stderr, "skinview: cannot read %s\n", utf8_from_path(skin_path).c_str());
+        std::fprintf(stderr, "skinview: cannot read %s\n", printable_path(skin_path).c_str());
         return status_problems;
     }
     const std::vector<std::uint8_t> skin = read_file_bytes(skin_path);
@@ -24,7 +26,7 @@ int run_unpack(const fs::path& skin_path, const fs::path& folder, const fs::path
     for (const folder_image& image : scan.images) {
         if (image.layout.side == 0) {
             std::fprintf(stderr, "skinview: cannot tell the size of %s: %s\n", image.name.c_str(),
-                         image.problem.c_str());
+                         printable(image.problem).c_str());
             return status_problems;
         }
         expected += static_cast<std::size_t>(image.layout.side * image.layout.side);
@@ -33,7 +35,7 @@ int run_unpack(const fs::path& skin_path, const fs::path& folder, const fs::path
         std::fprintf(stderr,
                      "skinview: %s has %zu bytes, but the images in %s make %zu (%s): it was not built "
                      "from these images\n",
-                     utf8_from_path(skin_path).c_str(), skin.size(), utf8_from_path(folder).c_str(), expected,
+                     printable_path(skin_path).c_str(), skin.size(), printable_path(folder).c_str(), expected,
                      counted(scan.images.size(), "image").c_str());
         return status_problems;
     }
@@ -45,10 +47,34 @@ int run_unpack(const fs::path& skin_path, const fs::path& folder, const fs::path
         at += size;
         const fs::path path = output / (image_stem(image.name) + ".png");
         if (!save_png(path, picture)) {
-            std::fprintf(stderr, "skinview: cannot write %s\n", utf8_from_path(path).c_str());
+            std::fprintf(stderr, "skinview: cannot write %s\n", printable_path(path).c_str());
             return status_problems;
         }
     }
-    std::printf("%s: %s\n", utf8_from_path(output).c_str(), counted(scan.images.size(), "image").c_str());
+    std::printf("%s: %s\n", printable_path(output).c_str(), counted(scan.images.size(), "image").c_str());
     return status_ok;
+}
+
+namespace {
+
+// What the unpack command line gives.
+struct unpack_arguments {
+    fs::path skin;
+    fs::path folder = ".";
+    fs::path output = "skin-unpacked";
+};
+
+} // namespace
+
+void add_unpack_command(CLI::App& app, std::function<int()>& chosen)
+{
+    const auto given = std::make_shared<unpack_arguments>();
+    CLI::App* command = app.add_subcommand("unpack", "Cut a skin file back into one PNG per image");
+    add_path(command, "SKIN", given->skin, "The skin file")->required();
+    add_path(command, "DIR", given->folder, "The folder of the images it was built from (default: here)")
+        ->check(existing_folder());
+    add_path(command, "-o,--output", given->output, "Where the PNGs go (default: skin-unpacked)");
+    command->callback([given, &chosen] {
+        chosen = [given] { return run_unpack(given->skin, given->folder, given->output); };
+    });
 }

@@ -135,11 +135,17 @@ std::string unreached_reason(const fs::path& folder, const std::string& name, sk
 
 } // namespace
 
+bool is_bmp_or_unknown(std::span<const std::uint8_t> file)
+{
+    const image_format format = format_by_signature(file);
+    return format == image_format::unknown || format == image_format::bmp;
+}
+
 std::string explain_problem(std::span<const std::uint8_t> file, const bitmap_layout& layout,
                             const std::string& path, bool icon, mend_at mend)
 {
     const char* format = image_format_label(format_by_signature(file));
-    const bool bmp = format == nullptr || std::string_view(format) == "BMP";
+    const bool bmp = is_bmp_or_unknown(file);
     const auto damaged = [](const char* what) { return std::string(what) + ": the file is damaged"; };
     std::string diagnosis;
     if (!bmp) {

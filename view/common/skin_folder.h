@@ -43,6 +43,10 @@ enum class mend_at : std::uint8_t {
     build,    // a project's as-is source, left as it is: build imports it once as_is is dropped
 };
 
+// Whether `file` is a BMP or of no format known, so that its header fields mean what they say: a
+// PNG saved as icon00.bmp has none to show.
+bool is_bmp_or_unknown(std::span<const std::uint8_t> file);
+
 // The plain-words diagnosis of the refused bitmap `file` at `path`, with a fix that works when
 // followed: a command only where skinview import can read the file, and never one that writes
 // over the file it reads, but for a numbered BMP mended in place.

@@ -35,5 +35,5 @@ struct project_problem {
 };
 
 // The line users read: "skin.toml:14: icon \"battery\": art/battery.png: no such file". The file is
-// named relative to `folder` when given and it lies inside, else as given.
+// named relative to `folder` when given and it lies inside, else as given; the line is printable.
 std::string problem_line(const project_problem& problem, const std::filesystem::path& folder = {});

@@ -4,6 +4,7 @@
 #include "skin/skin.h"
 #include "support/file_io.h"
 #include "support/utf8_path.h"
+#include "support/utf8_text.h"
 #include "view/common/dither_names.h"
 #include "view/project/c_name.h"
 
@@ -99,7 +100,7 @@ bool read_look(const toml::key& key, const toml::node& node, look_keys& look, co
         char shown[8];
         std::snprintf(shown, sizeof shown, "#%02X%02X%02X", nearest[0], nearest[1], nearest[2]);
         report(problems, line, problem_kind::bad_value, entry,
-               where + "key " + printable(*text) + " is not a device colour; the nearest is " + shown);
+               where + "key " + *text + " is not a device colour; the nearest is " + shown);
     }
     return true;
 }
@@ -264,7 +265,7 @@ void check_sources(const skin_project& project, problem_list& problems)
             const fs::path path = source_path(project, source);
             if (fs::is_regular_file(path, code))
                 continue;
-            std::string text = entry_label(entry) + ": " + printable(source) + ": " +
+            std::string text = entry_label(entry) + ": " + source + ": " +
                                (fs::exists(path, code) ? "not a file" : "no such file");
             // "art\battery.png" in double quotes holds a backspace; in single quotes, on Linux, a
             // backslash that is no separator. A '/' works on every system.
@@ -403,22 +404,6 @@ fs::path project_folder(const skin_project& project)
 fs::path source_path(const skin_project& project, const std::string& source)
 {
     return project_folder(project) / path_from_utf8(source);
-}
-
-std::string printable(std::string_view text)
-{
-    std::string out;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte != 0x7F) {
-            out += c;
-            continue;
-        }
-        char escape[8];
-        std::snprintf(escape, sizeof escape, "\\x%02X", byte);
-        out += escape;
-    }
-    return out;
 }
 
 std::string entry_label(const project_entry& entry)

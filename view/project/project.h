@@ -86,9 +86,6 @@ std::filesystem::path project_folder(const skin_project& project);
 // Where a source as written (UTF-8, relative to the project folder, or absolute) lies.
 std::filesystem::path source_path(const skin_project& project, const std::string& source);
 
-// Text from a file as messages show it: control characters as \xHH ("art\x08attery.png").
-std::string printable(std::string_view text);
-
 // How messages name an entry: `icon "battery"`, or `icon` while it has no name.
 std::string entry_label(const project_entry& entry);
 

@@ -12,6 +12,7 @@
 #include "skin/skin.h"
 #include "support/file_io.h"
 #include "support/utf8_path.h"
+#include "support/utf8_text.h"
 #include "view/common/checksum.h"
 #include "view/common/convert.h"
 #include "view/common/dither_names.h"
@@ -320,12 +321,12 @@ http_response source_png(const studio_state& state, const http_request& request)
         entry.sources[entry.sources.size() > 1 ? std::min(frame, entry.sources.size() - 1) : 0];
     const std::optional<fs::path> path = path_inside(state.folder, source);
     if (!path)
-        return text_response(403, source + ": outside the project folder\n");
+        return text_response(403, printable(source) + ": outside the project folder\n");
     std::string error;
     const std::vector<std::uint8_t> bytes = read_source(*path, error);
     std::vector<rgba_image> frames = bytes.empty() ? std::vector<rgba_image>{} : decode_frames(bytes, error);
     if (frames.empty())
-        return text_response(422, source + ": " + error + "\n");
+        return text_response(422, printable(source + ": " + error) + "\n");
     const rgba_image& image = frames[entry.sources.size() > 1 ? 0 : std::min(frame, frames.size() - 1)];
     return png_response(png_file(image.width, image.height, 4, rgba_bytes(image)));
 }
@@ -489,7 +490,7 @@ std::optional<refused_edit> make_edit(studio_state& state, const page_edit& edit
     skin_project edited = state.project;
     std::string error;
     if (!apply_edit(state.folder, edit, edited, state.history, made, decoded, error))
-        return refused_edit{text_response(422, error + "\n")};
+        return refused_edit{text_response(422, printable(error) + "\n")}; // names from the request
     std::optional<std::string> written = edited_text(state.project, edited);
     if (!written)
         return refused_edit{

@@ -6,33 +6,11 @@
 #include <cctype>
 #include <optional>
 
+#include "support/utf8_text.h"
+
 namespace {
 
 constexpr std::size_t max_file_name_bytes = 64;
-
-// The code point that starts at `at` (which moves past it), or nothing for a byte that starts no
-// well-formed one: overlong forms, surrogates and values past U+10FFFF are refused too.
-std::optional<char32_t> next_code_point(std::string_view text, std::size_t& at)
-{
-    const auto lead = static_cast<unsigned char>(text[at++]);
-    if (lead < 0x80)
-        return lead;
-    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
-    if (length == 0 || lead > 0xF4 || at + length - 1 > text.size())
-        return std::nullopt;
-    char32_t point = lead & (0x7F >> length);
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto next = static_cast<unsigned char>(text[at + i - 1]);
-        if ((next & 0xC0) != 0x80)
-            return std::nullopt;
-        point = point << 6 | (next & 0x3F);
-    }
-    static constexpr std::array<char32_t, 5> least{0, 0, 0x80, 0x800, 0x10000};
-    if (point < least[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF))
-        return std::nullopt;
-    at += length - 1;
-    return point;
-}
 
 // Letters of the scripts people name files in, and the marks that decompose accented ones. No
 // spaces, punctuation, or invisible and direction-changing characters that could disguise a name.
