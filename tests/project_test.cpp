@@ -19,6 +19,7 @@
 #include "tests/gif_writer.h"
 #include "tests/test_folder.h"
 #include "view/common/render.h"
+#include "view/project/build_project.h"
 #include "view/project/project.h"
 
 namespace fs = std::filesystem;
@@ -630,6 +631,13 @@ const std::string fifo_record = ".skinview-build: not a regular file: move it aw
 const std::string link_to_mine = "skin.h: a link to a file that skinview build did not write: move it away, "
                                  "or give --force to replace it\n";
 
+// A second picture made from `source`, a name for bmp1.bmp, which build would write.
+void second_picture_from(const fs::path& folder, const std::string& source)
+{
+    write_text(folder / "skin.toml",
+               first_picture + "[[picture]]\nname = \"two\"\nsource = \"" + source + "\"\nsize = 16\n");
+}
+
 // Whatever is at a path that build would write, it is written only when build owns it (or is
 // forced to), never opened unless it is a file, and nothing is made outside the folder.
 TEST_P(ownership, decides_what_build_may_write)
@@ -683,10 +691,14 @@ INSTANTIATE_TEST_SUITE_P(
                        fs::remove(f / "skin.json");
                    },
                    foreign_bmp1, "", foreign_bmp1},
-        owner_case{"source",
+        owner_case{"source", [](const fs::path& f) { second_picture_from(f, "bmp1.bmp"); }, picture_source,
+                   picture_source, picture_source},
+        owner_case{"source_spelt_otherwise", [](const fs::path& f) { second_picture_from(f, "./bmp1.bmp"); },
+                   picture_source, picture_source, picture_source},
+        owner_case{"source_through_a_link",
                    [](const fs::path& f) {
-                       write_text(f / "skin.toml", first_picture + "[[picture]]\nname = \"two\"\nsource = "
-                                                                   "\"bmp1.bmp\"\nsize = 16\n");
+                       fs::create_symlink("bmp1.bmp", f / "art.bmp");
+                       second_picture_from(f, "art.bmp");
                    },
                    picture_source, picture_source, picture_source},
         owner_case{"stale_image_that_is_a_source",

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "view/project/build_project.h"
 #include "view/project/project.h"
 
 struct build_command {
