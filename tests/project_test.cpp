@@ -18,6 +18,7 @@
 #include "skin/colour_332.h"
 #include "tests/gif_writer.h"
 #include "tests/test_folder.h"
+#include "view/commands/build.h"
 #include "view/common/render.h"
 #include "view/project/build_project.h"
 #include "view/project/project.h"
@@ -1330,5 +1331,32 @@ TEST_F(project_test, watch_builds_once_per_change)
         }
     }
 }
+
+struct progress_case {
+    const char* name;
+    std::size_t done; // of 40 entries
+    long long elapsed_ms;
+    bool terminal;
+    std::string text;
+};
+
+class build_progress : public ::testing::TestWithParam<progress_case> {};
+
+// A long build shows how far it is on a terminal, one line rewritten, and wipes it at the end;
+// stderr that is no terminal gets nothing.
+TEST_P(build_progress, shows_only_on_a_terminal_past_a_second)
+{
+    const progress_case& c = GetParam();
+    EXPECT_EQ(progress_text(c.done, 40, std::chrono::milliseconds(c.elapsed_ms), c.terminal), c.text);
+}
+
+INSTANTIATE_TEST_SUITE_P(every_moment, build_progress,
+                         ::testing::Values(progress_case{"within_a_second", 3, 999, true, ""},
+                                           progress_case{"past_a_second", 3, 1000, true,
+                                                         "\rbuilding: 3 of 40 entries"},
+                                           progress_case{"not_a_terminal", 3, 5000, false, ""},
+                                           progress_case{"last_wipes_the_line", 40, 5000, true,
+                                                         "\r" + std::string(26, ' ') + "\r"}),
+                         by_name);
 
 } // namespace

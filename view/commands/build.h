@@ -2,7 +2,10 @@
 // on every change.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <filesystem>
+#include <string>
 
 #include "view/project/build_project.h"
 #include "view/project/project.h"
@@ -16,3 +19,8 @@ struct build_command {
 // Builds the project, with one line on stdout, or its problems on stderr and status_problems.
 // With watch, goes on until Ctrl-C, one line per rebuild.
 int run_build(const build_command& command);
+
+// What stderr shows of a build `elapsed` into it once `done` of `total` entries are converted:
+// one line rewritten in place, only on a terminal and only past a second; the last one wipes it.
+std::string progress_text(std::size_t done, std::size_t total, std::chrono::milliseconds elapsed,
+                          bool terminal);
