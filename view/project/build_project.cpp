@@ -112,14 +112,16 @@ std::uint64_t source_hash(build_state& state, const std::string& key, const fs::
     return stamp.hash;
 }
 
-// The frames of a conversion that the last build made, read back from the BMPs it wrote; empty
-// when any of them is gone or changed.
-std::vector<converted_image> cached_frames(build_state& state, std::uint64_t key)
+// The frames of a conversion that the last build made, read back from the BMPs it wrote (given in
+// `files`); empty when any of them is gone or changed.
+std::vector<converted_image> cached_frames(build_state& state, std::uint64_t key,
+                                           std::vector<const disk_file*>& files)
 {
     const auto known = state.last.conversions.find(key);
     if (known == state.last.conversions.end() || known->second.empty())
         return {};
     std::vector<converted_image> frames;
+    std::vector<const disk_file*> read; // given in `files` only once every frame is there
     for (const std::uint64_t hash : known->second) {
         const auto name = state.written_by_hash.find(hash);
         if (name == state.written_by_hash.end())
@@ -128,9 +130,11 @@ std::vector<converted_image> cached_frames(build_state& state, std::uint64_t key
         if (file == nullptr || file->hash != hash)
             return {};
         frames.push_back(device_block(file->bytes));
+        read.push_back(file);
         if (frames.back().block.empty())
             return {};
     }
+    files = std::move(read);
     return frames;
 }
 
@@ -209,10 +213,10 @@ const std::vector<rgba_image>* handed_frames(const build_state& state, const std
 // One source's frames, and where they came from.
 struct source_frames {
     std::vector<converted_image> frames;
-    std::vector<std::uint8_t> bytes;                   // the source's own, when read
-    std::optional<std::uint64_t> key;                  // the conversion's, unless taken as it is
-    const std::vector<std::uint64_t>* known = nullptr; // the BMPs' hashes, when from the last build
-    bool handed = false;                               // converted from frames handed over
+    std::vector<std::uint8_t> bytes;     // the source's own, when read
+    std::optional<std::uint64_t> key;    // the conversion's, unless taken as it is
+    std::vector<const disk_file*> files; // the BMPs the last build wrote of them, when taken back
+    bool handed = false;                 // converted from frames handed over
     std::string error;
 };
 
@@ -237,10 +241,9 @@ source_frames frames_as_is(const build_state& state, const project_entry& entry,
 // The frames of conversion `key` as the last build made them, with their delays; false if gone.
 bool frames_cached(build_state& state, std::uint64_t key, source_frames& got)
 {
-    got.frames = cached_frames(state, key);
+    got.frames = cached_frames(state, key, got.files);
     if (got.frames.empty())
         return false;
-    got.known = &state.last.conversions.at(key); // there: cached_frames found it
     if (const auto said = state.last.delays.find(key); said != state.last.delays.end())
         for (std::size_t frame = 0; frame < got.frames.size() && frame < said->second.size(); ++frame)
             got.frames[frame].delay_ms = said->second[frame];
@@ -304,8 +307,12 @@ void add_frames(build_state& state, const project_entry& entry, const fs::path& 
         planned_slot slot;
         slot.source = path;
         slot.as_is = entry.as_is;
-        slot.bmp = entry.as_is ? got.bytes : device_bmp(got.frames[frame].block, got.frames[frame].side);
-        slot.hash = got.known != nullptr ? (*got.known)[frame] : content_hash(slot.bmp);
+        // A frame of the last build is the BMP it wrote, byte for byte, and need not be made again.
+        const bool taken_back = frame < got.files.size();
+        slot.bmp = entry.as_is  ? got.bytes
+                   : taken_back ? got.files[frame]->bytes
+                                : device_bmp(got.frames[frame].block, got.frames[frame].side);
+        slot.hash = taken_back ? got.files[frame]->hash : content_hash(slot.bmp);
         hashes.push_back(slot.hash);
         delays.push_back(got.frames[frame].delay_ms);
         slot.slot.image = std::move(got.frames[frame]);
@@ -410,16 +417,9 @@ std::vector<std::uint8_t> text_bytes(const std::string& text)
 struct planned_output {
     std::string name; // in the output folder
     std::vector<std::uint8_t> bytes;
-    std::uint64_t hash = 0; // of bytes
+    std::optional<std::uint64_t> hash; // of bytes; unset until worked out
     bool write = false;
 };
-
-// An output named and hashed.
-planned_output output_of(std::string name, std::vector<std::uint8_t> bytes)
-{
-    const std::uint64_t hash = content_hash(bytes);
-    return {std::move(name), std::move(bytes), hash};
-}
 
 // Replaces `path` with `bytes` unless it already holds them.
 bool save_if_changed(const fs::path& path, std::span<const std::uint8_t> bytes)
@@ -448,15 +448,20 @@ std::vector<planned_output> plan_outputs(build_state& state, output_folder& fold
     const std::string made_by = "Generated by skinview build from " +
                                 utf8_from_path(state.project.file.filename()) +
                                 ", with the skin; it is remade whenever the skin changes.";
-    outputs.push_back(output_of(skin_file_name, result.skin));
-    outputs.push_back(output_of("skin.h", text_bytes(skin_c_header(contents, "SKIN_H", made_by))));
-    outputs.push_back(output_of("skin.json", text_bytes(skin_json(contents))));
+    outputs.push_back({skin_file_name, result.skin});
+    outputs.push_back({"skin.h", text_bytes(skin_c_header(contents, "SKIN_H", made_by))});
+    outputs.push_back({"skin.json", text_bytes(skin_json(contents))});
     if (options.embed)
-        outputs.push_back(output_of("skin_data.c", text_bytes(skin_data_text(result.skin))));
+        outputs.push_back({"skin_data.c", text_bytes(skin_data_text(result.skin))});
     for (planned_output& output : outputs) {
         const output_check check = check_output(folder, output.name, output.bytes);
+        // Unchanged, the file holds these very bytes: the hash it was read with serves.
+        if (!output.hash)
+            output.hash = check == output_check::unchanged
+                              ? on_disk(folder.disk, folder.out, output.name)->hash
+                              : content_hash(output.bytes);
         if (check == output_check::unchanged)
-            state.next.files[output.name] = output.hash;
+            state.next.files[output.name] = *output.hash;
         output.write = check == output_check::write;
     }
     std::set<std::string> planned;
@@ -495,7 +500,7 @@ void write_outputs(build_state& state, const std::vector<planned_output>& output
             report_file(state, state.out / output.name, problem_kind::cannot_write, "cannot write it");
             return;
         }
-        state.next.files[output.name] = output.hash;
+        state.next.files[output.name] = *output.hash;
         state.result.written.push_back(output.name);
     }
 }
@@ -545,14 +550,18 @@ std::vector<planned_slot> plan_slots(build_state& state, const std::vector<bool>
 // The skin's bytes and CRC, every block in skin order; false, and told, when skinpack would refuse it.
 bool pack_skin(build_state& state, const std::vector<planned_slot>& slots)
 {
-    std::vector<std::uint8_t>& skin = state.result.skin;
+    std::uint64_t size = 0;
     for (const planned_slot& planned : slots)
-        skin.insert(skin.end(), planned.slot.image.block.begin(), planned.slot.image.block.end());
-    if (skin.size() > max_buffer_length) {
+        size += planned.slot.image.block.size();
+    if (size > max_buffer_length) { // told before any of it is held
         report_file(state, state.project.file, problem_kind::too_large,
                     "the skin would pass 2 GiB, more than skinpack takes");
         return false;
     }
+    std::vector<std::uint8_t>& skin = state.result.skin;
+    skin.reserve(static_cast<std::size_t>(size));
+    for (const planned_slot& planned : slots)
+        skin.insert(skin.end(), planned.slot.image.block.begin(), planned.slot.image.block.end());
     state.result.crc32 = crc32(skin);
     return true;
 }
