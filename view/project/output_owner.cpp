@@ -16,6 +16,7 @@
 // way, --force or not. Whatever build may not touch is told, and then build changes nothing.
 #include "view/project/output_owner.h"
 
+#include <algorithm>
 #include <set>
 
 #include "skin/skin.h"
@@ -31,12 +32,18 @@ const disk_file* on_disk(disk_files& disk, const fs::path& out, const std::strin
     if (fresh) {
         std::error_code code;
         if (fs::is_regular_file(out / name, code)) {
-            std::vector<std::uint8_t> bytes = read_file_bytes(out / name);
-            const std::uint64_t hash = content_hash(bytes);
-            at->second = disk_file{.bytes = std::move(bytes), .hash = hash};
+            at->second = disk_file{.read = read_whole_file(out / name)};
+            if (at->second->read.outcome != read_outcome::read)
+                at->second->read.length = 0;
+            at->second->hash = content_hash(bytes_of(*at->second));
         }
     }
     return at->second ? &*at->second : nullptr;
+}
+
+std::span<const std::uint8_t> bytes_of(const disk_file& file)
+{
+    return {file.read.bytes.get(), static_cast<std::size_t>(file.read.length)};
 }
 
 namespace {
@@ -226,13 +233,12 @@ bool check_fixed(const fs::path& path, const build_options& options, const fs::p
     return false;
 }
 
-output_check check_output(output_folder& folder, const std::string& name,
-                          const std::vector<std::uint8_t>& bytes)
+output_check check_output(output_folder& folder, const std::string& name, std::span<const std::uint8_t> bytes)
 {
     const in_the_way found = what_is_at(folder, name);
     const bool readable = found.owner != path_owner::not_a_file && found.owner != path_owner::dangling_link;
     const disk_file* now = readable ? on_disk(folder.disk, folder.out, name) : nullptr;
-    if (now != nullptr && now->bytes == bytes)
+    if (now != nullptr && std::ranges::equal(bytes_of(*now), bytes))
         return output_check::unchanged;
     if (!may_touch(found, folder.options.force)) {
         refuse(folder.problems, folder.out / name, found, false, "");

@@ -5,19 +5,25 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "support/file_identity.h"
+#include "support/file_io.h"
 #include "view/common/skin_header.h"
 #include "view/project/build_project.h"
 #include "view/project/problem.h"
 
-// An output file's bytes as read, hashed once however often the build asks.
+// An output file as read, kept in the block it was read into and hashed once, however often the
+// build asks.
 struct disk_file {
-    std::vector<std::uint8_t> bytes;
-    std::uint64_t hash = 0; // content_hash of bytes
+    whole_file read;        // read.length bytes; none when it could not be read
+    std::uint64_t hash = 0; // content_hash of them
 };
+
+// The bytes of a file as read.
+std::span<const std::uint8_t> bytes_of(const disk_file& file);
 
 // Output files as read so far, by name; nothing for one that is no regular file.
 using disk_files = std::map<std::string, std::optional<disk_file>>;
@@ -54,7 +60,7 @@ enum class output_check : std::uint8_t {
 
 // What becomes of the output `name` that is to hold `bytes`.
 output_check check_output(output_folder& folder, const std::string& name,
-                          const std::vector<std::uint8_t>& bytes);
+                          std::span<const std::uint8_t> bytes);
 
 // The numbered BMPs that must go: those of the last build the project no longer needs, and any
 // file that skinpack would read after the last picture or icon.
