@@ -18,7 +18,9 @@
 #include "skin/colour_332.h"
 #include "tests/gif_writer.h"
 #include "tests/test_folder.h"
+#include "view/commands/build.h"
 #include "view/common/render.h"
+#include "view/project/build_project.h"
 #include "view/project/project.h"
 
 namespace fs = std::filesystem;
@@ -633,6 +635,13 @@ const std::string fifo_record = ".skinview-build: not a regular file: move it aw
 const std::string link_to_mine = "skin.h: a link to a file that skinview build did not write: move it away, "
                                  "or give --force to replace it\n";
 
+// A second picture made from `source`, a name for bmp1.bmp, which build would write.
+void second_picture_from(const fs::path& folder, const std::string& source)
+{
+    write_text(folder / "skin.toml",
+               first_picture + "[[picture]]\nname = \"two\"\nsource = \"" + source + "\"\nsize = 16\n");
+}
+
 // Whatever is at a path that build would write, it is written only when build owns it (or is
 // forced to), never opened unless it is a file, and nothing is made outside the folder.
 TEST_P(ownership, decides_what_build_may_write)
@@ -686,10 +695,14 @@ INSTANTIATE_TEST_SUITE_P(
                        fs::remove(f / "skin.json");
                    },
                    foreign_bmp1, "", foreign_bmp1},
-        owner_case{"source",
+        owner_case{"source", [](const fs::path& f) { second_picture_from(f, "bmp1.bmp"); }, picture_source,
+                   picture_source, picture_source},
+        owner_case{"source_spelt_otherwise", [](const fs::path& f) { second_picture_from(f, "./bmp1.bmp"); },
+                   picture_source, picture_source, picture_source},
+        owner_case{"source_through_a_link",
                    [](const fs::path& f) {
-                       write_text(f / "skin.toml", first_picture + "[[picture]]\nname = \"two\"\nsource = "
-                                                                   "\"bmp1.bmp\"\nsize = 16\n");
+                       fs::create_symlink("bmp1.bmp", f / "art.bmp");
+                       second_picture_from(f, "art.bmp");
                    },
                    picture_source, picture_source, picture_source},
         owner_case{"stale_image_that_is_a_source",
@@ -1321,5 +1334,32 @@ TEST_F(project_test, watch_builds_once_per_change)
         }
     }
 }
+
+struct progress_case {
+    const char* name;
+    std::size_t done; // of 40 entries
+    long long elapsed_ms;
+    bool terminal;
+    std::string text;
+};
+
+class build_progress : public ::testing::TestWithParam<progress_case> {};
+
+// A long build shows how far it is on a terminal, one line rewritten, and wipes it at the end;
+// stderr that is no terminal gets nothing.
+TEST_P(build_progress, shows_only_on_a_terminal_past_a_second)
+{
+    const progress_case& c = GetParam();
+    EXPECT_EQ(progress_text(c.done, 40, std::chrono::milliseconds(c.elapsed_ms), c.terminal), c.text);
+}
+
+INSTANTIATE_TEST_SUITE_P(every_moment, build_progress,
+                         ::testing::Values(progress_case{"within_a_second", 3, 999, true, ""},
+                                           progress_case{"past_a_second", 3, 1000, true,
+                                                         "\rbuilding: 3 of 40 entries"},
+                                           progress_case{"not_a_terminal", 3, 5000, false, ""},
+                                           progress_case{"last_wipes_the_line", 40, 5000, true,
+                                                         "\r" + std::string(26, ' ') + "\r"}),
+                         by_name);
 
 } // namespace

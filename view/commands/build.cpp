@@ -18,9 +18,11 @@
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
+#include <io.h>
 #include <windows.h>
 #else
 #include <thread>
+#include <unistd.h>
 #endif
 
 namespace fs = std::filesystem;
@@ -69,13 +71,40 @@ std::string summary(const build_result& result, const fs::path& out)
     return text;
 }
 
+// Whether stderr is a terminal, where a line rewritten in place reads as progress.
+bool stderr_is_terminal()
+{
+#ifdef _WIN32
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(fileno(stderr)) != 0;
+#endif
+}
+
+// The build's options, with progress shown on stderr when it is a terminal.
+build_options with_progress(const build_options& options)
+{
+    build_options shown = options;
+    shown.progress = [terminal = stderr_is_terminal(),
+                      start = std::chrono::steady_clock::now()](std::size_t done, std::size_t total) {
+        const auto elapsed =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        const std::string text = progress_text(done, total, elapsed, terminal);
+        if (!text.empty()) {
+            std::fputs(text.c_str(), stderr);
+            std::fflush(stderr);
+        }
+    };
+    return shown;
+}
+
 // Loads and builds once; prints the problems, each after `prefix`, or gives the summary in
 // `line`. Gives the inputs to watch.
 int build_once(const build_command& command, const fs::path& file, std::vector<fs::path>& inputs,
                const std::string& prefix, std::string& line)
 {
     // Built even with problems, so that every problem is told at once; nothing is written then.
-    const project_run run = run_project(file, command.options);
+    const project_run run = run_project(file, with_progress(command.options));
     const build_result& result = run.build;
     inputs = inputs_to_watch(run.project, run.loaded, std::move(inputs));
     for (const project_problem& problem : result.problems)
@@ -96,6 +125,20 @@ std::string clock_text()
 }
 
 } // namespace
+
+std::string progress_text(std::size_t done, std::size_t total, std::chrono::milliseconds elapsed,
+                          bool terminal)
+{
+    if (!terminal || elapsed < std::chrono::seconds(1))
+        return {};
+    const std::string line =
+        "building: " + std::to_string(done) + " of " + std::to_string(total) + " entries";
+    // The last line is overwritten with spaces, so that what follows starts on a clean line.
+    std::string text = "\r";
+    if (done < total)
+        return text.append(line);
+    return text.append(line.size(), ' ').append("\r");
+}
 
 int run_build(const build_command& command)
 {

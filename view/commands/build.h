@@ -2,9 +2,13 @@
 // on every change.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <filesystem>
 #include <functional>
+#include <string>
 
+#include "view/project/build_project.h"
 #include "view/project/project.h"
 
 namespace CLI {
@@ -23,3 +27,8 @@ int run_build(const build_command& command);
 
 // Adds the subcommand build to `app`; once it is parsed, `chosen` carries it out.
 void add_build_command(CLI::App& app, std::function<int()>& chosen);
+
+// What stderr shows of a build `elapsed` into it once `done` of `total` entries are converted:
+// one line rewritten in place, only on a terminal and only past a second; the last one wipes it.
+std::string progress_text(std::size_t done, std::size_t total, std::chrono::milliseconds elapsed,
+                          bool terminal);

@@ -24,6 +24,7 @@
 #include "view/common/skin_folder.h"
 #include "view/common/status.h"
 #include "view/common/wording.h"
+#include "view/project/build_project.h"
 #include "view/project/project.h"
 
 namespace fs = std::filesystem;

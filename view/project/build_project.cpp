@@ -1,9 +1,10 @@
 // skinview build's core: every entry converted (or taken from the last build), laid out as
 // skinpack packs the folder, checked against what is on disk, and only then written.
-#include "view/project/project.h"
+#include "view/project/build_project.h"
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "skin/bitmap.h"
@@ -27,10 +28,11 @@ namespace {
 // One image of the skin to be: its block and the bytes of its numbered BMP.
 struct planned_slot {
     project_slot slot;
-    std::vector<std::uint8_t> bmp;
-    std::uint64_t hash = 0; // of bmp
-    fs::path source;        // what it came from
-    bool as_is = false;     // bmp is the source's own bytes
+    std::vector<std::uint8_t> bmp;      // made by this build, or
+    std::span<const std::uint8_t> kept; // the BMP the last build wrote, as read (in build_state::disk)
+    std::uint64_t hash = 0;             // of the BMP
+    fs::path source;                    // what it came from
+    bool as_is = false;                 // bmp is the source's own bytes
 };
 
 struct build_state {
@@ -42,6 +44,7 @@ struct build_state {
     disk_files disk;                                      // output files read so far
     build_result& result;
     const decoded_sources* handed = nullptr; // sources decoded already, not owned
+    const build_options* options = nullptr;  // not owned
 };
 
 // A build with nothing known yet of the last one.
@@ -54,7 +57,8 @@ build_state start_state(const skin_project& project, const fs::path& out, build_
             .written_by_hash = {},
             .disk = {},
             .result = result,
-            .handed = nullptr};
+            .handed = nullptr,
+            .options = nullptr};
 }
 
 // `hash` continued over the eight bytes of `value`.
@@ -109,25 +113,29 @@ std::uint64_t source_hash(build_state& state, const std::string& key, const fs::
     return stamp.hash;
 }
 
-// The frames of a conversion that the last build made, read back from the BMPs it wrote; empty
-// when any of them is gone or changed.
-std::vector<converted_image> cached_frames(build_state& state, std::uint64_t key)
+// The frames of a conversion that the last build made, read back from the BMPs it wrote (given in
+// `files`); empty when any of them is gone or changed.
+std::vector<converted_image> cached_frames(build_state& state, std::uint64_t key,
+                                           std::vector<const disk_file*>& files)
 {
     const auto known = state.last.conversions.find(key);
     if (known == state.last.conversions.end() || known->second.empty())
         return {};
     std::vector<converted_image> frames;
+    std::vector<const disk_file*> read; // given in `files` only once every frame is there
     for (const std::uint64_t hash : known->second) {
         const auto name = state.written_by_hash.find(hash);
         if (name == state.written_by_hash.end())
             return {};
-        const std::vector<std::uint8_t>* bytes = on_disk(state.disk, state.out, name->second);
-        if (bytes == nullptr || content_hash(*bytes) != hash)
+        const disk_file* file = on_disk(state.disk, state.out, name->second);
+        if (file == nullptr || file->hash != hash)
             return {};
-        frames.push_back(device_block(*bytes));
+        frames.push_back(device_block(bytes_of(*file)));
+        read.push_back(file);
         if (frames.back().block.empty())
             return {};
     }
+    files = std::move(read);
     return frames;
 }
 
@@ -203,84 +211,131 @@ const std::vector<rgba_image>* handed_frames(const build_state& state, const std
     return found != state.handed->end() && found->second.hash == hash ? &found->second.frames : nullptr;
 }
 
-// The slots of one entry, from the last build where it can, else decoded; false on a problem.
-bool plan_entry(build_state& state, std::size_t index, std::vector<planned_slot>& slots)
+// One source's frames, and where they came from.
+struct source_frames {
+    std::vector<converted_image> frames;
+    std::vector<std::uint8_t> bytes;     // the source's own, when read
+    std::optional<std::uint64_t> key;    // the conversion's, unless taken as it is
+    std::vector<const disk_file*> files; // the BMPs the last build wrote of them, when taken back
+    bool handed = false;                 // converted from frames handed over
+    std::string error;
+};
+
+// An accepted BMP, taken byte for byte.
+source_frames frames_as_is(const build_state& state, const project_entry& entry, const std::string& source,
+                           const fs::path& path)
+{
+    source_frames got;
+    got.bytes = read_source(path, got.error);
+    // A numbered BMP of the folder (one that init adopted) may be mended where it is; any other
+    // source is the artist's own and is never written over.
+    std::error_code code;
+    const mend_at mend =
+        is_series_name(utf8_from_path(path.filename())) && fs::equivalent(path.parent_path(), state.out, code)
+            ? mend_at::in_place
+            : mend_at::build;
+    if (!got.bytes.empty())
+        got.frames.push_back(as_is_block(got.bytes, source, entry.icon, mend, got.error));
+    return got;
+}
+
+// The frames of conversion `key` as the last build made them, with their delays; false if gone.
+bool frames_cached(build_state& state, std::uint64_t key, source_frames& got)
+{
+    got.frames = cached_frames(state, key, got.files);
+    if (got.frames.empty())
+        return false;
+    if (const auto said = state.last.delays.find(key); said != state.last.delays.end())
+        for (std::size_t frame = 0; frame < got.frames.size() && frame < said->second.size(); ++frame)
+            got.frames[frame].delay_ms = said->second[frame];
+    return true;
+}
+
+// The frames the studio handed over for `source`, converted; false when none match its bytes.
+bool frames_handed(const build_state& state, const std::string& source, std::uint64_t hash,
+                   const project_entry& entry, const convert_options& look, source_frames& got)
+{
+    const std::vector<rgba_image>* handed = handed_frames(state, source, hash);
+    if (handed == nullptr)
+        return false;
+    got.handed = true;
+    got.frames = convert_frames(*handed, entry, look, got.error);
+    return true;
+}
+
+// The source decoded afresh and converted.
+void frames_decoded(build_state& state, const fs::path& path, const project_entry& entry,
+                    const convert_options& look, source_frames& got)
+{
+    if (got.bytes.empty())
+        got.bytes = read_source(path, got.error);
+    if (got.bytes.empty())
+        return;
+    got.frames = convert_frames(decode_frames(got.bytes, got.error), entry, look, got.error);
+    ++state.result.decoded;
+}
+
+// A source to be imported: from the last build where it can, else handed over, else decoded.
+source_frames frames_converted(build_state& state, const project_entry& entry, const convert_options& look,
+                               const std::string& source, const fs::path& path)
+{
+    source_frames got;
+    const std::uint64_t hash = source_hash(state, source, path, got.bytes, got.error);
+    got.key = conversion_key(hash, entry, look);
+    if (got.error.empty() && !frames_cached(state, *got.key, got) &&
+        !frames_handed(state, source, hash, entry, look, got))
+        frames_decoded(state, path, entry, look, got);
+    return got;
+}
+
+// A source that gave no image, told: unreadable, refused as it is, or no image at all.
+void tell_source_problem(build_state& state, std::size_t index, const std::string& source,
+                         const source_frames& got)
+{
+    const problem_kind kind = got.bytes.empty() && !got.handed     ? problem_kind::unreadable_source
+                              : state.project.entries[index].as_is ? problem_kind::wrong_image
+                                                                   : problem_kind::undecodable_source;
+    report(state, index, kind, source + ": " + got.error);
+}
+
+// One slot per frame of a source, and what the conversion gave remembered for the next build.
+void add_frames(build_state& state, const project_entry& entry, const fs::path& path,
+                const convert_options& look, source_frames& got, std::vector<planned_slot>& planned)
+{
+    std::vector<std::uint64_t> hashes;
+    std::vector<int> delays;
+    for (std::size_t frame = 0; frame < got.frames.size(); ++frame) {
+        planned_slot slot;
+        slot.source = path;
+        slot.as_is = entry.as_is;
+        // A frame of the last build is the BMP it wrote, byte for byte, and need not be made again.
+        const bool taken_back = frame < got.files.size();
+        if (entry.as_is) {
+            slot.bmp = got.bytes;
+        } else if (taken_back) {
+            slot.kept = bytes_of(*got.files[frame]);
+        } else {
+            slot.bmp = device_bmp(got.frames[frame].block, got.frames[frame].side);
+        }
+        slot.hash = taken_back ? got.files[frame]->hash : content_hash(slot.bmp);
+        hashes.push_back(slot.hash);
+        delays.push_back(got.frames[frame].delay_ms);
+        slot.slot.image = std::move(got.frames[frame]);
+        slot.slot.key = look.key;
+        planned.push_back(std::move(slot));
+    }
+    if (!got.key)
+        return;
+    state.next.conversions[*got.key] = std::move(hashes);
+    if (std::any_of(delays.begin(), delays.end(), [](int delay) { return delay > 0; }))
+        state.next.delays[*got.key] = std::move(delays);
+}
+
+// The entry's frames placed in its series, all of one side; false, and told, when they are not.
+bool place_frames(build_state& state, std::size_t index, std::vector<planned_slot>& planned,
+                  std::vector<planned_slot>& slots)
 {
     const project_entry& entry = state.project.entries[index];
-    const convert_options look = entry_look(state.project, entry);
-    std::vector<planned_slot> planned;
-    for (const std::string& source : entry.sources) {
-        const fs::path path = source_path(state.project, source);
-        std::string error;
-        std::vector<std::uint8_t> bytes;
-        std::vector<converted_image> frames;
-        const std::vector<std::uint64_t>* known = nullptr; // the BMPs' hashes, when taken back
-        const std::vector<rgba_image>* handed = nullptr;   // the frames, when decoded already
-        std::vector<std::uint64_t>* remembered = nullptr;
-        if (entry.as_is) {
-            bytes = read_source(path, error);
-            // A numbered BMP of the folder (one that init adopted) may be mended where it is;
-            // any other source is the artist's own and is never written over.
-            std::error_code code;
-            const mend_at mend = is_series_name(utf8_from_path(path.filename())) &&
-                                         fs::equivalent(path.parent_path(), state.out, code)
-                                     ? mend_at::in_place
-                                     : mend_at::build;
-            if (!bytes.empty())
-                frames.push_back(as_is_block(bytes, source, entry.icon, mend, error));
-        } else {
-            const std::uint64_t hash = source_hash(state, source, path, bytes, error);
-            const std::uint64_t key = conversion_key(hash, entry, look);
-            if (error.empty())
-                frames = cached_frames(state, key);
-            if (!frames.empty()) {
-                known = &state.last.conversions.at(key); // there: cached_frames found it
-                if (const auto said = state.last.delays.find(key); said != state.last.delays.end()) {
-                    const std::vector<int>& delays = said->second;
-                    for (std::size_t frame = 0; frame < frames.size() && frame < delays.size(); ++frame)
-                        frames[frame].delay_ms = delays[frame];
-                }
-            }
-            if (error.empty() && frames.empty()) {
-                handed = handed_frames(state, source, hash);
-                if (handed == nullptr && bytes.empty())
-                    bytes = read_source(path, error);
-                if (handed != nullptr) {
-                    frames = convert_frames(*handed, entry, look, error);
-                } else if (!bytes.empty()) {
-                    frames = convert_frames(decode_frames(bytes, error), entry, look, error);
-                    ++state.result.decoded;
-                }
-            }
-            remembered = &state.next.conversions[key];
-            remembered->clear();
-            std::vector<int> delays;
-            for (const converted_image& frame : frames)
-                delays.push_back(frame.delay_ms);
-            if (std::any_of(delays.begin(), delays.end(), [](int delay) { return delay > 0; }))
-                state.next.delays[key] = delays;
-        }
-        if (frames.empty() || frames.front().block.empty()) {
-            // Bytes read but refused: an as_is BMP that skinpack would not take, or no image at all.
-            const problem_kind kind = bytes.empty() && handed == nullptr ? problem_kind::unreadable_source
-                                      : entry.as_is                      ? problem_kind::wrong_image
-                                                                         : problem_kind::undecodable_source;
-            report(state, index, kind, source + ": " + error);
-            return false;
-        }
-        for (std::size_t frame = 0; frame < frames.size(); ++frame) {
-            planned_slot slot;
-            slot.source = path;
-            slot.as_is = entry.as_is;
-            slot.bmp = entry.as_is ? bytes : device_bmp(frames[frame].block, frames[frame].side);
-            slot.hash = known != nullptr ? (*known)[frame] : content_hash(slot.bmp);
-            slot.slot.image = std::move(frames[frame]);
-            slot.slot.key = look.key;
-            if (remembered != nullptr)
-                remembered->push_back(slot.hash);
-            planned.push_back(std::move(slot));
-        }
-    }
     for (std::size_t frame = 0; frame < planned.size(); ++frame) {
         project_slot& slot = planned[frame].slot;
         if (slot.image.side != planned.front().slot.image.side) {
@@ -296,6 +351,25 @@ bool plan_entry(build_state& state, std::size_t index, std::vector<planned_slot>
     }
     std::move(planned.begin(), planned.end(), std::back_inserter(slots));
     return true;
+}
+
+// The slots of one entry, each source's frames from wherever they come; false on a problem.
+bool plan_entry(build_state& state, std::size_t index, std::vector<planned_slot>& slots)
+{
+    const project_entry& entry = state.project.entries[index];
+    const convert_options look = entry_look(state.project, entry);
+    std::vector<planned_slot> planned;
+    for (const std::string& source : entry.sources) {
+        const fs::path path = source_path(state.project, source);
+        source_frames got = entry.as_is ? frames_as_is(state, entry, source, path)
+                                        : frames_converted(state, entry, look, source, path);
+        if (got.frames.empty() || got.frames.front().block.empty()) {
+            tell_source_problem(state, index, source, got);
+            return false;
+        }
+        add_frames(state, entry, path, look, got, planned);
+    }
+    return place_frames(state, index, planned, slots);
 }
 
 // Puts the slots in skin order, pictures first, then icons, each series in file order, and
@@ -346,17 +420,17 @@ std::vector<std::uint8_t> text_bytes(const std::string& text)
 }
 
 struct planned_output {
-    std::string name; // in the output folder
-    std::vector<std::uint8_t> bytes;
-    std::uint64_t hash = 0; // of bytes
+    std::string name;                   // in the output folder
+    std::vector<std::uint8_t> made;     // its bytes, made by this build, or
+    std::span<const std::uint8_t> kept; // its bytes held elsewhere while the build runs
+    std::optional<std::uint64_t> hash;  // of its bytes; unset until worked out
     bool write = false;
 };
 
-// An output named and hashed.
-planned_output output_of(std::string name, std::vector<std::uint8_t> bytes)
+// The bytes an output is to hold.
+std::span<const std::uint8_t> output_bytes(const planned_output& output)
 {
-    const std::uint64_t hash = content_hash(bytes);
-    return {std::move(name), std::move(bytes), hash};
+    return output.kept.empty() ? std::span<const std::uint8_t>(output.made) : output.kept;
 }
 
 // Replaces `path` with `bytes` unless it already holds them.
@@ -369,38 +443,47 @@ bool save_if_changed(const fs::path& path, std::span<const std::uint8_t> bytes)
 }
 
 // Every output in the order written, the images before the skin made of them, each checked
-// against what is on disk.
+// against what is on disk; the slots' BMPs move into them.
 std::vector<planned_output> plan_outputs(build_state& state, output_folder& folder,
-                                         const std::vector<planned_slot>& slots, skin_contents contents)
+                                         std::vector<planned_slot>& slots, skin_contents contents)
 {
     const build_options& options = folder.options;
     const build_result& result = state.result;
     std::vector<planned_output> outputs;
-    for (const planned_slot& planned : slots) {
+    for (planned_slot& planned : slots) {
         std::error_code code;
         if (planned.as_is && fs::equivalent(planned.source, state.out / planned.slot.place.file_name, code))
             continue; // the source is that very file, left as it is
-        outputs.push_back({planned.slot.place.file_name, planned.bmp, planned.hash});
+        outputs.push_back({.name = planned.slot.place.file_name,
+                           .made = std::move(planned.bmp),
+                           .kept = planned.kept,
+                           .hash = planned.hash});
     }
     contents.crc32 = result.crc32;
     const std::string made_by = "Generated by skinview build from " +
                                 utf8_from_path(state.project.file.filename()) +
                                 ", with the skin; it is remade whenever the skin changes.";
-    outputs.push_back(output_of(skin_file_name, result.skin));
-    outputs.push_back(output_of("skin.h", text_bytes(skin_c_header(contents, "SKIN_H", made_by))));
-    outputs.push_back(output_of("skin.json", text_bytes(skin_json(contents))));
+    outputs.push_back({.name = skin_file_name, .kept = result.skin}); // the result holds it
+    outputs.push_back({.name = "skin.h", .made = text_bytes(skin_c_header(contents, "SKIN_H", made_by))});
+    outputs.push_back({.name = "skin.json", .made = text_bytes(skin_json(contents))});
     if (options.embed)
-        outputs.push_back(output_of("skin_data.c", text_bytes(skin_data_text(result.skin))));
+        outputs.push_back({.name = "skin_data.c", .made = text_bytes(skin_data_text(result.skin))});
     for (planned_output& output : outputs) {
-        const output_check check = check_output(folder, output.name, output.bytes);
+        const output_check check = check_output(folder, output.name, output_bytes(output));
+        // Unchanged, the file holds these very bytes: the hash it was read with serves.
+        if (!output.hash)
+            output.hash = check == output_check::unchanged
+                              ? on_disk(folder.disk, folder.out, output.name)->hash
+                              : content_hash(output_bytes(output));
         if (check == output_check::unchanged)
-            state.next.files[output.name] = output.hash;
+            state.next.files[output.name] = *output.hash;
         output.write = check == output_check::write;
     }
+    std::set<std::string> planned;
+    for (const planned_output& output : outputs)
+        planned.insert(output.name);
     for (const auto& [name, hash] : state.last.files) // other files of earlier builds stay known
-        if (!name.ends_with(".bmp") && !state.next.files.contains(name) &&
-            std::none_of(outputs.begin(), outputs.end(),
-                         [&](const planned_output& o) { return o.name == name; }))
+        if (!name.ends_with(".bmp") && !planned.contains(name))
             state.next.files.insert({name, hash});
     return outputs;
 }
@@ -428,13 +511,137 @@ void write_outputs(build_state& state, const std::vector<planned_output>& output
     for (const planned_output& output : outputs) {
         if (!output.write)
             continue;
-        if (replace_file(state.out / output.name, output.bytes) != save_outcome::saved) {
+        if (replace_file(state.out / output.name, output_bytes(output)) != save_outcome::saved) {
             report_file(state, state.out / output.name, problem_kind::cannot_write, "cannot write it");
             return;
         }
-        state.next.files[output.name] = output.hash;
+        state.next.files[output.name] = *output.hash;
         state.result.written.push_back(output.name);
     }
+}
+
+// What the last build left: its record, read only when nothing is in the way of the files that
+// build owns by their names (a FIFO in their place would hang the build).
+void read_last_build(build_state& state)
+{
+    const build_options& options = *state.options;
+    bool record_readable = true;
+    for (const fs::path& fixed : {state.out / build_record_name, options.depfile, options.stamp})
+        if (!fixed.empty() && !check_fixed(fixed, options, state.out, state.result.problems))
+            record_readable = false;
+    if (record_readable)
+        state.last = read_record(state.out / build_record_name);
+    for (const auto& [name, hash] : state.last.files)
+        state.written_by_hash.emplace(hash, name);
+}
+
+// The entries that the loader could not read whole, or whose source is missing, are left alone:
+// what they would give depends on what is to be mended.
+std::vector<bool> entries_left_alone(const skin_project& project, const std::vector<project_problem>& loaded)
+{
+    std::vector<bool> left_alone(project.entries.size());
+    for (const project_problem& problem : loaded)
+        if (problem.entry && *problem.entry < left_alone.size() &&
+            (problem.kind == problem_kind::bad_value || problem.kind == problem_kind::missing_key ||
+             problem.kind == problem_kind::missing_source))
+            left_alone[*problem.entry] = true;
+    return left_alone;
+}
+
+// Every entry's slots in file order, telling the progress after each entry.
+std::vector<planned_slot> plan_slots(build_state& state, const std::vector<bool>& left_alone)
+{
+    const std::size_t total = state.project.entries.size();
+    std::vector<planned_slot> slots;
+    for (std::size_t entry = 0; entry < total; ++entry) {
+        if (!left_alone[entry])
+            plan_entry(state, entry, slots);
+        if (state.options->progress)
+            state.options->progress(entry + 1, total);
+    }
+    return slots;
+}
+
+// The skin's bytes and CRC, every block in skin order; false, and told, when skinpack would refuse it.
+bool pack_skin(build_state& state, const std::vector<planned_slot>& slots)
+{
+    std::uint64_t size = 0;
+    for (const planned_slot& planned : slots)
+        size += planned.slot.image.block.size();
+    if (size > max_buffer_length) { // told before any of it is held
+        report_file(state, state.project.file, problem_kind::too_large,
+                    "the skin would pass 2 GiB, more than skinpack takes");
+        return false;
+    }
+    std::vector<std::uint8_t>& skin = state.result.skin;
+    skin.reserve(static_cast<std::size_t>(size));
+    for (const planned_slot& planned : slots)
+        skin.insert(skin.end(), planned.slot.image.block.begin(), planned.slot.image.block.end());
+    state.result.crc32 = crc32(skin);
+    return true;
+}
+
+// What a build would do, decided before anything is written.
+struct build_plan {
+    std::vector<planned_slot> slots;     // in skin order, numbered
+    std::vector<planned_output> outputs; // in the order written
+    std::vector<std::string> removals;
+};
+
+// Every slot, output and removal, each checked against what is on disk; false when anything is
+// wrong, all of it told.
+bool plan_build(build_state& state, const std::vector<project_problem>& loaded, build_plan& plan)
+{
+    const std::vector<project_problem>& problems = state.result.problems;
+    read_last_build(state);
+    state.result.inputs = project_inputs(state.project);
+    plan.slots = plan_slots(state, entries_left_alone(state.project, loaded));
+    const skin_contents contents = number_slots(state.project, plan.slots);
+    check_macro_clashes(state, plan.slots);
+    if (plan.slots.empty() && problems.empty())
+        report_file(state, state.project.file, problem_kind::no_images,
+                    "lists no images: add a [[picture]] or an [[icon]]");
+    if (!problems.empty() || !pack_skin(state, plan.slots))
+        return false;
+    const source_files sources = source_identities(state.project);
+    output_folder folder{.out = state.out,
+                         .written = state.last.files,
+                         .sources = sources,
+                         .options = *state.options,
+                         .disk = state.disk,
+                         .problems = state.result.problems};
+    plan.outputs = plan_outputs(state, folder, plan.slots, contents);
+    plan.removals = plan_removals(folder, contents);
+    return problems.empty();
+}
+
+// The depfile, the stamp and the record, once the outputs are written.
+void write_build_files(build_state& state, const std::vector<planned_output>& outputs)
+{
+    const build_options& options = *state.options;
+    const std::vector<project_problem>& problems = state.result.problems;
+    std::vector<fs::path> targets; // not the numbered BMPs: a build system declares only fixed outputs
+    for (const planned_output& output : outputs)
+        if (!output.name.ends_with(".bmp"))
+            targets.push_back(state.out / output.name);
+    if (!options.depfile.empty() && problems.empty() &&
+        !save_if_changed(options.depfile,
+                         text_bytes(depfile_text(options.stamp, targets, state.result.inputs))))
+        report_file(state, options.depfile, problem_kind::cannot_write, "cannot write it");
+    if (!options.stamp.empty() && problems.empty() &&
+        replace_file(options.stamp, text_bytes("skinview build ran\n")) != save_outcome::saved)
+        report_file(state, options.stamp, problem_kind::cannot_write, "cannot write it");
+    if (!save_if_changed(state.out / build_record_name, text_bytes(record_text(state.next))))
+        report_file(state, state.out / build_record_name, problem_kind::cannot_write, "cannot write it");
+}
+
+// What the plan's writes and removals would change, changing nothing.
+void tell_dry_run(build_result& result, const build_plan& plan)
+{
+    for (const planned_output& output : plan.outputs)
+        if (output.write)
+            result.written.push_back(output.name);
+    result.removed = plan.removals;
 }
 
 } // namespace
@@ -443,87 +650,21 @@ build_result build_project(const skin_project& project, const std::vector<projec
                            const build_options& options, const decoded_sources& handed)
 {
     build_result result{.problems = loaded};
-    // An entry that the loader could not read whole, or whose source is missing, is left alone:
-    // what it would give depends on what is to be mended.
-    std::vector<bool> left_alone(project.entries.size());
-    for (const project_problem& problem : loaded)
-        if (problem.entry && *problem.entry < left_alone.size() &&
-            (problem.kind == problem_kind::bad_value || problem.kind == problem_kind::missing_key ||
-             problem.kind == problem_kind::missing_source))
-            left_alone[*problem.entry] = true;
     build_state state =
         start_state(project, options.out.empty() ? project_folder(project) : options.out, result);
     state.handed = &handed;
-    // Neither is ever opened unless it is a file: a FIFO in its place would hang the build.
-    bool record_readable = true;
-    for (const fs::path& fixed : {state.out / build_record_name, options.depfile, options.stamp})
-        if (!fixed.empty() && !check_fixed(fixed, options, state.out, result.problems))
-            record_readable = false;
-    if (record_readable)
-        state.last = read_record(state.out / build_record_name);
-    for (const auto& [name, hash] : state.last.files)
-        state.written_by_hash.emplace(hash, name);
-    result.inputs = project_inputs(project);
-    std::map<std::string, const project_entry*> sources; // every source, by where it lies
-    for (const project_entry& entry : project.entries)
-        for (const std::string& source : entry.sources)
-            sources.emplace(path_text(fs::absolute(source_path(project, source))), &entry);
-
-    std::vector<planned_slot> slots;
-    for (std::size_t entry = 0; entry < project.entries.size(); ++entry)
-        if (!left_alone[entry])
-            plan_entry(state, entry, slots);
-    const skin_contents contents = number_slots(project, slots);
-    check_macro_clashes(state, slots);
-    if (slots.empty() && result.problems.empty())
-        report_file(state, project.file, problem_kind::no_images,
-                    "lists no images: add a [[picture]] or an [[icon]]");
-    if (!result.problems.empty())
+    state.options = &options;
+    build_plan plan;
+    if (!plan_build(state, loaded, plan))
         return result;
-
-    for (const planned_slot& planned : slots)
-        result.skin.insert(result.skin.end(), planned.slot.image.block.begin(),
-                           planned.slot.image.block.end());
-    if (result.skin.size() > max_buffer_length) {
-        report_file(state, project.file, problem_kind::too_large,
-                    "the skin would pass 2 GiB, more than skinpack takes");
-        return result;
-    }
-    result.crc32 = crc32(result.skin);
-
-    output_folder folder{.out = state.out,
-                         .written = state.last.files,
-                         .sources = sources,
-                         .options = options,
-                         .disk = state.disk,
-                         .problems = result.problems};
-    const std::vector<planned_output> outputs = plan_outputs(state, folder, slots, contents);
-    const std::vector<std::string> removals = plan_removals(folder, contents);
-    if (!result.problems.empty())
-        return result;
-    for (planned_slot& planned : slots)
+    for (planned_slot& planned : plan.slots)
         result.slots.push_back(std::move(planned.slot));
-    if (options.dry_run) { // what the writes below would change, and nothing changed
-        for (const planned_output& output : outputs)
-            if (output.write)
-                result.written.push_back(output.name);
-        result.removed = removals;
+    if (options.dry_run) {
+        tell_dry_run(result, plan);
         return result;
     }
-    write_outputs(state, outputs, removals);
-    std::vector<fs::path>
-        targets; // the numbered BMPs are left out: a build system declares only fixed outputs
-    for (const planned_output& output : outputs)
-        if (!output.name.ends_with(".bmp"))
-            targets.push_back(state.out / output.name);
-    if (!options.depfile.empty() && result.problems.empty() &&
-        !save_if_changed(options.depfile, text_bytes(depfile_text(options.stamp, targets, result.inputs))))
-        report_file(state, options.depfile, problem_kind::cannot_write, "cannot write it");
-    if (!options.stamp.empty() && result.problems.empty() &&
-        replace_file(options.stamp, text_bytes("skinview build ran\n")) != save_outcome::saved)
-        report_file(state, options.stamp, problem_kind::cannot_write, "cannot write it");
-    if (!save_if_changed(state.out / build_record_name, text_bytes(record_text(state.next))))
-        report_file(state, state.out / build_record_name, problem_kind::cannot_write, "cannot write it");
+    write_outputs(state, plan.outputs, plan.removals);
+    write_build_files(state, plan.outputs);
     return result;
 }
 

@@ -16,40 +16,45 @@
 // way, --force or not. Whatever build may not touch is told, and then build changes nothing.
 #include "view/project/output_owner.h"
 
+#include <algorithm>
 #include <set>
 
 #include "skin/skin.h"
+#include "support/file_identity.h"
 #include "support/file_io.h"
-#include "support/utf8_path.h"
 #include "view/common/checksum.h"
 
 namespace fs = std::filesystem;
 
-const std::vector<std::uint8_t>* on_disk(disk_files& disk, const fs::path& out, const std::string& name)
+const disk_file* on_disk(disk_files& disk, const fs::path& out, const std::string& name)
 {
     auto [at, fresh] = disk.try_emplace(name);
     if (fresh) {
         std::error_code code;
-        if (fs::is_regular_file(out / name, code))
-            at->second = read_file_bytes(out / name);
+        if (fs::is_regular_file(out / name, code)) {
+            at->second = disk_file{.read = read_whole_file(out / name)};
+            if (at->second->read.outcome != read_outcome::read)
+                at->second->read.length = 0;
+            at->second->hash = content_hash(bytes_of(*at->second));
+        }
     }
     return at->second ? &*at->second : nullptr;
+}
+
+std::span<const std::uint8_t> bytes_of(const disk_file& file)
+{
+    return {file.read.bytes.get(), static_cast<std::size_t>(file.read.length)};
 }
 
 namespace {
 
 // The entry whose source is the file at `path`, however it is spelt: another case on a file system
 // that ignores case, or a link, still names the same file.
-const project_entry* source_at(const std::map<std::string, const project_entry*>& sources,
-                               const fs::path& path)
+const project_entry* source_at(const source_files& sources, const fs::path& path)
 {
-    if (const auto found = sources.find(path_text(fs::absolute(path))); found != sources.end())
-        return found->second;
-    std::error_code code;
-    for (const auto& [text, entry] : sources)
-        if (fs::equivalent(path_from_utf8(text), path, code))
-            return entry;
-    return nullptr;
+    const std::optional<file_identity> identity = identity_of(path);
+    const auto found = identity ? sources.find(*identity) : sources.end();
+    return found != sources.end() ? found->second : nullptr;
 }
 
 // What kind of directory entry a path names, looked at without opening it.
@@ -138,9 +143,9 @@ in_the_way what_is_at(output_folder& folder, const std::string& name)
         return {.owner = path_owner::source, .source = source};
     if (kind == entry_kind::link && folder.options.inside_only && !lies_inside(target, folder.out))
         return {.owner = path_owner::outside};
-    const std::vector<std::uint8_t>* now = on_disk(folder.disk, folder.out, name);
+    const disk_file* now = on_disk(folder.disk, folder.out, name);
     const auto known = folder.written.find(name);
-    const bool ours = now != nullptr && known != folder.written.end() && known->second == content_hash(*now);
+    const bool ours = now != nullptr && known != folder.written.end() && known->second == now->hash;
     if (kind == entry_kind::link)
         return {.owner = ours ? path_owner::ours : path_owner::link};
     if (known == folder.written.end())
@@ -208,6 +213,16 @@ void refuse(std::vector<project_problem>& problems, const fs::path& path, const 
 
 } // namespace
 
+source_files source_identities(const skin_project& project)
+{
+    source_files sources;
+    for (const project_entry& entry : project.entries)
+        for (const std::string& source : entry.sources)
+            if (const std::optional<file_identity> identity = identity_of(source_path(project, source)))
+                sources.emplace(*identity, &entry);
+    return sources;
+}
+
 bool check_fixed(const fs::path& path, const build_options& options, const fs::path& out,
                  std::vector<project_problem>& problems)
 {
@@ -218,13 +233,12 @@ bool check_fixed(const fs::path& path, const build_options& options, const fs::p
     return false;
 }
 
-output_check check_output(output_folder& folder, const std::string& name,
-                          const std::vector<std::uint8_t>& bytes)
+output_check check_output(output_folder& folder, const std::string& name, std::span<const std::uint8_t> bytes)
 {
     const in_the_way found = what_is_at(folder, name);
     const bool readable = found.owner != path_owner::not_a_file && found.owner != path_owner::dangling_link;
-    const std::vector<std::uint8_t>* now = readable ? on_disk(folder.disk, folder.out, name) : nullptr;
-    if (now != nullptr && *now == bytes)
+    const disk_file* now = readable ? on_disk(folder.disk, folder.out, name) : nullptr;
+    if (now != nullptr && std::ranges::equal(bytes_of(*now), bytes))
         return output_check::unchanged;
     if (!may_touch(found, folder.options.force)) {
         refuse(folder.problems, folder.out / name, found, false, "");

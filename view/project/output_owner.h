@@ -5,29 +5,47 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "support/file_identity.h"
+#include "support/file_io.h"
 #include "view/common/skin_header.h"
+#include "view/project/build_project.h"
 #include "view/project/problem.h"
-#include "view/project/project.h"
+
+// An output file as read, kept in the block it was read into and hashed once, however often the
+// build asks.
+struct disk_file {
+    whole_file read;        // read.length bytes; none when it could not be read
+    std::uint64_t hash = 0; // content_hash of them
+};
+
+// The bytes of a file as read.
+std::span<const std::uint8_t> bytes_of(const disk_file& file);
 
 // Output files as read so far, by name; nothing for one that is no regular file.
-using disk_files = std::map<std::string, std::optional<std::vector<std::uint8_t>>>;
+using disk_files = std::map<std::string, std::optional<disk_file>>;
+
+// Every source of the project by its file's identity, so that an output is looked up once.
+using source_files = std::map<file_identity, const project_entry*>;
+
+// The sources that are there, each looked up once; the first entry that names a file owns it.
+source_files source_identities(const skin_project& project);
 
 // What the rule looks at in one output folder; whatever build may not touch is told in `problems`.
 struct output_folder {
     const std::filesystem::path& out;
-    const std::map<std::string, std::uint64_t>& written;        // the last build's files, name -> hash
-    const std::map<std::string, const project_entry*>& sources; // every source, by where it lies
+    const std::map<std::string, std::uint64_t>& written; // the last build's files, name -> hash
+    const source_files& sources;                         // every source, by its identity
     const build_options& options;
     disk_files& disk; // output files read so far
     std::vector<project_problem>& problems;
 };
 
-// The bytes of the output file `name` in `out` as they are now, read once; null when there is no such file.
-const std::vector<std::uint8_t>* on_disk(disk_files& disk, const std::filesystem::path& out,
-                                         const std::string& name);
+// The output file `name` in `out` as it is now, read once; null when there is no such file.
+const disk_file* on_disk(disk_files& disk, const std::filesystem::path& out, const std::string& name);
 
 // Whether nothing stands in the way of a file that build owns by its name (the record, the depfile,
 // the stamp); else why is told in `problems`.
@@ -42,7 +60,7 @@ enum class output_check : std::uint8_t {
 
 // What becomes of the output `name` that is to hold `bytes`.
 output_check check_output(output_folder& folder, const std::string& name,
-                          const std::vector<std::uint8_t>& bytes);
+                          std::span<const std::uint8_t> bytes);
 
 // The numbered BMPs that must go: those of the last build the project no longer needs, and any
 // file that skinpack would read after the last picture or icon.

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "view/project/build_project.h"
 #include "view/project/project.h"
 #include "view/project/project_edit.h"
 #include "view/studio/edit_history.h"

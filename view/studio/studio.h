@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "view/project/build_project.h"
 #include "view/project/project.h"
 #include "view/project/watch.h"
 #include "view/studio/door.h"
