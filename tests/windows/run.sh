@@ -57,17 +57,18 @@ wineserver -k 2>/dev/null || true # one left over would keep the waits below fro
 wineserver -w
 wineserver -p
 trap 'wineserver -k || true' EXIT
-# The tests of permissions run the exe as nobody, who needs a prefix of its own.
+# The tests of permissions run the exe as nobody, who needs a prefix of its own, outside the
+# clone, which may lie in a folder that nobody cannot reach.
 if [ "$(id -u)" -eq 0 ]; then
-    export SKINPACK_TEST_NOBODY_WINEPREFIX="$PWD/build/wineprefix-nobody"
-    mkdir -p "$SKINPACK_TEST_NOBODY_WINEPREFIX"
+    SKINPACK_TEST_NOBODY_WINEPREFIX=$(mktemp -d)
+    export SKINPACK_TEST_NOBODY_WINEPREFIX
     chown nobody: "$SKINPACK_TEST_NOBODY_WINEPREFIX"
     as_nobody=(setpriv --reuid=nobody --regid=nogroup --clear-groups
                env HOME="$SKINPACK_TEST_NOBODY_WINEPREFIX" WINEPREFIX="$SKINPACK_TEST_NOBODY_WINEPREFIX")
     "${as_nobody[@]}" wineserver -k 2>/dev/null || true
     "${as_nobody[@]}" "$WINELOADER" wineboot -i >/dev/null 2>&1
     "${as_nobody[@]}" wineserver -w
-    trap 'wineserver -k || true; "${as_nobody[@]}" wineserver -k || true' EXIT
+    trap 'wineserver -k || true; "${as_nobody[@]}" wineserver -k || true; rm -rf "$SKINPACK_TEST_NOBODY_WINEPREFIX"' EXIT
 fi
 
 # Every subcommand run by the Linux build and by a Windows build on the same folder: the files
