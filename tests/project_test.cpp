@@ -959,23 +959,33 @@ INSTANTIATE_TEST_SUITE_P(
 // takes the frames back from the last one instead of decoding them.
 TEST_F(project_test, keeps_each_frames_time_on_show_across_builds)
 {
-    gif_file gif{.width = 16, .height = 16, .palette = {{0, 0, 0}, {255, 255, 255}}};
-    for (const int delay : {5, 20, 0})
-        gif.frames.push_back(
-            {.width = 16, .height = 16, .delay = delay, .indices = std::vector<std::uint8_t>(256)});
-    write_bytes(folder / "blink.gif", gif_bytes(gif));
-    write_text(folder / "skin.toml", "[[icon]]\nname = \"blink\"\nsource = \"blink.gif\"\n");
-    for (const unsigned decoded : {1u, 0u}) {
-        skin_project project;
-        std::vector<project_problem> loaded;
-        ASSERT_TRUE(load_project(folder / "skin.toml", project, loaded));
-        const build_result built = build_project(project, loaded, {});
-        ASSERT_TRUE(built.problems.empty());
-        EXPECT_EQ(built.decoded, decoded);
-        std::vector<int> delays;
-        for (const project_slot& slot : built.slots)
-            delays.push_back(slot.image.delay_ms);
-        EXPECT_EQ(delays, (std::vector<int>{50, 200, 0})) << decoded << " decoded";
+    const struct {
+        std::vector<int> hundredths;
+        std::vector<int> ms;
+    } cases[] = {
+        {{5, 20, 0}, {50, 200, 0}},
+        {{0, 5, 20}, {0, 50, 200}}, // a record read up to a first 0 would lose the others
+    };
+    for (const auto& c : cases) {
+        gif_file gif{.width = 16, .height = 16, .palette = {{0, 0, 0}, {255, 255, 255}}};
+        for (const int delay : c.hundredths)
+            gif.frames.push_back(
+                {.width = 16, .height = 16, .delay = delay, .indices = std::vector<std::uint8_t>(256)});
+        fs::remove_all(folder);
+        write_bytes(folder / "blink.gif", gif_bytes(gif));
+        write_text(folder / "skin.toml", "[[icon]]\nname = \"blink\"\nsource = \"blink.gif\"\n");
+        for (const unsigned decoded : {1u, 0u}) {
+            skin_project project;
+            std::vector<project_problem> loaded;
+            ASSERT_TRUE(load_project(folder / "skin.toml", project, loaded));
+            const build_result built = build_project(project, loaded, {});
+            ASSERT_TRUE(built.problems.empty());
+            EXPECT_EQ(built.decoded, decoded);
+            std::vector<int> delays;
+            for (const project_slot& slot : built.slots)
+                delays.push_back(slot.image.delay_ms);
+            EXPECT_EQ(delays, c.ms) << decoded << " decoded";
+        }
     }
 }
 
