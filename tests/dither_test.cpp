@@ -9,6 +9,7 @@
 
 #include "skin/colour_332.h"
 #include "view/common/blue_noise.h"
+#include "view/common/perceptual_error.h"
 #include "view/common/quantise.h"
 
 namespace {
@@ -282,5 +283,45 @@ INSTANTIATE_TEST_SUITE_P(
         quantise_case{"blue_noise_pattern_of_a_flat_grey", 8, 8, flat(64, {140, 140, 140}),
                       dither_method::ordered, blue_noise_pattern_of_140}),
     [](const auto& test) { return std::string(test.param.name); });
+
+// 16x16 greys, each pixel shade(x, y).
+std::vector<std::uint8_t> grey_image(std::uint8_t (*shade)(int, int))
+{
+    std::vector<std::uint8_t> values;
+    for (int i = 0; i < 256; ++i)
+        values.push_back(shade(i % 16, i / 16));
+    return greys(values);
+}
+
+// The error measure sees what the eye sees from arm's length: black and white pixels in turn
+// (0.5 in linear light) as the grey of the same light, 188; blurred in encoded values, or not at
+// all, they would be far from it. Edge pixels aside, whose blur repeats them outwards.
+TEST(perceptual_error, sees_pixels_together_as_the_eye_does)
+{
+    const struct {
+        const char* name;
+        std::uint8_t (*source)(int, int);
+        std::uint8_t (*result)(int, int);
+        double least, most; // of the interior's largest difference
+    } cases[] = {
+        {"same_grey", [](int, int) -> std::uint8_t { return 188; },
+         [](int, int) -> std::uint8_t { return 188; }, 0, 0},
+        {"checkerboard_of_the_same_light", [](int, int) -> std::uint8_t { return 188; },
+         [](int x, int y) -> std::uint8_t { return (x + y) % 2 ? 255 : 0; }, 0, 1},
+        {"black_against_white", [](int, int) -> std::uint8_t { return 0; },
+         [](int, int) -> std::uint8_t { return 255; }, 99.9, 100.1},
+    };
+    for (const auto& c : cases) {
+        const std::vector<double> error =
+            perceptual_error(grey_image(c.source), grey_image(c.result), 16, 16);
+        ASSERT_EQ(error.size(), 256u) << c.name;
+        double largest = 0;
+        for (int y = 3; y < 13; ++y)
+            for (int x = 3; x < 13; ++x)
+                largest = std::max(largest, error[static_cast<std::size_t>(y * 16 + x)]);
+        EXPECT_GE(largest, c.least) << c.name;
+        EXPECT_LE(largest, c.most) << c.name;
+    }
+}
 
 } // namespace
