@@ -284,12 +284,12 @@ INSTANTIATE_TEST_SUITE_P(
                       dither_method::ordered, blue_noise_pattern_of_140}),
     [](const auto& test) { return std::string(test.param.name); });
 
-// 16x16 greys, each pixel shade(x, y).
-std::vector<std::uint8_t> grey_image(std::uint8_t (*shade)(int, int))
+// 16x16 greys in a checkerboard of `dark` and `light`, dark in the top left corner.
+std::vector<std::uint8_t> checkerboard(std::uint8_t dark, std::uint8_t light)
 {
     std::vector<std::uint8_t> values;
     for (int i = 0; i < 256; ++i)
-        values.push_back(shade(i % 16, i / 16));
+        values.push_back((i % 16 + i / 16) % 2 ? light : dark);
     return greys(values);
 }
 
@@ -300,20 +300,17 @@ TEST(perceptual_error, sees_pixels_together_as_the_eye_does)
 {
     const struct {
         const char* name;
-        std::uint8_t (*source)(int, int);
-        std::uint8_t (*result)(int, int);
-        double least, most; // of the interior's largest difference
+        std::uint8_t grey;        // the source, flat
+        std::uint8_t dark, light; // the result's checkerboard
+        double least, most;       // of the interior's largest difference
     } cases[] = {
-        {"same_grey", [](int, int) -> std::uint8_t { return 188; },
-         [](int, int) -> std::uint8_t { return 188; }, 0, 0},
-        {"checkerboard_of_the_same_light", [](int, int) -> std::uint8_t { return 188; },
-         [](int x, int y) -> std::uint8_t { return (x + y) % 2 ? 255 : 0; }, 0, 1},
-        {"black_against_white", [](int, int) -> std::uint8_t { return 0; },
-         [](int, int) -> std::uint8_t { return 255; }, 99.9, 100.1},
+        {"same_grey", 188, 188, 188, 0, 0},
+        {"checkerboard_of_the_same_light", 188, 0, 255, 0, 1},
+        {"black_against_white", 0, 255, 255, 99.9, 100.1},
     };
     for (const auto& c : cases) {
         const std::vector<double> error =
-            perceptual_error(grey_image(c.source), grey_image(c.result), 16, 16);
+            perceptual_error(checkerboard(c.grey, c.grey), checkerboard(c.dark, c.light), 16, 16);
         ASSERT_EQ(error.size(), 256u) << c.name;
         double largest = 0;
         for (int y = 3; y < 13; ++y)
