@@ -41,8 +41,10 @@ std::vector<std::vector<std::uint8_t>> frames_of(const std::vector<rgba_image>& 
 }
 
 struct gif_case {
-    const char* file; // under tests/regressions
+    const char* file; // under tests/regressions, unless `bytes` are given
     std::vector<std::vector<std::string>> frames;
+    std::vector<std::uint8_t> bytes;
+    std::vector<int> delays_ms; // of each frame; none: the ten hundredths that each control block gives
 };
 
 void PrintTo(const gif_case& c, std::ostream* out)
@@ -55,7 +57,8 @@ class regression_gifs : public ::testing::TestWithParam<gif_case> {};
 TEST_P(regression_gifs, decode_to_the_frames_a_browser_shows)
 {
     const std::vector<std::uint8_t> file =
-        read_file(std::filesystem::path(SKINPACK_REGRESSIONS) / GetParam().file);
+        !GetParam().bytes.empty() ? GetParam().bytes
+                                  : read_file(std::filesystem::path(SKINPACK_REGRESSIONS) / GetParam().file);
     std::string error;
     const std::vector<rgba_image> frames = decode_frames(file, error);
     EXPECT_EQ(error, "");
@@ -63,8 +66,11 @@ TEST_P(regression_gifs, decode_to_the_frames_a_browser_shows)
     for (const auto& rows : GetParam().frames)
         expected.push_back(frame_of(rows));
     EXPECT_EQ(frames_of(frames), expected);
+    std::vector<int> delays;
     for (const rgba_image& frame : frames)
-        EXPECT_EQ(frame.delay_ms, 100); // the ten hundredths of a second that each control block gives
+        delays.push_back(frame.delay_ms);
+    EXPECT_EQ(delays,
+              GetParam().delays_ms.empty() ? std::vector<int>(expected.size(), 100) : GetParam().delays_ms);
     const rgba_image first = decode_image(file, error);
     ASSERT_TRUE(first.rgba);
     EXPECT_EQ(std::vector(rgba_bytes(first).begin(), rgba_bytes(first).end()), expected[0]);
@@ -74,6 +80,20 @@ TEST_P(regression_gifs, decode_to_the_frames_a_browser_shows)
 // pixel transparent, then a white corner (see sample_gifs).
 const std::vector<std::string> red{"rrrr", "rrrr", "rrrr", "rrrr"};
 const std::vector<std::string> green_square{"rrrr", "rggr", "rggr", "rrrr"};
+
+// A control block before the first frame only: its clearing, transparent green and delay (one
+// hundredth, 10 ms, which the page plays as a tenth of a second) are
+// that frame's, and a frame without one is left, opaque, with no delay said.
+const gif_file first_controlled{
+    .palette = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}},
+    .frames = {{.width = 4,
+                .height = 4,
+                .disposal = 2,
+                .transparent = 1,
+                .delay = 1,
+                .indices = std::vector<std::uint8_t>(16, 0)},
+               {.left = 1, .top = 1, .width = 2, .height = 2, .control = false, .indices = {1, 1, 1, 1}},
+               {.control = false, .indices = {3}}}};
 
 INSTANTIATE_TEST_SUITE_P(
     literal, regression_gifs,
@@ -86,6 +106,14 @@ INSTANTIATE_TEST_SUITE_P(
                  {red, green_square, {"rrrr", "r..r", "r.bb", "rrbr"}, {"wrrr", "r..r", "r...", "rr.."}}},
         gif_case{"gif-disposal-3.gif",
                  {red, green_square, {"rrrr", "rrrr", "rrbb", "rrbr"}, {"wrrr", "rrrr", "rrrr", "rrrr"}}},
+        // Method 4 restores, as browsers take it.
+        gif_case{"disposal-4.gif",
+                 {red, green_square, {"rrrr", "rrrr", "rrbb", "rrbr"}, {"wrrr", "rrrr", "rrrr", "rrrr"}},
+                 gif_bytes(disposal_sample(4))},
+        gif_case{"control-first-only.gif",
+                 {red, {"....", ".gg.", ".gg.", "...."}, {"w...", ".gg.", ".gg.", "...."}},
+                 gif_bytes(first_controlled),
+                 {10, 0, 0}},
         // Clipped, cleared where it was drawn; drawn nowhere; an interlaced column.
         gif_case{"gif-frames-outside-canvas.gif",
                  {red,

@@ -10,6 +10,7 @@
 #include "skin/colour_332.h"
 #include "view/common/blue_noise.h"
 #include "view/common/dither_names.h"
+#include "view/common/perceptual_error.h"
 #include "view/common/quantise.h"
 
 namespace {
@@ -303,5 +304,42 @@ INSTANTIATE_TEST_SUITE_P(
         quantise_case{"blue_noise_pattern_of_a_flat_grey", 8, 8, flat(64, {140, 140, 140}),
                       dither_method::ordered, blue_noise_pattern_of_140}),
     [](const auto& test) { return std::string(test.param.name); });
+
+// 16x16 greys in a checkerboard of `dark` and `light`, dark in the top left corner.
+std::vector<std::uint8_t> checkerboard(std::uint8_t dark, std::uint8_t light)
+{
+    std::vector<std::uint8_t> values;
+    for (int i = 0; i < 256; ++i)
+        values.push_back((i % 16 + i / 16) % 2 ? light : dark);
+    return greys(values);
+}
+
+// The error measure sees what the eye sees from arm's length: black and white pixels in turn
+// (0.5 in linear light) as the grey of the same light, 188; blurred in encoded values, or not at
+// all, they would be far from it. Edge pixels aside, whose blur repeats them outwards.
+TEST(perceptual_error, sees_pixels_together_as_the_eye_does)
+{
+    const struct {
+        const char* name;
+        std::uint8_t grey;        // the source, flat
+        std::uint8_t dark, light; // the result's checkerboard
+        double least, most;       // of the interior's largest difference
+    } cases[] = {
+        {"same_grey", 188, 188, 188, 0, 0},
+        {"checkerboard_of_the_same_light", 188, 0, 255, 0, 1},
+        {"black_against_white", 0, 255, 255, 99.9, 100.1},
+    };
+    for (const auto& c : cases) {
+        const std::vector<double> error =
+            perceptual_error(checkerboard(c.grey, c.grey), checkerboard(c.dark, c.light), 16, 16);
+        ASSERT_EQ(error.size(), 256u) << c.name;
+        double largest = 0;
+        for (int y = 3; y < 13; ++y)
+            for (int x = 3; x < 13; ++x)
+                largest = std::max(largest, error[static_cast<std::size_t>(y * 16 + x)]);
+        EXPECT_GE(largest, c.least) << c.name;
+        EXPECT_LE(largest, c.most) << c.name;
+    }
+}
 
 } // namespace

@@ -76,11 +76,12 @@ std::vector<std::uint8_t> gif_bytes(const gif_file& gif)
     for (const auto& colour : gif.palette)
         out.insert(out.end(), colour.begin(), colour.end());
     for (const gif_picture& frame : gif.frames) {
-        out.insert(out.end(),
-                   {0x21, 0xF9, 4,
-                    static_cast<std::uint8_t>(frame.disposal << 2 | (frame.transparent >= 0 ? 1 : 0)),
-                    static_cast<std::uint8_t>(frame.delay), static_cast<std::uint8_t>(frame.delay >> 8),
-                    static_cast<std::uint8_t>(std::max(frame.transparent, 0)), 0});
+        if (frame.control)
+            out.insert(out.end(),
+                       {0x21, 0xF9, 4,
+                        static_cast<std::uint8_t>(frame.disposal << 2 | (frame.transparent >= 0 ? 1 : 0)),
+                        static_cast<std::uint8_t>(frame.delay), static_cast<std::uint8_t>(frame.delay >> 8),
+                        static_cast<std::uint8_t>(std::max(frame.transparent, 0)), 0});
         out.push_back(0x2C);
         put_u16(out, frame.left);
         put_u16(out, frame.top);
@@ -101,16 +102,16 @@ std::vector<std::uint8_t> gif_bytes(const gif_file& gif)
     return out;
 }
 
-std::vector<std::pair<std::string, std::vector<std::uint8_t>>> sample_gifs()
+namespace {
+const std::vector<std::array<std::uint8_t, 3>> colours{
+    {255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
+} // namespace
+
+gif_file disposal_sample(int disposal)
 {
-    const std::vector<std::array<std::uint8_t, 3>> colours{
-        {255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
-    std::vector<std::pair<std::string, std::vector<std::uint8_t>>> files;
-    for (int disposal = 0; disposal < 4; ++disposal) {
-        // All red; a green square in the middle; a blue one lower right, its last pixel
-        // transparent; a white pixel in the corner. The middle two take the method.
-        const gif_file gif{
-            .palette = colours,
+    // All red; a green square in the middle; a blue one lower right, its last pixel
+    // transparent; a white pixel in the corner.
+    return {.palette = colours,
             .frames = {
                 {.width = 4, .height = 4, .disposal = 1, .indices = std::vector<std::uint8_t>(16, 0)},
                 {.left = 1, .top = 1, .width = 2, .height = 2, .disposal = disposal, .indices = {1, 1, 1, 1}},
@@ -122,8 +123,14 @@ std::vector<std::pair<std::string, std::vector<std::uint8_t>>> sample_gifs()
                  .transparent = 3,
                  .indices = {2, 2, 2, 3}},
                 {.indices = {3}}}};
-        files.emplace_back("gif-disposal-" + std::to_string(disposal) + ".gif", gif_bytes(gif));
-    }
+}
+
+std::vector<std::pair<std::string, std::vector<std::uint8_t>>> sample_gifs()
+{
+    std::vector<std::pair<std::string, std::vector<std::uint8_t>>> files;
+    for (int disposal = 0; disposal < 4; ++disposal)
+        files.emplace_back("gif-disposal-" + std::to_string(disposal) + ".gif",
+                           gif_bytes(disposal_sample(disposal)));
     // All red; a green 3x3 hanging off the lower right, cleared; a frame wholly to the right;
     // an interlaced column of white, green, blue, white down the left edge.
     const gif_file outside{

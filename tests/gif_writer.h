@@ -12,7 +12,8 @@ struct gif_picture {
     int top = 0;
     int width = 1;
     int height = 1;
-    int disposal = 0;     // 0 to 3 as written in the control block
+    int disposal = 0;     // 0 to 7 as written in the control block
+    bool control = true;  // whether a control block comes before it
     int transparent = -1; // the index written as transparent, or none
     bool interlaced = false;
     int delay = 10;                    // hundredths of a second on show
@@ -26,9 +27,14 @@ struct gif_file {
     std::vector<gif_picture> frames;
 };
 
-// The bytes of `gif`: one global colour table, a control block before every frame, and each
-// frame's indices LZW-compressed with the smallest code size its table allows (at least 2).
+// The bytes of `gif`: one global colour table, a control block before each frame that asks for
+// one, and each frame's indices LZW-compressed with the smallest code size its table allows (at
+// least 2).
 std::vector<std::uint8_t> gif_bytes(const gif_file& gif);
+
+// A 4x4 animation of red, green, blue and white whose middle two frames, smaller than the canvas,
+// take the disposal method `disposal`.
+gif_file disposal_sample(int disposal);
 
 // Small animations on a 4x4 canvas of red, green, blue and white: one for each disposal method
 // with frames smaller than the canvas, and one with frames partly and wholly outside it.

@@ -414,6 +414,11 @@ TEST(decode_image, refuses_jpeg_huffman_tables_past_256_codes)
          jpeg_with({0xFF, 0xE1, 0x00, 0x09, 0xFF, 0xC4, 0x00, 0x40, 0x00, 0xFF, 0xFF}), ""},
         {"257_codes", jpeg_with({0xFF, 0xC4, 0x00, 0x13, 0x00, 0xFF, 0x02}), refused},
         {"257_codes_after_fill_bytes", {0xFF, 0xFF, 0xD8, 0xFF, 0xC4, 0x00, 0x13, 0x00, 0xFF, 0x02}, refused},
+        // A good table of one code, then one of 257 in the same segment.
+        {"257_codes_in_the_second_table",
+         jpeg_with({0xFF, 0xC4, 0x00, 0x25, 0x00, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                    0,    0x05, 0x01, 0xFF, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}),
+         refused},
         {"counts_past_the_end_after_the_scan", jpeg_with({}, {0xFF, 0xC4, 0x10, 0x00, 0x00, 0xFF, 0x02}),
          refused},
         {"thousands_of_segments_after_the_scan", jpeg_with({}, many_empty_segments), refused},

@@ -11,6 +11,7 @@
 #include <map>
 #include <thread>
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -974,23 +975,33 @@ INSTANTIATE_TEST_SUITE_P(
 // takes the frames back from the last one instead of decoding them.
 TEST_F(project_test, keeps_each_frames_time_on_show_across_builds)
 {
-    gif_file gif{.width = 16, .height = 16, .palette = {{0, 0, 0}, {255, 255, 255}}};
-    for (const int delay : {5, 20, 0})
-        gif.frames.push_back(
-            {.width = 16, .height = 16, .delay = delay, .indices = std::vector<std::uint8_t>(256)});
-    write_bytes(folder / "blink.gif", gif_bytes(gif));
-    write_text(folder / "skin.toml", "[[icon]]\nname = \"blink\"\nsource = \"blink.gif\"\n");
-    for (const unsigned decoded : {1u, 0u}) {
-        skin_project project;
-        std::vector<project_problem> loaded;
-        ASSERT_TRUE(load_project(folder / "skin.toml", project, loaded));
-        const build_result built = build_project(project, loaded, {});
-        ASSERT_TRUE(built.problems.empty());
-        EXPECT_EQ(built.decoded, decoded);
-        std::vector<int> delays;
-        for (const project_slot& slot : built.slots)
-            delays.push_back(slot.image.delay_ms);
-        EXPECT_EQ(delays, (std::vector<int>{50, 200, 0})) << decoded << " decoded";
+    const struct {
+        std::vector<int> hundredths;
+        std::vector<int> ms;
+    } cases[] = {
+        {{5, 20, 0}, {50, 200, 0}},
+        {{0, 5, 20}, {0, 50, 200}}, // a record read up to a first 0 would lose the others
+    };
+    for (const auto& c : cases) {
+        gif_file gif{.width = 16, .height = 16, .palette = {{0, 0, 0}, {255, 255, 255}}};
+        for (const int delay : c.hundredths)
+            gif.frames.push_back(
+                {.width = 16, .height = 16, .delay = delay, .indices = std::vector<std::uint8_t>(256)});
+        fs::remove_all(folder);
+        write_bytes(folder / "blink.gif", gif_bytes(gif));
+        write_text(folder / "skin.toml", "[[icon]]\nname = \"blink\"\nsource = \"blink.gif\"\n");
+        for (const unsigned decoded : {1u, 0u}) {
+            skin_project project;
+            std::vector<project_problem> loaded;
+            ASSERT_TRUE(load_project(folder / "skin.toml", project, loaded));
+            const build_result built = build_project(project, loaded, {});
+            ASSERT_TRUE(built.problems.empty());
+            EXPECT_EQ(built.decoded, decoded);
+            std::vector<int> delays;
+            for (const project_slot& slot : built.slots)
+                delays.push_back(slot.image.delay_ms);
+            EXPECT_EQ(delays, c.ms) << decoded << " decoded";
+        }
     }
 }
 
@@ -1258,11 +1269,17 @@ struct watch_case {
 
 // --watch builds again once per change, keeps the last good skin through a broken project
 // file, watches a source named before it exists, sees a source made readable or unreadable
-// without being saved, and ends on Ctrl-C.
+// without being saved, and ends on Ctrl-C. Each step waits for what the watcher says, and every
+// file is written whole in one rename, so that however slow the machine no look sees half a save.
 TEST_F(project_test, watch_builds_once_per_change)
 {
-    const auto pause = [](int milliseconds) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    background_program program;
+    const auto told = [&](const std::string& text, bool from_err) {
+        return !wait_for_line(program, text, std::chrono::seconds(60), from_err).empty();
+    };
+    const auto whole = [](const fs::path& path, const std::function<void(const fs::path&)>& write) {
+        write(path.string() + ".part");
+        fs::rename(path.string() + ".part", path);
     };
     const std::string icon = "[[icon]]\nname = \"icon\"\nsource = \"icon.png\"\n";
     const auto nothing = [](const fs::path&) {};
@@ -1274,18 +1291,24 @@ TEST_F(project_test, watch_builds_once_per_change)
     const auto art = [](unsigned seed) {
         return [seed](const fs::path& f) { write_png(f / "icon.png", 16, 16, seed); };
     };
+    const auto text = [](const std::string& written) {
+        return [written](const fs::path& path) { write_text(path, written); };
+    };
     std::vector<watch_case> cases{
+        // The source, changed while the project file is broken, is still followed.
         {"broken_then_mended", icon, nothing,
          [&](const fs::path& f) {
-             write_text(f / "skin.toml", "[[icon]\n");
-             pause(1000);
-             write_text(f / "skin.toml", icon);
-             write_png(f / "icon.png", 16, 16, 7);
+             whole(f / "skin.toml", text("[[icon]\n"));
+             EXPECT_TRUE(told("skin.toml changed: skin.toml:1: Error while parsing table header", true));
+             whole(f / "icon.png", [](const fs::path& path) { write_png(path, 16, 16, 7); });
+             EXPECT_TRUE(told("icon.png changed: skin.toml:1: Error while parsing table header", true));
+             whole(f / "skin.toml", text(icon));
          },
-         "icon.png skin.toml changed: skin.skn: 1 image, 256 bytes",
-         "skin.toml changed: skin.toml:1: Error while parsing table header", 2},
+         "skin.toml changed: skin.skn: 1 image, 256 bytes", "", 3},
         {"source_made_later", "[[icon]]\nname = \"icon\"\nsource = \"art/new.png\"\n", nothing,
-         [](const fs::path& f) { write_png(f / "art/new.png", 16, 16, 7); },
+         [&](const fs::path& f) {
+             whole(f / "art/new.png", [](const fs::path& path) { write_png(path, 16, 16, 7); });
+         },
          testing_windows_build() ? "art\\new.png changed: skin.skn: 1 image, 256 bytes"
                                  : "art/new.png changed: skin.skn: 1 image, 256 bytes",
          "skin.toml:1: icon \"icon\": art/new.png: no such file\n", 1},
@@ -1312,13 +1335,15 @@ TEST_F(project_test, watch_builds_once_per_change)
         write_text(folder / "skin.toml", c.project);
         c.before(folder);
         // Run as nobody when the tests run as root, so that permissions count.
-        const run_result result = run_skinview(folder, {.arguments = {"build", "--watch"},
-                                                        .unprivileged = !testing_windows_build(),
-                                                        .while_running = [&] {
-                                                            pause(testing_windows_build() ? 4000 : 800);
-                                                            c.meanwhile(folder);
-                                                            pause(1500);
-                                                        }});
+        program = start_skinview(
+            folder, {.arguments = {"build", "--watch"}, .unprivileged = !testing_windows_build()});
+        EXPECT_TRUE(told("watching ", false)) << c.name;
+        c.meanwhile(folder);
+        EXPECT_TRUE(told(c.out, false)) << c.name;
+        // A second build of the same change would follow at once.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ::kill(program.pid, SIGINT);
+        const run_result result = finish_background(program, std::chrono::seconds(60));
         EXPECT_NE(result.out.find(c.out), std::string::npos) << c.name << ": " << result.out;
         EXPECT_NE(result.err.find(c.err), std::string::npos) << c.name << ": " << result.err;
         std::size_t builds = 0;

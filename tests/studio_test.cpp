@@ -1041,8 +1041,9 @@ TEST_F(studio_test, opens_the_browser_on_a_private_file_that_goes_once_the_page_
     fs::create_directories(bin);
     const std::string opener = "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"" + (root / "arguments").string() +
                                "\"\nstat -c '%a' \"$1\" \"$(dirname \"$1\")\" > \"" +
-                               (root / "modes").string() + "\"\ncat \"$1\" > \"" + (root / "page").string() +
-                               "\"\n";
+                               (root / "modes").string() + "\"\ncat \"$1\" > \"" +
+                               (root / "page.part").string() + "\"\nmv \"" + (root / "page.part").string() +
+                               "\" \"" + (root / "page").string() + "\"\n";
     write_file(bin / "xdg-open", {opener.begin(), opener.end()});
     fs::permissions(bin / "xdg-open", fs::perms::owner_all);
     const std::string path = getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin";
@@ -1058,7 +1059,6 @@ TEST_F(studio_test, opens_the_browser_on_a_private_file_that_goes_once_the_page_
     const auto until = std::chrono::steady_clock::now() + start_limit;
     while (!fs::exists(root / "page") && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the stand-in's last line
     const std::string arguments = text_of(read_file(root / "arguments"));
     const std::string seen = text_of(read_file(root / "page")) + arguments;
     const std::size_t at = seen.find("/#token=");

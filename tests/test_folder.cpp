@@ -104,6 +104,24 @@ std::string valgrind_log(const fs::path& folder)
     ::_exit(127);
 }
 
+// `command` with its program linked (or copied) beside `folder`: nobody may not reach the build
+// tree, as in a clone in a private folder, but reaches the test's own folders.
+std::vector<std::string> reachable_by_nobody(std::vector<std::string> command, const fs::path& folder)
+{
+    const fs::path program = command.back();
+    const fs::path near = folder.parent_path() / "programs" / program.filename();
+    std::error_code code;
+    fs::create_directory(near.parent_path(), code);
+    fs::permissions(near.parent_path(), fs::perms{0755}, code);
+    if (!fs::exists(near, code)) {
+        fs::create_hard_link(program, near, code);
+        if (code)
+            fs::copy_file(program, near, code);
+    }
+    command.back() = near.string();
+    return command;
+}
+
 // Starts `command` in `folder`, its output going to files beside the folder named by `tag`.
 background_program start_program(const std::vector<std::string>& command, const fs::path& folder,
                                  const run_options& options, const std::string& tag)
@@ -113,13 +131,19 @@ background_program start_program(const std::vector<std::string>& command, const 
     background_program program{-1, folder, folder.parent_path() / ("stdout-" + id + ".txt"),
                                folder.parent_path() / ("stderr-" + id + ".txt"),
                                command.back().ends_with(".exe")};
-    if (options.unprivileged) {
+    const bool as_nobody = options.unprivileged && ::geteuid() == 0;
+    if (as_nobody) {
         fs::permissions(folder.parent_path(), fs::perms::all);
         fs::permissions(folder, fs::perms::all);
     }
+    const std::vector<std::string> run = as_nobody ? reachable_by_nobody(command, folder) : command;
+    // Gone before it starts, so that what an earlier run wrote there is never read as this one's.
+    std::error_code code;
+    fs::remove(program.out, code);
+    fs::remove(program.err, code);
     const pid_t child = ::fork();
     if (child == 0)
-        exec_program(command, folder, program.out, program.err, options);
+        exec_program(run, folder, program.out, program.err, options);
     program.pid = child;
     return program;
 }
@@ -178,11 +202,11 @@ background_program start_skinview(const fs::path& folder, const run_options& opt
 }
 
 std::string wait_for_line(const background_program& program, const std::string& text,
-                          std::chrono::milliseconds limit)
+                          std::chrono::milliseconds limit, bool from_err)
 {
     const auto until = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < until) {
-        std::istringstream lines(without_carriage_returns(read_text(program.out)));
+        std::istringstream lines(without_carriage_returns(read_text(from_err ? program.err : program.out)));
         for (std::string line; std::getline(lines, line);)
             if (line.find(text) != std::string::npos)
                 return line;

@@ -46,10 +46,10 @@ struct background_program {
 
 background_program start_skinview(const std::filesystem::path& folder, const run_options& options = {});
 
-// The first line of its stdout that contains `text`, once written; "" if none came within `limit`
-// or the program ended first.
+// The first line of its stdout (its stderr with `from_err`) that contains `text`, once written; ""
+// if none came within `limit` or the program ended first.
 std::string wait_for_line(const background_program& program, const std::string& text,
-                          std::chrono::milliseconds limit);
+                          std::chrono::milliseconds limit, bool from_err = false);
 
 // Waits up to `limit` for the program to end by itself, then kills it (status -1).
 run_result finish_background(background_program& program, std::chrono::milliseconds limit);

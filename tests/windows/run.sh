@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds skinpack.exe and skinview.exe for 32-bit and 64-bit Windows, checks that skinpack.exe needs
 # only KERNEL32.dll and msvcrt.dll and skinview.exe only those and Windows' own WS2_32.dll and
-# SHELL32.dll, and runs the end-to-end tests of both against each under Wine.
+# SHELL32.dll, and runs the end-to-end tests of both against each under Wine where this machine can
+# run them. Writes what ran, and why a build did not, to build/windows-runs.txt.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -13,10 +14,13 @@ quietly() {
 
 quietly cmake --preset dev
 quietly cmake --build --preset dev # the test binary, which starts the exe through wine
+declare -A format=([windows-x86]=pei-i386 [windows-x64]=pei-x86-64)
 for preset in windows-x86 windows-x64; do
     quietly cmake --preset "$preset"
     quietly cmake --build --preset "$preset"
     for program in skinpack skinview; do
+        objdump -f "build/$preset/$program.exe" | grep -q "file format ${format[$preset]}\$" ||
+            { echo "build/$preset/$program.exe is not ${format[$preset]}" >&2; exit 1; }
         dlls=$(objdump -p "build/$preset/$program.exe" | awk '/DLL Name/ {print $3}' | sort | xargs)
         echo "build/$preset/$program.exe imports: $dlls"
         if [ "$program" = skinpack ]; then
@@ -39,15 +43,37 @@ done
 summary=build/windows-runs.txt
 : >"$summary"
 
+# Why this machine cannot run 32-bit Windows programs, or nothing when it can. The kernel comes
+# first: one built without 32-bit support starts no 32-bit program at all, Wine's 32-bit loader
+# (from wine32) among them, whether or not wine32 is installed. A static 32-bit probe tells.
+why_no_32_bit_wine() {
+    local probe=build/i386-probe said
+    if printf 'int main(void) { return 0; }\n' | i686-linux-gnu-gcc -static -x c - -o "$probe" 2>/dev/null &&
+        ! said=$("$probe" 2>&1); then
+        case "$said" in
+        *"Exec format error"*)
+            echo "this machine's kernel runs no 32-bit code (a static 32-bit program fails with Exec format error)"
+            return ;;
+        esac
+    fi
+    [ -e /usr/lib/wine/wine ] || { echo "no wine32 is installed"; return; }
+    said=$(/usr/lib/wine/wine --version 2>&1) && return
+    case "$said" in
+    *"Exec format error"*) echo "this machine's kernel runs no 32-bit code (Wine's 32-bit loader fails with Exec format error)" ;;
+    *) echo "Wine's 32-bit loader fails: $(head -n 1 <<<"$said")" ;;
+    esac
+}
+
 # Wine's own launcher always picks its 32-bit loader, which a kernel built without 32-bit
 # support cannot start; the 64-bit loader is then called directly.
 export WINEDEBUG=-all WINEPREFIX="$PWD/build/wineprefix" WINELOADER=/usr/lib/wine/wine64
 loaders=(windows-x64 /usr/lib/wine/wine64)
-if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+why_not=$(why_no_32_bit_wine)
+if [ -z "$why_not" ]; then
     loaders=(windows-x86 /usr/lib/wine/wine "${loaders[@]}")
 else
-    echo "warning: this machine's Wine cannot start 32-bit programs (no wine32): windows-x86 is built but not run" >&2
-    echo "windows-x86 built and checked, not run: this machine's Wine cannot start 32-bit programs (no wine32)" >>"$summary"
+    echo "warning: windows-x86 is built but not run: $why_not" >&2
+    echo "windows-x86 built and checked (PE32, system DLLs only), not run: $why_not" >>"$summary"
 fi
 
 # A new prefix prints its set-up on stderr: make it before the tests, and stop the server after.
@@ -57,17 +83,18 @@ wineserver -k 2>/dev/null || true # one left over would keep the waits below fro
 wineserver -w
 wineserver -p
 trap 'wineserver -k || true' EXIT
-# The tests of permissions run the exe as nobody, who needs a prefix of its own.
+# The tests of permissions run the exe as nobody, who needs a prefix of its own, outside the
+# clone, which may lie in a folder that nobody cannot reach.
 if [ "$(id -u)" -eq 0 ]; then
-    export SKINPACK_TEST_NOBODY_WINEPREFIX="$PWD/build/wineprefix-nobody"
-    mkdir -p "$SKINPACK_TEST_NOBODY_WINEPREFIX"
+    SKINPACK_TEST_NOBODY_WINEPREFIX=$(mktemp -d)
+    export SKINPACK_TEST_NOBODY_WINEPREFIX
     chown nobody: "$SKINPACK_TEST_NOBODY_WINEPREFIX"
     as_nobody=(setpriv --reuid=nobody --regid=nogroup --clear-groups
                env HOME="$SKINPACK_TEST_NOBODY_WINEPREFIX" WINEPREFIX="$SKINPACK_TEST_NOBODY_WINEPREFIX")
     "${as_nobody[@]}" wineserver -k 2>/dev/null || true
     "${as_nobody[@]}" "$WINELOADER" wineboot -i >/dev/null 2>&1
     "${as_nobody[@]}" wineserver -w
-    trap 'wineserver -k || true; "${as_nobody[@]}" wineserver -k || true' EXIT
+    trap 'wineserver -k || true; "${as_nobody[@]}" wineserver -k || true; rm -rf "$SKINPACK_TEST_NOBODY_WINEPREFIX"' EXIT
 fi
 
 # Every subcommand run by the Linux build and by a Windows build on the same folder: the files

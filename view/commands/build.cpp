@@ -154,11 +154,13 @@ int run_build(const build_command& command)
         std::printf("%s\n", line.c_str());
     if (!command.watch)
         return status;
-    std::printf("watching %zu files; Ctrl-C ends\n", inputs.size());
-    std::fflush(stdout);
+    // Watching, and ending on Ctrl-C, from before it says so: a change or a Ctrl-C that follows
+    // the line at once is not lost.
     std::signal(SIGINT, on_interrupt);
     watch_state watch;
     watch_built(watch, inputs);
+    std::printf("watching %zu files; Ctrl-C ends\n", inputs.size());
+    std::fflush(stdout);
     while (interrupted == 0) {
         pause_for(static_cast<int>(watch_poll_interval.count()));
         if (watch_look(watch) != watch_step::settled)
