@@ -170,9 +170,12 @@ int run(int argc, const char* const* argv)
     std::string dither = "none";
     import_command
         ->add_option("--dither", dither,
-                     "none (default), floyd-steinberg or ordered; none and ordered keep still pixels "
-                     "of animation frames steady, floyd-steinberg does not")
-        ->check(CLI::IsMember({"none", "floyd-steinberg", "ordered"}));
+                     "none (default), floyd-steinberg, ordered or refined; none and ordered keep still "
+                     "pixels of animation frames steady, refined keeps them but near what moved, "
+                     "floyd-steinberg does not. refined searches the ordered pattern for the least "
+                     "error the eye sees: the closest, for final art, at up to a tenth of a second "
+                     "a 128x128 frame")
+        ->check(CLI::IsMember({"none", "floyd-steinberg", "ordered", "refined"}));
     import_command->add_option("--background", import.background,
                                "The colour under transparent pixels, RRGGBB (default: 000000)");
     import_command->add_option("--key", import.key,
@@ -241,7 +244,8 @@ int run(int argc, const char* const* argv)
     if (*palette_command)
         return run_palette(palette_output, palette_format);
     if (*import_command) {
-        import.dither = dither == "ordered"           ? dither_method::ordered
+        import.dither = dither == "refined"           ? dither_method::refined
+                        : dither == "ordered"         ? dither_method::ordered
                         : dither == "floyd-steinberg" ? dither_method::floyd_steinberg
                                                       : dither_method::none;
         return run_import(import);

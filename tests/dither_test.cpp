@@ -9,6 +9,7 @@
 
 #include "skin/colour_332.h"
 #include "view/common/blue_noise.h"
+#include "view/common/perceptual_error.h"
 #include "view/common/quantise.h"
 
 namespace {
@@ -86,7 +87,12 @@ INSTANTIATE_TEST_SUITE_P(
                       tone_case{"diffusion_colours", dither_method::floyd_steinberg, 128, some_colours, 0.25},
                       // One whole tile of the map holds every threshold once.
                       tone_case{"ordered_greys", dither_method::ordered, 64, every_grey(), 0.25},
-                      tone_case{"ordered_colours", dither_method::ordered, 64, some_colours, 0.25}),
+                      tone_case{"ordered_colours", dither_method::ordered, 64, some_colours, 0.25},
+                      tone_case{"refined_greys",
+                                dither_method::refined,
+                                32,
+                                {{30, 30, 30}, {140, 140, 140}, {230, 230, 230}},
+                                1.0}),
     [](const auto& test) { return std::string(test.param.name); });
 
 // Without dithering a flat tone becomes its nearest level, channel by channel.
@@ -100,7 +106,9 @@ TEST(quantise_332, no_dither_takes_the_nearest_level)
 struct frames_case {
     const char* name;
     dither_method method;
-    int changed_outside; // pixels changed outside the square's two places
+    bool after_first;    // the second frame quantised after the first
+    int reach;           // how far around the square's two places changes are allowed
+    int changed_outside; // pixels changed farther away
 };
 
 void PrintTo(const frames_case& c, std::ostream* out)
@@ -128,12 +136,16 @@ TEST_P(moving_square, changes_only_what_moved)
         return rgb;
     };
     const frames_case& c = GetParam();
-    const std::vector<std::uint8_t> first = quantise_332(frame(10, 12), side, side, c.method);
-    const std::vector<std::uint8_t> second = quantise_332(frame(13, 15), side, side, c.method);
+    const std::vector<std::uint8_t> one = frame(10, 12);
+    const std::vector<std::uint8_t> first = quantise_332(one, side, side, c.method);
+    const earlier_frame earlier{one, first};
+    const std::vector<std::uint8_t> second =
+        quantise_332(frame(13, 15), side, side, c.method, {}, c.after_first ? &earlier : nullptr);
     int changed = 0;
     for (int y = 0; y < side; ++y)
         for (int x = 0; x < side; ++x) {
-            const bool under_square = x >= 10 && x < 23 && y >= 12 && y < 25;
+            const bool under_square =
+                x >= 10 - c.reach && x < 23 + c.reach && y >= 12 - c.reach && y < 25 + c.reach;
             const auto at = static_cast<std::size_t>(y * side + x);
             changed += !under_square && first[at] != second[at] ? 1 : 0;
         }
@@ -141,10 +153,12 @@ TEST_P(moving_square, changes_only_what_moved)
 }
 
 INSTANTIATE_TEST_SUITE_P(dithers, moving_square,
-                         ::testing::Values(frames_case{"none", dither_method::none, 0},
-                                           frames_case{"ordered", dither_method::ordered, 0},
+                         ::testing::Values(frames_case{"none", dither_method::none, false, 0, 0},
+                                           frames_case{"ordered", dither_method::ordered, false, 0, 0},
                                            frames_case{"floyd_steinberg", dither_method::floyd_steinberg,
-                                                       908}),
+                                                       false, 0, 908},
+                                           // After the first frame, only within a few pixels of the square.
+                                           frames_case{"refined_after", dither_method::refined, true, 10, 0}),
                          [](const auto& test) { return std::string(test.param.name); });
 
 // A key colour is never given to a pixel, whatever the dither, even where the source is exactly
@@ -159,8 +173,8 @@ TEST(quantise_332, never_gives_the_key)
             for (int x = 0; x < side; ++x)
                 rgb.insert(rgb.end(), {static_cast<std::uint8_t>(x * 4), static_cast<std::uint8_t>(y * 8),
                                        static_cast<std::uint8_t>(255 - x * 4)});
-        for (const dither_method method :
-             {dither_method::none, dither_method::floyd_steinberg, dither_method::ordered}) {
+        for (const dither_method method : {dither_method::none, dither_method::floyd_steinberg,
+                                           dither_method::ordered, dither_method::refined}) {
             const std::vector<std::uint8_t> block = quantise_332(rgb, side, side, method, key);
             EXPECT_EQ(std::count(block.begin(), block.end(), key), 0)
                 << "key " << +key << ", dither " << static_cast<int>(method);
@@ -281,6 +295,56 @@ INSTANTIATE_TEST_SUITE_P(
         // 1281, 797, 170, 3953, 2327: transposed, shifted or in encoded values, some pixel differs.
         quantise_case{"blue_noise_pattern_of_a_flat_grey", 8, 8, flat(64, {140, 140, 140}),
                       dither_method::ordered, blue_noise_pattern_of_140}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+// 32x32 of `left` on the left half and `right` on the right.
+std::vector<std::uint8_t> halves(rgb_colour left, rgb_colour right)
+{
+    std::vector<std::uint8_t> rgb;
+    for (int p = 0; p < 32 * 32; ++p)
+        rgb.insert(rgb.end(), p % 32 < 16 ? left.begin() : right.begin(),
+                   p % 32 < 16 ? left.end() : right.end());
+    return rgb;
+}
+
+struct refined_case {
+    const char* name;
+    std::vector<std::uint8_t> rgb; // 32x32
+    double most;                   // mean perceptual error allowed
+};
+
+void PrintTo(const refined_case& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class refined_cases : public ::testing::TestWithParam<refined_case> {};
+
+// The search comes near the least error the eye can see, and the same image gives the same
+// pattern every time.
+TEST_P(refined_cases, come_near_the_optimum_every_time)
+{
+    const refined_case& c = GetParam();
+    const std::vector<std::uint8_t> block = quantise_332(c.rgb, 32, 32, dither_method::refined);
+    std::vector<std::uint8_t> shown;
+    for (const std::uint8_t pixel : block) {
+        const rgb_colour colour = expand_332(pixel);
+        shown.insert(shown.end(), colour.begin(), colour.end());
+    }
+    EXPECT_LE(mean_error(perceptual_error(c.rgb, shown, 32, 32)), c.most);
+    EXPECT_EQ(quantise_332(c.rgb, 32, 32, dither_method::refined), block);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    optima, refined_cases,
+    ::testing::Values(
+        // Device colours are their own optimum: nothing to dither, on either side of the edge.
+        refined_case{"device_colours", halves(expand_332(0x92), expand_332(0xFF)), 0.0},
+        // Between two levels, the two mixed finely, and an edge between two such tones: the ordered
+        // start leaves 1.78, 1.15 and 1.72.
+        refined_case{"grey_between_levels", flat(32 * 32, {140, 140, 140}), 1.25},
+        refined_case{"colour_between_levels", flat(32 * 32, {100, 160, 120}), 0.9},
+        refined_case{"edge_between_tones", halves({140, 140, 140}, {60, 60, 60}), 1.2}),
     [](const auto& test) { return std::string(test.param.name); });
 
 } // namespace

@@ -369,8 +369,8 @@ INSTANTIATE_TEST_SUITE_P(
                      "[defaults]\nbackground = \"red\"\ndither = 2\n\n[[icon]]\nname = \"a\"\nsource = "
                      "\"a.png\"\ndither = \"fs\"\nbackground = \"#12345\"\n",
                      "skin.toml:2: defaults: background must be a colour written \"#RRGGBB\"\n"
-                     "skin.toml:3: defaults: dither must be \"none\", \"floyd-steinberg\" or \"ordered\"\n"
-                     "skin.toml:8: icon \"a\": dither must be \"none\", \"floyd-steinberg\" or \"ordered\"\n"
+                     "skin.toml:3: defaults: dither must be \"none\", \"floyd-steinberg\", \"ordered\" or \"refined\"\n"
+                     "skin.toml:8: icon \"a\": dither must be \"none\", \"floyd-steinberg\", \"ordered\" or \"refined\"\n"
                      "skin.toml:9: icon \"a\": background must be a colour written \"#RRGGBB\"\n"},
         refusal_case{
             "as_is_with_options", "[[icon]]\nname = \"a\"\nsource = \"a.png\"\nas_is = true\nsize = 16\n",

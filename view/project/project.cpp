@@ -56,7 +56,7 @@ std::string unquote_hint(const toml::node& value, std::initializer_list<std::str
 constexpr const char* not_a_c_name =
     ": the name must give a C name: letters, digits, '_', '-' or ' ', not a digit first";
 
-constexpr const char* dither_choices = "must be \"none\", \"floyd-steinberg\" or \"ordered\"";
+constexpr const char* dither_choices = "must be \"none\", \"floyd-steinberg\", \"ordered\" or \"refined\"";
 constexpr const char* colour_choice = "must be a colour written \"#RRGGBB\"";
 
 // The look that [defaults] and every entry may set.
@@ -387,14 +387,16 @@ const char* dither_name(dither_method method)
         return "floyd-steinberg";
     case dither_method::ordered:
         return "ordered";
+    case dither_method::refined:
+        return "refined";
     }
     return "none";
 }
 
 std::optional<dither_method> parse_dither(const std::string& name)
 {
-    for (const dither_method method :
-         {dither_method::none, dither_method::floyd_steinberg, dither_method::ordered})
+    for (const dither_method method : {dither_method::none, dither_method::floyd_steinberg,
+                                       dither_method::ordered, dither_method::refined})
         if (name == dither_name(method))
             return method;
     return std::nullopt;

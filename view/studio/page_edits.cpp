@@ -239,7 +239,7 @@ std::string refusal_text(edit_refusal refusal)
     case edit_refusal::no_such_kind:
         return "add a picture or an icon";
     case edit_refusal::bad_dither:
-        return "dither must be none, floyd-steinberg or ordered";
+        return "dither must be none, floyd-steinberg, ordered or refined";
     case edit_refusal::bad_background:
         return "background must be a colour #RRGGBB";
     case edit_refusal::no_such_place:

@@ -4,7 +4,15 @@
 
 const max_upload_bytes = 16 * 1024 * 1024;
 const frame_ms = 100; // how long an animated tile shows a frame whose file gives no pace
-const dithers = ['none', 'floyd-steinberg', 'ordered'];
+const dithers = ['none', 'floyd-steinberg', 'ordered', 'refined'];
+// What each dither costs and when to choose it, shown over its option.
+const dither_hints = {
+  'none': 'The nearest device colour: exact for art painted in the device palette',
+  'floyd-steinberg': 'Error diffusion: fast and close, but still pixels of animations flicker',
+  'ordered': 'Blue noise: fast, steady in animations, a little grainier',
+  'refined': 'The ordered pattern searched for the least visible error: the closest and steady in ' +
+             'animations, up to a tenth of a second a 128x128 frame; for final art',
+};
 
 // The token reaches the page after '#' in its first address, which no server sees. It is kept in
 // this tab's session storage (never a cookie, which every server on this host would be sent), taken
@@ -168,7 +176,7 @@ function name_problem(name, except) {
   return other ? `SKIN_${c_name(name)} is taken by ${other.icon ? 'icon' : 'picture'} "${other.name}"` : '';
 }
 
-// The three dithers side by side; choosing one sets the entry's dither.
+// The dithers side by side; choosing one sets the entry's dither.
 function comparison(entry_index, entry, side) {
   const box = make('div', {class: 'compare'});
   for (const dither of dithers) {
@@ -275,7 +283,7 @@ function controls_part(entry, side) {
   if (!entry.as_is) {
     const dither = make('select', {class: 'dither', title: 'Dither'});
     dither.append(make('option', {value: 'default', text: `default (${state.defaults.dither})`}));
-    for (const method of dithers) dither.append(make('option', {value: method, text: method}));
+    for (const method of dithers) dither.append(make('option', {value: method, text: method, title: dither_hints[method]}));
     dither.value = entry.dither || 'default';
     dither.addEventListener('change', () => edit('/api/options', {entry: entry_of(dither), dither: dither.value}));
 
@@ -310,7 +318,7 @@ function notes_part(entry, frames) {
   const dither = entry.dither || state.defaults.dither;
   if (!entry.as_is && frames > 1 && dither === 'floyd-steinberg')
     notes.append(make('p', {class: 'where', text: 'Error diffusion lets still pixels change from frame to frame; ' +
-                                                  'ordered or none keep them steady.'}));
+                                                  'ordered, refined or none keep them steady.'}));
   const key = entry.key || state.defaults.key;
   if (key)
     notes.append(make('p', {class: 'where', text: `Checkered pixels are the key colour ${key}, which the firmware skips.`}));
