@@ -19,7 +19,8 @@ struct search_image {
 };
 
 // Improves `block` (device bytes, one a pixel) in place until no trial change lowers the error or
-// the passes run out: each channel of a pixel a level up or down, or a pixel's colour swapped with
-// a neighbour's. Only pixels whose `active` byte is non-zero change (every pixel when it is empty).
+// the passes run out: a pixel's channels each a level up, down or the same, or its colour swapped
+// with a neighbour's, a pixel only ever taking the levels just below and above its own light. Only
+// pixels whose `active` byte is non-zero change (every pixel when it is empty).
 void search_pattern(const search_image& image, std::span<const std::uint8_t> active,
                     std::vector<std::uint8_t>& block);
