@@ -375,8 +375,10 @@ INSTANTIATE_TEST_SUITE_P(
                      "[defaults]\nbackground = \"red\"\ndither = 2\n\n[[icon]]\nname = \"a\"\nsource = "
                      "\"a.png\"\ndither = \"fs\"\nbackground = \"#12345\"\n",
                      "skin.toml:2: defaults: background must be a colour written \"#RRGGBB\"\n"
-                     "skin.toml:3: defaults: dither must be \"none\", \"floyd-steinberg\" or \"ordered\"\n"
-                     "skin.toml:8: icon \"a\": dither must be \"none\", \"floyd-steinberg\" or \"ordered\"\n"
+                     "skin.toml:3: defaults: dither must be \"none\", \"floyd-steinberg\", \"ordered\" or "
+                     "\"refined\"\n"
+                     "skin.toml:8: icon \"a\": dither must be \"none\", \"floyd-steinberg\", \"ordered\" or "
+                     "\"refined\"\n"
                      "skin.toml:9: icon \"a\": background must be a colour written \"#RRGGBB\"\n"},
         refusal_case{
             "as_is_with_options", "[[icon]]\nname = \"a\"\nsource = \"a.png\"\nas_is = true\nsize = 16\n",
@@ -1246,6 +1248,18 @@ TEST_F(project_test, converts_one_entry_with_a_chosen_dither_and_writes_nothing)
     ASSERT_EQ(still.size(), 1u);
     EXPECT_EQ(still[0].frame_count, 1u);
     EXPECT_EQ(still[0].image.block, sweep_block(16, 6));
+    // Refined frames: the later one keeps the earlier one's pixels away from the one that changed.
+    gif_file blink{.width = 16, .height = 16, .palette = {{100, 100, 100}, {230, 40, 60}}};
+    blink.frames.assign(2,
+                        gif_picture{.width = 16, .height = 16, .indices = std::vector<std::uint8_t>(256, 0)});
+    blink.frames[1].indices[0] = 1;
+    write_bytes(folder / "still.gif", gif_bytes(blink));
+    const std::vector<project_slot> refined = convert_entry(project, 1, dither_method::refined, problems);
+    ASSERT_EQ(refined.size(), 2u);
+    int far_changes = 0;
+    for (std::size_t i = 0; i < 256; ++i)
+        far_changes += (i % 16 > 10 || i / 16 > 10) && refined[0].image.block[i] != refined[1].image.block[i];
+    EXPECT_EQ(far_changes, 0);
     // A flat mid-grey that no device colour matches: the dithers must differ from the nearest colour.
     write_bytes(folder / "icon.png", png_bytes(16, 16, std::vector<std::uint8_t>(16 * 16 * 3, 100)));
     const auto blocks = [&](dither_method dither) {

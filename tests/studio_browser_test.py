@@ -292,12 +292,12 @@ def main():
         check(read(os.path.join(folder, "art", "bell_ring.png")) == base64.b64decode(bell), "the upload saved whole")
         check(packs_to_the_built_skin(folder), "skin.skn after the drop")
 
-        # The three dithers side by side, then one chosen.
+        # The four dithers side by side, then one chosen.
         choose("sunset")
         driver.find_element(By.CSS_SELECTOR, '.card[data-name="sunset"] .compare-button').click()
-        wait_until("three dithers", lambda: driver.execute_script(
+        wait_until("four dithers", lambda: driver.execute_script(
             "const f = document.querySelectorAll('.card[data-name=\"sunset\"] .compare figure img');"
-            "return f.length === 3 && [...f].every(i => i.complete && i.naturalWidth === 128)"))
+            "return f.length === 4 && [...f].every(i => i.complete && i.naturalWidth === 128)"))
         driver.find_element(By.CSS_SELECTOR, '.card[data-name="sunset"] figure[data-dither="floyd-steinberg"]').click()
         saved("the dither in skin.toml", lambda: 'dither = "floyd-steinberg"' in project_text(folder))
         check(packs_to_the_built_skin(folder), "skin.skn after the dither")
@@ -319,7 +319,7 @@ def main():
         choose("battery")
         driver.find_element(By.CSS_SELECTOR, '.card[data-name="battery"] .compare-button').click()
         wait_until("the battery's dithers", lambda: len(driver.find_elements(
-            By.CSS_SELECTOR, '.card[data-name="battery"] .compare figure')) == 3)
+            By.CSS_SELECTOR, '.card[data-name="battery"] .compare figure')) == 4)
         name_field = driver.find_element(By.CSS_SELECTOR, '.card[data-name="battery"] input.name')
         reason = driver.find_element(By.CSS_SELECTOR, '.card[data-name="battery"] .name-problem')
         for typed, shown in [
@@ -349,7 +349,7 @@ def main():
             "an unchanged slot's image is not replaced")
         check(name_field.get_attribute("value") == "battery-lo", "the half-typed name survives")
         check(driver.switch_to.active_element == name_field, "the name keeps the focus")
-        check(len(driver.find_elements(By.CSS_SELECTOR, '.card[data-name="battery"] .compare figure')) == 3,
+        check(len(driver.find_elements(By.CSS_SELECTOR, '.card[data-name="battery"] .compare figure')) == 4,
               "the dithers stay open")
         check(names_in_order(folder)[2] == "battery", "no half-typed name saved")
         check(read(os.path.join(folder, "skin.skn")) != skin_before, "the skin was rebuilt")
@@ -527,7 +527,7 @@ def main():
         choose("sunset")
         driver.find_element(By.CSS_SELECTOR, '.card[data-name="battery-low"] .compare-button')
         wait_until("the images", lambda: loaded_images() and driver.execute_script(
-            "return document.querySelectorAll('.card[data-name=\"sunset\"] .compare img').length === 3"
+            "return document.querySelectorAll('.card[data-name=\"sunset\"] .compare img').length === 4"
             " && !document.querySelector('.flash')"))
         driver.save_screenshot(SCREENSHOT)
         driver.set_window_size(560, 800 + driver.execute_script("return outerHeight - innerHeight"))

@@ -614,7 +614,7 @@ TEST_F(studio_test, refuses_an_edit_it_cannot_make_saying_why)
         {"/api/options",
          {{"entry", "0"}, {"dither", "sharp"}, {"background", "#zz"}},
          "",
-         "dither must be none, floyd-steinberg or ordered\n"},
+         "dither must be none, floyd-steinberg, ordered or refined\n"},
         {"/api/options",
          {{"entry", "0"}, {"dither", "ordered"}, {"background", "#12345"}},
          "",

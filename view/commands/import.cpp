@@ -10,6 +10,7 @@
 #include "support/file_io.h"
 #include "support/utf8_text.h"
 #include "view/commands/command_line.h"
+#include "view/common/dither_names.h"
 #include "view/common/convert.h"
 #include "view/common/skin_folder.h"
 #include "view/common/status.h"
@@ -142,10 +143,8 @@ void add_import_command(CLI::App& app, std::function<int()>& chosen)
     command->add_option("--size", import.size, "Scale sources of other sizes to fit 16x16 or 128x128")
         ->check(CLI::IsMember({16, 128}));
     command
-        ->add_option("--dither", given->dither,
-                     "none (default), floyd-steinberg or ordered; none and ordered keep still pixels "
-                     "of animation frames steady, floyd-steinberg does not")
-        ->check(CLI::IsMember({"none", "floyd-steinberg", "ordered"}));
+        ->add_option("--dither", given->dither, dither_help())
+        ->check(CLI::IsMember(dither_names()));
     command->add_option("--background", import.background,
                         "The colour under transparent pixels, RRGGBB (default: 000000)");
     command->add_option("--key", import.key,
@@ -153,10 +152,7 @@ void add_import_command(CLI::App& app, std::function<int()>& chosen)
                         "pixel does");
     command->add_flag("--force", import.force, "Replace files that exist");
     command->callback([given, &chosen] {
-        const std::string& dither = given->dither;
-        given->import.dither = dither == "ordered"           ? dither_method::ordered
-                               : dither == "floyd-steinberg" ? dither_method::floyd_steinberg
-                                                             : dither_method::none;
+        given->import.dither = parse_dither(given->dither).value_or(dither_method::none);
         chosen = [given] { return run_import(given->import); };
     });
 }

@@ -63,7 +63,8 @@ std::vector<std::uint8_t> read_source(const fs::path& source, std::string& error
     return {};
 }
 
-converted_image convert_image(const rgba_image& image, const convert_options& options, std::string& error)
+converted_image convert_image(const rgba_image& image, const convert_options& options, std::string& error,
+                              const converted_image* earlier)
 {
     const bool square_side = image.width == image.height && (image.width == 16 || image.width == 128);
     if (options.size == 0 && !square_side) {
@@ -77,7 +78,9 @@ converted_image convert_image(const rgba_image& image, const convert_options& op
     const bool scaled = image.width != result.side || image.height != result.side;
     if (scaled)
         rgb = fit_square(rgb, image.width, image.height, result.side, options.background);
-    result.block = quantise_332(rgb, result.side, result.side, options.dither, options.key);
+    const earlier_frame before{earlier != nullptr ? earlier->source : std::span<const std::uint8_t>{},
+                               earlier != nullptr ? earlier->block : std::span<const std::uint8_t>{}};
+    result.block = quantise_332(rgb, result.side, result.side, options.dither, options.key, &before);
     if (options.key) {
         // The alpha, scaled as the colours are, with nothing around the scaled image.
         const std::span<const std::uint8_t> rgba = rgba_bytes(image);

@@ -30,7 +30,7 @@ inline constexpr std::uintmax_t max_source_bytes = std::uintmax_t{256} << 20;
 
 // Changes whenever convert_image gives other blocks (or build keeps other facts of them) for the
 // same image and options, so that images kept from a build by an older skinview are made again.
-inline constexpr unsigned conversion_revision = 3;
+inline constexpr unsigned conversion_revision = 4;
 
 // A colour written RRGGBB, with or without a leading '#'.
 bool parse_colour(std::string text, rgb_colour& colour);
@@ -43,8 +43,10 @@ std::optional<std::uint8_t> key_byte(const rgb_colour& colour, rgb_colour& neare
 // file, over max_source_bytes, empty or unreadable.
 std::vector<std::uint8_t> read_source(const std::filesystem::path& source, std::string& error);
 
-// A decoded image flattened on the background, fitted to its square and quantised.
-converted_image convert_image(const rgba_image& image, const convert_options& options, std::string& error);
+// A decoded image flattened on the background, fitted to its square and quantised; after the
+// `earlier` frame of an animation, still pixels stay as they were there.
+converted_image convert_image(const rgba_image& image, const convert_options& options, std::string& error,
+                              const converted_image* earlier = nullptr);
 
 // An uncompressed bottom-up 8-bit BMP whose colour-table entry b is byte b as the device shows
 // it, so that every pixel index is its own skin byte.

@@ -16,6 +16,7 @@ enum class dither_family : std::uint8_t {
     none,      // the nearest colour, pixel by pixel
     ordered,   // a threshold that depends on the pixel's place
     diffusion, // the error of each pixel carried to the next ones
+    search,    // a pattern searched for the least error the eye sees: the closest, and the slowest
 };
 
 struct dither_row {
@@ -24,7 +25,9 @@ struct dither_row {
     dither_family family;
     // A pixel that stays the same from one frame of an animation to the next stays the same on
     // the device: its result depends on its colour and place only.
+    // (refined: all but those within a few pixels of what moved.)
     bool steady_frames;
+    const char* hint; // what it costs and when to choose it, as the page shows it over the option
 };
 
 // Every dither, the default first.
@@ -45,8 +48,9 @@ std::vector<std::string> dither_names();
 // The names as a message lists them, each within `quote`: "none", "floyd-steinberg" or "ordered".
 std::string dither_choices(std::string_view quote);
 
-// The family's name as the studio's page shows it: "none", "ordered", "diffusion".
+// The family's name as the studio's page shows it: "none", "ordered", "diffusion", "search".
 const char* dither_family_name(dither_family family);
 
-// What --dither's help says: the choices, and which keep animation frames steady.
+// What --dither's help says: the choices, which keep animation frames steady, and what a search
+// costs.
 std::string dither_help();

@@ -30,14 +30,14 @@ linear_image to_linear_image(std::span<const std::uint8_t> rgb, int width, int h
     return out;
 }
 
-// A separable Gaussian blur of sigma 1 pixel, the edge pixels repeated outwards.
-void blur(linear_image& image)
+// A separable Gaussian blur of `sigma` pixels, the edge pixels repeated outwards.
+void blur(linear_image& image, double sigma)
 {
-    constexpr int radius = 3;
-    std::array<double, 2 * radius + 1> weight{};
+    const int radius = static_cast<int>(std::ceil(3 * sigma));
+    std::vector<double> weight(static_cast<std::size_t>(2 * radius + 1));
     double total = 0;
     for (int k = -radius; k <= radius; ++k)
-        total += weight[static_cast<std::size_t>(k + radius)] = std::exp(-0.5 * k * k);
+        total += weight[static_cast<std::size_t>(k + radius)] = std::exp(-0.5 * k * k / (sigma * sigma));
     for (double& w : weight)
         w /= total;
     const auto pass = [&](int dx, int dy) {
@@ -129,15 +129,16 @@ double ciede2000(const std::array<double, 3>& one, const std::array<double, 3>& 
 } // namespace
 
 std::vector<double> perceptual_error(std::span<const std::uint8_t> source,
-                                     std::span<const std::uint8_t> result, int width, int height)
+                                     std::span<const std::uint8_t> result, int width, int height,
+                                     double blur_sigma)
 {
     const auto size = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3;
     if (width <= 0 || height <= 0 || source.size() != size || result.size() != size)
         return {};
     linear_image one = to_linear_image(source, width, height);
     linear_image two = to_linear_image(result, width, height);
-    blur(one);
-    blur(two);
+    blur(one, blur_sigma);
+    blur(two, blur_sigma);
     std::vector<double> error(one.pixels.size());
     for (std::size_t p = 0; p < error.size(); ++p)
         error[p] = ciede2000(lab(one.pixels[p]), lab(two.pixels[p]));

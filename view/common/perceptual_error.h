@@ -1,5 +1,6 @@
 // How far the eye sees two images of one size apart at the device's pixel size: both blurred by
-// a Gaussian of one pixel in linear light, then the CIEDE2000 difference pixel by pixel.
+// a Gaussian of one pixel (or `blur` pixels, as seen from farther) in linear light, then the
+// CIEDE2000 difference pixel by pixel.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +10,8 @@
 // The difference at each pixel of two sRGB images (3 bytes a pixel, top row first) of
 // `width` x `height`; empty when either is not that size.
 std::vector<double> perceptual_error(std::span<const std::uint8_t> source,
-                                     std::span<const std::uint8_t> result, int width, int height);
+                                     std::span<const std::uint8_t> result, int width, int height,
+                                     double blur = 1.0);
 
 // The mean of the differences; 0 for none.
 double mean_error(const std::vector<double>& error);

@@ -12,6 +12,7 @@
 
 #include "skin/colour_332.h"
 #include "view/common/blue_noise.h"
+#include "view/common/dither_search.h"
 #include "view/common/render.h"
 
 namespace {
@@ -249,6 +250,11 @@ void floyd_steinberg(std::span<const std::uint8_t> rgb, std::size_t width, std::
     }
 }
 
+constexpr std::size_t icon_side = 16;
+// In a small icon, a channel less than this far (in light) from a level takes the level: the few
+// scattered pixels a step away that would keep the light show more than the light lost.
+constexpr float icon_snap = 0.1f;
+
 // Ordered dithering by the blue-noise map: each channel goes up from the level below it where
 // its place's threshold is under how far its light lies towards the next level, so a flat tone
 // keeps its light, and a pixel's result depends on its colour and place alone.
@@ -257,6 +263,7 @@ void ordered(std::span<const std::uint8_t> rgb, std::size_t width, std::size_t h
 {
     const light_model& m = model();
     constexpr float map_area = blue_noise_side * blue_noise_side;
+    const bool icon = width <= icon_side && height <= icon_side;
     for (std::size_t y = 0; y < height; ++y)
         for (std::size_t x = 0; x < width; ++x) {
             const std::size_t at = y * width + x;
@@ -264,10 +271,70 @@ void ordered(std::span<const std::uint8_t> rgb, std::size_t width, std::size_t h
             std::array<int, 3> level{};
             for (std::size_t c = 0; c < 3; ++c) {
                 const std::uint8_t v = rgb[at * 3 + c];
-                level[c] = m.floor_level[c][v] + (m.fraction[c][v] > threshold ? 1 : 0);
+                float fraction = m.fraction[c][v];
+                if (icon)
+                    fraction = fraction < icon_snap ? 0 : fraction > 1 - icon_snap ? 1 : fraction;
+                level[c] = m.floor_level[c][v] + (fraction > threshold ? 1 : 0);
             }
             out[at] = pack(level);
         }
+}
+
+// Marks the pixels within steady_reach (in x and y) of a marked one.
+void widen(std::vector<std::uint8_t>& marked, std::size_t width, std::size_t height)
+{
+    const auto reach = static_cast<std::size_t>(steady_reach);
+    const auto pass = [&](std::size_t step, std::size_t along, std::size_t lines, std::size_t stride) {
+        std::vector<std::uint8_t> out(marked.size());
+        for (std::size_t line = 0; line < lines; ++line)
+            for (std::size_t i = 0; i < along; ++i)
+                for (std::size_t j = i > reach ? i - reach : 0; j <= std::min(along - 1, i + reach); ++j)
+                    if (marked[line * stride + j * step] != 0) {
+                        out[line * stride + i * step] = 1;
+                        break;
+                    }
+        marked.swap(out);
+    };
+    pass(1, width, height, width);
+    pass(width, height, width, 1);
+}
+
+// The refined start of a frame after `earlier`: a pixel whose source is the same keeps its earlier
+// byte, and only pixels near one whose source changed (or that held the key, which a transparent
+// pixel may have had) may change. The pixels that may change are marked.
+std::vector<std::uint8_t> steady_start(std::span<const std::uint8_t> rgb, const earlier_frame& earlier,
+                                       std::optional<std::uint8_t> key, std::vector<std::uint8_t>& out)
+{
+    std::vector<std::uint8_t> active(out.size());
+    for (std::size_t p = 0; p < out.size(); ++p) {
+        const bool same = std::equal(rgb.begin() + static_cast<std::ptrdiff_t>(p * 3),
+                                     rgb.begin() + static_cast<std::ptrdiff_t>(p * 3 + 3),
+                                     earlier.rgb.begin() + static_cast<std::ptrdiff_t>(p * 3));
+        if (same && !(key && earlier.block[p] == *key))
+            out[p] = earlier.block[p];
+        else
+            active[p] = 1;
+    }
+    return active;
+}
+
+// The refined dither: the ordered pattern in `out` searched for the least error that the eye sees,
+// or, after an earlier frame of the same size, its pattern searched near the changes only.
+void refine(std::span<const std::uint8_t> rgb, std::size_t width, std::size_t height,
+            std::optional<std::uint8_t> key, const earlier_frame* earlier, std::vector<std::uint8_t>& out)
+{
+    const light_model& m = model();
+    std::vector<std::uint8_t> active;
+    if (earlier != nullptr && earlier->rgb.size() == rgb.size() && earlier->block.size() == out.size()) {
+        active = steady_start(rgb, *earlier, key, out);
+        if (std::find(active.begin(), active.end(), 1) == active.end())
+            return;
+        widen(active, width, height);
+    }
+    std::vector<light_rgb> light(width * height);
+    for (std::size_t p = 0; p < light.size(); ++p)
+        light[p] = {m.linear[rgb[p * 3]], m.linear[rgb[p * 3 + 1]], m.linear[rgb[p * 3 + 2]]};
+    search_pattern({light, width, height, m.palette_light, key}, active, out);
 }
 
 } // namespace
@@ -308,7 +375,8 @@ std::vector<std::uint8_t> fit_square(std::span<const std::uint8_t> rgb, int widt
 }
 
 std::vector<std::uint8_t> quantise_332(std::span<const std::uint8_t> rgb, int width, int height,
-                                       dither_method method, std::optional<std::uint8_t> key)
+                                       dither_method method, std::optional<std::uint8_t> key,
+                                       const earlier_frame* earlier)
 {
     const auto w = static_cast<std::size_t>(width);
     const auto h = static_cast<std::size_t>(height);
@@ -317,7 +385,7 @@ std::vector<std::uint8_t> quantise_332(std::span<const std::uint8_t> rgb, int wi
         floyd_steinberg(rgb, w, h, key, out);
         return out;
     }
-    if (method == dither_method::ordered) {
+    if (method == dither_method::ordered || method == dither_method::refined) {
         ordered(rgb, w, h, out);
     } else {
         const std::array<levels, 3>& all = device_levels();
@@ -336,5 +404,7 @@ std::vector<std::uint8_t> quantise_332(std::span<const std::uint8_t> rgb, int wi
                 out[at] = beside_key(*key, to_oklab(m.linear[rgb[at * 3]], m.linear[rgb[at * 3 + 1]],
                                                     m.linear[rgb[at * 3 + 2]]));
     }
+    if (method == dither_method::refined)
+        refine(rgb, w, h, key, earlier, out);
     return out;
 }

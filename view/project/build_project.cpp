@@ -148,7 +148,7 @@ std::vector<converted_image> convert_frames(const std::vector<rgba_image>& image
         const bool own_side = image.width == image.height && (image.width == 16 || image.width == 128);
         convert_options options = look;
         options.size = entry.size != 0 ? entry.size : own_side ? 0 : entry.icon ? 16 : 128;
-        frames.push_back(convert_image(image, options, error));
+        frames.push_back(convert_image(image, options, error, frames.empty() ? nullptr : &frames.back()));
         if (frames.back().block.empty())
             return {};
         frames.back().delay_ms = image.delay_ms;

@@ -187,7 +187,8 @@ json rules_json()
     for (const dither_row& row : dither_rows())
         dithers.push_back({{"name", row.name},
                            {"family", dither_family_name(row.family)},
-                           {"steady_frames", row.steady_frames}});
+                           {"steady_frames", row.steady_frames},
+                           {"hint", row.hint}});
     return {{"dithers", std::move(dithers)},
             {"names",
              {{"letters", c_name_letters},

@@ -287,7 +287,7 @@ function controls_part(entry, side) {
   if (!entry.as_is) {
     const dither = make('select', {class: 'dither', title: 'Dither'});
     dither.append(make('option', {value: 'default', text: `default (${state.defaults.dither})`}));
-    for (const method of dither_names()) dither.append(make('option', {value: method, text: method}));
+    for (const row of state.rules.dithers) dither.append(make('option', {value: row.name, text: row.name, title: row.hint}));
     dither.value = entry.dither || 'default';
     dither.addEventListener('change', () => edit('/api/options', {entry: entry_of(dither), dither: dither.value}));
 
