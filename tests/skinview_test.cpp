@@ -428,7 +428,8 @@ TEST_F(skinview_test, command_line_statuses)
           usage_case{{"build", skin_folder}, 2, "Path does not exist: " + skin_folder + "\n"},
           usage_case{{"preview", "--scale", "0"}, 2, "--scale"},
           usage_case{{"palette", "--format", "bmp"}, 2, "bmp"}, usage_case{{"unpack"}, 2, "SKIN"},
-          usage_case{{"import", "a.png", "--dither", "fs"}, 2, "fs not in {none,floyd-steinberg,ordered,refined}"},
+          usage_case{
+              {"import", "a.png", "--dither", "fs"}, 2, "fs not in {none,floyd-steinberg,ordered,refined}"},
           usage_case{{"import", "a.png", "--background", "red"}, 2, "--background takes a colour as RRGGBB"},
           usage_case{{"index", "--format", "xml"}, 2, "xml"}}) {
         const run_result result = run_skinview(folder, {.arguments = c.arguments});

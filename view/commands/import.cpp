@@ -10,8 +10,8 @@
 #include "support/file_io.h"
 #include "support/utf8_text.h"
 #include "view/commands/command_line.h"
-#include "view/common/dither_names.h"
 #include "view/common/convert.h"
+#include "view/common/dither_names.h"
 #include "view/common/skin_folder.h"
 #include "view/common/status.h"
 #include "view/decode/decode_image.h"
@@ -142,9 +142,7 @@ void add_import_command(CLI::App& app, std::function<int()>& chosen)
     add_path(command, "-o,--output", import.output, "The file to write, for a single source");
     command->add_option("--size", import.size, "Scale sources of other sizes to fit 16x16 or 128x128")
         ->check(CLI::IsMember({16, 128}));
-    command
-        ->add_option("--dither", given->dither, dither_help())
-        ->check(CLI::IsMember(dither_names()));
+    command->add_option("--dither", given->dither, dither_help())->check(CLI::IsMember(dither_names()));
     command->add_option("--background", import.background,
                         "The colour under transparent pixels, RRGGBB (default: 000000)");
     command->add_option("--key", import.key,
