@@ -1107,7 +1107,8 @@ TEST_F(studio_test, idle_strangers_cannot_lock_the_page_out)
     const http_reply reply = http_exchange(port, from_page("GET", "/api/version", ""));
     const auto answered_in = std::chrono::steady_clock::now() - asked;
     EXPECT_EQ(reply.status, 200) << reply.body;
-    EXPECT_LT(answered_in, 1s);
+    // Not a speed test: a studio that waited for a stranger would take its whole 3 s head limit.
+    EXPECT_LT(answered_in, 3s);
     if (!testing_windows_build()) {
         // The largest it grows to while the studio takes what the strangers sent.
         long peak = 0;
@@ -1154,7 +1155,8 @@ TEST(studio_server, a_download_not_taken_stalls_no_one)
         next_request(server, 10ms, pass_all); // sends what the sockets take
     char reply[256] = {};
     const auto got = ::recv(next, reply, sizeof reply - 1, MSG_WAITALL);
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
+    // Not a speed test: a studio that waited for the stalled reader would take its 30 s send limit.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
     EXPECT_TRUE(std::string_view(reply, static_cast<std::size_t>(std::max<ssize_t>(got, 0)))
                     .ends_with("\r\n\r\nsmall"))
         << reply;
