@@ -201,9 +201,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         gif_refusal{"no_trailer", edited(one_pixel, [](auto& b) { b.pop_back(); }), "", 1},
         gif_refusal{"unknown_block_ends_it", edited(one_pixel, [](auto& b) { b.back() = 0x99; }), "", 1},
-        gif_refusal{"cut_inside_the_codes", edited(one_pixel, [](auto& b) { b.resize(b.size() - 3); }),
+        gif_refusal{"cut_inside_the_codes", edited(one_pixel, [](auto& b) { b.erase(b.end() - 3, b.end()); }),
                     "the GIF ends early: save it again", 0},
-        gif_refusal{"cut_inside_the_colour_table", edited(one_pixel, [](auto& b) { b.resize(15); }),
+        gif_refusal{"cut_inside_the_colour_table",
+                    edited(one_pixel, [](auto& b) { b.erase(b.begin() + 15, b.end()); }),
                     "the GIF ends early: save it again", 0},
         gif_refusal{"no_colour_table",
                     edited(one_pixel,
@@ -217,7 +218,7 @@ INSTANTIATE_TEST_SUITE_P(
         gif_refusal{"no_frames",
                     edited(one_pixel,
                            [](auto& b) {
-                               b.resize(19);
+                               b.erase(b.begin() + 19, b.end());
                                b.push_back(0x3B);
                            }),
                     "the GIF holds no frames: save it again", 0},
