@@ -148,11 +148,12 @@ TEST_P(every_layout, every_header_or_table_byte_change_converts_or_is_refused)
             const std::vector<std::uint8_t> block = convert(changed);
             if (layout.table_offset != table_start)
                 continue; // the colours come from elsewhere in the file
-            const std::size_t changed_entry = at >= table_start ? (at - table_start) / 4 : 256;
+            const auto changed_entry = at >= table_start ? (at - table_start) / 4 : std::uint64_t{256};
             std::vector<std::uint8_t> expected(side * side);
             for (std::size_t i = 0; i < expected.size(); ++i) {
                 const std::size_t row = i / side;
-                const std::uint8_t index = changed[layout.pixel_offset + (side - 1 - row) * side + i % side];
+                const std::uint8_t index = changed[static_cast<std::size_t>(layout.pixel_offset) +
+                                                   (side - 1 - row) * side + i % side];
                 expected[i] = index == changed_entry ? block[i] : index;
             }
             ASSERT_EQ(block, expected) << "byte " << at << " set to " << +value;
