@@ -30,9 +30,12 @@ std::optional<fs::path> history_slot(const fs::path& folder, edit_history& histo
     const std::optional<fs::path> kept = path_inside(folder, history_folder);
     if (!kept)
         return std::nullopt;
-    // Earlier runs left their files here too: their names are skipped.
+    // Earlier runs left their files here too: their names are skipped. The suffix is appended
+    // piece by piece: 32-bit g++ 12 takes "-" + a temporary for an overlapping copy (-Wrestrict).
+    std::string after = "-";
+    after += utf8_from_path(name.filename());
     const std::optional<free_name> slot = find_free_name(
-        {.after = "-" + utf8_from_path(name.filename()), .first = static_cast<int>(history.slots) + 1},
+        {.after = after, .first = static_cast<int>(history.slots) + 1},
         [&](const std::string& slot_name) { return !taken(*kept / path_from_utf8(slot_name)); });
     if (!slot)
         return std::nullopt;
