@@ -589,7 +589,7 @@ INSTANTIATE_TEST_SUITE_P(
             [](const fs::path& f) { write_text(f / "bmp0.bmp", "edited"); },
             first_picture,
             "bmp0.bmp: changed since skinview build wrote it: move it away, or give --force to replace it\n",
-            {"bmp0.bmp"}},
+            {".skinview-build", "bmp0.bmp"}}, // the record stamps the BMP written again
         foreign_case{"file_of_its_own",
                      [](const fs::path& f) { write_text(f / "bmp1.bmp", "mine"); },
                      two_pictures,
@@ -847,6 +847,29 @@ INSTANTIATE_TEST_SUITE_P(
             "icon00.bmp: changed since skinview build wrote it: move it away, or give --force to "
             "replace it\n",
             skin_still_grey},
+        // A record of before stamps: the edited BMP is read, and found changed all the same.
+        second_build_case{"numbered_image_replaced_under_a_record_without_stamps",
+                          [](const fs::path& f) {
+                              const std::vector<std::uint8_t> record = read_file(f / ".skinview-build");
+                              std::string text(record.begin(), record.end());
+                              for (std::size_t at; (at = text.find("\nstamp ")) != std::string::npos;)
+                                  text.erase(at, text.find('\n', at + 1) - at);
+                              write_text(f / ".skinview-build", text);
+                              std::vector<std::uint8_t> bmp = read_file(f / "icon00.bmp");
+                              bmp.back() = 0x00;
+                              write_bytes(f / "icon00.bmp", bmp);
+                          },
+                          {"build"},
+                          "icon00.bmp: changed since skinview build wrote it: move it away, or give --force "
+                          "to replace it\n",
+                          skin_still_grey},
+        second_build_case{
+            "skin_replaced_by_as_many_bytes",
+            [](const fs::path& f) { write_bytes(f / "skin.skn", std::vector<std::uint8_t>(256)); },
+            {"build"},
+            "skin.skn: changed since skinview build wrote it: move it away, or give --force to "
+            "replace it\n",
+            [](const fs::path& f) { EXPECT_EQ(read_file(f / "skin.skn"), std::vector<std::uint8_t>(256)); }},
         // Paths are UTF-8 in skin.toml and in messages on every system, whatever Windows' code page.
         second_build_case{"sources_named_in_any_script",
                           [](const fs::path& f) {

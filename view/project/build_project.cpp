@@ -127,7 +127,7 @@ std::vector<converted_image> cached_frames(build_state& state, std::uint64_t key
         const auto name = state.written_by_hash.find(hash);
         if (name == state.written_by_hash.end())
             return {};
-        const disk_file* file = on_disk(state.disk, state.out, name->second);
+        const disk_file* file = on_disk(state.disk, state.last, state.out, name->second, true);
         if (file == nullptr || file->hash != hash)
             return {};
         frames.push_back(device_block(bytes_of(*file)));
@@ -469,14 +469,14 @@ std::vector<planned_output> plan_outputs(build_state& state, output_folder& fold
     if (options.embed)
         outputs.push_back({.name = "skin_data.c", .made = text_bytes(skin_data_text(result.skin))});
     for (planned_output& output : outputs) {
-        const output_check check = check_output(folder, output.name, output_bytes(output));
-        // Unchanged, the file holds these very bytes: the hash it was read with serves.
         if (!output.hash)
-            output.hash = check == output_check::unchanged
-                              ? on_disk(folder.disk, folder.out, output.name)->hash
-                              : content_hash(output_bytes(output));
-        if (check == output_check::unchanged)
+            output.hash = content_hash(output_bytes(output));
+        const output_check check = check_output(folder, output.name, output_bytes(output), *output.hash);
+        if (check == output_check::unchanged) {
             state.next.files[output.name] = *output.hash;
+            state.next.stamps[output.name] =
+                on_disk(folder.disk, folder.last, folder.out, output.name, false)->stamp;
+        }
         output.write = check == output_check::write;
     }
     std::set<std::string> planned;
@@ -516,6 +516,8 @@ void write_outputs(build_state& state, const std::vector<planned_output>& output
             return;
         }
         state.next.files[output.name] = *output.hash;
+        if (const std::optional<file_stamp> stamp = output_stamp_of(state.out / output.name))
+            state.next.stamps[output.name] = *stamp; // vouches for the bytes just written
         state.result.written.push_back(output.name);
     }
 }
@@ -605,7 +607,7 @@ bool plan_build(build_state& state, const std::vector<project_problem>& loaded, 
         return false;
     const source_files sources = source_identities(state.project);
     output_folder folder{.out = state.out,
-                         .written = state.last.files,
+                         .last = state.last,
                          .sources = sources,
                          .options = *state.options,
                          .disk = state.disk,

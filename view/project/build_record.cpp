@@ -5,6 +5,11 @@
 //                                           line differs is of another version and read as none
 //   file HASH NAME                          an output build wrote: its name in the output folder
 //                                           and the hash of the bytes it wrote
+//   stamp SIZE TIME NAME                    the size and modification time (decimal, as the system
+//                                           gives them) of an output of a file line, when written
+//                                           or found unchanged: while they stay, the output holds
+//                                           the bytes of that hash and is not read; without one, or
+//                                           when they differ, it is read and hashed
 //   source HASH SIZE TIME PATH              a source as the project names it, the hash of its
 //                                           bytes, and its size and modification time (decimal)
 //                                           when read; unchanged size and time stand for the hash
@@ -26,6 +31,10 @@
 #include <sstream>
 
 #include "support/file_io.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -50,6 +59,18 @@ void add_line(std::string& text, std::initializer_list<std::string> fields)
     text += '\n';
 }
 
+// A stamp line's fields after its kind; a damaged one is skipped, and its output read.
+void read_stamp(std::istringstream& fields, build_record& record)
+{
+    file_stamp stamp{};
+    fields >> stamp.size >> stamp.time;
+    std::string name;
+    fields.get(); // the one space before the name
+    std::getline(fields, name);
+    if (!fields.fail() && !name.empty())
+        record.stamps[name] = stamp;
+}
+
 } // namespace
 
 build_record read_record(const std::filesystem::path& path)
@@ -64,7 +85,12 @@ build_record read_record(const std::filesystem::path& path)
         std::istringstream fields(line);
         std::string kind;
         std::uint64_t hash = 0;
-        fields >> kind >> std::hex >> hash >> std::dec;
+        fields >> kind;
+        if (kind == "stamp") {
+            read_stamp(fields, record);
+            continue;
+        }
+        fields >> std::hex >> hash >> std::dec;
         if (kind == "file" || kind == "source") {
             source_stamp stamp{.hash = hash};
             if (kind == "source")
@@ -97,6 +123,8 @@ std::string record_text(const build_record& record)
     add_line(text, {record_header});
     for (const auto& [name, hash] : record.files)
         add_line(text, {"file", hex(hash), name});
+    for (const auto& [name, stamp] : record.stamps)
+        add_line(text, {"stamp", std::to_string(stamp.size), std::to_string(stamp.time), name});
     for (const auto& [path, stamp] : record.sources)
         add_line(text,
                  {"source", hex(stamp.hash), std::to_string(stamp.size), std::to_string(stamp.time), path});
@@ -115,4 +143,24 @@ std::string record_text(const build_record& record)
         add_line(text, {"delays", hex(key), times});
     }
     return text;
+}
+
+std::optional<file_stamp> output_stamp_of(const std::filesystem::path& path)
+{
+#ifdef _WIN32
+    std::error_code code;
+    if (!std::filesystem::is_regular_file(path, code))
+        return std::nullopt;
+    const file_stamp stamp{.size = std::filesystem::file_size(path, code),
+                           .time = static_cast<long long>(
+                               std::filesystem::last_write_time(path, code).time_since_epoch().count())};
+    return code ? std::nullopt : std::optional<file_stamp>(stamp);
+#else
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+        return std::nullopt;
+    return file_stamp{.size = static_cast<std::uintmax_t>(status.st_size),
+                      .time = static_cast<long long>(status.st_mtim.tv_sec) * 1000000000LL +
+                              status.st_mtim.tv_nsec};
+#endif
 }

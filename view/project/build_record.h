@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,9 +16,18 @@ struct source_stamp {
     long long time = 0;
 };
 
+// An output's size and modification time as the system gives them, which vouch for the bytes
+// build wrote or found there for as long as they stay.
+struct file_stamp {
+    std::uintmax_t size = 0;
+    long long time = 0;
+    bool operator==(const file_stamp&) const = default;
+};
+
 // The build record: the files build wrote, the sources it read, and what each conversion gave.
 struct build_record {
     std::map<std::string, std::uint64_t> files;  // output name -> hash of the bytes written
+    std::map<std::string, file_stamp> stamps;    // output name -> its stamp, when known
     std::map<std::string, source_stamp> sources; // source as written -> stamp
     std::map<std::uint64_t, std::vector<std::uint64_t>> conversions; // key -> hash of each frame's BMP
     std::map<std::uint64_t, std::vector<int>> delays; // key -> each frame's time on show, in ms, if said
@@ -28,3 +38,7 @@ build_record read_record(const std::filesystem::path& path);
 
 // The record's text, as the next read_record takes it back.
 std::string record_text(const build_record& record);
+
+// The stamp of the regular file at `path`, links followed, in one status call; nothing when there
+// is no regular file.
+std::optional<file_stamp> output_stamp_of(const std::filesystem::path& path);

@@ -2,7 +2,8 @@
 // build does there. What is at the path is one of:
 //   absent                nothing: build writes it
 //   ours, unchanged       in the build record with the bytes it holds now, through a link too:
-//                         build replaces or removes it
+//                         build replaces or removes it; while its size and time are the ones the
+//                         record stamped it with, it is known to hold them without being read
 //   ours, changed since   in the record but its bytes changed: only with --force
 //   someone else's        a file, or a link to one, that build did not write: only with --force
 //   a source              of any entry, however spelt or linked to: never, not even with --force
@@ -26,19 +27,29 @@
 
 namespace fs = std::filesystem;
 
-const disk_file* on_disk(disk_files& disk, const fs::path& out, const std::string& name)
+const disk_file* on_disk(disk_files& disk, const build_record& last, const fs::path& out,
+                         const std::string& name, bool bytes)
 {
     auto [at, fresh] = disk.try_emplace(name);
     if (fresh) {
-        std::error_code code;
-        if (fs::is_regular_file(out / name, code)) {
-            at->second = disk_file{.read = read_whole_file(out / name)};
-            if (at->second->read.outcome != read_outcome::read)
-                at->second->read.length = 0;
-            at->second->hash = content_hash(bytes_of(*at->second));
+        if (const std::optional<file_stamp> stamp = output_stamp_of(out / name)) {
+            const auto stamped = last.stamps.find(name);
+            const auto known = last.files.find(name);
+            const bool vouched =
+                stamped != last.stamps.end() && known != last.files.end() && stamped->second == *stamp;
+            at->second = disk_file{.stamp = *stamp, .vouched = vouched, .hash = vouched ? known->second : 0};
         }
     }
-    return at->second ? &*at->second : nullptr;
+    disk_file* file = at->second ? &*at->second : nullptr;
+    if (file != nullptr && !file->read_yet && (bytes || !file->vouched)) {
+        file->read = read_whole_file(out / name);
+        file->read_yet = true;
+        if (file->read.outcome != read_outcome::read)
+            file->read.length = 0;
+        if (!file->vouched)
+            file->hash = content_hash(bytes_of(*file));
+    }
+    return file;
 }
 
 std::span<const std::uint8_t> bytes_of(const disk_file& file)
@@ -143,12 +154,12 @@ in_the_way what_is_at(output_folder& folder, const std::string& name)
         return {.owner = path_owner::source, .source = source};
     if (kind == entry_kind::link && folder.options.inside_only && !lies_inside(target, folder.out))
         return {.owner = path_owner::outside};
-    const disk_file* now = on_disk(folder.disk, folder.out, name);
-    const auto known = folder.written.find(name);
-    const bool ours = now != nullptr && known != folder.written.end() && known->second == now->hash;
+    const disk_file* now = on_disk(folder.disk, folder.last, folder.out, name, false);
+    const auto known = folder.last.files.find(name);
+    const bool ours = now != nullptr && known != folder.last.files.end() && known->second == now->hash;
     if (kind == entry_kind::link)
         return {.owner = ours ? path_owner::ours : path_owner::link};
-    if (known == folder.written.end())
+    if (known == folder.last.files.end())
         return {.owner = path_owner::foreign};
     return {.owner = ours ? path_owner::ours : path_owner::ours_changed};
 }
@@ -233,12 +244,14 @@ bool check_fixed(const fs::path& path, const build_options& options, const fs::p
     return false;
 }
 
-output_check check_output(output_folder& folder, const std::string& name, std::span<const std::uint8_t> bytes)
+output_check check_output(output_folder& folder, const std::string& name, std::span<const std::uint8_t> bytes,
+                          std::uint64_t hash)
 {
     const in_the_way found = what_is_at(folder, name);
     const bool readable = found.owner != path_owner::not_a_file && found.owner != path_owner::dangling_link;
-    const disk_file* now = readable ? on_disk(folder.disk, folder.out, name) : nullptr;
-    if (now != nullptr && std::ranges::equal(bytes_of(*now), bytes))
+    const disk_file* now = readable ? on_disk(folder.disk, folder.last, folder.out, name, false) : nullptr;
+    // A file that its stamp vouches for is known by its hash alone; any other, byte for byte.
+    if (now != nullptr && (now->vouched ? now->hash == hash : std::ranges::equal(bytes_of(*now), bytes)))
         return output_check::unchanged;
     if (!may_touch(found, folder.options.force)) {
         refuse(folder.problems, folder.out / name, found, false, "");
@@ -266,12 +279,12 @@ std::vector<std::string> plan_removals(output_folder& folder, const skin_content
         else
             refuse(folder.problems, folder.out / name, found, true, why);
     };
-    for (const auto& [name, hash] : folder.written)
+    for (const auto& [name, hash] : folder.last.files)
         if (name.ends_with(".bmp") && !needed.contains(name))
             remove(name, "as part of the skin");
     for (const auto& [icon, next] : {std::pair{false, pictures}, std::pair{true, icons}}) {
         const std::string name = numbered_name(icon, next);
-        if (!folder.written.contains(name))
+        if (!folder.last.files.contains(name))
             remove(name, "after the project's last image");
     }
     return removals;

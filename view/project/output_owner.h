@@ -13,13 +13,17 @@
 #include "support/file_io.h"
 #include "view/common/skin_header.h"
 #include "view/project/build_project.h"
+#include "view/project/build_record.h"
 #include "view/project/problem.h"
 
-// An output file as read, kept in the block it was read into and hashed once, however often the
-// build asks.
+// An output file as found, looked at once however often the build asks: vouched for by its stamp,
+// or read into one block and hashed.
 struct disk_file {
+    file_stamp stamp;       // as found
+    bool vouched = false;   // the stamp is the record's: it holds the bytes of the record's hash
+    bool read_yet = false;  // `read` holds what reading it gave
     whole_file read;        // read.length bytes; none when it could not be read
-    std::uint64_t hash = 0; // content_hash of them
+    std::uint64_t hash = 0; // of its bytes: the record's when vouched, else content_hash of `read`
 };
 
 // The bytes of a file as read.
@@ -37,15 +41,17 @@ source_files source_identities(const skin_project& project);
 // What the rule looks at in one output folder; whatever build may not touch is told in `problems`.
 struct output_folder {
     const std::filesystem::path& out;
-    const std::map<std::string, std::uint64_t>& written; // the last build's files, name -> hash
-    const source_files& sources;                         // every source, by its identity
+    const build_record& last;    // the last build's files and their stamps
+    const source_files& sources; // every source, by its identity
     const build_options& options;
     disk_files& disk; // output files read so far
     std::vector<project_problem>& problems;
 };
 
-// The output file `name` in `out` as it is now, read once; null when there is no such file.
-const disk_file* on_disk(disk_files& disk, const std::filesystem::path& out, const std::string& name);
+// The output file `name` in `out` as it is now, looked at once; null when there is no regular file.
+// One whose stamp is in `last` as it is now is not read unless `bytes` asks for them.
+const disk_file* on_disk(disk_files& disk, const build_record& last, const std::filesystem::path& out,
+                         const std::string& name, bool bytes);
 
 // Whether nothing stands in the way of a file that build owns by its name (the record, the depfile,
 // the stamp); else why is told in `problems`.
@@ -58,9 +64,9 @@ enum class output_check : std::uint8_t {
     refused,   // in the way, and told
 };
 
-// What becomes of the output `name` that is to hold `bytes`.
-output_check check_output(output_folder& folder, const std::string& name,
-                          std::span<const std::uint8_t> bytes);
+// What becomes of the output `name` that is to hold `bytes`, whose content_hash is `hash`.
+output_check check_output(output_folder& folder, const std::string& name, std::span<const std::uint8_t> bytes,
+                          std::uint64_t hash);
 
 // The numbered BMPs that must go: those of the last build the project no longer needs, and any
 // file that skinpack would read after the last picture or icon.
