@@ -314,9 +314,9 @@ INSTANTIATE_TEST_SUITE_P(
             "unknown_entry_key", "[[icon]]\nname = \"a\"\nsource = \"a.png\"\nsizes = 16\n",
             "skin.toml:4: icon \"a\": unknown key \"sizes\": the keys are name, source, size, dither, "
             "background, key, as_is\n"},
-        refusal_case{
-            "unknown_table", "[[pictures]]\nname = \"a\"\n",
-            "skin.toml:1: unknown key \"pictures\": the tables are [defaults], [[picture]], [[icon]]\n"},
+        refusal_case{"unknown_table", "[[pictures]]\nname = \"a\"\n",
+                     "skin.toml:1: unknown key \"pictures\": the tables are [defaults], [panel], "
+                     "[[picture]], [[icon]]\n"},
         refusal_case{"sizes_of_wrong_type_and_value",
                      "[[icon]]\nname = \"a\"\nsource = \"a.png\"\nsize = \"16\"\n\n"
                      "[[icon]]\nname = \"b\"\nsource = \"a.png\"\nsize = 64\n",
