@@ -17,6 +17,7 @@
 
 #include "view/common/convert.h"
 #include "view/common/skin_folder.h"
+#include "view/common/wording.h"
 
 namespace fs = std::filesystem;
 
@@ -505,7 +506,7 @@ void read_panel_channel(const toml::key& key, const toml::node& node, std::span<
     }
     if (items->size() != levels.size()) {
         report(list, line, problem_kind::bad_value, std::nullopt,
-               where + " lists " + std::to_string(items->size()) + " levels: it takes " +
+               where + " lists " + counted(items->size(), "level") + ": it takes " +
                    std::to_string(levels.size()) + ", from black up");
         return;
     }
