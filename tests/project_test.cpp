@@ -319,9 +319,9 @@ INSTANTIATE_TEST_SUITE_P(
                      "[[picture]], [[icon]]\n"},
         refusal_case{
             "panel_levels_falling_out_of_range_miscounted_or_unknown",
-            "[panel]\nred = [0, 20, 45, 40, 110, 150, 200, 256]\ngreen = [0, 10, 30]\n"
+            "[panel]\nred = [0, 20, 45, 45, 110, 150, 200, 256]\ngreen = [0, 10, 30]\n"
             "blue = \"0 40 120 255\"\ngamma = 2.2\n",
-            "skin.toml:2: panel: red level 3 is 40, not above level 2 (45): the levels rise from black\n"
+            "skin.toml:2: panel: red level 3 is 45, not above level 2 (45): the levels rise from black\n"
             "skin.toml:2: panel: red level 7 is 256: a level is from 0 to 255\n"
             "skin.toml:3: panel: green lists 3 levels: it takes 8, from black up\n"
             "skin.toml:4: panel: blue must be a list of 4 whole numbers from 0 to 255\n"
