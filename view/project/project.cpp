@@ -433,7 +433,8 @@ namespace {
 
 // The project file's bytes, into project.text; false, with the problem told, when it is missing,
 // cannot be read or is UTF-16.
-bool read_project_bytes(const fs::path& file, skin_project& project, problem_list& list)
+bool read_project_bytes(const fs::path& file, skin_project& project, problem_list& list,
+                        const char* missing = "no such file (skinview init writes one for a skin folder)")
 {
     const auto unreadable = [&](std::uint32_t line, const char* text) {
         report(list, line, problem_kind::unreadable, std::nullopt, text);
@@ -441,9 +442,7 @@ bool read_project_bytes(const fs::path& file, skin_project& project, problem_lis
     };
     std::error_code code;
     if (!fs::is_regular_file(file, code))
-        return unreadable(0, fs::exists(file, code)
-                                 ? "not a file"
-                                 : "no such file (skinview init writes one for a skin folder)");
+        return unreadable(0, fs::exists(file, code) ? "not a file" : missing);
     // A file that cannot be read (locked while a program saves it) must not pass for an empty one.
     const whole_file whole = read_whole_file(file);
     if (whole.outcome != read_outcome::read && (fs::file_size(file, code) != 0 || code))
@@ -635,7 +634,7 @@ bool load_panel(const fs::path& file, std::optional<panel_levels>& panel,
 {
     skin_project read{.file = file};
     problem_list list{file, {}};
-    if (!read_project_bytes(file, read, list))
+    if (!read_project_bytes(file, read, list, "no such file"))
         return tell(list, problems);
     const std::optional<toml::table> document = parse_document(read, list);
     if (!document)
