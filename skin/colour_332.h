@@ -31,3 +31,29 @@ constexpr std::array<std::uint8_t, 3> expand_332(std::uint8_t pixel)
 {
     return {device_level(3, pixel >> 5u), device_level(3, pixel >> 2u & 7u), device_level(2, pixel & 3u)};
 }
+
+// The sRGB value that each level of each channel shows on a panel, rising from black. A real
+// panel's levels are rarely evenly spaced in light: these are what it was measured to show.
+struct panel_levels {
+    std::array<std::uint8_t, 8> red{};
+    std::array<std::uint8_t, 8> green{};
+    std::array<std::uint8_t, 4> blue{};
+    friend constexpr bool operator==(const panel_levels&, const panel_levels&) = default;
+};
+
+// The panel that shows each level as expand_332 does: what a skin without a [panel] assumes.
+constexpr panel_levels standard_panel()
+{
+    panel_levels panel;
+    for (unsigned level = 0; level < 8; ++level)
+        panel.red[level] = panel.green[level] = device_level(3, level);
+    for (unsigned level = 0; level < 4; ++level)
+        panel.blue[level] = device_level(2, level);
+    return panel;
+}
+
+// The 8-bit red, green and blue that `panel` shows for a pixel byte.
+constexpr std::array<std::uint8_t, 3> panel_colour(const panel_levels& panel, std::uint8_t pixel)
+{
+    return {panel.red[pixel >> 5u], panel.green[pixel >> 2u & 7u], panel.blue[pixel & 3u]};
+}

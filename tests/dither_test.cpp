@@ -271,6 +271,7 @@ struct quantise_case {
     std::vector<std::uint8_t> rgb;
     dither_method method;
     std::vector<std::uint8_t> expected;
+    panel_levels panel = standard_panel();
 };
 
 void PrintTo(const quantise_case& c, std::ostream* out)
@@ -291,7 +292,7 @@ class quantise_cases : public ::testing::TestWithParam<quantise_case> {};
 TEST_P(quantise_cases, give_exactly_these_pixels)
 {
     const quantise_case& c = GetParam();
-    EXPECT_EQ(quantise_332(c.rgb, c.width, c.height, c.method), c.expected);
+    EXPECT_EQ(quantise_332(c.rgb, c.width, c.height, c.method, {}, nullptr, c.panel), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -304,6 +305,16 @@ INSTANTIATE_TEST_SUITE_P(
                       {18, 91, 42, 164, 237, 43, 19, 92, 128},
                       dither_method::none,
                       {0x08, 0x99, 0x2E}},
+        // On uneven levels, the nearest by value: red 100 takes level 4 (110), green 181 level 6
+        // (210), blue 100 and 30 level 2 (120) and 1 (40); the standard ones give 0x75 and 0xE0.
+        quantise_case{
+            "uneven_levels",
+            3,
+            1,
+            {10, 20, 80, 100, 181, 100, 255, 0, 30},
+            dither_method::none,
+            {0x05, 0x9A, 0xE1},
+            {{0, 20, 45, 75, 110, 150, 200, 255}, {0, 10, 30, 60, 100, 150, 210, 255}, {0, 40, 120, 255}}},
         // Rows serpentine, the error carried in light by 7, 3, 5 and 1 sixteenths, each pixel the
         // perceptually nearest of the colours around its light (so greys may take a tint, as 165
         // takes 146, 182, 170): any other order, weights, space or choice changes some pixel.

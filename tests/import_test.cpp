@@ -536,6 +536,16 @@ INSTANTIATE_TEST_SUITE_P(
                     "a.png -> icon07.bmp (16x16, 1 colour)\na.png -> icon08.bmp (16x16, 1 colour)\n",
                     "",
                     {"icon07.bmp", "icon08.bmp"}},
+        import_case{"a_panel_file_with_too_few_levels",
+                    [](const fs::path& f) {
+                        write_file(f / "p.toml", {'[', 'p', 'a', 'n', 'e', 'l', ']', '\n', 'b', 'l', 'u', 'e',
+                                                  '=', '[', '1', ']'});
+                    },
+                    {"a.png", "--panel", "p.toml"},
+                    2,
+                    "",
+                    "skinview: --panel p.toml:2: panel: blue lists 1 level: it takes 4, from black up\n",
+                    {"p.toml"}},
         import_case{"no_overwrite_without_force",
                     [](const fs::path& f) {
                         write_file(f / "bmp0.bmp", {'k', 'e', 'e', 'p'});

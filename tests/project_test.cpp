@@ -314,9 +314,19 @@ INSTANTIATE_TEST_SUITE_P(
             "unknown_entry_key", "[[icon]]\nname = \"a\"\nsource = \"a.png\"\nsizes = 16\n",
             "skin.toml:4: icon \"a\": unknown key \"sizes\": the keys are name, source, size, dither, "
             "background, key, as_is\n"},
+        refusal_case{"unknown_table", "[[pictures]]\nname = \"a\"\n",
+                     "skin.toml:1: unknown key \"pictures\": the tables are [defaults], [panel], "
+                     "[[picture]], [[icon]]\n"},
         refusal_case{
-            "unknown_table", "[[pictures]]\nname = \"a\"\n",
-            "skin.toml:1: unknown key \"pictures\": the tables are [defaults], [[picture]], [[icon]]\n"},
+            "panel_levels_falling_out_of_range_miscounted_or_unknown",
+            "[panel]\nred = [0, 20, 45, 45, 110, 150, 200, 256]\ngreen = [0, 10, 30]\n"
+            "blue = \"0 40 120 255\"\ngamma = 2.2\n",
+            "skin.toml:2: panel: red level 3 is 45, not above level 2 (45): the levels rise from black\n"
+            "skin.toml:2: panel: red level 7 is 256: a level is from 0 to 255\n"
+            "skin.toml:3: panel: green lists 3 levels: it takes 8, from black up\n"
+            "skin.toml:4: panel: blue must be a list of 4 whole numbers from 0 to 255\n"
+            "skin.toml:5: panel: unknown key \"gamma\": the keys are red, green, blue\n"},
+        refusal_case{"panel_not_a_table", "panel = 3\n", "skin.toml:1: panel must be a table ([panel])\n"},
         refusal_case{"sizes_of_wrong_type_and_value",
                      "[[icon]]\nname = \"a\"\nsource = \"a.png\"\nsize = \"16\"\n\n"
                      "[[icon]]\nname = \"b\"\nsource = \"a.png\"\nsize = 64\n",

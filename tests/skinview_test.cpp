@@ -480,6 +480,35 @@ TEST_F(skinview_test, unpack_refuses_a_skin_that_does_not_fit_the_images)
 constexpr std::array<int, 8> eight_levels{0, 36, 73, 109, 146, 182, 219, 255};
 constexpr std::array<int, 4> four_levels{0, 85, 170, 255};
 
+// A project on a measured panel: 100, 181, 100 lies nearest red level 4 (110), green 6 (210) and
+// blue 2 (120) there (levels 3, 5 and 1 of the standard ones), so the skin holds 0x9A, which every
+// command shows as the panel does (110, 210, 120), never as the standard 146, 219, 170.
+TEST_F(skinview_test, a_project_is_shown_in_its_panels_colours)
+{
+    write_file(folder / "a.bmp", bmp_bytes(bmp_image{.palette = {{100, 181, 100}}}));
+    const std::string text =
+        "[panel]\nred = [0, 20, 45, 75, 110, 150, 200, 255]\ngreen = [0, 10, 30, 60, 100, "
+        "150, 210, 255]\nblue = [0, 40, 120, 255]\n[[icon]]\nname = \"a\"\nsource = \"a.bmp\"\n";
+    write_file(folder / "skin.toml", {text.begin(), text.end()});
+    ASSERT_EQ(run_skinview(folder, {.arguments = {"build"}}).status, 0);
+    EXPECT_EQ(read_file(folder / "skin.skn"), std::vector<std::uint8_t>(256, 0x9A));
+    const struct {
+        std::vector<std::string> arguments;
+        const char* file;
+        std::size_t panel_colours; // pixels of 110, 210, 120
+    } shown[] = {{{"preview", "--scale", "1"}, "skin-preview.png", 256},
+                 {{"unpack", "skin.skn", "-o", "out"}, "out/icon00.png", 256},
+                 {{"palette", "-o", "p.act"}, "p.act", 1}};
+    for (const auto& row : shown) {
+        ASSERT_EQ(run_skinview(folder, {.arguments = row.arguments}).status, 0) << row.file;
+        const rgb_image image = std::string(row.file).ends_with(".png")
+                                    ? load_png(folder / row.file)
+                                    : rgb_image{0, 0, read_file(folder / row.file)};
+        EXPECT_EQ(count_colour(image, {110, 210, 120}), row.panel_colours) << row.file;
+        EXPECT_EQ(count_colour(image, {146, 219, 170}), 0u) << row.file;
+    }
+}
+
 // The colours the device shows, in every palette format.
 TEST_F(skinview_test, palettes_hold_the_device_colours)
 {

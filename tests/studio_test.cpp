@@ -1352,12 +1352,12 @@ INSTANTIATE_TEST_SUITE_P(
               "GIF or TGA"},
              {"skin.toml:1: icon \"b\": missing.png: no such file"}},
             true},
-        shown_problems_case{
-            "a_table_of_no_use",
-            "colour = 1\n[[icon]]\nname = \"a\"\nsource = \"missing.png\"\n",
-            {"skin.toml:1: unknown key \"colour\": the tables are [defaults], [[picture]], [[icon]]"},
-            {{"skin.toml:2: icon \"a\": missing.png: no such file"}},
-            false},
+        shown_problems_case{"a_table_of_no_use",
+                            "colour = 1\n[[icon]]\nname = \"a\"\nsource = \"missing.png\"\n",
+                            {"skin.toml:1: unknown key \"colour\": the tables are [defaults], [panel], "
+                             "[[picture]], [[icon]]"},
+                            {{"skin.toml:2: icon \"a\": missing.png: no such file"}},
+                            false},
         shown_problems_case{
             "names_that_clash",
             "[[icon]]\nname = \"a-b\"\nsource = \"dot.bmp\"\n[[icon]]\nname = \"a_b\"\nsource = "

@@ -15,6 +15,7 @@
 #include "view/common/skin_folder.h"
 #include "view/common/status.h"
 #include "view/decode/decode_image.h"
+#include "view/project/project.h"
 
 namespace fs = std::filesystem;
 
@@ -39,6 +40,20 @@ unsigned first_gap(const fs::path& folder, const char* pattern, unsigned from)
     for (unsigned index = from;; ++index)
         if (!fs::exists(fs::symlink_status(folder / series_name(pattern, index), error)))
             return index;
+}
+
+// The [panel] table of the --panel file into `panel`; false, with its problems told, when it has
+// problems or none.
+bool read_panel_option(const fs::path& file, panel_levels& panel)
+{
+    std::vector<project_problem> problems;
+    std::optional<panel_levels> read;
+    if (load_panel(file, read, problems) && !read)
+        problems.push_back({.file = file, .kind = problem_kind::missing_key, .text = "has no [panel] table"});
+    for (const project_problem& problem : problems)
+        std::fprintf(stderr, "skinview: --panel %s\n", problem_line(problem).c_str());
+    panel = read.value_or(panel);
+    return problems.empty();
 }
 
 } // namespace
@@ -66,6 +81,8 @@ int run_import(const import_options& options)
             return status_usage;
         }
     }
+    if (!options.panel.empty() && !read_panel_option(options.panel, conversion.panel))
+        return status_usage;
     if (!options.output.empty() && options.sources.size() != 1) {
         std::fprintf(stderr, "skinview: -o names the output of one source, but %zu were given\n",
                      options.sources.size());
@@ -148,6 +165,9 @@ void add_import_command(CLI::App& app, std::function<int()>& chosen)
     command->add_option("--key", import.key,
                         "A device colour, RRGGBB, that fully transparent pixels take and no other "
                         "pixel does");
+    add_path(command, "--panel", import.panel,
+             "A TOML file whose [panel] table gives the colours the device's levels show "
+             "(default: the standard levels)");
     command->add_flag("--force", import.force, "Replace files that exist");
     command->callback([given, &chosen] {
         given->import.dither = parse_dither(given->dither).value_or(dither_method::none);

@@ -24,6 +24,7 @@ struct import_options {
     std::string background = "000000"; // RRGGBB, with or without '#'
     std::string key;                   // RRGGBB of a device colour for transparent pixels, or empty
     bool force = false;                // replace existing files
+    std::filesystem::path panel;       // a TOML file whose [panel] gives the device's colours, or empty
 };
 
 // Imports every source in turn, one line on stdout per output and on stderr per failure.

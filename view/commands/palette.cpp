@@ -9,6 +9,7 @@
 #include "view/commands/command_line.h"
 #include "view/common/render.h"
 #include "view/common/status.h"
+#include "view/project/project.h"
 
 namespace fs = std::filesystem;
 
@@ -23,13 +24,21 @@ int run_palette(std::filesystem::path output, std::string format)
                      format.c_str());
         return status_usage;
     }
+    // In a project folder, the colours that its panel shows, so that paint programs show them.
+    panel_levels panel;
+    if (std::vector<project_problem> problems; !folder_panel(".", panel, problems)) {
+        for (const project_problem& problem : problems)
+            std::fprintf(stderr, "%s\n", problem_line(problem).c_str());
+        return status_problems;
+    }
     if (output.empty())
         output = "skin-palette." + format;
-    if (!save_palette(output, format)) {
+    if (!save_palette(output, format, panel)) {
         std::fprintf(stderr, "skinview: cannot write %s\n", printable_path(output).c_str());
         return status_problems;
     }
-    std::printf("%s: the 256 device colours (%s)\n", printable_path(output).c_str(), format.c_str());
+    std::printf("%s: the 256 device colours%s (%s)\n", printable_path(output).c_str(),
+                panel != standard_panel() ? " as the [panel] of skin.toml gives them" : "", format.c_str());
     return status_ok;
 }
 

@@ -124,7 +124,7 @@ canvas draw_page(const page& p, const preview_options& options, int gap, std::st
             const int top = y + label_height(scale) + scale;
             draw_label(sheet, image.label, c.x, y, scale);
             int left = c.x;
-            const std::vector<std::uint8_t> device = block_to_rgb(image.block);
+            const std::vector<std::uint8_t> device = block_to_rgb(image.block, options.panel);
             std::vector<std::uint8_t> original;
             if (options.compare || options.error)
                 original = image.file != nullptr
@@ -231,6 +231,8 @@ int preview_project(const preview_options& options)
         std::fprintf(stderr, "%s\n", problem_line(problem).c_str());
     if (!result.problems.empty())
         return status_problems;
+    preview_options shown = options;
+    shown.panel = project.panel;
     std::vector<shown_image> images;
     std::map<std::size_t, std::vector<project_slot>> converted; // entries converted afresh
     for (project_slot& slot : result.slots)
@@ -241,7 +243,7 @@ int preview_project(const preview_options& options)
                           .block = slot.image.block,
                           .original = options.compare || options.error ? original_of(project, slot, converted)
                                                                        : std::vector<std::uint8_t>()});
-    return write_sheets(images, images.size(), options);
+    return write_sheets(images, images.size(), shown);
 }
 
 } // namespace

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <functional>
 
+#include "skin/colour_332.h"
+
 namespace CLI {
 class App;
 }
@@ -14,6 +16,7 @@ struct preview_options {
     int scale = 2;
     bool compare = false; // each original beside its converted version
     bool error = false;   // each image's perceptual error as a heat map beside it, and its mean printed
+    panel_levels panel = standard_panel(); // the colours the device shows: a project's [panel]
 };
 
 // Writes the sheet, split over "NAME-1.png", "NAME-2.png", ... when one would be too large.

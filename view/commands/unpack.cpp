@@ -10,6 +10,7 @@
 #include "view/common/skin_folder.h"
 #include "view/common/status.h"
 #include "view/common/wording.h"
+#include "view/project/project.h"
 
 namespace fs = std::filesystem;
 
@@ -18,6 +19,12 @@ int run_unpack(const fs::path& skin_path, const fs::path& folder, const fs::path
     std::error_code error;
     if (!fs::is_regular_file(skin_path, error)) {
         std::fprintf(stderr, "skinview: cannot read %s\n", printable_path(skin_path).c_str());
+        return status_problems;
+    }
+    panel_levels panel; // a project's images are shown as its panel shows them
+    if (std::vector<project_problem> problems; !folder_panel(folder, panel, problems)) {
+        for (const project_problem& problem : problems)
+            std::fprintf(stderr, "%s\n", problem_line(problem).c_str());
         return status_problems;
     }
     const std::vector<std::uint8_t> skin = read_file_bytes(skin_path);
@@ -43,7 +50,7 @@ int run_unpack(const fs::path& skin_path, const fs::path& folder, const fs::path
     std::size_t at = 0;
     for (const folder_image& image : scan.images) {
         const auto size = static_cast<std::size_t>(image.layout.side * image.layout.side);
-        canvas picture{image.layout.side, image.layout.side, block_to_rgb({skin.data() + at, size})};
+        canvas picture{image.layout.side, image.layout.side, block_to_rgb({skin.data() + at, size}, panel)};
         at += size;
         const fs::path path = output / (image_stem(image.name) + ".png");
         if (!save_png(path, picture)) {

@@ -80,7 +80,8 @@ converted_image convert_image(const rgba_image& image, const convert_options& op
         rgb = fit_square(rgb, image.width, image.height, result.side, options.background);
     const earlier_frame before{earlier != nullptr ? earlier->source : std::span<const std::uint8_t>{},
                                earlier != nullptr ? earlier->block : std::span<const std::uint8_t>{}};
-    result.block = quantise_332(rgb, result.side, result.side, options.dither, options.key, &before);
+    result.block =
+        quantise_332(rgb, result.side, result.side, options.dither, options.key, &before, options.panel);
     if (options.key) {
         // The alpha, scaled as the colours are, with nothing around the scaled image.
         const std::span<const std::uint8_t> rgba = rgba_bytes(image);

@@ -15,7 +15,8 @@ struct convert_options {
     int size = 0; // 16 or 128: scale other sizes to fit; 0: the image must be 16x16 or 128x128
     dither_method dither = dither_method::none;
     rgb_colour background{};
-    std::optional<std::uint8_t> key; // the byte of fully transparent pixels, which no other takes
+    std::optional<std::uint8_t> key;       // the byte of fully transparent pixels, which no other takes
+    panel_levels panel = standard_panel(); // the colours that the codes are chosen to show
 };
 
 struct converted_image {

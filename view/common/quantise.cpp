@@ -17,19 +17,18 @@
 
 namespace {
 
-// A channel's device levels (8 for red and green, 4 for blue), as the device expands them.
+// A channel's device levels (8 for red and green, 4 for blue), as the panel shows them.
 struct levels {
     int count = 0;
     std::array<int, 8> value{};
     std::array<std::uint8_t, 256> nearest{}; // the level closest to each 8-bit value
 };
 
-levels make_levels(int bits)
+levels make_levels(std::span<const std::uint8_t> shown)
 {
     levels l;
-    l.count = 1 << bits;
-    for (int v = 0; v < l.count; ++v)
-        l.value[static_cast<std::size_t>(v)] = device_level(bits, static_cast<unsigned>(v));
+    l.count = static_cast<int>(shown.size());
+    std::copy(shown.begin(), shown.end(), l.value.begin());
     // The levels rise, so the nearest one only moves up as the value does; a tie takes the lower.
     std::size_t level = 0;
     for (int x = 0; x < 256; ++x) {
@@ -38,13 +37,6 @@ levels make_levels(int bits)
         l.nearest[static_cast<std::size_t>(x)] = static_cast<std::uint8_t>(level);
     }
     return l;
-}
-
-const std::array<levels, 3>& device_levels()
-{
-    static const std::array<levels, 3> all{make_levels(channel_bits_332[0]), make_levels(channel_bits_332[1]),
-                                           make_levels(channel_bits_332[2])};
-    return all;
 }
 
 std::uint8_t pack(const std::array<int, 3>& level)
@@ -99,6 +91,8 @@ constexpr std::size_t light_steps = 1024;
 
 // What the dithers need to know of the device's colours, in light and in OKLab.
 struct light_model {
+    panel_levels panel;
+    std::array<levels, 3> channel;                     // each channel's levels as the panel shows them
     std::array<float, 256> linear{};                   // each 8-bit value's light
     std::array<std::array<float, 8>, 3> level_light{}; // each channel's levels' light
     std::array<oklab, 256> palette{};                  // each pixel byte's colour in OKLab
@@ -111,56 +105,68 @@ struct light_model {
     std::array<std::array<float, 3>, 256> palette_light{}; // each pixel byte's light per channel
 };
 
-const light_model& model()
+// The model of `panel`'s colours.
+light_model make_model(const panel_levels& panel)
 {
-    static const light_model built = [] {
-        light_model m;
-        for (int v = 0; v < 256; ++v)
-            m.linear[static_cast<std::size_t>(v)] = to_linear(v);
-        const std::array<levels, 3>& all = device_levels();
-        for (std::size_t c = 0; c < 3; ++c) {
-            const levels& l = all[c];
-            for (std::size_t k = 0; k < static_cast<std::size_t>(l.count); ++k)
-                m.level_light[c][k] = m.linear[static_cast<std::size_t>(l.value[k])];
-            std::size_t k = 0;
-            for (int v = 0; v < 256; ++v) {
-                while (static_cast<int>(k) + 1 < l.count && l.value[k + 1] <= v)
-                    ++k;
-                const std::size_t next = std::min(k + 1, static_cast<std::size_t>(l.count - 1));
-                const float span = m.level_light[c][next] - m.level_light[c][k];
-                m.floor_level[c][static_cast<std::size_t>(v)] = static_cast<std::uint8_t>(k);
-                m.fraction[c][static_cast<std::size_t>(v)] =
-                    span > 0 ? (m.linear[static_cast<std::size_t>(v)] - m.level_light[c][k]) / span : 0;
-            }
-            k = 0;
-            for (std::size_t step = 0; step <= light_steps; ++step) {
-                while (static_cast<int>(k) + 1 < l.count &&
-                       m.level_light[c][k + 1] <= static_cast<float>(step) / light_steps)
-                    ++k;
-                m.level_near[c][step] = static_cast<std::uint8_t>(k);
-            }
+    light_model m{.panel = panel,
+                  .channel = {make_levels(panel.red), make_levels(panel.green), make_levels(panel.blue)}};
+    for (int v = 0; v < 256; ++v)
+        m.linear[static_cast<std::size_t>(v)] = to_linear(v);
+    for (std::size_t c = 0; c < 3; ++c) {
+        const levels& l = m.channel[c];
+        for (std::size_t k = 0; k < static_cast<std::size_t>(l.count); ++k)
+            m.level_light[c][k] = m.linear[static_cast<std::size_t>(l.value[k])];
+        std::size_t k = 0;
+        for (int v = 0; v < 256; ++v) {
+            while (static_cast<int>(k) + 1 < l.count && l.value[k + 1] <= v)
+                ++k;
+            const std::size_t next = std::min(k + 1, static_cast<std::size_t>(l.count - 1));
+            const float span = m.level_light[c][next] - m.level_light[c][k];
+            m.floor_level[c][static_cast<std::size_t>(v)] = static_cast<std::uint8_t>(k);
+            m.fraction[c][static_cast<std::size_t>(v)] =
+                span > 0 ? std::clamp((m.linear[static_cast<std::size_t>(v)] - m.level_light[c][k]) / span,
+                                      0.0f, 1.0f)
+                         : 0;
         }
-        for (std::size_t p = 0; p < 256; ++p) {
-            const rgb_colour shown = expand_332(static_cast<std::uint8_t>(p));
-            m.palette_light[p] = {m.linear[shown[0]], m.linear[shown[1]], m.linear[shown[2]]};
-            m.palette[p] = to_oklab(m.linear[shown[0]], m.linear[shown[1]], m.linear[shown[2]]);
+        k = 0;
+        for (std::size_t step = 0; step <= light_steps; ++step) {
+            while (static_cast<int>(k) + 1 < l.count &&
+                   m.level_light[c][k + 1] <= static_cast<float>(step) / light_steps)
+                ++k;
+            m.level_near[c][step] = static_cast<std::uint8_t>(k);
         }
-        return m;
-    }();
-    return built;
+    }
+    for (std::size_t p = 0; p < 256; ++p) {
+        const rgb_colour shown = panel_colour(panel, static_cast<std::uint8_t>(p));
+        m.palette_light[p] = {m.linear[shown[0]], m.linear[shown[1]], m.linear[shown[2]]};
+        m.palette[p] = to_oklab(m.linear[shown[0]], m.linear[shown[1]], m.linear[shown[2]]);
+    }
+    return m;
+}
+
+// The model of `panel`: the standard one made once, any other kept while it is the one in use,
+// as a build converts every image for one panel.
+const light_model& model(const panel_levels& panel)
+{
+    static const light_model standard = make_model(standard_panel());
+    if (panel == standard.panel)
+        return standard;
+    thread_local std::optional<light_model> other;
+    if (!other || !(other->panel == panel))
+        other = make_model(panel);
+    return *other;
 }
 
 // The device colour nearest `target` among the key's neighbours (one level up or down in one
 // channel), for a pixel that would otherwise take the key.
-std::uint8_t beside_key(std::uint8_t key, const oklab& target)
+std::uint8_t beside_key(const light_model& m, std::uint8_t key, const oklab& target)
 {
-    const light_model& m = model();
     const std::array<int, 3> level{key >> 5, key >> 2 & 7, key & 3};
     int best = -1;
     float best_distance = 0;
     for (std::size_t c = 0; c < 3; ++c)
         for (const int step : {-1, 1}) {
-            if (level[c] + step < 0 || level[c] + step >= device_levels()[c].count)
+            if (level[c] + step < 0 || level[c] + step >= m.channel[c].count)
                 continue;
             const auto candidate = static_cast<std::size_t>(key + step * level_byte[c]);
             const float distance = squared_distance(m.palette[candidate], target);
@@ -176,11 +182,10 @@ std::uint8_t beside_key(std::uint8_t key, const oklab& target)
 // eight around the light it should have, and the difference in light goes on to its neighbours,
 // rows serpentine. Light, not the encoded value, is what the eye averages, so mid-tones keep
 // their brightness; choosing perceptually keeps the noise where it shows least.
-void floyd_steinberg(std::span<const std::uint8_t> rgb, std::size_t width, std::size_t height,
-                     std::optional<std::uint8_t> key, std::vector<std::uint8_t>& out)
+void floyd_steinberg(const light_model& m, std::span<const std::uint8_t> rgb, std::size_t width,
+                     std::size_t height, std::optional<std::uint8_t> key, std::vector<std::uint8_t>& out)
 {
-    const light_model& m = model();
-    const std::array<levels, 3>& all = device_levels();
+    const std::array<levels, 3>& all = m.channel;
     // A guard pixel on each side of the rows, so that error spread past an edge needs no test.
     std::vector<float> here((width + 2) * 3);
     std::vector<float> below((width + 2) * 3);
@@ -227,7 +232,7 @@ void floyd_steinberg(std::span<const std::uint8_t> rgb, std::size_t width, std::
                 }
             std::size_t best = candidate[0];
             if (key && best == *key)
-                best = beside_key(*key, target);
+                best = beside_key(m, *key, target);
             for (std::size_t c = 0; c < 3; ++c) {
                 const float error = wanted[c] - m.palette_light[best][c];
                 here[ahead + c] += error * (7.0f / 16);
@@ -258,10 +263,9 @@ constexpr float icon_snap = 0.1f;
 // Ordered dithering by the blue-noise map: each channel goes up from the level below it where
 // its place's threshold is under how far its light lies towards the next level, so a flat tone
 // keeps its light, and a pixel's result depends on its colour and place alone.
-void ordered(std::span<const std::uint8_t> rgb, std::size_t width, std::size_t height,
+void ordered(const light_model& m, std::span<const std::uint8_t> rgb, std::size_t width, std::size_t height,
              std::vector<std::uint8_t>& out)
 {
-    const light_model& m = model();
     constexpr float map_area = blue_noise_side * blue_noise_side;
     const bool icon = width <= icon_side && height <= icon_side;
     for (std::size_t y = 0; y < height; ++y)
@@ -320,10 +324,9 @@ std::vector<std::uint8_t> steady_start(std::span<const std::uint8_t> rgb, const 
 
 // The refined dither: the ordered pattern in `out` searched for the least error that the eye sees,
 // or, after an earlier frame of the same size, its pattern searched near the changes only.
-void refine(std::span<const std::uint8_t> rgb, std::size_t width, std::size_t height,
+void refine(const light_model& m, std::span<const std::uint8_t> rgb, std::size_t width, std::size_t height,
             std::optional<std::uint8_t> key, const earlier_frame* earlier, std::vector<std::uint8_t>& out)
 {
-    const light_model& m = model();
     std::vector<std::uint8_t> active;
     if (earlier != nullptr && earlier->rgb.size() == rgb.size() && earlier->block.size() == out.size()) {
         active = steady_start(rgb, *earlier, key, out);
@@ -376,19 +379,20 @@ std::vector<std::uint8_t> fit_square(std::span<const std::uint8_t> rgb, int widt
 
 std::vector<std::uint8_t> quantise_332(std::span<const std::uint8_t> rgb, int width, int height,
                                        dither_method method, std::optional<std::uint8_t> key,
-                                       const earlier_frame* earlier)
+                                       const earlier_frame* earlier, const panel_levels& panel)
 {
+    const light_model& m = model(panel);
     const auto w = static_cast<std::size_t>(width);
     const auto h = static_cast<std::size_t>(height);
     std::vector<std::uint8_t> out(w * h);
     if (method == dither_method::floyd_steinberg) {
-        floyd_steinberg(rgb, w, h, key, out);
+        floyd_steinberg(m, rgb, w, h, key, out);
         return out;
     }
     if (method == dither_method::ordered || method == dither_method::refined) {
-        ordered(rgb, w, h, out);
+        ordered(m, rgb, w, h, out);
     } else {
-        const std::array<levels, 3>& all = device_levels();
+        const std::array<levels, 3>& all = m.channel;
         for (std::size_t at = 0; at < w * h; ++at) {
             std::array<int, 3> level{};
             for (std::size_t c = 0; c < 3; ++c)
@@ -398,13 +402,13 @@ std::vector<std::uint8_t> quantise_332(std::span<const std::uint8_t> rgb, int wi
     }
     // By the pixel's own colour, so that the choice stays positional.
     if (key) {
-        const light_model& m = model();
         for (std::size_t at = 0; at < w * h; ++at)
             if (out[at] == *key)
-                out[at] = beside_key(*key, to_oklab(m.linear[rgb[at * 3]], m.linear[rgb[at * 3 + 1]],
-                                                    m.linear[rgb[at * 3 + 2]]));
+                out[at] = beside_key(
+                    m, *key,
+                    to_oklab(m.linear[rgb[at * 3]], m.linear[rgb[at * 3 + 1]], m.linear[rgb[at * 3 + 2]]));
     }
     if (method == dither_method::refined)
-        refine(rgb, w, h, key, earlier, out);
+        refine(m, rgb, w, h, key, earlier, out);
     return out;
 }

@@ -8,6 +8,7 @@
 #include <span>
 #include <vector>
 
+#include "skin/colour_332.h"
 #include "view/decode/image.h"
 
 using rgb_colour = std::array<std::uint8_t, 3>;
@@ -40,9 +41,10 @@ std::vector<std::uint8_t> flatten(const rgba_image& image, rgb_colour background
 std::vector<std::uint8_t> fit_square(std::span<const std::uint8_t> rgb, int width, int height, int side,
                                      rgb_colour background);
 
-// The 3-3-2 byte of every pixel of an RGB image, among the levels that the device shows, as
+// The 3-3-2 byte of every pixel of an RGB image, among the colours that `panel` shows, as
 // `method` says. A `key` byte is never given: a pixel that would take it takes the nearest of the
 // key's neighbours instead. With `earlier` of the same size, the refined dither starts from it.
 std::vector<std::uint8_t> quantise_332(std::span<const std::uint8_t> rgb, int width, int height,
                                        dither_method method, std::optional<std::uint8_t> key = {},
-                                       const earlier_frame* earlier = nullptr);
+                                       const earlier_frame* earlier = nullptr,
+                                       const panel_levels& panel = standard_panel());

@@ -81,12 +81,12 @@ void draw_label(canvas& sheet, const std::string& text, int x, int y, int scale)
     }
 }
 
-std::vector<std::uint8_t> block_to_rgb(std::span<const std::uint8_t> block)
+std::vector<std::uint8_t> block_to_rgb(std::span<const std::uint8_t> block, const panel_levels& panel)
 {
     std::vector<std::uint8_t> rgb;
     rgb.reserve(block.size() * 3);
     for (const std::uint8_t pixel : block) {
-        const std::array<std::uint8_t, 3> colour = expand_332(pixel);
+        const std::array<std::uint8_t, 3> colour = panel_colour(panel, pixel);
         rgb.insert(rgb.end(), colour.begin(), colour.end());
     }
     return rgb;
@@ -111,13 +111,14 @@ bool save_png(const std::filesystem::path& path, const canvas& picture)
     return !png.empty() && replace_file(path, png) == save_outcome::saved;
 }
 
-std::vector<std::uint8_t> palette_file(const std::string& format)
+std::vector<std::uint8_t> palette_file(const std::string& format, const panel_levels& panel)
 {
     if (format == "png") {
         constexpr int swatch = 16;
         canvas grid = make_canvas(16 * swatch, 16 * swatch, {0, 0, 0});
         for (int i = 0; i < 256; ++i)
-            fill(grid, i % 16 * swatch, i / 16 * swatch, swatch, expand_332(static_cast<std::uint8_t>(i)));
+            fill(grid, i % 16 * swatch, i / 16 * swatch, swatch,
+                 panel_colour(panel, static_cast<std::uint8_t>(i)));
         return png_file(grid.width, grid.height, 3, grid.rgb);
     }
     if (format != "gpl" && format != "act" && format != "pal")
@@ -128,7 +129,7 @@ std::vector<std::uint8_t> palette_file(const std::string& format)
     else if (format == "pal")
         out = "JASC-PAL\r\n0100\r\n256\r\n";
     for (int i = 0; i < 256; ++i) {
-        const std::array<std::uint8_t, 3> c = expand_332(static_cast<std::uint8_t>(i));
+        const std::array<std::uint8_t, 3> c = panel_colour(panel, static_cast<std::uint8_t>(i));
         const std::string channels =
             std::to_string(c[0]) + ' ' + std::to_string(c[1]) + ' ' + std::to_string(c[2]);
         if (format == "act")
@@ -141,8 +142,8 @@ std::vector<std::uint8_t> palette_file(const std::string& format)
     return {out.begin(), out.end()};
 }
 
-bool save_palette(const std::filesystem::path& path, const std::string& format)
+bool save_palette(const std::filesystem::path& path, const std::string& format, const panel_levels& panel)
 {
-    const std::vector<std::uint8_t> bytes = palette_file(format);
+    const std::vector<std::uint8_t> bytes = palette_file(format, panel);
     return !bytes.empty() && replace_file(path, bytes) == save_outcome::saved;
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "skin/colour_332.h"
+
 // An RGB picture, rows from the top, three bytes a pixel.
 struct canvas {
     int width = 0;
@@ -32,8 +34,9 @@ constexpr int label_height(int scale)
     return 5 * scale;
 }
 
-// The 3-3-2 block expanded to RGB as the device shows it.
-std::vector<std::uint8_t> block_to_rgb(std::span<const std::uint8_t> block);
+// The 3-3-2 block expanded to RGB as `panel` shows it.
+std::vector<std::uint8_t> block_to_rgb(std::span<const std::uint8_t> block,
+                                       const panel_levels& panel = standard_panel());
 
 // A PNG of `width` x `height` pixels of `channels` bytes each (3: RGB, 4: RGBA), rows from the
 // top; empty when it cannot be made.
@@ -42,10 +45,12 @@ std::vector<std::uint8_t> png_file(int width, int height, int channels, std::spa
 // Writes `picture` as a PNG, replacing any file there whole; false when it cannot be written.
 bool save_png(const std::filesystem::path& path, const canvas& picture);
 
-// The 256 device colours as the bytes of a palette file: "gpl" (GIMP), "act" (Adobe colour
-// table), "pal" (JASC) or "png" (a 16x16 grid of swatches); empty for any other format.
-std::vector<std::uint8_t> palette_file(const std::string& format);
+// The 256 device colours, as `panel` shows them, as the bytes of a palette file: "gpl" (GIMP), "act" (Adobe
+// colour table), "pal" (JASC) or "png" (a 16x16 grid of swatches); empty for any other format.
+std::vector<std::uint8_t> palette_file(const std::string& format,
+                                       const panel_levels& panel = standard_panel());
 
 // Writes palette_file(format) to `path`, replacing any file there whole. False when it cannot be
 // written.
-bool save_palette(const std::filesystem::path& path, const std::string& format);
+bool save_palette(const std::filesystem::path& path, const std::string& format,
+                  const panel_levels& panel = standard_panel());

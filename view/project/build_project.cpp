@@ -187,7 +187,8 @@ convert_options entry_look(const skin_project& project, const project_entry& ent
 {
     return {.dither = entry.dither.value_or(project.dither),
             .background = entry.background.value_or(project.background),
-            .key = checked_key(entry.key ? entry.key : project.key)};
+            .key = checked_key(entry.key ? entry.key : project.key),
+            .panel = project.panel};
 }
 
 // The key under which a conversion is remembered: the source's content and every option.
@@ -197,6 +198,12 @@ std::uint64_t conversion_key(std::uint64_t source, const project_entry& entry, c
     key = hash_value(key, (entry.icon ? 1u : 0u) | static_cast<unsigned>(entry.size) << 1);
     key = hash_value(key, static_cast<std::uint64_t>(look.dither));
     key = hash_value(key, look.key ? 0x100u | *look.key : 0u);
+    if (look.panel != standard_panel()) // so that a project without [panel] keeps its keys
+        for (const auto channel :
+             {std::span<const std::uint8_t>(look.panel.red), std::span<const std::uint8_t>(look.panel.green),
+              std::span<const std::uint8_t>(look.panel.blue)})
+            for (const std::uint8_t level : channel)
+                key = hash_value(key, level);
     return hash_value(key, std::uint64_t{look.background[0]} << 16 | std::uint64_t{look.background[1]} << 8 |
                                look.background[2]);
 }

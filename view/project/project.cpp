@@ -17,6 +17,7 @@
 
 #include "view/common/convert.h"
 #include "view/common/skin_folder.h"
+#include "view/common/wording.h"
 
 namespace fs = std::filesystem;
 
@@ -432,7 +433,8 @@ namespace {
 
 // The project file's bytes, into project.text; false, with the problem told, when it is missing,
 // cannot be read or is UTF-16.
-bool read_project_bytes(const fs::path& file, skin_project& project, problem_list& list)
+bool read_project_bytes(const fs::path& file, skin_project& project, problem_list& list,
+                        const char* missing = "no such file (skinview init writes one for a skin folder)")
 {
     const auto unreadable = [&](std::uint32_t line, const char* text) {
         report(list, line, problem_kind::unreadable, std::nullopt, text);
@@ -440,9 +442,7 @@ bool read_project_bytes(const fs::path& file, skin_project& project, problem_lis
     };
     std::error_code code;
     if (!fs::is_regular_file(file, code))
-        return unreadable(0, fs::exists(file, code)
-                                 ? "not a file"
-                                 : "no such file (skinview init writes one for a skin folder)");
+        return unreadable(0, fs::exists(file, code) ? "not a file" : missing);
     // A file that cannot be read (locked while a program saves it) must not pass for an empty one.
     const whole_file whole = read_whole_file(file);
     if (whole.outcome != read_outcome::read && (fs::file_size(file, code) != 0 || code))
@@ -490,6 +490,66 @@ std::vector<std::uint32_t> header_lines(const toml::table& document, std::string
     return headers;
 }
 
+// One channel of [panel]: `count` whole numbers from 0 to 255, each above the one before.
+void read_panel_channel(const toml::key& key, const toml::node& node, std::span<std::uint8_t> levels,
+                        problem_list& list)
+{
+    const std::string where = "panel: " + std::string(key.str());
+    const std::uint32_t line = key.source().begin.line;
+    const toml::array* items = node.as_array();
+    if (items == nullptr || !items->is_homogeneous(toml::node_type::integer)) {
+        report(list, line, problem_kind::bad_value, std::nullopt,
+               where + " must be a list of " + std::to_string(levels.size()) +
+                   " whole numbers from 0 to 255");
+        return;
+    }
+    if (items->size() != levels.size()) {
+        report(list, line, problem_kind::bad_value, std::nullopt,
+               where + " lists " + counted(items->size(), "level") + ": it takes " +
+                   std::to_string(levels.size()) + ", from black up");
+        return;
+    }
+    std::int64_t before = -1;
+    for (std::size_t level = 0; level < levels.size(); ++level) {
+        const toml::node& item = *items->get(level);
+        const std::int64_t value = *item.value<std::int64_t>();
+        const std::string said = where + " level " + std::to_string(level) + " is " + std::to_string(value);
+        if (value < 0 || value > 255)
+            report(list, item.source().begin.line, problem_kind::bad_value, std::nullopt,
+                   said + ": a level is from 0 to 255");
+        else if (value <= before)
+            report(list, item.source().begin.line, problem_kind::bad_value, std::nullopt,
+                   said + ", not above level " + std::to_string(level - 1) + " (" + std::to_string(before) +
+                       "): the levels rise from black");
+        else
+            levels[level] = static_cast<std::uint8_t>(value);
+        before = std::max(before, value);
+    }
+}
+
+// The [panel] table: the colour each level shows, per channel; a channel left out keeps its
+// standard levels.
+void read_panel(const toml::node& node, panel_levels& panel, problem_list& list)
+{
+    const toml::table* table = node.as_table();
+    if (table == nullptr) {
+        report(list, node.source().begin.line, problem_kind::bad_value, std::nullopt,
+               "panel must be a table ([panel])");
+        return;
+    }
+    for (const auto& [key, value] : *table) {
+        if (key.str() == "red" || key.str() == "green" || key.str() == "blue")
+            read_panel_channel(key, value,
+                               key.str() == "red"     ? std::span<std::uint8_t>(panel.red)
+                               : key.str() == "green" ? std::span<std::uint8_t>(panel.green)
+                                                      : std::span<std::uint8_t>(panel.blue),
+                               list);
+        else
+            report(list, key.source().begin.line, problem_kind::unknown_key, std::nullopt,
+                   "panel: unknown key \"" + std::string(key.str()) + "\": the keys are red, green, blue");
+    }
+}
+
 // The lists of [[picture]] and of [[icon]] tables; null where there is none.
 struct series_lists {
     const toml::array* pictures = nullptr;
@@ -506,9 +566,11 @@ series_lists read_top_level(const toml::table& document, skin_project& project, 
         const std::string name(key.str());
         if (name == "defaults") {
             read_defaults(node, project, list);
+        } else if (name == "panel") {
+            read_panel(node, project.panel, list);
         } else if (name != "picture" && name != "icon") {
             report(list, line, problem_kind::unknown_key, std::nullopt,
-                   "unknown key \"" + name + "\": the tables are [defaults], [[picture]], [[icon]]");
+                   "unknown key \"" + name + "\": the tables are [defaults], [panel], [[picture]], [[icon]]");
         } else if (node.as_array() == nullptr) {
             report(list, line, problem_kind::bad_value, std::nullopt,
                    name + " must be a list of tables ([[" + name + "]])");
@@ -565,6 +627,32 @@ bool load_project(const fs::path& file, skin_project& project, std::vector<proje
     check_names(project, list);
     check_sources(project, list);
     return tell(list, problems);
+}
+
+bool load_panel(const fs::path& file, std::optional<panel_levels>& panel,
+                std::vector<project_problem>& problems)
+{
+    skin_project read{.file = file};
+    problem_list list{file, {}};
+    if (!read_project_bytes(file, read, list, "no such file"))
+        return tell(list, problems);
+    const std::optional<toml::table> document = parse_document(read, list);
+    if (!document)
+        return tell(list, problems);
+    panel.reset();
+    if (const toml::node* node = document->get("panel"))
+        read_panel(*node, panel.emplace(standard_panel()), list);
+    return tell(list, problems);
+}
+
+bool folder_panel(const fs::path& folder, panel_levels& panel, std::vector<project_problem>& problems)
+{
+    std::error_code error;
+    const fs::path file = folder / project_file_name;
+    std::optional<panel_levels> read;
+    const bool fine = !fs::exists(fs::symlink_status(file, error)) || load_panel(file, read, problems);
+    panel = read.value_or(standard_panel());
+    return fine;
 }
 
 namespace {

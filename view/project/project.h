@@ -54,14 +54,25 @@ struct skin_project {
     std::filesystem::path file; // the project file; sources are relative to its folder
     dither_method dither = dither_method::none;
     rgb_colour background{};
-    std::optional<rgb_colour> key;      // a device colour for transparent pixels; unset: none
-    std::vector<project_entry> entries; // in file order; pictures and icons each keep theirs
-    std::string text;                   // the file's bytes as read: what an edit is based on
+    std::optional<rgb_colour> key;         // a device colour for transparent pixels; unset: none
+    panel_levels panel = standard_panel(); // the colours the device shows, from [panel]
+    std::vector<project_entry> entries;    // in file order; pictures and icons each keep theirs
+    std::string text;                      // the file's bytes as read: what an edit is based on
 };
 
 // Reads and checks a project file, sources missing included. Every problem found is added to
 // `problems`, in the order of its lines; false if there was any.
 bool load_project(const std::filesystem::path& file, skin_project& project,
+                  std::vector<project_problem>& problems);
+
+// Reads the [panel] table of a TOML file (a skin.toml, or one of its own) into `panel`, left unset
+// when there is none; every problem is added to `problems`. False if there was any.
+bool load_panel(const std::filesystem::path& file, std::optional<panel_levels>& panel,
+                std::vector<project_problem>& problems);
+
+// The panel of the project in `folder`: the standard one when it has no skin.toml, or no [panel]
+// there. False, with the problems added to `problems`, when its [panel] cannot be read.
+bool folder_panel(const std::filesystem::path& folder, panel_levels& panel,
                   std::vector<project_problem>& problems);
 
 // The project file's text for `project`, as init writes it.

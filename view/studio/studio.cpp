@@ -252,12 +252,12 @@ json slots_json(const studio_state& state)
     return slots;
 }
 
-// The device's 256 colours, in pixel-byte order, as the device shows them.
-json palette_json()
+// The device's 256 colours, in pixel-byte order, as the project's panel shows them.
+json palette_json(const panel_levels& panel)
 {
     json palette = json::array();
     for (unsigned pixel = 0; pixel < 256; ++pixel)
-        palette.push_back(colour_hex(expand_332(static_cast<std::uint8_t>(pixel))));
+        palette.push_back(colour_hex(panel_colour(panel, static_cast<std::uint8_t>(pixel))));
     return palette;
 }
 
@@ -290,14 +290,14 @@ json state_json(const studio_state& state)
         {"entries", entries_json(state)},
         {"stale", !state.problems.empty()},
         {"slots", slots_json(state)},
-        {"palette", palette_json()},
+        {"palette", palette_json(state.project.panel)},
         {"skin", {{"size", state.build.skin.size()}, {"crc32", crc}, {"images", state.build.slots.size()}}}};
 }
 
 // A slot as the device shows it, as a PNG; key pixels, which firmware skips, are transparent.
-http_response slot_png(const project_slot& slot)
+http_response slot_png(const project_slot& slot, const panel_levels& panel)
 {
-    const std::vector<std::uint8_t> rgb = block_to_rgb(slot.image.block);
+    const std::vector<std::uint8_t> rgb = block_to_rgb(slot.image.block, panel);
     if (!slot.key)
         return png_response(png_file(slot.image.side, slot.image.side, 3, rgb));
     std::vector<std::uint8_t> rgba;
@@ -345,7 +345,7 @@ http_response dither_png(const studio_state& state, const http_request& request)
         return text_response(422, problems.empty() ? "cannot convert\n"
                                                    : shown_problem(state, problems[0]) + "\n");
     const std::size_t frame = std::min(query_index(request, "frame", 1u << 16).value_or(0), slots.size() - 1);
-    return slot_png(slots[frame]);
+    return slot_png(slots[frame], state.project.panel);
 }
 
 // Where the eye sees one frame of an entry differ from its artwork, as a heat map, with the mean
@@ -365,7 +365,8 @@ http_response error_png(const studio_state& state, const http_request& request)
     const project_slot& slot =
         slots[std::min(query_index(request, "frame", 1u << 16).value_or(0), slots.size() - 1)];
     const std::vector<double> error =
-        perceptual_error(slot.image.source, block_to_rgb(slot.image.block), slot.image.side, slot.image.side);
+        perceptual_error(slot.image.source, block_to_rgb(slot.image.block, state.project.panel),
+                         slot.image.side, slot.image.side);
     http_response response =
         png_response(png_file(slot.image.side, slot.image.side, 3, error_heat_map(error)));
     char mean[32];
@@ -380,7 +381,8 @@ http_response image_response(const studio_state& state, const http_request& requ
     const std::string& path = request.path;
     if (path == "/api/slot.png") {
         const std::optional<std::size_t> s = query_index(request, "slot", state.build.slots.size());
-        return s ? slot_png(state.build.slots[*s]) : text_response(404, "no such slot\n");
+        return s ? slot_png(state.build.slots[*s], state.project.panel)
+                 : text_response(404, "no such slot\n");
     }
     if (path == "/api/source.png")
         return source_png(state, request);
@@ -437,9 +439,9 @@ http_response download(const studio_state& state, std::string_view name)
 }
 
 // The device colours for a paint program, as skinview palette writes them.
-http_response palette_download_response(std::string_view format)
+http_response palette_download_response(std::string_view format, const panel_levels& panel)
 {
-    const std::vector<std::uint8_t> bytes = palette_file(std::string(format));
+    const std::vector<std::uint8_t> bytes = palette_file(std::string(format), panel);
     return bytes.empty() ? text_response(404, "no such palette format\n")
                          : attachment(bytes, "skin-palette." + std::string(format));
 }
@@ -574,7 +576,8 @@ http_response read_only_answer(const studio_state& state, const http_request& re
     if (path == "/api/version")
         return json_response({{"version", state.version}});
     if (path.starts_with(palette_download))
-        return palette_download_response(path.substr(std::string_view(palette_download).size()));
+        return palette_download_response(path.substr(std::string_view(palette_download).size()),
+                                         state.project.panel);
     if (path.ends_with(".png")) {
         http_response image = image_response(state, request);
         // Every change bumps the version, so an image asked for at this one never changes, nor
