@@ -46,6 +46,7 @@ struct build_state {
     build_result& result;
     const decoded_sources* handed = nullptr; // sources decoded already, not owned
     const build_options* options = nullptr;  // not owned
+    bool untouched = false;                  // touch-up layers read for their frames, not laid
 };
 
 // A build with nothing known yet of the last one.
@@ -407,7 +408,7 @@ bool touch_frames(build_state& state, std::size_t index, layer_input& in,
         report_touch(state, index, kind, layer_fault_text(in.layer, side, 0));
         return false;
     }
-    for (std::size_t frame = 0; frame < frames.size(); ++frame)
+    for (std::size_t frame = 0; frame < frames.size() && !state.untouched; ++frame)
         lay_touch(frames[frame].block, side, in.layer, static_cast<unsigned>(first + frame));
     return true;
 }
@@ -782,7 +783,7 @@ bool holds_project(const fs::path& folder)
 }
 
 std::vector<project_slot> convert_entry(const skin_project& project, std::size_t entry, dither_method dither,
-                                        std::vector<project_problem>& problems)
+                                        std::vector<project_problem>& problems, bool touched)
 {
     skin_project alone = project;
     project_entry& chosen = alone.entries.at(entry);
@@ -790,6 +791,7 @@ std::vector<project_slot> convert_entry(const skin_project& project, std::size_t
         chosen.dither = dither;
     build_result result;
     build_state state = start_state(alone, {}, result);
+    state.untouched = !touched;
     std::vector<planned_slot> slots;
     plan_entry(state, entry, slots);
     problems.insert(problems.end(), result.problems.begin(), result.problems.end());
