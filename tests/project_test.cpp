@@ -313,7 +313,7 @@ INSTANTIATE_TEST_SUITE_P(
         refusal_case{
             "unknown_entry_key", "[[icon]]\nname = \"a\"\nsource = \"a.png\"\nsizes = 16\n",
             "skin.toml:4: icon \"a\": unknown key \"sizes\": the keys are name, source, size, dither, "
-            "background, key, as_is\n"},
+            "background, key, as_is, touch\n"},
         refusal_case{"unknown_table", "[[pictures]]\nname = \"a\"\n",
                      "skin.toml:1: unknown key \"pictures\": the tables are [defaults], [panel], "
                      "[[picture]], [[icon]]\n"},
@@ -424,7 +424,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "skin.toml: lists no images: add a [[picture]] or an [[icon]]\n"},
         refusal_case{"every_kind_at_once", every_kind_at_once,
                      "skin.toml:4: icon \"wi-fi\": unknown key \"colour\": the keys are name, source, size, "
-                     "dither, background, key, as_is\n"
+                     "dither, background, key, as_is, touch\n"
                      "skin.toml:5: icon \"wi fi\": its C name WI_FI is also that of icon \"wi-fi\" (line 1)\n"
                      "skin.toml:8: icon \"Battery\": missing.png: no such file\n"
                      "skin.toml:11: icon \"battery\": its C name BATTERY is also that of icon \"Battery\" "

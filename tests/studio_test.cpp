@@ -604,8 +604,30 @@ TEST_F(studio_test, refuses_an_edit_it_cannot_make_saying_why)
         std::vector<std::pair<std::string, std::string>> query;
         std::string body;
         const char* answer;
+        int status = 422;
     } cases[] = {
         {"/api/resize", {{"entry", "0"}}, "", "no such edit\n"},
+        {"/api/touch",
+         {{"entry", "1"}},
+         "{\"layer\": [[], []]}",
+         "the layer has 2 frames; the entry has 1\n",
+         400},
+        {"/api/touch",
+         {{"entry", "1"}},
+         "{\"layer\": [[-1, 256]]}",
+         "each value of the layer must be -1 or 0 to 255\n",
+         400},
+        {"/api/touch",
+         {{"entry", "1"}},
+         "{\"layer\": [[-1]]}",
+         "frame 0 of the layer has 1 values; it must have 256\n",
+         400},
+        {"/api/touch",
+         {{"version", "0"}, {"entry", "1"}},
+         "{\"layer\": [[]]}",
+         "the project changed meanwhile (another tab, or a file on disk): reloaded\n",
+         409},
+        {"/api/add", {{"drawn", "1"}, {"icon", "2"}}, "", "add a picture or an icon\n"},
         {"/api/resize", {}, "", "no such edit\n"},
         {"/api/remove", {{"entry", "2"}}, "", "no such entry\n"},
         {"/api/source", {{"entry", "-1"}, {"name", "a.bmp"}}, dot, "no such entry\n"},
@@ -634,7 +656,7 @@ TEST_F(studio_test, refuses_an_edit_it_cannot_make_saying_why)
     const auto before = snapshot(folder);
     for (const auto& c : cases) {
         const http_response answer = page_request(state, "POST", c.path, c.query, c.body);
-        EXPECT_EQ(answer.status, 422) << c.path << " " << c.answer;
+        EXPECT_EQ(answer.status, c.status) << c.path << " " << c.answer;
         EXPECT_EQ(answer.body, c.answer) << c.path;
         EXPECT_EQ(snapshot(folder), before) << c.path << " " << c.answer;
         EXPECT_TRUE(state.history.undo.empty()) << c.path << " " << c.answer;

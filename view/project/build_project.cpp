@@ -19,6 +19,7 @@
 #include "view/decode/decode_image.h"
 #include "view/project/build_record.h"
 #include "view/project/output_owner.h"
+#include "view/project/touch_layer.h"
 #include "view/project/watch.h"
 
 namespace fs = std::filesystem;
@@ -45,6 +46,7 @@ struct build_state {
     build_result& result;
     const decoded_sources* handed = nullptr; // sources decoded already, not owned
     const build_options* options = nullptr;  // not owned
+    bool untouched = false;                  // touch-up layers read for their frames, not laid
 };
 
 // A build with nothing known yet of the last one.
@@ -70,12 +72,12 @@ std::uint64_t hash_value(std::uint64_t hash, std::uint64_t value)
     return content_hash(bytes, hash);
 }
 
-// A problem of the `index`-th entry, told at its line with its label.
-void report(build_state& state, std::size_t index, problem_kind kind, const std::string& text)
+// A problem of the `index`-th entry, told at `line` (0: the entry's) with its label.
+void report(build_state& state, std::size_t index, problem_kind kind, const std::string& text, int line = 0)
 {
     const project_entry& entry = state.project.entries[index];
     state.result.problems.push_back({.file = state.project.file,
-                                     .line = entry.line,
+                                     .line = line != 0 ? line : entry.line,
                                      .entry = index,
                                      .kind = kind,
                                      .text = entry_label(entry) + ": " + text});
@@ -283,12 +285,14 @@ void frames_decoded(build_state& state, const fs::path& path, const project_entr
 }
 
 // A source to be imported: from the last build where it can, else handed over, else decoded.
+// A touched conversion is remembered apart from the untouched one, by the layer's hash too.
 source_frames frames_converted(build_state& state, const project_entry& entry, const convert_options& look,
-                               const std::string& source, const fs::path& path)
+                               const std::string& source, const fs::path& path, std::uint64_t layer)
 {
     source_frames got;
     const std::uint64_t hash = source_hash(state, source, path, got.bytes, got.error);
-    got.key = conversion_key(hash, entry, look);
+    got.key =
+        layer == 0 ? conversion_key(hash, entry, look) : hash_value(conversion_key(hash, entry, look), layer);
     if (got.error.empty() && !frames_cached(state, *got.key, got) &&
         !frames_handed(state, source, hash, entry, look, got))
         frames_decoded(state, path, entry, look, got);
@@ -314,10 +318,10 @@ void add_frames(build_state& state, const project_entry& entry, const fs::path& 
     for (std::size_t frame = 0; frame < got.frames.size(); ++frame) {
         planned_slot slot;
         slot.source = path;
-        slot.as_is = entry.as_is;
+        slot.as_is = entry.as_is && entry.touch.empty(); // a touched BMP is written as the device shows it
         // A frame of the last build is the BMP it wrote, byte for byte, and need not be made again.
         const bool taken_back = frame < got.files.size();
-        if (entry.as_is) {
+        if (slot.as_is) {
             slot.bmp = got.bytes;
         } else if (taken_back) {
             slot.kept = bytes_of(*got.files[frame]);
@@ -360,23 +364,118 @@ bool place_frames(build_state& state, std::size_t index, std::vector<planned_slo
     return true;
 }
 
-// The slots of one entry, each source's frames from wherever they come; false on a problem.
+// An entry's touch-up layer as a build reads it: the hash of its bytes (0: none) and, once the
+// side is known, its pixels.
+struct layer_input {
+    std::uint64_t hash = 0;
+    std::vector<std::uint8_t> bytes;
+    touch_layer layer;
+    bool read = false; // `layer` decoded
+};
+
+// A problem of the entry's touch-up layer, told at its `touch` line with the file named.
+void report_touch(build_state& state, std::size_t index, problem_kind kind, const std::string& text)
+{
+    const project_entry& entry = state.project.entries[index];
+    report(state, index, kind, entry.touch + ": " + text, entry.touch_line);
+}
+
+// The layer's bytes, tracked in the record as a source is; false, and told, when unreadable.
+bool read_layer_input(build_state& state, std::size_t index, layer_input& in)
+{
+    const project_entry& entry = state.project.entries[index];
+    if (entry.touch.empty())
+        return true;
+    const fs::path path = source_path(state.project, entry.touch);
+    std::string error;
+    in.hash = source_hash(state, entry.touch, path, in.bytes, error);
+    if (error.empty() && in.bytes.empty())
+        in.bytes = read_source(path, error);
+    if (!error.empty())
+        report_touch(state, index, problem_kind::unreadable_source, error);
+    return error.empty();
+}
+
+// The layer over `frames`, the first of them frame `first` of the entry; false, and told, when
+// the layer is no layer for frames of their side.
+bool touch_frames(build_state& state, std::size_t index, layer_input& in,
+                  std::vector<converted_image>& frames, std::size_t first)
+{
+    if (in.hash == 0 || frames.empty())
+        return true;
+    const int side = frames.front().side;
+    if (!in.read) {
+        in.layer = read_touch_layer(in.bytes, side, 0);
+        in.read = true;
+    }
+    if (in.layer.fault != layer_fault::none) {
+        const problem_kind kind = in.layer.fault == layer_fault::undecodable
+                                      ? problem_kind::undecodable_source
+                                      : problem_kind::wrong_image;
+        report_touch(state, index, kind, layer_fault_text(in.layer, side, 0));
+        return false;
+    }
+    for (std::size_t frame = 0; frame < frames.size() && !state.untouched; ++frame)
+        lay_touch(frames[frame].block, side, in.layer, static_cast<unsigned>(first + frame));
+    return true;
+}
+
+// The frames of an entry drawn from nothing: as many as its layer holds, each all key or background.
+source_frames frames_drawn(const build_state& state, const project_entry& entry, const layer_input& in)
+{
+    source_frames got;
+    const touch_layer layer = read_touch_layer(in.bytes, entry.size, 0);
+    convert_options look = entry_look(state.project, entry);
+    look.size = entry.size;
+    const auto side = static_cast<std::size_t>(entry.size);
+    const rgba_image clear{
+        .width = entry.size, .height = entry.size, .rgba = alloc_zeroed_or_die(side * side * 4)};
+    for (unsigned frame = 0; frame < std::max(1u, layer_frames(layer, entry.size)); ++frame)
+        got.frames.push_back(convert_image(clear, look, got.error));
+    return got;
+}
+
+// The layer's frames beside the entry's; false, and told, when they are not as many.
+bool check_layer_frames(build_state& state, std::size_t index, layer_input& in, std::size_t frames)
+{
+    if (in.hash == 0 || !in.read || in.layer.fault != layer_fault::none ||
+        layer_frames(in.layer, in.layer.width) == frames)
+        return true;
+    in.layer.fault = layer_fault::wrong_size;
+    report_touch(state, index, problem_kind::wrong_image,
+                 layer_fault_text(in.layer, in.layer.width, static_cast<unsigned>(frames)));
+    return false;
+}
+
+// The slots of one entry, each source's frames from wherever they come, touched up; false on a problem.
 bool plan_entry(build_state& state, std::size_t index, std::vector<planned_slot>& slots)
 {
     const project_entry& entry = state.project.entries[index];
     const convert_options look = entry_look(state.project, entry);
+    layer_input layer;
+    if (!read_layer_input(state, index, layer))
+        return false;
     std::vector<planned_slot> planned;
+    if (entry.sources.empty()) {
+        source_frames got = frames_drawn(state, entry, layer);
+        if (!touch_frames(state, index, layer, got.frames, 0))
+            return false;
+        add_frames(state, entry, source_path(state.project, entry.touch), look, got, planned);
+    }
     for (const std::string& source : entry.sources) {
         const fs::path path = source_path(state.project, source);
         source_frames got = entry.as_is ? frames_as_is(state, entry, source, path)
-                                        : frames_converted(state, entry, look, source, path);
+                                        : frames_converted(state, entry, look, source, path, layer.hash);
         if (got.frames.empty() || got.frames.front().block.empty()) {
             tell_source_problem(state, index, source, got);
             return false;
         }
+        if (!touch_frames(state, index, layer, got.frames, planned.size()))
+            return false;
         add_frames(state, entry, path, look, got, planned);
     }
-    return place_frames(state, index, planned, slots);
+    return check_layer_frames(state, index, layer, planned.size()) &&
+           place_frames(state, index, planned, slots);
 }
 
 // Puts the slots in skin order, pictures first, then icons, each series in file order, and
@@ -693,7 +792,7 @@ bool holds_project(const fs::path& folder)
 }
 
 std::vector<project_slot> convert_entry(const skin_project& project, std::size_t entry, dither_method dither,
-                                        std::vector<project_problem>& problems)
+                                        std::vector<project_problem>& problems, bool touched)
 {
     skin_project alone = project;
     project_entry& chosen = alone.entries.at(entry);
@@ -701,6 +800,7 @@ std::vector<project_slot> convert_entry(const skin_project& project, std::size_t
         chosen.dither = dither;
     build_result result;
     build_state state = start_state(alone, {}, result);
+    state.untouched = !touched;
     std::vector<planned_slot> slots;
     plan_entry(state, entry, slots);
     problems.insert(problems.end(), result.problems.begin(), result.problems.end());

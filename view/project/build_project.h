@@ -79,5 +79,7 @@ bool holds_project(const std::filesystem::path& folder);
 // The blocks of one entry, one slot per frame (image, frame, frame_count, series and side set, not
 // numbered), converted as build would but with `dither` in place of the entry's own; nothing is
 // read from the last build nor written. Empty, with its problems added to `problems`, on failure.
+// Not `touched`: its touch-up layer is left off (an entry drawn from nothing is then all key or
+// background), though its faults are still told.
 std::vector<project_slot> convert_entry(const skin_project& project, std::size_t entry, dither_method dither,
-                                        std::vector<project_problem>& problems);
+                                        std::vector<project_problem>& problems, bool touched = true);

@@ -228,7 +228,7 @@ source_files source_identities(const skin_project& project)
 {
     source_files sources;
     for (const project_entry& entry : project.entries)
-        for (const std::string& source : entry.sources)
+        for (const std::string& source : project_entry_inputs(entry))
             if (const std::optional<file_identity> identity = identity_of(source_path(project, source)))
                 sources.emplace(*identity, &entry);
     return sources;

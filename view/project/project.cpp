@@ -23,7 +23,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* entry_keys = "name, source, size, dither, background, key, as_is";
+constexpr const char* entry_keys = "name, source, size, dither, background, key, as_is, touch";
 
 // The problems of one file, told in the order of their lines once all are found.
 struct problem_list {
@@ -183,6 +183,12 @@ void read_entry_key(const toml::key& key, const toml::node& value, project_entry
         else
             report(problems, line, problem_kind::bad_value, index,
                    where + "as_is must be true or false" + unquote_hint(value, {"true", "false"}));
+    } else if (key.str() == "touch") {
+        entry.touch_line = static_cast<int>(line);
+        if (value.is_string() && !value.value<std::string>()->empty())
+            entry.touch = *value.value<std::string>();
+        else
+            report(problems, line, problem_kind::bad_value, index, where + "touch must be a path");
     } else if (look_keys read; read_look(key, value, read, where, index, problems)) {
         seen.look = true;
         entry.dither = read.dither ? read.dither : entry.dither;
@@ -202,9 +208,11 @@ void check_entry_table(const project_entry& entry, bool named, const entry_keys_
     const auto line = static_cast<std::uint32_t>(entry.line);
     if (!named)
         report(problems, line, problem_kind::missing_key, index, where + "has no name: add name = \"...\"");
-    if (!seen.source)
+    // An entry drawn from nothing is its touch-up layer alone, at the size given.
+    if (!seen.source && (entry.touch_line == 0 || entry.size == 0))
         report(problems, line, problem_kind::missing_key, index,
-               where + "has no source: add source = \"PATH\"");
+               where + (entry.touch_line != 0 ? "is drawn from nothing: add size = 16 or size = 128"
+                                              : "has no source: add source = \"PATH\""));
     if (entry.as_is && seen.look)
         report(problems, line, problem_kind::bad_value, index,
                where + "as_is takes the BMP as it is: size, dither, background and key do not apply");
@@ -260,8 +268,9 @@ void check_names(const skin_project& project, problem_list& problems)
 void check_sources(const skin_project& project, problem_list& problems)
 {
     for (std::size_t index = 0; index < project.entries.size(); ++index)
-        for (const std::string& source : project.entries[index].sources) {
+        for (const std::string& source : project_entry_inputs(project.entries[index])) {
             const project_entry& entry = project.entries[index];
+            const int line = source == entry.touch ? entry.touch_line : entry.line;
             std::error_code code;
             const fs::path path = source_path(project, source);
             if (fs::is_regular_file(path, code))
@@ -274,8 +283,7 @@ void check_sources(const skin_project& project, problem_list& problems)
                             [](unsigned char c) { return c == '\\' || c < 0x20 || c == 0x7F; }))
                 text +=
                     ": write the path with '/' between folders (art/icon.png), which works on every system";
-            report(problems, static_cast<std::uint32_t>(entry.line), problem_kind::missing_source, index,
-                   text);
+            report(problems, static_cast<std::uint32_t>(line), problem_kind::missing_source, index, text);
         }
 }
 
@@ -405,6 +413,14 @@ fs::path project_folder(const skin_project& project)
 fs::path source_path(const skin_project& project, const std::string& source)
 {
     return project_folder(project) / path_from_utf8(source);
+}
+
+std::vector<std::string> project_entry_inputs(const project_entry& entry)
+{
+    std::vector<std::string> inputs = entry.sources;
+    if (!entry.touch.empty())
+        inputs.push_back(entry.touch);
+    return inputs;
 }
 
 std::string entry_label(const project_entry& entry)
@@ -712,7 +728,7 @@ std::string project_text(const skin_project& project)
                 "\n";
         if (entry.sources.size() == 1) {
             text += "source = " + quoted(entry.sources.front()) + "\n";
-        } else {
+        } else if (!entry.sources.empty()) {
             text += "source = [";
             for (std::size_t i = 0; i < entry.sources.size(); ++i)
                 text += (i == 0 ? "" : ", ") + quoted(entry.sources[i]);
@@ -728,6 +744,8 @@ std::string project_text(const skin_project& project)
             text += "key = " + colour_text(*entry.key) + "\n";
         if (entry.as_is)
             text += "as_is = true\n";
+        if (!entry.touch.empty())
+            text += "touch = " + quoted(entry.touch) + "\n";
     }
     return text;
 }
@@ -742,19 +760,22 @@ std::map<std::string, std::string> key_values(const project_entry& entry)
     for (const std::string& source : entry.sources)
         sources += (sources.empty() ? "" : ", ") + quoted(source);
     return {{"name", quoted(entry.name)},
-            {"source", entry.sources.size() == 1 ? quoted(entry.sources.front()) : "[" + sources + "]"},
+            {"source", entry.sources.empty()       ? ""
+                       : entry.sources.size() == 1 ? quoted(entry.sources.front())
+                                                   : "[" + sources + "]"},
             {"size", entry.size != 0 ? std::to_string(entry.size) : ""},
             {"dither", entry.dither ? quoted(dither_name(*entry.dither)) : ""},
             {"background", entry.background ? colour_text(*entry.background) : ""},
             {"key", entry.key ? colour_text(*entry.key) : ""},
-            {"as_is", entry.as_is ? "true" : ""}};
+            {"as_is", entry.as_is ? "true" : ""},
+            {"touch", entry.touch.empty() ? "" : quoted(entry.touch)}};
 }
 
 // A new entry's table, as project_text writes one.
 std::string entry_table(const project_entry& entry)
 {
     std::string text = std::string("[[") + (entry.icon ? "icon" : "picture") + "]]\n";
-    for (const char* key : {"name", "source", "size", "dither", "background", "key", "as_is"})
+    for (const char* key : {"name", "source", "size", "dither", "background", "key", "as_is", "touch"})
         if (const std::string value = key_values(entry).at(key); !value.empty())
             text += std::string(key) + " = " + value + "\n";
     return text;

@@ -42,6 +42,8 @@ struct project_entry {
     std::optional<rgb_colour> background; // unset: the project's default
     std::optional<rgb_colour> key;        // a device colour; unset: the project's default
     bool as_is = false;                   // an accepted BMP copied byte for byte, not imported
+    std::string touch;                    // the touch-up layer as written; empty: none
+    int touch_line = 0;                   // where `touch` is written, for messages
     int line = 0;                         // where the table starts in the file, for messages
     // Where the entry is written in skin_project::text, so that an edit changes only its own
     // bytes: its lines with the comment lines just above them, and each key's line and value.
@@ -96,6 +98,9 @@ std::filesystem::path project_folder(const skin_project& project);
 
 // Where a source as written (UTF-8, relative to the project folder, or absolute) lies.
 std::filesystem::path source_path(const skin_project& project, const std::string& source);
+
+// The files an entry reads, as written: its sources, then its touch-up layer.
+std::vector<std::string> project_entry_inputs(const project_entry& entry);
 
 // How messages name an entry: `icon "battery"`, or `icon` while it has no name.
 std::string entry_label(const project_entry& entry);

@@ -52,7 +52,7 @@ std::vector<fs::path> project_inputs(const skin_project& project)
 {
     std::vector<fs::path> inputs{project.file};
     for (const project_entry& entry : project.entries)
-        for (const std::string& source : entry.sources)
+        for (const std::string& source : project_entry_inputs(entry))
             inputs.push_back(source_path(project, source));
     return inputs;
 }

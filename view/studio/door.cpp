@@ -120,7 +120,8 @@ head_verdict judge_head(const http_request& head, const studio_door& door)
         return refused(403, "open the page that skinview studio opened or printed, with its token");
     if (changing && !from_this_origin(head, door.port))
         return refused(403, "changes are taken only from the studio's own page");
-    const bool upload = changing && (head.path == "/api/add" || head.path == "/api/source");
+    const bool upload =
+        changing && (head.path == "/api/add" || head.path == "/api/source" || head.path == "/api/touch");
     return {std::nullopt, upload ? max_upload_bytes : 0};
 }
 

@@ -168,6 +168,7 @@ std::optional<edit_kind> kind_of_edit(const std::string& path)
         {"/api/add", edit_kind::add},       {"/api/options", edit_kind::options},
         {"/api/rename", edit_kind::rename}, {"/api/move", edit_kind::move},
         {"/api/remove", edit_kind::remove}, {"/api/source", edit_kind::source},
+        {"/api/touch", edit_kind::touch},
     };
     for (const auto& [name, kind] : kinds)
         if (path == name)
@@ -185,6 +186,13 @@ edit_refusal read_edit(const http_request& request, std::size_t entries, page_ed
         edit.file_name = safe_file_name(query_value(request, "name"));
         edit.upload = body_bytes(request);
     }
+    if (kind == edit_kind::add && query_value(request, "drawn") == "1") {
+        const std::string icon = query_value(request, "icon");
+        edit.kind = edit_kind::add;
+        edit.drawn = true;
+        edit.icon = icon == "1";
+        return icon == "1" || icon == "0" ? edit_refusal::none : edit_refusal::no_such_kind;
+    }
     if (kind == edit_kind::add) {
         const std::string series = query_value(request, "kind");
         edit.kind = edit_kind::add;
@@ -197,6 +205,10 @@ edit_refusal read_edit(const http_request& request, std::size_t entries, page_ed
     if (!edit.entry)
         return edit_refusal::no_such_entry;
     edit.kind = *kind;
+    if (edit.kind == edit_kind::touch) {
+        edit.layer_fault = read_page_layer(request, edit.layer);
+        return edit.layer_fault.empty() ? edit_refusal::none : edit_refusal::bad_layer;
+    }
     if (edit.kind == edit_kind::options) {
         const std::string dither = query_value(request, "dither");
         const std::string background = query_value(request, "background");
@@ -252,6 +264,8 @@ std::string refusal_text(edit_refusal refusal)
         return "no such place";
     case edit_refusal::no_such_series:
         return "no such series";
+    case edit_refusal::bad_layer:
+        return "the layer is not one the entry takes";
     }
     return {};
 }
@@ -259,6 +273,8 @@ std::string refusal_text(edit_refusal refusal)
 bool apply_edit(const fs::path& folder, const page_edit& edit, skin_project& project, edit_history& history,
                 std::vector<file_move>& made, decoded_sources& decoded, std::string& error)
 {
+    if (edit.kind == edit_kind::add && edit.drawn)
+        return add_drawn_entry(folder, project, edit.icon, history, made, error);
     if (edit.kind == edit_kind::add) {
         const std::optional<std::string> source =
             save_upload(folder, edit, nullptr, history, made, decoded, error);
@@ -291,6 +307,15 @@ bool apply_edit(const fs::path& folder, const page_edit& edit, skin_project& pro
         set_source(entry, *source);
         return true;
     }
+    case edit_kind::touch: {
+        // A touched BMP is written as the device shows it: an adopted one moves into art/ first.
+        const std::optional<std::string> moved = move_adopted_bmp(folder, entry, made, error);
+        if (!moved)
+            return false;
+        if (entry.as_is && !entry.sources.empty())
+            entry.sources = {*moved};
+        return save_layer(folder, edit.layer, edit.side, entry, history, made, error);
+    }
     }
     return false;
 }
@@ -299,7 +324,7 @@ std::string edit_label(const page_edit& edit)
 {
     switch (edit.kind) {
     case edit_kind::add:
-        return "add";
+        return !edit.drawn ? "add" : edit.icon ? "new icon" : "new picture";
     case edit_kind::options:
         return edit.options.dither ? "dither" : "background";
     case edit_kind::rename:
@@ -310,6 +335,8 @@ std::string edit_label(const page_edit& edit)
         return "remove";
     case edit_kind::source:
         return "replace artwork";
+    case edit_kind::touch:
+        return layer_is_clear(edit.layer) ? "clear touch-ups" : "touch-up";
     }
     return {};
 }

@@ -15,9 +15,10 @@
 #include "view/project/project_edit.h"
 #include "view/studio/edit_history.h"
 #include "view/studio/http.h"
+#include "view/studio/touch_edits.h"
 
 // The edits the page makes, each named by its request's path.
-enum class edit_kind : std::uint8_t { add, options, rename, move, remove, source };
+enum class edit_kind : std::uint8_t { add, options, rename, move, remove, source, touch };
 
 // One edit of the page, as its request gives it; its bytes stay the request's.
 struct page_edit {
@@ -30,6 +31,10 @@ struct page_edit {
     std::optional<bool> to_icons;         // move: the series it joins, when one is named
     std::string file_name;                // add, source: the upload's name, made safe
     std::span<const std::uint8_t> upload; // add, source: its bytes
+    bool drawn = false;                   // add: drawn from nothing, no upload
+    page_layer layer;                     // touch: the layer painted
+    std::string layer_fault;              // touch: what is wrong with the body, if anything
+    int side = 0;                         // touch: the entry's, set once its frames are known
 };
 
 // Why the page's request names no edit that can be made.
@@ -42,6 +47,7 @@ enum class edit_refusal : std::uint8_t {
     bad_background,
     no_such_place,
     no_such_series,
+    bad_layer, // page_edit::layer_fault says why
 };
 
 // Reads the edit that the request names (/api/options, /api/rename, /api/move, /api/remove,

@@ -21,6 +21,7 @@
 #include "view/common/skin_folder.h"
 #include "view/decode/decode_image.h"
 #include "view/project/c_name.h"
+#include "view/project/touch_layer.h"
 #include "view/studio/page_edits.h"
 #include "view/studio/page_files.h"
 
@@ -194,7 +195,12 @@ json rules_json()
              {{"letters", c_name_letters},
               {"digits", c_name_digits},
               {"joiners", c_name_joiners},
-              {"advice", std::string("gives no C name: use ") + c_name_advice}}}};
+              {"advice", std::string("gives no C name: use ") + c_name_advice}}},
+            // How a pixel byte holds its three channels, for the page's colour grids and level brushes.
+            {"levels",
+             {{"red", {{"shift", 5}, {"count", 1 << channel_bits_332[0]}}},
+              {"green", {{"shift", 2}, {"count", 1 << channel_bits_332[1]}}},
+              {"blue", {{"shift", 0}, {"count", 1 << channel_bits_332[2]}}}}}};
 }
 
 // Each entry as the page edits it, with the problems that concern it.
@@ -215,6 +221,7 @@ json entries_json(const studio_state& state)
                            {"background", optional_colour(entry.background)},
                            {"key", optional_colour(entry.key)},
                            {"as_is", entry.as_is},
+                           {"touch", entry.touch.empty() ? json(nullptr) : json(entry.touch)},
                            {"stamp", sources_stamp(state, entry)},
                            {"problems", entry_problems[e]}});
     }
@@ -504,13 +511,37 @@ std::optional<refused_edit> make_edit(studio_state& state, const page_edit& edit
     return save_text(state, text);
 }
 
+// An entry's frames before its touch-ups, as its build converts them; empty, with `error`, when it
+// cannot be built.
+std::vector<project_slot> untouched_frames(const studio_state& state, std::size_t entry, std::string& error)
+{
+    std::vector<project_problem> problems;
+    const project_entry& chosen = state.project.entries[entry];
+    std::vector<project_slot> frames =
+        convert_entry(state.project, entry, chosen.dither.value_or(state.project.dither), problems, false);
+    error = problems.empty() ? "" : shown_problem(state, problems.front());
+    if (!problems.empty())
+        frames.clear();
+    return frames;
+}
+
 // Makes the edit on the project and its files, writes skin.toml, rebuilds, and keeps it to undo.
 http_response save_and_build(studio_state& state, const http_request& request)
 {
     page_edit edit;
     if (const edit_refusal refusal = read_edit(request, state.project.entries.size(), edit);
         refusal != edit_refusal::none)
-        return text_response(422, refusal_text(refusal) + "\n");
+        return refusal == edit_refusal::bad_layer ? text_response(400, edit.layer_fault + "\n")
+                                                  : text_response(422, refusal_text(refusal) + "\n");
+    if (edit.kind == edit_kind::touch) { // every number judged against the entry's frames
+        std::string error;
+        const std::vector<project_slot> frames = untouched_frames(state, *edit.entry, error);
+        if (frames.empty())
+            return text_response(409, printable(error.empty() ? "the entry cannot be built" : error) + "\n");
+        edit.side = frames.front().image.side;
+        if (const std::string fault = layer_shape_fault(edit.layer, edit.side, frames.size()); !fault.empty())
+            return text_response(400, fault + "\n");
+    }
     std::vector<file_move> made;
     decoded_sources decoded; // an upload's frames, which the build need not decode again
     std::string text;
@@ -563,6 +594,42 @@ http_response edit(studio_state& state, const http_request& request)
     return save_and_build(state, request);
 }
 
+// GET /api/pixels?entry=N: the entry's untouched codes and its layer, frame by frame.
+http_response pixels_response(const studio_state& state, const http_request& request)
+{
+    const std::optional<std::size_t> entry = query_index(request, "entry", state.project.entries.size());
+    if (!entry)
+        return text_response(404, "no such entry\n");
+    std::string error;
+    const std::vector<project_slot> frames = untouched_frames(state, *entry, error);
+    if (frames.empty())
+        return text_response(409, printable(error.empty() ? "the entry cannot be built" : error) + "\n");
+    const int side = frames.front().image.side;
+    const project_entry& chosen = state.project.entries[*entry];
+    touch_layer layer;
+    if (!chosen.touch.empty()) {
+        std::string read_error;
+        layer = read_touch_layer(read_source(source_path(state.project, chosen.touch), read_error), side,
+                                 static_cast<unsigned>(frames.size()));
+    }
+    const auto area = static_cast<std::size_t>(side) * static_cast<std::size_t>(side);
+    json untouched = json::array();
+    json painted = json::array();
+    for (std::size_t frame = 0; frame < frames.size(); ++frame) {
+        untouched.push_back(frames[frame].image.block);
+        std::vector<int> values(area, -1);
+        if (layer.values.size() >= (frame + 1) * area)
+            std::copy_n(layer.values.begin() + static_cast<std::ptrdiff_t>(frame * area), area,
+                        values.begin());
+        painted.push_back(std::move(values));
+    }
+    return json_response({{"side", side},
+                          {"frames", frames.size()},
+                          {"key", frames.front().key ? json(*frames.front().key) : json(nullptr)},
+                          {"untouched", std::move(untouched)},
+                          {"layer", std::move(painted)}});
+}
+
 // The answer to a GET (or HEAD) that passed the door.
 http_response read_only_answer(const studio_state& state, const http_request& request)
 {
@@ -573,6 +640,8 @@ http_response read_only_answer(const studio_state& state, const http_request& re
         return page_file_response(path.substr(1));
     if (path == "/api/state")
         return json_response(state_json(state));
+    if (path == "/api/pixels")
+        return pixels_response(state, request);
     if (path == "/api/version")
         return json_response({{"version", state.version}});
     if (path.starts_with(palette_download))
