@@ -972,7 +972,8 @@ function end_stroke() {
 
 function queue_save(layer) {
   paint.queue.push({entry: paint.entry, layer});
-  save_queue();
+  if (paint.refused) say_refused();
+  else save_queue();
 }
 
 // Saves the waiting strokes one after the other, each against the version the last answer gave;
@@ -1002,13 +1003,18 @@ async function save_queue() {
   if (paint.refused) await refused();
 }
 
-// Says why the studio refused a stroke, and keeps it and those after it for "Retry saving".
+// Says why the studio refused a stroke, and keeps it and those after it for "Retry saving"; the
+// project is read again, for the version a retry is made against.
 async function refused() {
+  say_refused();
+  await load_state().catch(() => {});
+}
+
+function say_refused() {
   const count = paint.queue.length;
   show_message(`Touch-up not saved: ${paint.refused.trim()}\n` +
                `${count === 1 ? '1 stroke is' : count + ' strokes are'} kept: "Retry saving" tries again.`);
   element('retry-save').hidden = false;
-  await load_state().catch(() => {});
 }
 
 function retry_save() {
