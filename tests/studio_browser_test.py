@@ -442,7 +442,8 @@ def main():
         saved("the snapped background", lambda: entry_value(folder, "heart", "background") == "#002455")
         check(driver.find_element(By.ID, "note").text ==
               "#103060 is not one of the device's colours: the nearest, #002455, was taken.", "the snap is said")
-        driver.find_element(By.CSS_SELECTOR, '#swatches button[data-colour="#ff0000"]').click()
+        driver.execute_script("const input = document.querySelector('.card[data-name=\"heart\"] input.background');"
+                              "input.value = '#ff0000'; input.dispatchEvent(new Event('change'))")
         saved("the chosen device colour", lambda: entry_value(folder, "heart", "background") == "#FF0000")
         check(not driver.find_element(By.ID, "note").is_displayed(), "no note for a device colour")
         check(packs_to_the_built_skin(folder), "skin.skn after the backgrounds")

@@ -399,22 +399,6 @@ async function set_background(index, colour) {
     show_note(`${colour} is not one of the device's colours: the nearest, ${device}, was taken.`);
 }
 
-// The device's colours, each a button that makes it the selected slot's background.
-function render_palette() {
-  const swatches = element('swatches');
-  if (swatches.childElementCount) return;
-  state.palette.forEach((colour, pixel) => {
-    const swatch = make('button', {type: 'button', title: `${colour} (pixel byte ${pixel})`, 'data-colour': colour});
-    swatch.style.background = colour;
-    swatch.addEventListener('click', () => {
-      const card = document.querySelector('.card:not([hidden])');
-      if (card && state.editable && !state.entries[Number(card.dataset.entry)].as_is)
-        set_background(Number(card.dataset.entry), colour);
-    });
-    swatches.append(swatch);
-  });
-}
-
 // A new card; its parts are filled by update_card.
 function new_card(key) {
   return drag_and_drop(make('div', {class: 'card', draggable: 'true', 'data-key': key}));
@@ -428,6 +412,7 @@ function select(key) {
   const shown = document.querySelector('.card:not([hidden])');
   element('no-selection').hidden = !!shown;
   element('detail').classList.toggle('empty', !shown);
+  if (state) follow_editor();
 }
 
 // One slot of the overview (or an entry with none built yet): its device image and its name.
@@ -647,6 +632,7 @@ function render() {
   // An empty folder takes drops at once: the project is made first.
   const droppable = state.editable || (!state.has_project && !state.can_init);
   for (const zone of document.querySelectorAll('.add')) zone.hidden = !droppable;
+  element('new-icon').hidden = element('new-picture').hidden = !state.editable;
 }
 
 // The key to keep in detail: the same, or, where an undo or a hand edit renamed it, the new name
@@ -670,7 +656,7 @@ function render_history() {
 
 // Undoes the page's last edit, or redoes the last one undone: written to skin.toml like an edit.
 function undo_or_redo(redo) {
-  if (!busy && state && state[redo ? 'redo' : 'undo']) edit(redo ? '/api/redo' : '/api/undo', {});
+  if (!busy && !paint.queue.length && state && state[redo ? 'redo' : 'undo']) edit(redo ? '/api/redo' : '/api/undo', {});
 }
 
 // Whether the browser's own undo applies where the focus is: a field that takes typed text.
@@ -708,7 +694,448 @@ async function add_files(kind, files) {
   }
 }
 
+// The pixel editor: paints the selected entry's touch layer. Each stroke is one saved edit.
+const paint = {
+  entry: null, // the entry index in the editor
+  key: null, // its key in the page, to see another entry come there
+  version: null, // the studio's version its pixels were read at
+  pixels: null, // as GET /api/pixels gave them, `layer` as painted here since
+  frame: 0,
+  tool: 'Pencil',
+  colour: 0, // the pixel byte painted
+  mirror: false,
+  stroke: null, // while the pointer is down: {start, last, before, seen}
+  queue: [], // strokes to save in order, each {entry, layer}
+  saving: false,
+  refused: '', // why the studio refused the first stroke of the queue
+};
+
+// The tools' keys; Shift+F is "Replace colour", M the mirror.
+const tool_keys = {p: 'Pencil', e: 'Eraser', f: 'Fill', i: 'Pick colour', l: 'Line', r: 'Rectangle',
+                   '[': 'Level up', ']': 'Level down'};
+
+function editor_scale(side) {
+  return Math.max(1, Math.floor(384 / side));
+}
+
+// What the device shows at pixel `at` of `frame`: the painted code, else the conversion's.
+function shown_code(frame, at) {
+  const painted = paint.pixels.layer[frame][at];
+  return painted >= 0 ? painted : paint.pixels.untouched[frame][at];
+}
+
+// The device colours as [r, g, b], read once per palette the studio sends.
+let palette_rgb = {from: null, rows: []};
+function colour_rgb(code) {
+  if (palette_rgb.from !== state.palette)
+    palette_rgb = {from: state.palette,
+                   rows: state.palette.map((hex) => [1, 3, 5].map((at) => parseInt(hex.slice(at, at + 2), 16)))};
+  return palette_rgb.rows[code];
+}
+
+// One frame as the device shows it, key pixels transparent, at one canvas pixel per pixel.
+function frame_image(frame) {
+  const {side, key} = paint.pixels;
+  const image = new ImageData(side, side);
+  for (let at = 0; at < side * side; ++at) {
+    const code = shown_code(frame, at);
+    image.data.set([...colour_rgb(code), code === key ? 0 : 255], at * 4);
+  }
+  return image;
+}
+
+// Draws the editor's canvases: the frame large (with onion skin, touched marks and grid) and 1:1.
+function draw() {
+  if (!paint.pixels) return;
+  const {side} = paint.pixels;
+  const scale = editor_scale(side);
+  const small = element('actual-size');
+  const large = element('pixel-editor');
+  if (small.width !== side) [small.width, small.height] = [side, side];
+  if (large.width !== side * scale) [large.width, large.height] = [side * scale, side * scale];
+  small.getContext('2d').putImageData(frame_image(paint.frame), 0, 0);
+  const context = large.getContext('2d');
+  context.imageSmoothingEnabled = false;
+  context.clearRect(0, 0, large.width, large.height);
+  context.drawImage(small, 0, 0, large.width, large.height);
+  if (element('onion').checked && paint.frame > 0) draw_onion(context, side, scale);
+  if (element('overlay').checked) draw_touched(context, side, scale);
+  if (element('grid').checked && scale >= 4) draw_grid(context, side, scale);
+}
+
+// The previous frame, faint over this one.
+function draw_onion(context, side, scale) {
+  const previous = Object.assign(document.createElement('canvas'), {width: side, height: side});
+  previous.getContext('2d').putImageData(frame_image(paint.frame - 1), 0, 0);
+  context.globalAlpha = 0.3;
+  context.drawImage(previous, 0, 0, side * scale, side * scale);
+  context.globalAlpha = 1;
+}
+
+// A mark on each pixel of hand work.
+function draw_touched(context, side, scale) {
+  const layer = paint.pixels.layer[paint.frame];
+  const mark = Math.max(1, Math.floor(scale / 3));
+  for (let at = 0; at < side * side; ++at) {
+    if (layer[at] < 0) continue;
+    const [x, y] = [at % side, Math.floor(at / side)];
+    context.fillStyle = '#000';
+    context.fillRect(x * scale + mark - 1, y * scale + mark - 1, scale - 2 * mark + 2, scale - 2 * mark + 2);
+    context.fillStyle = '#fff';
+    context.fillRect(x * scale + mark, y * scale + mark, scale - 2 * mark, scale - 2 * mark);
+  }
+}
+
+function draw_grid(context, side, scale) {
+  context.strokeStyle = 'rgba(128, 128, 128, 0.6)';
+  context.lineWidth = 1;
+  context.beginPath();
+  for (let n = 1; n < side; ++n) {
+    context.moveTo(n * scale + 0.5, 0);
+    context.lineTo(n * scale + 0.5, side * scale);
+    context.moveTo(0, n * scale + 0.5);
+    context.lineTo(side * scale, n * scale + 0.5);
+  }
+  context.stroke();
+}
+
+// Shows the selected entry in the editor; its pixels are read again when the project changed and
+// no stroke of the page's waits to be saved, so that nothing painted here is overwritten.
+function follow_editor() {
+  const card = document.querySelector('.card:not([hidden])');
+  element('editor').hidden = !card || !state.rules.levels;
+  if (element('editor').hidden) {
+    paint.entry = null;
+    return;
+  }
+  const index = Number(card.dataset.entry);
+  if (index !== paint.entry || card.dataset.key !== paint.key) {
+    [paint.entry, paint.key, paint.pixels, paint.frame] = [index, card.dataset.key, null, 0];
+    element('editor-text').textContent = '';
+  }
+  if (paint.version !== state.version && !paint.queue.length && !paint.saving && !paint.stroke) load_pixels(index);
+}
+
+async function load_pixels(index) {
+  const version = state.version;
+  paint.version = version;
+  const response = await api('/api/pixels?entry=' + index).catch(() => null);
+  if (paint.entry !== index || paint.queue.length || paint.stroke || version !== state.version) return;
+  if (!response || !response.ok) {
+    paint.pixels = null;
+    element('editor-text').textContent = response ? await response.text() : 'The studio does not answer.';
+    return;
+  }
+  paint.pixels = await response.json();
+  paint.frame = Math.min(paint.frame, paint.pixels.frames - 1);
+  element('editor-text').textContent = '';
+  show_frames();
+  show_colour();
+  draw();
+}
+
+// The frame chooser and onion skin, for an entry with frames.
+function show_frames() {
+  const frames = paint.pixels.frames;
+  const chooser = element('frame');
+  if (chooser.length !== frames)
+    chooser.replaceChildren(...[...Array(frames).keys()].map((n) => make('option', {value: n, text: `${n + 1} of ${frames}`})));
+  chooser.value = paint.frame;
+  element('frame-choice').hidden = element('onion-choice').hidden = frames < 2;
+}
+
+// The pixel under the pointer, or null beside the canvas.
+function pixel_at(event) {
+  const box = element('pixel-editor').getBoundingClientRect();
+  const side = paint.pixels.side;
+  const x = Math.floor(((event.clientX - box.left) / box.width) * side);
+  const y = Math.floor(((event.clientY - box.top) / box.height) * side);
+  return x >= 0 && y >= 0 && x < side && y < side ? {x, y} : null;
+}
+
+// One step of the device's levels up or down on the chosen channel, as state.rules.levels says a
+// pixel byte holds it; at the last level it stays.
+function level_step(code, step) {
+  const {shift, count} = state.rules.levels[element('level-channel').value];
+  const unit = 2 ** shift;
+  const level = Math.floor(code / unit) % count;
+  return code + (Math.min(count - 1, Math.max(0, level + step)) - level) * unit;
+}
+
+// What `tool` does to the pixel at `at` of the painted frame; a level brush moves a pixel once a stroke.
+function apply_tool(tool, at) {
+  const layer = paint.pixels.layer[paint.frame];
+  if (tool === 'Eraser') layer[at] = -1;
+  else if (tool !== 'Level up' && tool !== 'Level down') layer[at] = paint.colour;
+  else if (!paint.stroke.seen.has(at)) {
+    paint.stroke.seen.add(at);
+    layer[at] = level_step(shown_code(paint.frame, at), tool === 'Level up' ? 1 : -1);
+  }
+}
+
+// The tool at a point, and at its mirror across the vertical axis when the mirror is on.
+function brush(tool, {x, y}) {
+  const side = paint.pixels.side;
+  apply_tool(tool, y * side + x);
+  if (paint.mirror && side - 1 - x !== x) apply_tool(tool, y * side + side - 1 - x);
+}
+
+// Every pixel from `from` to `to` in a straight line, both ends included.
+function line_points(from, to) {
+  const steps = Math.max(Math.abs(to.x - from.x), Math.abs(to.y - from.y));
+  return [...Array(steps + 1).keys()].map((n) => ({
+    x: Math.round(from.x + ((to.x - from.x) * n) / (steps || 1)),
+    y: Math.round(from.y + ((to.y - from.y) * n) / (steps || 1)),
+  }));
+}
+
+function rectangle_points(a, b) {
+  const corners = [a, {x: b.x, y: a.y}, b, {x: a.x, y: b.y}, a];
+  return corners.slice(1).flatMap((corner, n) => line_points(corners[n], corner));
+}
+
+// The pixels that fill gives: those of one shown colour, connected (or anywhere in the frame).
+function region(from, everywhere) {
+  const side = paint.pixels.side;
+  const wanted = shown_code(paint.frame, from.y * side + from.x);
+  if (everywhere) return [...Array(side * side).keys()].filter((at) => shown_code(paint.frame, at) === wanted);
+  const found = new Set([from.y * side + from.x]);
+  const waiting = [...found];
+  while (waiting.length) {
+    const at = waiting.pop();
+    const [x, y] = [at % side, Math.floor(at / side)];
+    for (const [nx, ny] of [[x - 1, y], [x + 1, y], [x, y - 1], [x, y + 1]]) {
+      const next = ny * side + nx;
+      if (nx < 0 || ny < 0 || nx >= side || ny >= side || found.has(next)) continue;
+      if (shown_code(paint.frame, next) !== wanted) continue;
+      found.add(next);
+      waiting.push(next);
+    }
+  }
+  return [...found];
+}
+
+function fill(from, everywhere) {
+  const side = paint.pixels.side;
+  const points = region(from, everywhere);
+  if (paint.mirror && !everywhere) points.push(...region({x: side - 1 - from.x, y: from.y}, false));
+  for (const at of points) paint.pixels.layer[paint.frame][at] = paint.colour;
+}
+
+// A press on the canvas: picks, fills, or starts a stroke that the pointer's moves carry on.
+function press(event) {
+  if (!paint.pixels || !state.editable || event.button !== 0 || paint.stroke) return;
+  const at = pixel_at(event);
+  if (!at) return;
+  event.preventDefault();
+  const tool = event.altKey ? 'Pick colour' : paint.tool;
+  if (tool === 'Pick colour') return choose_colour(shown_code(paint.frame, at.y * paint.pixels.side + at.x));
+  paint.stroke = {start: at, last: at, before: paint.pixels.layer[paint.frame].slice(), seen: new Set(), tool};
+  if (tool === 'Fill' || tool === 'Replace colour') {
+    fill(at, tool === 'Replace colour');
+    return end_stroke();
+  }
+  element('pixel-editor').setPointerCapture(event.pointerId);
+  stroke_to(at);
+}
+
+// Carries the stroke to `at`: a freehand tool paints every pixel on the way, a line or a
+// rectangle is drawn again from where the stroke began.
+function stroke_to(at) {
+  const stroke = paint.stroke;
+  if (stroke.tool === 'Line' || stroke.tool === 'Rectangle') {
+    paint.pixels.layer[paint.frame] = stroke.before.slice();
+    const points = stroke.tool === 'Line' ? line_points(stroke.start, at) : rectangle_points(stroke.start, at);
+    for (const point of points) brush('Pencil', point);
+  } else {
+    for (const point of line_points(stroke.last, at)) brush(stroke.tool, point);
+  }
+  stroke.last = at;
+  draw();
+}
+
+function pointer_move(event) {
+  const at = paint.stroke && pixel_at(event);
+  if (at) stroke_to(at);
+}
+
+// The stroke ends: if it changed a pixel, it is queued to be saved, one edit.
+function end_stroke() {
+  const stroke = paint.stroke;
+  paint.stroke = null;
+  if (!stroke) return;
+  draw();
+  const layer = paint.pixels.layer[paint.frame];
+  if (layer.every((value, at) => value === stroke.before[at])) return;
+  queue_save(paint.pixels.layer.map((frame) => frame.slice()));
+}
+
+function queue_save(layer) {
+  paint.queue.push({entry: paint.entry, layer});
+  if (paint.refused) say_refused();
+  else save_queue();
+}
+
+// Saves the waiting strokes one after the other, each against the version the last answer gave;
+// a refused one stays first in the queue, with every stroke after it, to be tried again.
+async function save_queue() {
+  if (paint.saving || paint.refused) return;
+  paint.saving = busy = true;
+  try {
+    while (paint.queue.length && !paint.refused) {
+      const {entry, layer} = paint.queue[0];
+      const response = await api('/api/touch?' + new URLSearchParams({entry, version: state.version}), {
+        method: 'POST', body: JSON.stringify({layer}), headers: {'Content-Type': 'application/json'}});
+      if (!response.ok) {
+        paint.refused = await response.text();
+        break;
+      }
+      state = await response.json();
+      paint.queue.shift();
+      if (entry === paint.entry && !paint.queue.length) paint.version = state.version;
+      render();
+    }
+  } catch (error) {
+    paint.refused = 'The studio does not answer: ' + error.message;
+  } finally {
+    paint.saving = busy = false;
+  }
+  if (paint.refused) await refused();
+}
+
+// Says why the studio refused a stroke, and keeps it and those after it for "Retry saving"; the
+// project is read again, for the version a retry is made against.
+async function refused() {
+  say_refused();
+  await load_state().catch(() => {});
+}
+
+function say_refused() {
+  const count = paint.queue.length;
+  show_message(`Touch-up not saved: ${paint.refused.trim()}\n` +
+               `${count === 1 ? '1 stroke is' : count + ' strokes are'} kept: "Retry saving" tries again.`);
+  element('retry-save').hidden = false;
+}
+
+function retry_save() {
+  paint.refused = '';
+  element('retry-save').hidden = true;
+  show_message('');
+  save_queue();
+}
+
+// "Clear touch-ups": every frame transparent, saved as one stroke.
+function clear_touch() {
+  if (!paint.pixels || !state.editable) return;
+  paint.pixels.layer = paint.pixels.layer.map((frame) => frame.map(() => -1));
+  draw();
+  queue_save(paint.pixels.layer.map((frame) => frame.slice()));
+}
+
+function choose_tool(name) {
+  paint.tool = name;
+  for (const button of document.querySelectorAll('#editor [data-tool]'))
+    button.setAttribute('aria-pressed', String(button.dataset.tool === name));
+}
+
+function toggle_mirror() {
+  paint.mirror = !paint.mirror;
+  element('mirror').setAttribute('aria-pressed', String(paint.mirror));
+}
+
+// The colour painted: marked in the grids, the entry's key colour said to paint transparent.
+function choose_colour(code) {
+  paint.colour = code;
+  show_colour();
+}
+
+function show_colour() {
+  const key = paint.pixels ? paint.pixels.key : null;
+  for (const swatch of element('swatches').querySelectorAll('button')) {
+    const code = Number(swatch.dataset.code);
+    swatch.setAttribute('aria-pressed', String(code === paint.colour));
+    swatch.classList.toggle('key', code === key);
+    swatch.setAttribute('aria-label', swatch.dataset.colour + (code === key ? ', the key colour: transparent' : ''));
+  }
+  const current = element('current-colour');
+  current.style.background = state.palette[paint.colour];
+  current.title = `Painting with ${state.palette[paint.colour]}` + (paint.colour === key ? ', the key colour' : '');
+}
+
+// The device's colours as grids of red by green, one per level of blue, as state.rules.levels
+// places them in a pixel byte: a neighbour is one level away.
+function render_palette() {
+  const swatches = element('swatches');
+  const levels = state.rules.levels;
+  if (swatches.childElementCount) return;
+  if (!levels) { // a studio that says nothing of the levels: the colours in byte order
+    swatches.append(make('div', {class: 'colour-grid flat'}, ...state.palette.map((colour, code) => swatch(code))));
+    return;
+  }
+  for (let blue = 0; blue < levels.blue.count; ++blue) {
+    const grid = make('div', {class: 'colour-grid', role: 'group', 'aria-label': `blue level ${blue + 1}`});
+    grid.style.gridTemplateColumns = `repeat(${levels.green.count}, 14px)`;
+    for (let red = 0; red < levels.red.count; ++red)
+      for (let green = 0; green < levels.green.count; ++green)
+        grid.append(swatch(red * 2 ** levels.red.shift + green * 2 ** levels.green.shift + blue * 2 ** levels.blue.shift));
+    swatches.append(grid);
+  }
+  element('level-channel').replaceChildren(...Object.keys(levels).map((name) => make('option', {value: name, text: name})));
+  show_colour();
+}
+
+function swatch(code) {
+  const colour = state.palette[code];
+  const button = make('button', {type: 'button', 'data-colour': colour, 'data-code': code,
+                                 title: `${colour} (pixel byte ${code})`});
+  button.style.background = colour;
+  button.addEventListener('click', () => choose_colour(code));
+  return button;
+}
+
+// The editor's keys, where the focus takes no typing.
+function editor_keys(event) {
+  if (element('editor').hidden || event.ctrlKey || event.metaKey || event.altKey || takes_text(event.target)) return;
+  const key = event.key.toLowerCase();
+  if (event.key === 'F') choose_tool('Replace colour');
+  else if (key === 'm') toggle_mirror();
+  else if (tool_keys[key] && !event.shiftKey) choose_tool(tool_keys[key]);
+  else return;
+  event.preventDefault();
+}
+
+// "New icon" and "New picture": an entry drawn from nothing at the end of its series, shown at once.
+async function new_drawn(icon) {
+  if (!(await edit('/api/add', {icon: icon ? 1 : 0, drawn: 1}))) return;
+  const index = state.entries.map((entry) => entry.icon).lastIndexOf(icon);
+  if (index >= 0) select(shown_keys[index]);
+  follow_editor();
+}
+
+function start_editor() {
+  const canvas = element('pixel-editor');
+  canvas.addEventListener('pointerdown', press);
+  canvas.addEventListener('pointermove', pointer_move);
+  canvas.addEventListener('pointerup', end_stroke);
+  canvas.addEventListener('pointercancel', end_stroke);
+  for (const button of document.querySelectorAll('#editor [data-tool]'))
+    button.addEventListener('click', () => choose_tool(button.dataset.tool));
+  choose_tool('Pencil');
+  element('mirror').addEventListener('click', toggle_mirror);
+  for (const id of ['grid', 'overlay', 'onion']) element(id).addEventListener('change', draw);
+  element('frame').addEventListener('change', () => {
+    paint.frame = Number(element('frame').value);
+    draw();
+  });
+  element('clear-touch').addEventListener('click', clear_touch);
+  element('retry-save').addEventListener('click', retry_save);
+  for (const id of ['new-icon', 'new-picture'])
+    element(id).addEventListener('click', () => new_drawn(element(id).dataset.icon === '1'));
+  addEventListener('keydown', editor_keys);
+}
+
 function start() {
+  start_editor();
   for (const zone of document.querySelectorAll('.add')) {
     const kind = zone.dataset.kind;
     accept_drops(zone, (event) => {
