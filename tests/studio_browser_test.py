@@ -9,7 +9,8 @@ changes a source on disk while a name is half typed and a panel is open, then re
 by hand edits (all of it survives, nothing is saved), removes an entry without a question and brings it back with Ctrl+Z, adds
 three files in one drop, breaks one entry beside good ones, snaps a background to the device's
 colours, locks the page with a skin.toml it cannot save, drags an icon to the pictures and back,
-lays out 44 slots at 1280x800, takes screenshots (and one 560 px wide beside it), and makes a
+lays out 44 slots at 1280x800, paints an icon's pixels in the editor (pencil, stroke, undo and redo,
+pick, fill, ten quick clicks all saved, kept over a reload), takes screenshots (and one 560 px wide beside it), and makes a
 project in an empty folder from a first drop.
 
 Drags are driven as a browser drives them: dragenter and dragover first, and the drop only when
@@ -522,11 +523,84 @@ def main():
         check(driver.execute_script("return document.querySelector('header').offsetHeight") < 50,
               "the header on one line at 1280 px")
 
+        # The pixel editor on the heart (the bell ring, red around): each stroke one saved edit of its
+        # touch layer. Each row: what the artist does, then pixels of the layer as the studio holds
+        # them and the page shows them ((x, y): code, -1 for the conversion's own).
+        choose("heart")
+        canvas = driver.find_element(By.CSS_SELECTOR, 'canvas[aria-label="Pixel editor"]')
+        check(canvas.accessible_name == "Pixel editor", "the canvas named for screen readers")
+        driver.execute_script("arguments[0].scrollIntoView({block: 'center'})", canvas)
+        wait_until("the heart's pixels", lambda: driver.execute_script("return paint.pixels !== null"))
+
+        def tool(name, colour=None):
+            driver.find_element(By.XPATH, f'//*[@id="editor"]//button[normalize-space()="{name}"]').click()
+            if colour:
+                driver.find_element(By.CSS_SELECTOR, f'#swatches button[aria-label^="{colour}"]').click()
+
+        def stroke(*points, keys=()):
+            """Presses on the first pixel, moves through the others and lets go, holding `keys`."""
+            at = [(x * 24 + 12 - 192, y * 24 + 12 - 192) for x, y in points]  # 16 pixels of 24 on 384
+            chain = ActionChains(driver)
+            for key in keys:
+                chain.key_down(key)
+            chain.move_to_element_with_offset(canvas, *at[0]).click_and_hold()
+            for point in at[1:]:
+                chain.move_to_element_with_offset(canvas, *point)
+            chain.release()
+            for key in keys:
+                chain.key_up(key)
+            chain.perform()
+
+        def undo_key(*held):
+            chain = ActionChains(driver).key_down(Keys.CONTROL)
+            for key in held:
+                chain.key_down(key)
+            chain.send_keys("z").key_up(Keys.CONTROL)
+            for key in held:
+                chain.key_up(key)
+            chain.perform()
+
+        def layers():
+            """The layer's first frame as the page holds it and as GET /api/pixels reads it from the file."""
+            return driver.execute_async_script(
+                "const done = arguments[0]; if (paint.saving || paint.queue.length || busy) return done(null);"
+                "api('/api/pixels?entry=' + paint.entry).then(r => r.json()).then(p => done([paint.pixels.layer[0], p.layer[0]]))")
+
+        def shows(pixels):
+            both = layers()
+            return both and all(layer[y * 16 + x] == code for layer in both for (x, y), code in pixels.items())
+
+        for what, act, pixels in [
+            ("pencil click", lambda: (tool("Pencil", "#ff0000"), stroke((2, 3))), {(2, 3): 224, (3, 3): -1}),
+            ("a stroke", lambda: stroke((0, 0), (5, 2)), {(0, 0): 224, (2, 1): 224, (5, 2): 224, (5, 0): -1}),
+            ("undo the stroke", lambda: undo_key(), {(0, 0): -1, (2, 1): -1, (2, 3): 224}),
+            ("redo it", lambda: undo_key(Keys.SHIFT), {(0, 0): 224, (2, 1): 224, (2, 3): 224}),
+            ("Alt+click picks the ring's colour", lambda: (stroke((7, 1), keys=[Keys.ALT]), stroke((8, 8))),
+             {(7, 1): -1, (8, 8): 244}),
+            ("fill the red around the ring", lambda: (tool("Fill", "#0000ff"), stroke((15, 15))),
+             {(15, 15): 3, (0, 15): 3, (2, 3): 3, (0, 0): 3, (7, 1): -1, (7, 7): -1, (8, 8): 244}),
+            ("ten quick clicks", lambda: [tool("Pencil", "#00ff00")] + [stroke((x, 15)) for x in range(10)],
+             {(x, 15): 28 for x in range(10)}),
+        ]:
+            act()
+            wait_until(what, lambda: shows(pixels))
+        check(entry_value(folder, "heart", "touch") == "art/heart.touch.png", "skin.toml names the layer")
+        check(packs_to_the_built_skin(folder), "skin.skn after the strokes")
+        driver.refresh()
+        choose("heart")
+        wait_until("the strokes after a reload", lambda: driver.execute_script("return paint.pixels !== null")
+                   and shows({(8, 8): 244, (9, 15): 28}))
+        editor = driver.find_element(By.ID, "editor")
+        driver.set_window_size(1280, 1400)  # the tools, the canvas and all 256 colours in one picture
+        driver.execute_script("arguments[0].scrollIntoView()", editor)
+        editor.screenshot(SCREENSHOT.replace(".png", "-editor.png"))
+        driver.set_window_size(1280, 800 + driver.execute_script("return outerHeight - innerHeight"))
+
         # For the README: the overview at 2x, with the sunset's dithers side by side in detail.
         driver.execute_script("const zoom = document.getElementById('zoom'); zoom.value = '2';"
                               "zoom.dispatchEvent(new Event('change')); scrollTo(0, 0)")
         choose("sunset")
-        driver.find_element(By.CSS_SELECTOR, '.card[data-name="battery-low"] .compare-button')
+        driver.find_element(By.CSS_SELECTOR, '.card[data-name="sunset"] .compare-button').click()  # closed by the reload
         wait_until("the images", lambda: loaded_images() and driver.execute_script(
             "return document.querySelectorAll('.card[data-name=\"sunset\"] .compare img').length === 4"
             " && !document.querySelector('.flash')"))

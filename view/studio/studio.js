@@ -810,7 +810,7 @@ function follow_editor() {
   }
   const index = Number(card.dataset.entry);
   if (index !== paint.entry || card.dataset.key !== paint.key) {
-    [paint.entry, paint.key, paint.pixels, paint.frame] = [index, card.dataset.key, null, 0];
+    [paint.entry, paint.key, paint.pixels, paint.frame, paint.version] = [index, card.dataset.key, null, 0, null];
     element('editor-text').textContent = '';
   }
   if (paint.version !== state.version && !paint.queue.length && !paint.saving && !paint.stroke) load_pixels(index);
