@@ -23,6 +23,7 @@
 #include "view/common/render.h"
 #include "view/project/build_project.h"
 #include "view/project/project.h"
+#include "view/project/touch_layer.h"
 
 namespace fs = std::filesystem;
 
@@ -45,7 +46,9 @@ std::uint8_t sweep(int x, int y, unsigned seed)
     return static_cast<std::uint8_t>(static_cast<unsigned>(x + 7 * y) + seed);
 }
 
-std::vector<std::uint8_t> png_bytes(int width, int height, const std::vector<std::uint8_t>& rgb)
+// A PNG of `channels` bytes a pixel (3: RGB, 4: RGBA).
+std::vector<std::uint8_t> png_bytes(int width, int height, const std::vector<std::uint8_t>& pixels,
+                                    int channels = 3)
 {
     std::vector<std::uint8_t> png;
     stbi_write_png_to_func(
@@ -54,7 +57,7 @@ std::vector<std::uint8_t> png_bytes(int width, int height, const std::vector<std
             out->insert(out->end(), static_cast<std::uint8_t*>(data),
                         static_cast<std::uint8_t*>(data) + size);
         },
-        &png, width, height, 3, rgb.data(), width * 3);
+        &png, width, height, channels, pixels.data(), width * channels);
     return png;
 }
 
@@ -930,6 +933,148 @@ INSTANTIATE_TEST_SUITE_P(
                               EXPECT_TRUE(text.ends_with("/skin.toml " + grey + "\n")) << text;
                           }}),
     by_name);
+
+// A pixel of a touch-up layer: (x, y) and its RGBA.
+struct layer_pixel {
+    int x, y;
+    std::array<std::uint8_t, 4> rgba;
+};
+
+struct touch_case {
+    const char* name;
+    std::string entry;               // the lines of icon "a" after its name; its layer is a.touch.png
+    int height;                      // of the layer, 16 wide
+    std::vector<layer_pixel> pixels; // over a transparent layer
+    std::string err;                 // empty: it builds
+    int fill = -1;                   // drawn from nothing: the byte of every untouched pixel
+};
+
+class touch_ups : public folder_test, public ::testing::WithParamInterface<touch_case> {};
+
+constexpr std::array<std::uint8_t, 4> red{255, 0, 0, 255}, blue{0, 0, 255, 255}, magenta{255, 0, 255, 255};
+
+// The layer over the entry's conversion: the skin is the untouched one with exactly the painted
+// pixels in their device bytes, whatever the dither, and skinpack packs the folder to it. A layer
+// that is no layer is told at its line, with the pixel, and nothing is written.
+TEST_P(touch_ups, lay_each_pixel_over_the_conversion)
+{
+    const touch_case& c = GetParam();
+    write_bytes(folder / "grey.png", grey_png);
+    write_bytes(folder / "art/a.bmp", bmp_bytes(sample_image(16, 1)));
+    write_bytes(folder / "frames.gif", sweep_gif(16, {1, 2}));
+    std::vector<std::uint8_t> rgba(16 * static_cast<std::size_t>(c.height) * 4, 0);
+    for (const layer_pixel& p : c.pixels)
+        std::copy(p.rgba.begin(), p.rgba.end(), rgba.begin() + (p.y * 16 + p.x) * 4);
+    write_bytes(folder / "a.touch.png", png_bytes(16, c.height, rgba, 4));
+    const std::string head = "[[icon]]\nname = \"a\"\n";
+    std::vector<std::uint8_t> expected;
+    if (c.fill < 0) {
+        write_text(folder / "skin.toml", head + c.entry);
+        ASSERT_EQ(run_skinview(folder, {.arguments = {"build"}}).status, 0);
+        expected = read_file(folder / "skin.skn");
+    } else {
+        expected.assign(16 * static_cast<std::size_t>(c.height), static_cast<std::uint8_t>(c.fill));
+    }
+    for (const layer_pixel& p : c.pixels)
+        expected.at(static_cast<std::size_t>(p.y * 16 + p.x)) = pack_332(p.rgba[0], p.rgba[1], p.rgba[2]);
+    write_text(folder / "skin.toml", head + c.entry + "touch = \"a.touch.png\"\n");
+    const auto before = snapshot(folder);
+    const run_result result = run_skinview(folder, {.arguments = {"build"}});
+    EXPECT_EQ(result.err, c.err);
+    ASSERT_EQ(result.status, c.err.empty() ? 0 : 1);
+    if (!c.err.empty()) {
+        EXPECT_EQ(changed(before, snapshot(folder)), std::vector<std::string>{});
+        return;
+    }
+    EXPECT_EQ(read_file(folder / "skin.skn"), expected);
+    fs::remove(folder / "skin.skn");
+    ASSERT_EQ(run_skinpack(folder).status, 0);
+    EXPECT_EQ(read_file(folder / "skin.skn"), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    every_layer, touch_ups,
+    ::testing::Values(
+        touch_case{"none", "source = \"grey.png\"\ndither = \"none\"\n", 16, {{3, 2, red}, {15, 15, blue}}},
+        touch_case{"floyd_steinberg",
+                   "source = \"grey.png\"\ndither = \"floyd-steinberg\"\n",
+                   16,
+                   {{3, 2, red}, {4, 2, blue}, {0, 15, red}}},
+        touch_case{
+            "ordered", "source = \"grey.png\"\ndither = \"ordered\"\n", 16, {{3, 2, red}, {15, 0, blue}}},
+        touch_case{
+            "refined", "source = \"grey.png\"\ndither = \"refined\"\n", 16, {{3, 2, red}, {8, 8, blue}}},
+        touch_case{"the_key_colour_paints_the_key",
+                   "source = \"grey.png\"\nkey = \"#FF00FF\"\n",
+                   16,
+                   {{1, 1, magenta}, {2, 1, red}}},
+        touch_case{"frames_as_a_strip", "source = \"frames.gif\"\n", 32, {{1, 4, red}, {1, 20, blue}}},
+        touch_case{
+            "over_a_bmp_as_is", "source = \"art/a.bmp\"\nas_is = true\n", 16, {{0, 0, red}, {9, 3, blue}}},
+        touch_case{
+            "drawn_on_its_background", "size = 16\nbackground = \"#00FF00\"\n", 16, {{5, 5, red}}, "", 0x1C},
+        touch_case{"drawn_frames_on_the_key",
+                   "size = 16\nkey = \"#FF00FF\"\n",
+                   32,
+                   {{5, 5, red}, {6, 30, blue}},
+                   "",
+                   0xE3},
+        touch_case{
+            "partly_transparent",
+            "source = \"grey.png\"\n",
+            16,
+            {{4, 1, {255, 0, 0, 128}}},
+            "skin.toml:4: icon \"a\": a.touch.png: (4, 1): partly transparent: a pixel of the layer is "
+            "fully transparent or opaque\n"},
+        touch_case{"not_a_device_colour",
+                   "source = \"grey.png\"\n",
+                   16,
+                   {{2, 3, {18, 52, 86, 255}}},
+                   "skin.toml:4: icon \"a\": a.touch.png: (2, 3): #123456 is not a device colour; the "
+                   "nearest is #002455\n"},
+        touch_case{"not_whole_frames",
+                   "source = \"grey.png\"\n",
+                   20,
+                   {},
+                   "skin.toml:4: icon \"a\": a.touch.png: 16x20 pixels: the layer must be 16 wide and a "
+                   "whole number of 16-pixel frames tall\n"},
+        touch_case{"fewer_frames_than_the_source",
+                   "source = \"frames.gif\"\n",
+                   16,
+                   {},
+                   "skin.toml:4: icon \"a\": a.touch.png: 16x16 pixels: the layer must be 16 wide and 32 "
+                   "tall\n"}),
+    by_name);
+
+// A changed layer rebuilds its own entry alone; a new dither keeps every stroke.
+TEST_F(project_test, a_changed_layer_rebuilds_only_its_entry)
+{
+    write_bytes(folder / "grey.png", grey_png);
+    write_png(folder / "b.png", 16, 16, 4);
+    write_bytes(folder / "a.touch.png", layer_png(std::vector<int>(256, 0xE0), 16));
+    const std::string a = "[[icon]]\nname = \"a\"\nsource = \"grey.png\"\ntouch = \"a.touch.png\"\n";
+    const std::string b = "[[icon]]\nname = \"b\"\nsource = \"b.png\"\n";
+    write_text(folder / "skin.toml", a + b);
+    ASSERT_EQ(run_skinview(folder, {.arguments = {"build"}}).status, 0);
+    std::vector<int> painted(256, -1);
+    painted[17] = 0x03;
+    tick();
+    const auto before = snapshot(folder);
+    write_bytes(folder / "a.touch.png", layer_png(painted, 16));
+    const run_result result = run_skinview(folder, {.arguments = {"build"}});
+    EXPECT_TRUE(result.out.ends_with("; 1 decoded; wrote icon00.bmp skin.skn skin.h skin.json\n"))
+        << result.out;
+    EXPECT_EQ(changed(before, snapshot(folder)),
+              (std::vector<std::string>{".skinview-build", "a.touch.png", "icon00.bmp", "skin.h", "skin.json",
+                                        "skin.skn"}));
+    const std::vector<std::uint8_t> skin = read_file(folder / "skin.skn");
+    EXPECT_EQ(skin.at(17), 0x03);
+    EXPECT_EQ(skin.at(16), 0x6D);
+    EXPECT_EQ(slice(skin, 256, 256), sweep_block(16, 4));
+    write_text(folder / "skin.toml", a + "dither = \"ordered\"\n" + b);
+    ASSERT_EQ(run_skinview(folder, {.arguments = {"build"}}).status, 0);
+    EXPECT_EQ(read_file(folder / "skin.skn").at(17), 0x03);
+}
 
 struct dry_run_case {
     const char* name;
