@@ -112,6 +112,15 @@ std::string text_of(const std::vector<std::uint8_t>& bytes)
     return {bytes.begin(), bytes.end()};
 }
 
+// The body of a touch-up of a 16x16 entry: pixel `at` painted `code`, none when `at` is -1.
+std::string layer_body(int at, int code)
+{
+    std::string values;
+    for (int i = 0; i < 256; ++i)
+        values += (i == 0 ? "" : ",") + std::to_string(i == at ? code : -1);
+    return "{\"layer\": [[" + values + "]]}";
+}
+
 // The run of digits just after `label` in `text`, or "" when there is none.
 std::string digits_after(const std::string& text, const std::string& label)
 {
@@ -405,6 +414,7 @@ TEST_F(studio_test, each_edit_leaves_a_folder_that_skinpack_packs_to_the_skin_sh
     };
     const std::string new_dot = text_of(solid_bmp(16, 250, 10, 10));
     const edit_case edits[] = {
+        {"a touch-up", "/api/touch?entry=1", layer_body(17, 0xE0), "touch = \"art/dot.touch.png\""},
         {"a dither", "/api/options?entry=0&dither=ordered", "", "dither = \"ordered\""},
         {"a background", "/api/options?entry=1&background=%23336699", "", "background = \"#336699\""},
         {"new artwork, its name made safe", "/api/source?entry=1&name=..%2F..%2Fnew%20dot.bmp", new_dot,
@@ -417,6 +427,7 @@ TEST_F(studio_test, each_edit_leaves_a_folder_that_skinpack_packs_to_the_skin_sh
         {"a move", "/api/move?entry=2&to=1", "", "name = \"spare\""},
         {"a move to the other series", "/api/move?entry=0&to=2&series=icon", "", "[[icon]]\nname = \"sun\""},
         {"and back", "/api/move?entry=2&to=0&series=picture", "", "[[picture]]\nname = \"sun\""},
+        {"an icon drawn from nothing", "/api/add?drawn=1&icon=1", "", "touch = \"art/icon.touch.png\""},
     };
     write_file(folder / "art" / "spare.bmp", solid_bmp(16, 0, 0, 0)); // not the slot's own: kept
     for (const edit_case& edit : edits) {
@@ -434,8 +445,8 @@ TEST_F(studio_test, each_edit_leaves_a_folder_that_skinpack_packs_to_the_skin_sh
     for (std::size_t at = toml.find("\nname = \""); at != std::string::npos;
          at = toml.find("\nname = \"", at + 1))
         names.push_back(toml.substr(at + 9, toml.find('"', at + 9) - at - 9));
-    EXPECT_EQ(names, (std::vector<std::string>{"sun", "spare", "Low-Battery"})) << toml;
-    EXPECT_EQ(read_file(folder / "skin.skn").size(), 16384u + 2 * 256u);
+    EXPECT_EQ(names, (std::vector<std::string>{"sun", "spare", "Low-Battery", "icon"})) << toml;
+    EXPECT_EQ(read_file(folder / "skin.skn").size(), 16384u + 3 * 256u);
     EXPECT_EQ(http_exchange(port, from_page("GET", "/download/skin.skn", "")).body,
               text_of(read_file(folder / "skin.skn")));
     EXPECT_EQ(http_exchange(port, from_page("GET", "/download/skin.h", "")).body,
@@ -482,6 +493,10 @@ TEST_F(studio_test, undo_and_redo_each_edit_byte_for_byte)
         {"/api/options?entry=0&dither=ordered&background=%23336699", "", "dither"},
         {"/api/source?entry=0&name=dot.bmp", new_dot, "replace artwork"}, // over its own file
         {"/api/add?kind=icon&name=spare.bmp", new_dot, "add"},
+        {"/api/touch?entry=3", layer_body(0, 0x03), "touch-up"},
+        {"/api/touch?entry=3", layer_body(255, 0x1C), "touch-up"}, // its layer kept in art/.history
+        {"/api/touch?entry=3", layer_body(-1, 0), "clear touch-ups"},
+        {"/api/add?drawn=1&icon=0", "", "new picture"},
         {"/api/remove?entry=1", "", "remove"},
     };
     const auto shown = [&] {
