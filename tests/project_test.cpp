@@ -1046,7 +1046,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "tall\n"}),
     by_name);
 
-// A changed layer rebuilds its own entry alone; a new dither keeps every stroke.
+// A changed layer rebuilds its own entry alone, laid over what the last build kept of its
+// conversion, so nothing is decoded unless that is damaged; a new dither keeps every stroke.
 TEST_F(project_test, a_changed_layer_rebuilds_only_its_entry)
 {
     write_bytes(folder / "grey.png", grey_png);
@@ -1056,24 +1057,58 @@ TEST_F(project_test, a_changed_layer_rebuilds_only_its_entry)
     const std::string b = "[[icon]]\nname = \"b\"\nsource = \"b.png\"\n";
     write_text(folder / "skin.toml", a + b);
     ASSERT_EQ(run_skinview(folder, {.arguments = {"build"}}).status, 0);
-    std::vector<int> painted(256, -1);
-    painted[17] = 0x03;
-    tick();
-    const auto before = snapshot(folder);
-    write_bytes(folder / "a.touch.png", layer_png(painted, 16));
-    const run_result result = run_skinview(folder, {.arguments = {"build"}});
-    EXPECT_TRUE(result.out.ends_with("; 1 decoded; wrote icon00.bmp skin.skn skin.h skin.json\n"))
-        << result.out;
-    EXPECT_EQ(changed(before, snapshot(folder)),
-              (std::vector<std::string>{".skinview-build", "a.touch.png", "icon00.bmp", "skin.h", "skin.json",
-                                        "skin.skn"}));
-    const std::vector<std::uint8_t> skin = read_file(folder / "skin.skn");
-    EXPECT_EQ(skin.at(17), 0x03);
-    EXPECT_EQ(skin.at(16), 0x6D);
-    EXPECT_EQ(slice(skin, 256, 256), sweep_block(16, 4));
-    write_text(folder / "skin.toml", a + "dither = \"ordered\"\n" + b);
-    ASSERT_EQ(run_skinview(folder, {.arguments = {"build"}}).status, 0);
-    EXPECT_EQ(read_file(folder / "skin.skn").at(17), 0x03);
+    const auto paint = [&](int code) {
+        std::vector<int> painted(256, -1);
+        painted[17] = code;
+        write_bytes(folder / "a.touch.png", layer_png(painted, 16));
+    };
+    const struct {
+        const char* name;
+        std::function<void()> change;
+        const char* says; // the end of the output line
+        std::vector<std::string> changed;
+        std::uint8_t pixel;               // (1, 1), painted
+        std::optional<std::uint8_t> last; // (15, 15), the conversion's
+    } steps[] = {
+        {"a new layer",
+         [&] { paint(0x03); },
+         "; 0 decoded; wrote icon00.bmp skin.skn skin.h skin.json\n",
+         {".skinview-build", "a.touch.png", "icon00.bmp", "skin.h", "skin.json", "skin.skn"},
+         0x03,
+         0x6D},
+        {"a damaged record",
+         [&] {
+             const std::vector<std::uint8_t> record = read_file(folder / ".skinview-build");
+             std::string text(record.begin(), record.end());
+             text[text.find('\n', text.find("\nuntouched ") + 1) - 1] ^= 1; // the last pixel's code
+             write_text(folder / ".skinview-build", text);
+             paint(0x1C);
+         },
+         "; 1 decoded; wrote icon00.bmp skin.skn skin.h skin.json\n",
+         {".skinview-build", "a.touch.png", "icon00.bmp", "skin.h", "skin.json", "skin.skn"},
+         0x1C,
+         0x6D},
+        {"a new dither",
+         [&] { write_text(folder / "skin.toml", a + "dither = \"ordered\"\n" + b); },
+         "; 1 decoded; wrote icon00.bmp skin.skn skin.h skin.json\n",
+         {".skinview-build", "icon00.bmp", "skin.h", "skin.json", "skin.skn", "skin.toml"},
+         0x1C,
+         std::nullopt},
+    };
+    for (const auto& step : steps) {
+        tick();
+        const auto before = snapshot(folder);
+        step.change();
+        const run_result result = run_skinview(folder, {.arguments = {"build"}});
+        EXPECT_TRUE(result.out.ends_with(step.says)) << step.name << ": " << result.out;
+        EXPECT_EQ(changed(before, snapshot(folder)), step.changed) << step.name;
+        const std::vector<std::uint8_t> skin = read_file(folder / "skin.skn");
+        EXPECT_EQ(skin.at(17), step.pixel) << step.name;
+        if (step.last) {
+            EXPECT_EQ(skin.at(255), *step.last) << step.name;
+        }
+        EXPECT_EQ(slice(skin, 256, 256), sweep_block(16, 4)) << step.name;
+    }
 }
 
 struct dry_run_case {

@@ -227,6 +227,8 @@ struct source_frames {
     std::optional<std::uint64_t> key;    // the conversion's, unless taken as it is
     std::vector<const disk_file*> files; // the BMPs the last build wrote of them, when taken back
     bool handed = false;                 // converted from frames handed over
+    std::optional<std::uint64_t> plain;  // a touched entry's: the key of its conversion untouched
+    bool touched = false;                // taken back with the layer laid already
     std::string error;
 };
 
@@ -284,19 +286,69 @@ void frames_decoded(build_state& state, const fs::path& path, const project_entr
     ++state.result.decoded;
 }
 
+// The frames of conversion `key` before a touch-up layer, as the last build kept them; false if none.
+bool frames_untouched(const build_state& state, std::uint64_t key, source_frames& got)
+{
+    const auto kept = state.last.untouched.find(key);
+    if (kept == state.last.untouched.end())
+        return false;
+    for (const std::vector<std::uint8_t>& codes : kept->second) {
+        const int side = codes.size() == 16 * 16 ? 16 : codes.size() == 128 * 128 ? 128 : 0;
+        if (side == 0) {
+            got.frames.clear();
+            return false;
+        }
+        got.frames.push_back({.block = codes, .side = side});
+    }
+    if (const auto said = state.last.delays.find(key); said != state.last.delays.end())
+        for (std::size_t frame = 0; frame < got.frames.size() && frame < said->second.size(); ++frame)
+            got.frames[frame].delay_ms = said->second[frame];
+    return true;
+}
+
 // A source to be imported: from the last build where it can, else handed over, else decoded.
-// A touched conversion is remembered apart from the untouched one, by the layer's hash too.
+// A touched conversion is remembered apart from the untouched one, by the layer's hash too; with
+// a new layer, the untouched one the last build kept is touched again.
 source_frames frames_converted(build_state& state, const project_entry& entry, const convert_options& look,
                                const std::string& source, const fs::path& path, std::uint64_t layer)
 {
     source_frames got;
     const std::uint64_t hash = source_hash(state, source, path, got.bytes, got.error);
-    got.key =
-        layer == 0 ? conversion_key(hash, entry, look) : hash_value(conversion_key(hash, entry, look), layer);
-    if (got.error.empty() && !frames_cached(state, *got.key, got) &&
+    const std::uint64_t plain = conversion_key(hash, entry, look);
+    got.key = layer == 0 ? plain : hash_value(plain, layer);
+    if (layer != 0)
+        got.plain = plain;
+    if (!got.error.empty())
+        return got;
+    got.touched = layer != 0 && !state.untouched && frames_cached(state, *got.key, got);
+    if (!got.touched &&
+        !(layer == 0 ? frames_cached(state, plain, got) : frames_untouched(state, plain, got)) &&
         !frames_handed(state, source, hash, entry, look, got))
         frames_decoded(state, path, entry, look, got);
     return got;
+}
+
+// A touched entry's conversion before its layer, kept in the next record: from the frames when
+// they are untouched, else as the last record kept it.
+void keep_untouched(build_state& state, const source_frames& got)
+{
+    if (!got.plain)
+        return;
+    if (got.touched) {
+        if (const auto kept = state.last.untouched.find(*got.plain); kept != state.last.untouched.end())
+            state.next.untouched[*got.plain] = kept->second;
+        if (const auto said = state.last.delays.find(*got.plain); said != state.last.delays.end())
+            state.next.delays[*got.plain] = said->second;
+        return;
+    }
+    std::vector<std::vector<std::uint8_t>>& kept = state.next.untouched[*got.plain];
+    std::vector<int> delays;
+    for (const converted_image& frame : got.frames) {
+        kept.push_back(frame.block);
+        delays.push_back(frame.delay_ms);
+    }
+    if (std::any_of(delays.begin(), delays.end(), [](int delay) { return delay > 0; }))
+        state.next.delays[*got.plain] = std::move(delays);
 }
 
 // A source that gave no image, told: unreadable, refused as it is, or no image at all.
@@ -470,6 +522,7 @@ bool plan_entry(build_state& state, std::size_t index, std::vector<planned_slot>
             tell_source_problem(state, index, source, got);
             return false;
         }
+        keep_untouched(state, got);
         if (!touch_frames(state, index, layer, got.frames, planned.size()))
             return false;
         add_frames(state, entry, path, look, got, planned);

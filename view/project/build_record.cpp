@@ -18,19 +18,25 @@
 //   delays KEY MS...                        how long each frame of that conversion shows when
 //                                           played, in milliseconds (decimal), as its file says;
 //                                           only for a conversion that has one to say
+//   untouched KEY HASH CODES...             what a conversion gave before a touch-up layer was laid
+//                                           over it: each frame's device codes, two hexadecimal
+//                                           digits a pixel, top row first, and the hash of all of
+//                                           them; so a new layer is laid with nothing decoded
 //
 // HASH and KEY are sixteen lower-case hexadecimal digits. NAME and PATH are UTF-8, run to the end
 // of the line and may hold spaces. A line of another kind is skipped, and so is a damaged file or
-// source line; a damaged convert line keeps the hashes read before the damage, which cannot match
-// a written file unless they are right. Whatever is missing is done afresh, so a damaged record
-// costs time, never a wrong output.
+// source line and an untouched line whose codes do not give its hash; a damaged convert line keeps
+// the hashes read before the damage, which cannot match a written file unless they are right.
+// Whatever is missing is done afresh, so a damaged record costs time, never a wrong output.
 #include "view/project/build_record.h"
 
+#include <charconv>
 #include <cstdio>
 #include <initializer_list>
 #include <sstream>
 
 #include "support/file_io.h"
+#include "view/common/checksum.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -57,6 +63,35 @@ void add_line(std::string& text, std::initializer_list<std::string> fields)
         text += field;
     }
     text += '\n';
+}
+
+// The hash of every frame's codes, in order.
+std::uint64_t frames_hash(const std::vector<std::vector<std::uint8_t>>& frames)
+{
+    std::uint64_t hash = hash_start;
+    for (const std::vector<std::uint8_t>& codes : frames)
+        hash = content_hash(codes, hash);
+    return hash;
+}
+
+// An untouched line's fields after its key; a damaged one is skipped, and the source decoded.
+void read_untouched(std::istringstream& fields, std::uint64_t key, build_record& record)
+{
+    std::uint64_t hash = 0;
+    fields >> std::hex >> hash;
+    std::vector<std::vector<std::uint8_t>> frames;
+    for (std::string digits; fields >> digits;) {
+        if (digits.size() % 2 != 0)
+            return;
+        std::vector<std::uint8_t>& codes = frames.emplace_back(digits.size() / 2);
+        for (std::size_t i = 0; i < codes.size(); ++i) {
+            const auto [end, error] = std::from_chars(&digits[i * 2], &digits[i * 2] + 2, codes[i], 16);
+            if (error != std::errc{} || end != &digits[i * 2] + 2)
+                return;
+        }
+    }
+    if (!fields.bad() && !frames.empty() && frames_hash(frames) == hash)
+        record.untouched[key] = std::move(frames);
 }
 
 // A stamp line's fields after its kind; a damaged one is skipped, and its output read.
@@ -108,6 +143,8 @@ build_record read_record(const std::filesystem::path& path)
             std::vector<std::uint64_t>& frames = record.conversions[hash];
             for (std::uint64_t frame = 0; fields >> std::hex >> frame;)
                 frames.push_back(frame);
+        } else if (kind == "untouched") {
+            read_untouched(fields, hash, record);
         } else if (kind == "delays") {
             std::vector<int>& delays = record.delays[hash];
             for (int delay = 0; fields >> delay && delay >= 0;)
@@ -141,6 +178,15 @@ std::string record_text(const build_record& record)
             times += std::to_string(delay);
         }
         add_line(text, {"delays", hex(key), times});
+    }
+    for (const auto& [key, frames] : record.untouched) {
+        std::string codes = hex(frames_hash(frames));
+        for (const std::vector<std::uint8_t>& frame : frames) {
+            codes += ' ';
+            for (const std::uint8_t code : frame)
+                codes.append({"0123456789abcdef"[code >> 4], "0123456789abcdef"[code & 15]});
+        }
+        add_line(text, {"untouched", hex(key), codes});
     }
     return text;
 }

@@ -31,6 +31,8 @@ struct build_record {
     std::map<std::string, source_stamp> sources; // source as written -> stamp
     std::map<std::uint64_t, std::vector<std::uint64_t>> conversions; // key -> hash of each frame's BMP
     std::map<std::uint64_t, std::vector<int>> delays; // key -> each frame's time on show, in ms, if said
+    // key -> each frame's device codes before a touch-up layer, for conversions of touched entries
+    std::map<std::uint64_t, std::vector<std::vector<std::uint8_t>>> untouched;
 };
 
 // The record of the last build; empty when there is none, or it is of another version.

@@ -525,6 +525,25 @@ std::vector<project_slot> untouched_frames(const studio_state& state, std::size_
     return frames;
 }
 
+struct entry_shape {
+    int side = 0;
+    std::size_t frames = 0;
+};
+
+// The side and frame count of an entry: from the build the folder holds while it is the project's
+// own (no problem since), else converted afresh; nothing, with `error`, when it cannot be built.
+std::optional<entry_shape> shape_of(const studio_state& state, std::size_t entry, std::string& error)
+{
+    if (state.problems.empty())
+        for (const project_slot& slot : state.build.slots)
+            if (slot.entry == entry)
+                return entry_shape{.side = slot.image.side, .frames = slot.frame_count};
+    const std::vector<project_slot> frames = untouched_frames(state, entry, error);
+    if (frames.empty())
+        return std::nullopt;
+    return entry_shape{.side = frames.front().image.side, .frames = frames.size()};
+}
+
 // Makes the edit on the project and its files, writes skin.toml, rebuilds, and keeps it to undo.
 http_response save_and_build(studio_state& state, const http_request& request)
 {
@@ -535,11 +554,11 @@ http_response save_and_build(studio_state& state, const http_request& request)
                                                   : text_response(422, refusal_text(refusal) + "\n");
     if (edit.kind == edit_kind::touch) { // every number judged against the entry's frames
         std::string error;
-        const std::vector<project_slot> frames = untouched_frames(state, *edit.entry, error);
-        if (frames.empty())
+        const std::optional<entry_shape> shape = shape_of(state, *edit.entry, error);
+        if (!shape)
             return text_response(409, printable(error.empty() ? "the entry cannot be built" : error) + "\n");
-        edit.side = frames.front().image.side;
-        if (const std::string fault = layer_shape_fault(edit.layer, edit.side, frames.size()); !fault.empty())
+        edit.side = shape->side;
+        if (const std::string fault = layer_shape_fault(edit.layer, edit.side, shape->frames); !fault.empty())
             return text_response(400, fault + "\n");
     }
     std::vector<file_move> made;
