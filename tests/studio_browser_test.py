@@ -243,8 +243,10 @@ def main():
             wait_until(what, lambda: condition() and driver.execute_script("return !busy"))
 
         def choose(name):
-            """Selects a slot in the overview, which shows its entry in detail."""
-            driver.find_element(By.CSS_SELECTOR, f'.tile[data-name="{name}"]').click()
+            """Selects a slot in the overview, once it is there, which shows its entry in detail."""
+            tile = f'.tile[data-name="{name}"]'
+            wait_until(name + " in the overview", lambda: driver.find_elements(By.CSS_SELECTOR, tile))
+            driver.find_element(By.CSS_SELECTOR, tile).click()
             wait_until(name + " in detail", lambda: driver.find_element(
                 By.CSS_SELECTOR, f'.card[data-name="{name}"]').is_displayed())
 
