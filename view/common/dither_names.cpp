@@ -15,7 +15,7 @@ constexpr std::array<dither_row, 4> rows{{
     {dither_method::ordered, "ordered", dither_family::ordered, true,
      "Blue noise: fast, steady in animations, a little grainier"},
     {dither_method::refined, "refined", dither_family::search, true,
-     "The ordered pattern searched for the least error the eye sees: the closest, steady in "
+     "The diffused pattern searched for the least error the eye sees: the closest, steady in "
      "animations but near what moves, up to a tenth of a second a 128x128 frame; for final art"},
 }};
 

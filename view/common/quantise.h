@@ -20,7 +20,7 @@ enum class dither_method : std::uint8_t {
     none,            // the nearest device level, channel by channel
     floyd_steinberg, // the error in light spread to the neighbours, serpentine, colours chosen perceptually
     ordered,         // a blue-noise threshold map, in light
-    refined,         // the ordered result searched for the pattern of least error as the eye sees it
+    refined,         // the diffused result searched for the pattern of least error as the eye sees it
 };
 
 // A frame already quantised, that the refined dither of the next frame keeps where its source
