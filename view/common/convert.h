@@ -31,7 +31,7 @@ inline constexpr std::uintmax_t max_source_bytes = std::uintmax_t{256} << 20;
 
 // Changes whenever convert_image gives other blocks (or build keeps other facts of them) for the
 // same image and options, so that images kept from a build by an older skinview are made again.
-inline constexpr unsigned conversion_revision = 4;
+inline constexpr unsigned conversion_revision = 5;
 
 // A colour written RRGGBB, with or without a leading '#'.
 bool parse_colour(std::string text, rgb_colour& colour);
