@@ -938,6 +938,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct layer_pixel {
     int x, y;
     std::array<std::uint8_t, 4> rgba;
+    int code = -1; // what it paints, when not its colour's standard code
 };
 
 struct touch_case {
@@ -947,6 +948,7 @@ struct touch_case {
     std::vector<layer_pixel> pixels; // over a transparent layer
     std::string err;                 // empty: it builds
     int fill = -1;                   // drawn from nothing: the byte of every untouched pixel
+    std::string after = "";          // the lines after the entry
 };
 
 class touch_ups : public folder_test, public ::testing::WithParamInterface<touch_case> {};
@@ -969,15 +971,16 @@ TEST_P(touch_ups, lay_each_pixel_over_the_conversion)
     const std::string head = "[[icon]]\nname = \"a\"\n";
     std::vector<std::uint8_t> expected;
     if (c.fill < 0) {
-        write_text(folder / "skin.toml", head + c.entry);
+        write_text(folder / "skin.toml", head + c.entry + c.after);
         ASSERT_EQ(run_skinview(folder, {.arguments = {"build"}}).status, 0);
         expected = read_file(folder / "skin.skn");
     } else {
         expected.assign(16 * static_cast<std::size_t>(c.height), static_cast<std::uint8_t>(c.fill));
     }
     for (const layer_pixel& p : c.pixels)
-        expected.at(static_cast<std::size_t>(p.y * 16 + p.x)) = pack_332(p.rgba[0], p.rgba[1], p.rgba[2]);
-    write_text(folder / "skin.toml", head + c.entry + "touch = \"a.touch.png\"\n");
+        expected.at(static_cast<std::size_t>(p.y * 16 + p.x)) =
+            p.code >= 0 ? static_cast<std::uint8_t>(p.code) : pack_332(p.rgba[0], p.rgba[1], p.rgba[2]);
+    write_text(folder / "skin.toml", head + c.entry + "touch = \"a.touch.png\"\n" + c.after);
     const auto before = snapshot(folder);
     const run_result result = run_skinview(folder, {.arguments = {"build"}});
     EXPECT_EQ(result.err, c.err);
@@ -1008,6 +1011,17 @@ INSTANTIATE_TEST_SUITE_P(
                    "source = \"grey.png\"\nkey = \"#FF00FF\"\n",
                    16,
                    {{1, 1, magenta}, {2, 1, red}}},
+        // Painted with the project's palette: red 110, green 100 and blue 120 are the panel's levels 4, 4
+        // and 2; its standard colours paint their codes too.
+        touch_case{
+            "a_panel_colour_paints_its_code",
+            "source = \"grey.png\"\n",
+            16,
+            {{3, 2, {110, 100, 120, 255}, 0x92}, {4, 2, red}},
+            "",
+            -1,
+            "[panel]\nred = [0, 20, 45, 75, 110, 150, 200, 255]\ngreen = [0, 10, 30, 60, 100, 150, 210, "
+            "255]\nblue = [0, 40, 120, 255]\n"},
         touch_case{"frames_as_a_strip", "source = \"frames.gif\"\n", 32, {{1, 4, red}, {1, 20, blue}}},
         touch_case{
             "over_a_bmp_as_is", "source = \"art/a.bmp\"\nas_is = true\n", 16, {{0, 0, red}, {9, 3, blue}}},

@@ -457,7 +457,7 @@ bool touch_frames(build_state& state, std::size_t index, layer_input& in,
         return true;
     const int side = frames.front().side;
     if (!in.read) {
-        in.layer = read_touch_layer(in.bytes, side, 0);
+        in.layer = read_touch_layer(in.bytes, side, 0, state.project.panel);
         in.read = true;
     }
     if (in.layer.fault != layer_fault::none) {
@@ -476,7 +476,7 @@ bool touch_frames(build_state& state, std::size_t index, layer_input& in,
 source_frames frames_drawn(const build_state& state, const project_entry& entry, const layer_input& in)
 {
     source_frames got;
-    const touch_layer layer = read_touch_layer(in.bytes, entry.size, 0);
+    const touch_layer layer = read_touch_layer(in.bytes, entry.size, 0, state.project.panel);
     convert_options look = entry_look(state.project, entry);
     look.size = entry.size;
     const auto side = static_cast<std::size_t>(entry.size);

@@ -1,6 +1,7 @@
 // Touch-up layers: the layer's file read into codes, its faults found, laid over a conversion.
 #include "view/project/touch_layer.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include <stb/stb_image_write.h>
@@ -10,11 +11,25 @@
 
 namespace {
 
-// The code whose standard expansion `colour` is; -1 when none is.
-int code_of(const rgb_colour& colour)
+// The level of `levels` that is `value`; -1 when none is.
+int level_of(std::span<const std::uint8_t> levels, std::uint8_t value)
+{
+    const auto at = std::find(levels.begin(), levels.end(), value);
+    return at == levels.end() ? -1 : static_cast<int>(at - levels.begin());
+}
+
+// The code whose standard expansion `colour` is, else the code `panel` shows as `colour` (a layer
+// painted with the project's palette); -1 when none is. The standard one wins, as the studio
+// writes it.
+int code_of(const rgb_colour& colour, const panel_levels& panel)
 {
     const std::uint8_t code = pack_332(colour[0], colour[1], colour[2]);
-    return expand_332(code) == colour ? code : -1;
+    if (expand_332(code) == colour)
+        return code;
+    const int red = level_of(panel.red, colour[0]);
+    const int green = level_of(panel.green, colour[1]);
+    const int blue = level_of(panel.blue, colour[2]);
+    return red < 0 || green < 0 || blue < 0 ? -1 : red << 5 | green << 2 | blue;
 }
 
 // "#RRGGBB".
@@ -35,7 +50,8 @@ void append(void* out, void* data, int size)
 
 } // namespace
 
-touch_layer read_touch_layer(std::span<const std::uint8_t> file, int side, unsigned frames)
+touch_layer read_touch_layer(std::span<const std::uint8_t> file, int side, unsigned frames,
+                             const panel_levels& panel)
 {
     touch_layer layer;
     const rgba_image image = decode_image(file, layer.decode_error);
@@ -60,7 +76,7 @@ touch_layer read_touch_layer(std::span<const std::uint8_t> file, int side, unsig
         layer.y = static_cast<int>(i / static_cast<std::size_t>(side));
         if (alpha != 0 && alpha != 255)
             layer.fault = layer_fault::partly_transparent;
-        else if (alpha == 255 && (layer.values[i] = code_of(layer.colour)) < 0)
+        else if (alpha == 255 && (layer.values[i] = code_of(layer.colour, panel)) < 0)
             layer.fault = layer_fault::not_device_colour;
         if (layer.fault != layer_fault::none)
             return layer;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "skin/colour_332.h"
 #include "view/common/convert.h"
 
 // What can be wrong with a layer file once its bytes are read.
@@ -15,7 +16,7 @@ enum class layer_fault : std::uint8_t {
     undecodable,        // no image
     wrong_size,         // not side wide and side x frames tall
     partly_transparent, // alpha neither 0 nor 255
-    not_device_colour,  // opaque, but no standard expansion of a code
+    not_device_colour,  // opaque, but no code's colour, standard or the panel's
 };
 
 // A layer as read: one value a pixel, frame after frame, -1 for transparent, else the code.
@@ -31,8 +32,9 @@ struct touch_layer {
 };
 
 // The layer in `file`, which must be `side` wide and `side` x `frames` tall (`frames` 0: any
-// whole number of frames, at least one).
-touch_layer read_touch_layer(std::span<const std::uint8_t> file, int side, unsigned frames);
+// whole number of frames, at least one); a pixel is a code's standard colour or its `panel` one.
+touch_layer read_touch_layer(std::span<const std::uint8_t> file, int side, unsigned frames,
+                             const panel_levels& panel);
 
 // What is wrong with a layer, in words, after its file name: "(3, 4): ...".
 std::string layer_fault_text(const touch_layer& layer, int side, unsigned frames);

@@ -629,7 +629,7 @@ http_response pixels_response(const studio_state& state, const http_request& req
     if (!chosen.touch.empty()) {
         std::string read_error;
         layer = read_touch_layer(read_source(source_path(state.project, chosen.touch), read_error), side,
-                                 static_cast<unsigned>(frames.size()));
+                                 static_cast<unsigned>(frames.size()), state.project.panel);
     }
     const auto area = static_cast<std::size_t>(side) * static_cast<std::size_t>(side);
     json untouched = json::array();
