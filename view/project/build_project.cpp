@@ -94,25 +94,23 @@ void report_file(build_state& state, const fs::path& file, problem_kind kind, co
 std::uint64_t source_hash(build_state& state, const std::string& key, const fs::path& path,
                           std::vector<std::uint8_t>& bytes, std::string& error)
 {
-    std::error_code code;
-    const std::uintmax_t size = fs::file_size(path, code);
-    const auto time = static_cast<long long>(fs::last_write_time(path, code).time_since_epoch().count());
+    const std::optional<file_stamp> now = output_stamp_of(path);
     // A file the studio has just saved may have the size and time of the one it replaced, within
     // one tick of the clock: its bytes are hashed, which costs nothing beside the decode it saves.
     const bool just_saved = state.handed != nullptr && state.handed->contains(key);
     if (const auto known = state.last.sources.find(key);
-        !just_saved && !code && known != state.last.sources.end() && known->second.size == size &&
-        known->second.time == time) {
+        !just_saved && now && known != state.last.sources.end() && known->second.size == now->size &&
+        known->second.time == now->time) {
         state.next.sources[key] = known->second;
         return known->second.hash;
     }
     bytes = read_source(path, error);
     if (bytes.empty())
         return 0;
-    const source_stamp stamp{.hash = content_hash(bytes), .size = size, .time = time};
-    if (!code)
-        state.next.sources[key] = stamp;
-    return stamp.hash;
+    const std::uint64_t hash = content_hash(bytes);
+    if (now)
+        state.next.sources[key] = {.hash = hash, .size = now->size, .time = now->time};
+    return hash;
 }
 
 // The frames of a conversion that the last build made, read back from the BMPs it wrote (given in

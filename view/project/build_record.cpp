@@ -38,7 +38,10 @@
 #include "support/file_io.h"
 #include "view/common/checksum.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #endif
 
@@ -194,13 +197,24 @@ std::string record_text(const build_record& record)
 std::optional<file_stamp> output_stamp_of(const std::filesystem::path& path)
 {
 #ifdef _WIN32
-    std::error_code code;
-    if (!std::filesystem::is_regular_file(path, code))
+    // The system's own times, to 100 ns: the standard library's come from a stat of whole seconds
+    // there, in which a file replaced by one of its size within the second looked unchanged.
+    // Opened as a link's target, for attributes only, as the POSIX stat below follows links.
+    const HANDLE handle = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
         return std::nullopt;
-    const file_stamp stamp{.size = std::filesystem::file_size(path, code),
-                           .time = static_cast<long long>(
-                               std::filesystem::last_write_time(path, code).time_since_epoch().count())};
-    return code ? std::nullopt : std::optional<file_stamp>(stamp);
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = GetFileInformationByHandle(handle, &info) != 0 &&
+                       (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0 &&
+                       GetFileType(handle) == FILE_TYPE_DISK;
+    CloseHandle(handle);
+    if (!known)
+        return std::nullopt;
+    return file_stamp{.size = std::uintmax_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow,
+                      .time =
+                          static_cast<long long>(std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32 |
+                                                 info.ftLastWriteTime.dwLowDateTime)};
 #else
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
