@@ -248,15 +248,21 @@ source_frames frames_as_is(const build_state& state, const project_entry& entry,
     return got;
 }
 
+// The frames' times on show that the last build kept for conversion `key`, if it kept any.
+void take_delays(const build_state& state, std::uint64_t key, std::vector<converted_image>& frames)
+{
+    if (const auto said = state.last.delays.find(key); said != state.last.delays.end())
+        for (std::size_t frame = 0; frame < frames.size() && frame < said->second.size(); ++frame)
+            frames[frame].delay_ms = said->second[frame];
+}
+
 // The frames of conversion `key` as the last build made them, with their delays; false if gone.
 bool frames_cached(build_state& state, std::uint64_t key, source_frames& got)
 {
     got.frames = cached_frames(state, key, got.files);
     if (got.frames.empty())
         return false;
-    if (const auto said = state.last.delays.find(key); said != state.last.delays.end())
-        for (std::size_t frame = 0; frame < got.frames.size() && frame < said->second.size(); ++frame)
-            got.frames[frame].delay_ms = said->second[frame];
+    take_delays(state, key, got.frames);
     return true;
 }
 
@@ -298,9 +304,7 @@ bool frames_untouched(const build_state& state, std::uint64_t key, source_frames
         }
         got.frames.push_back({.block = codes, .side = side});
     }
-    if (const auto said = state.last.delays.find(key); said != state.last.delays.end())
-        for (std::size_t frame = 0; frame < got.frames.size() && frame < said->second.size(); ++frame)
-            got.frames[frame].delay_ms = said->second[frame];
+    take_delays(state, key, got.frames);
     return true;
 }
 
